@@ -152,4 +152,13 @@ void hsvToRgb(float h, float s, float v, float& r, float& g, float& b) {
     }
 }
 
+void mapBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
+    const Pixel* in = layers[src];
+    Pixel* out = layers[dst];
+    for (size_t i = 0, n = layerPixels(); i < n; ++i) {
+        const Pixel p = in[i];
+        out[i] = {tables[0][p.red], tables[1][p.green], tables[2][p.blue]};
+    }
+}
+
 }  // namespace tex

@@ -68,6 +68,10 @@ namespace tex {
 // Brings a hue into [0, 360) as stepping by 360 would; non-finite hues give 0.
 float wrapHue(float h);
 
+// Writes every byte of dst as tables[channel][byte of src] (channels red,
+// green, blue); dst may be src. The shared form of every per-byte operation.
+void mapBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]);
+
 // Replays the first min(count, MAX_OPS) records of a layer's program.
 void replayProgram(int32_t layer);
 

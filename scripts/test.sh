@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs every test: the normal
+# build, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+scripts/setup.sh
+
+echo "== build (release)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$jobs"
+echo "== tests (release)"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== build (sanitizers)"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE=ON -DTEX_BUILD_BENCH=OFF
+cmake --build build-sanitize -j"$jobs"
+echo "== tests (sanitizers)"
+ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== all tests passed"
