@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(libopencv-dev)
+  packages+=(libopencv-dev python3)
 fi
 
 missing=()

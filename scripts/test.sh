@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: the normal
 # build, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer, then each fuzz target for a bounded time
+# (TEX_FUZZ_SECONDS, default 60). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -19,5 +20,8 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 echo "== tests (sanitizers)"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== fuzzing (about a minute per target)"
+scripts/fuzz.sh "${TEX_FUZZ_SECONDS:-60}"
 
 echo "== all tests passed"

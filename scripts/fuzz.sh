@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang, libFuzzer, ASan and UBSan and runs each
+# for a bounded time (default 60 s, or the first argument) from the seed
+# corpus under tests/fuzz/corpus. Exits non-zero on any finding; the input
+# that triggered it is left in build-fuzz/findings/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTEX_FUZZ=ON \
+  -DTEX_BUILD_PROGRAMS=OFF -DTEX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc 2>/dev/null || echo 2)"
+
+mkdir -p build-fuzz/findings
+for target in document authoring; do
+  # Work on a copy so that what the fuzzer adds never dirties the repository.
+  work=build-fuzz/corpus-$target
+  rm -rf "$work" && mkdir -p "$work"
+  cp tests/fuzz/corpus/$target/* "$work"/
+  if [[ $target == document && -f data/Testin3.tex ]]; then cp data/Testin3.tex "$work"/; fi
+  echo "== fuzz $target (${seconds} s)"
+  log=build-fuzz/fuzz-$target.log
+  status=0
+  build-fuzz/tests/fuzz/${target}_fuzz "$work" -max_total_time="$seconds" -max_len=23000 \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/findings/$target- \
+    >"$log" 2>&1 || status=$?
+  grep -E "^(#[0-9]+ +DONE|stat::number_of_executed_units|SUMMARY)" "$log" || true
+  if [[ $status -ne 0 ]]; then
+    tail -40 "$log" >&2
+    echo "fuzz: $target found a problem (exit $status); the input is in build-fuzz/findings/, the log in $log" >&2
+    exit 1
+  fi
+done
+echo "== fuzzing found nothing"
