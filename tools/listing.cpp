@@ -10,7 +10,6 @@
 #include "tools/listing.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cfloat>
 #include <charconv>
@@ -124,9 +123,11 @@ private:
         return true;
     }
 
+    // ASCII only, whatever the locale.
     static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-    static bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
     static bool digit(char c) { return c >= '0' && c <= '9'; }
+    static bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+    static bool nameChar(char c) { return letter(c) || digit(c); }
 
     // A line comment at the start of a line whose text begins with the word
     // "layer" is a layer marker; returns it, or an END token for a comment.
@@ -187,7 +188,7 @@ private:
         if (pos_ >= text_.size()) return token;
         const char c = text_[pos_];
         const size_t begin = pos_;
-        if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+        if (letter(c)) {
             while (nameChar(peek())) ++pos_;
             token.kind = NAME;
         } else if (digit(c) || (c == '.' && digit(peek(1)))) {
@@ -415,10 +416,11 @@ std::string formatListing(const Document& document) {
 }
 
 std::string formatCppSource(const Document& document, const std::string& functionName) {
-    const bool identifier = !functionName.empty() && !std::isdigit(static_cast<unsigned char>(functionName[0])) &&
-                            std::all_of(functionName.begin(), functionName.end(), [](char c) {
-                                return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-                            });
+    const auto nameChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    };
+    const bool identifier = !functionName.empty() && !(functionName[0] >= '0' && functionName[0] <= '9') &&
+                            std::all_of(functionName.begin(), functionName.end(), nameChar);
     if (!identifier) throw std::invalid_argument("not a C++ function name: \"" + functionName + "\"");
     std::string text =
         "// Builds the texture with direct engine calls, layer by layer in replay order.\n"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <locale>
 #include <random>
 
 #include "test_util.h"
@@ -224,6 +225,12 @@ TEST(ListingReader, RealLiteralsRoundAsTheCompilerRoundsThem) {
         {"3.40282356e38", 3.4028235e38f},  // above FLT_MAX, still rounds down to it
     };
     EXPECT_NE(float(1.00000005960464477540), 1.00000005960464477540f);
+    struct CommaDecimal : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+    };
+    const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    EXPECT_EQ(onlyRecord(parseLine("particle(0,0.5);"))[1], 0.5f);
+    std::locale::global(previous);
     for (const auto& c : cases)
         EXPECT_EQ(floatBits(onlyRecord(parseLine(std::string("particle(0,") + c.text + ");"))[1]),
                   floatBits(c.compiled))
@@ -339,40 +346,35 @@ TEST(CppSource, LiteralsDenoteTheRecordedValues) {
     // Values a plain literal cannot write, and a bad function name.
     Document special{};
     special.programs[4].count = 3;
-    const float slots[3][10] = {{4, NAN}, {4, -INFINITY}, {4, -2147483648.0f, 0, 0}};
-    const int32_t opcodes[3] = {3, 3, 4};
-    for (int i = 0; i < 3; ++i) {
-        special.programs[4].opcode[i] = opcodes[i];
-        std::copy(slots[i], slots[i] + 10, special.programs[4].params[i]);
-    }
+    special.programs[4].opcode[0] = special.programs[4].opcode[1] = 3;
+    special.programs[4].opcode[2] = 4;
+    special.programs[4].params[0][1] = NAN;
+    special.programs[4].params[1][1] = -INFINITY;
+    special.programs[4].params[2][1] = -2147483648.0f;
     const std::string text = texlisting::formatCppSource(special, "f");
-    EXPECT_NE(text.find("tex::particle(4, std::numeric_limits<float>::quiet_NaN());"), std::string::npos);
-    EXPECT_NE(text.find("tex::particle(4, -std::numeric_limits<float>::infinity());"), std::string::npos);
-    EXPECT_NE(text.find("tex::colorLayer(4, -2147483647 - 1, 0, 0);"), std::string::npos);
+    EXPECT_NE(text.find("tex::particle(0, std::numeric_limits<float>::quiet_NaN());"), std::string::npos);
+    EXPECT_NE(text.find("tex::particle(0, -std::numeric_limits<float>::infinity());"), std::string::npos);
+    EXPECT_NE(text.find("tex::colorLayer(0, -2147483647 - 1, 0, 0);"), std::string::npos);
     EXPECT_THROW(texlisting::formatCppSource(special, "9lives"), std::invalid_argument);
     EXPECT_THROW(texlisting::formatCppSource(special, "a b"), std::invalid_argument);
 }
 
-TEST(DocumentFile, WriteThenReadKeepsEveryByte) {
+TEST(DocumentFile, WriteThenReadKeepsEveryByteAndFailuresNameFileAndCause) {
     TempFolder folder;
     Document document;
     auto* bytes = reinterpret_cast<uint8_t*>(&document);
     for (size_t i = 0; i < sizeof document; ++i) bytes[i] = uint8_t(i * 13 + 5);
-    texlisting::writeDocument(document, folder / "doc.tex");
-    EXPECT_EQ(fs::file_size(folder / "doc.tex"), size_t(DOCUMENT_SIZE));
-    const Document back = texlisting::readDocument(folder / "doc.tex");
+    const std::string path = folder / "doc.tex";
+    texlisting::writeDocument(document, path);
+    EXPECT_EQ(fs::file_size(path), size_t(DOCUMENT_SIZE));
+    const Document back = texlisting::readDocument(path);
     EXPECT_EQ(std::memcmp(&back, &document, sizeof document), 0);
-    // Overwriting replaces the file and leaves no temporary behind.
-    texlisting::writeDocument(Document{}, folder / "doc.tex");
-    EXPECT_EQ(texlisting::readDocument(folder / "doc.tex").programs[3].opcode[7], 0);
+    // Overwriting leaves no temporary behind; a longer file reads as its first bytes.
+    texlisting::writeDocument(Document{}, path);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
-    // A longer file reads as its first DOCUMENT_SIZE bytes, as the loader does.
-    std::ofstream(folder / "doc.tex", std::ios::app) << "tail";
-    EXPECT_EQ(texlisting::readDocument(folder / "doc.tex").programs[3].opcode[7], 0);
-}
+    std::ofstream(path, std::ios::app) << "tail";
+    EXPECT_EQ(texlisting::readDocument(path).programs[3].opcode[7], 0);
 
-TEST(DocumentFile, FailuresNameTheFileAndTheCause) {
-    TempFolder folder;
     const auto error = [](auto action) -> std::string {
         try {
             action();
@@ -381,14 +383,14 @@ TEST(DocumentFile, FailuresNameTheFileAndTheCause) {
         }
         return "no error";
     };
-    const std::string missing = folder / "missing.tex";
-    EXPECT_EQ(error([&] { texlisting::readDocument(missing); }), "Cannot read " + missing + ": No such file or directory");
-    std::ofstream(folder / "short.tex") << std::string(size_t(DOCUMENT_SIZE) - 1, 'x');
-    EXPECT_EQ(error([&] { texlisting::readDocument(folder / "short.tex"); }),
-              "Cannot read " + (folder / "short.tex") + ": it holds 22019 bytes, a texture document 22020");
-    EXPECT_NE(error([&] { texlisting::readDocument(folder.path.string()); }).find("Cannot read " + folder.path.string()),
-              std::string::npos);
+    const std::string missing = folder / "missing.tex", shortFile = folder / "short.tex";
     const std::string nowhere = folder / "no/such/folder/doc.tex";
+    std::ofstream(shortFile) << std::string(size_t(DOCUMENT_SIZE) - 1, 'x');
+    EXPECT_EQ(error([&] { texlisting::readDocument(missing); }), "Cannot read " + missing + ": No such file or directory");
+    EXPECT_EQ(error([&] { texlisting::readDocument(shortFile); }),
+              "Cannot read " + shortFile + ": it holds 22019 bytes, a texture document 22020");
+    EXPECT_EQ(error([&] { texlisting::readDocument(folder.path.string()); }),
+              "Cannot read " + folder.path.string() + ": Is a directory");
     EXPECT_EQ(error([&] { texlisting::writeDocument(Document{}, nowhere); }),
               "Cannot write " + nowhere + ": No such file or directory");
     EXPECT_EQ(error([&] { texlisting::writeDocument(Document{}, ""); }), "Cannot write a document without a file name");
