@@ -139,6 +139,16 @@ std::string realText(float v) {
     return text;
 }
 
+// mandelBrot's extent as the dispatcher computes it: the difference in
+// extended precision rounded to float32 (infinite beyond the float range).
+float extentOf(float start, float corner) {
+    constexpr long double limit = 0x1.ffffffp127L;  // halfway between FLT_MAX and 2^128
+    const long double difference = static_cast<long double>(corner) - start;
+    if (difference >= limit) return INFINITY;
+    if (difference <= -limit) return -INFINITY;
+    return static_cast<float>(difference);
+}
+
 std::string integerText(float slot) { return std::to_string(slotInteger(slot)); }
 std::string booleanText(float slot) { return slotBoolean(slot) ? "true" : "false"; }
 
@@ -152,8 +162,8 @@ std::string exportSource(int32_t opcode, const float params[10]) {
         // The record holds two corners; the call takes the first corner and
         // the extents. Each extent is printed as the float32 the dispatcher
         // passes, so the line compiles to exactly the replayed call.
-        const float width = static_cast<float>(static_cast<long double>(params[3]) - params[1]);
-        const float height = static_cast<float>(static_cast<long double>(params[4]) - params[2]);
+        const float width = extentOf(params[1], params[3]);
+        const float height = extentOf(params[2], params[4]);
         line += integerText(params[0]) + "," + realText(params[1]) + "," + realText(width) + "," +
                 realText(params[2]) + "," + realText(height) + "," + realText(16.0f);
     } else {

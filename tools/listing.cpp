@@ -32,16 +32,25 @@ using tex::OperationInfo;
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
+// Rounds to float32; beyond the largest float the result is the infinity that
+// IEEE rounding gives, without relying on an out-of-range conversion.
+float roundToFloat(long double v) {
+    constexpr long double limit = 0x1.ffffffp127L;  // halfway between FLT_MAX and 2^128
+    if (v >= limit) return INFINITY;
+    if (v <= -limit) return -INFINITY;
+    return static_cast<float>(v);
+}
+
 // The extent mandelBrot's dispatcher derives from a start and a corner.
-float extentOf(float start, float corner) { return static_cast<float>(static_cast<long double>(corner) - start); }
+float extentOf(float start, float corner) { return roundToFloat(static_cast<long double>(corner) - start); }
 
 // A corner from which the dispatcher derives exactly `extent`: the float32
 // nearest start + extent (the original corner whenever the record's extent was
-// exact), or one of its neighbours. False when no float32 corner gives it.
+// exact), one of its neighbours, or for infinite starts and extents one of the
+// values that give them. False when no float32 corner gives it.
 bool cornerFor(float start, float extent, float& corner) {
-    const float nearest = static_cast<float>(static_cast<long double>(start) + extent);
+    const float nearest = roundToFloat(static_cast<long double>(start) + extent);
     std::vector<float> candidates{nearest};
-    if (nearest == 0) candidates.push_back(-nearest);
     float below = nearest, above = nearest;
     for (int step = 0; step < 4; ++step) {
         below = std::nextafter(below, -INFINITY);
@@ -49,6 +58,7 @@ bool cornerFor(float start, float extent, float& corner) {
         candidates.push_back(below);
         candidates.push_back(above);
     }
+    candidates.insert(candidates.end(), {-nearest, 0.0f, INFINITY, -INFINITY});
     for (float candidate : candidates)
         if (sameBits(extentOf(start, candidate), extent)) {
             corner = candidate;

@@ -143,6 +143,14 @@ TEST(ListingRoundTrip, MandelBrotCornersGiveTheSameExtents) {
             }
     }
     EXPECT_GT(uniqueCorners, 10000);
+    // Infinite and overflowing extents still find corners.
+    const float specials[][2] = {{INFINITY, 5}, {5, -INFINITY}, {-3.4028235e38f, 3.4028235e38f}, {NAN, 1}, {1, NAN}};
+    for (const auto& corners : specials) {
+        const float slots[10] = {0, corners[0], corners[0], corners[1], corners[1]};
+        const float* back = onlyRecord(parseLine(exportSource(MANDELBROT_OPCODE, slots)));
+        EXPECT_EQ(floatBits(extent(back[1], back[3])), floatBits(extent(slots[1], slots[3])))
+            << exportSource(MANDELBROT_OPCODE, slots);
+    }
 }
 
 // What the exporter's lines cannot carry: listed here so that a change is deliberate.
