@@ -147,7 +147,8 @@ TEST(ListingRoundTrip, MandelBrotCornersGiveTheSameExtents) {
     const float specials[][2] = {{INFINITY, 5}, {5, -INFINITY}, {-3.4028235e38f, 3.4028235e38f}, {NAN, 1}, {1, NAN}};
     for (const auto& corners : specials) {
         const float slots[10] = {0, corners[0], corners[0], corners[1], corners[1]};
-        const float* back = onlyRecord(parseLine(exportSource(MANDELBROT_OPCODE, slots)));
+        const Document parsed = parseLine(exportSource(MANDELBROT_OPCODE, slots));
+        const float* back = onlyRecord(parsed);
         EXPECT_EQ(floatBits(extent(back[1], back[3])), floatBits(extent(slots[1], slots[3])))
             << exportSource(MANDELBROT_OPCODE, slots);
     }
@@ -184,7 +185,8 @@ TEST(ListingRoundTrip, DocumentedLosses) {
     EXPECT_TRUE(std::isnan(onlyRecord(parseLine(exportSource(3, nan)))[1]));
     // Booleans other than 1.0 come back as 0; integer slots hold what the dispatcher passes.
     const float odd[10] = {0, 2.7f, 1e10f, 3, 2.0f};
-    const float* back = onlyRecord(parseLine(exportSource(0, odd)));
+    const Document parsedOdd = parseLine(exportSource(0, odd));
+    const float* back = onlyRecord(parsedOdd);
     EXPECT_EQ(back[1], 2.0f);
     EXPECT_EQ(back[2], 2147483648.0f);
     EXPECT_EQ(back[4], 0.0f);
