@@ -16,8 +16,9 @@
 //   scientific form ("1.00000005409997E+15").
 // - scientific form: one digit, the point, 14 digits, "E", sign, exponent;
 //   trailing zeros of the mantissa go, the point stays.
-// Negative values are never "too small": they keep the fixed form, so values
-// above about -1e-8 lose digits and those above -5e-18 print as "-0".
+// Negative values are never "too small": they keep the fixed form, so those
+// between about -1e-10 and 0 keep fewer than the 9 significant digits that
+// identify a float32, and those above -5e-18 print as "-0".
 // Infinities and NaN print as the <cmath> macros INFINITY, -INFINITY, NAN.
 #include <algorithm>
 #include <string>
