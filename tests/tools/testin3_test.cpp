@@ -1,11 +1,15 @@
 // The shipped texture's listing: it holds the 22 calls of the compiled viewer,
 // each in the program of the layer it writes, exactly as formatListing writes
 // them.
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "test_util.h"
 #include "tools/listing.h"
+#include "viewer/compiled_texture.h"
 
 using namespace tex;
 using texlisting::Document;
@@ -88,4 +92,27 @@ TEST(ShippedListing, HoldsTheCompiledViewersCallsLayerByLayer) {
     EXPECT_EQ(parsed.programs[4].params[2][4], -1.0f);
     // The file is exactly what the formatter writes for it.
     EXPECT_EQ(text, texlisting::formatListing(expected));
+}
+
+// compiledview's direct calls and the replayed document give the same picture.
+TEST(ShippedListing, CompiledCallsEqualTheReplayedDocument) {
+    const std::string listing = std::string(TEX_SOURCE_DIR) + "/data/Testin3.listing";
+    const std::string document = ::testing::TempDir() + "compiled-equals-document.tex";
+    texlisting::writeDocument(texlisting::parseListing(readText(listing), listing), document);
+    uint32_t* loaded = nullptr;
+    tex::randomSeed = 0;
+    tex::loadTexture(loaded, document, 256, 256, true);
+
+    std::vector<uint32_t> compiled(65536);
+    tex::randomSeed = 0;
+    tex::initLayers(256, 256);
+    viewer::buildCompiledTexture();
+    viewer::convertCompiledTexture(compiled.data());
+    tex::freeLayers();
+    std::remove(document.c_str());
+
+    size_t differing = 0;
+    for (size_t i = 0; i < compiled.size(); ++i) differing += compiled[i] != loaded[i];
+    std::free(loaded);
+    EXPECT_EQ(differing, 0u);
 }
