@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace viewer {
 
@@ -27,6 +28,16 @@ static bool quitPosted = false;
 bool registerWindowClass() {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "No display could be opened: %s\n", SDL_GetError());
+        return false;
+    }
+    // Without a display SDL falls back to drivers that show nothing; the
+    // message loop would then run unseen and forever. They serve only when
+    // asked for by name (SDL_VIDEODRIVER).
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!SDL_getenv("SDL_VIDEODRIVER") && driver &&
+        (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+        std::fprintf(stderr, "No display could be opened: set DISPLAY or WAYLAND_DISPLAY\n");
+        SDL_Quit();
         return false;
     }
     // Nearest-neighbour stretching, as StretchDIBits does by default.
