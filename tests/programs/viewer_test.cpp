@@ -109,12 +109,20 @@ protected:
 
     // fileview on a document: the first picture, a resized one, and the exit
     // code after the close request.
-    void showsDocumentAndClosesCleanly(const Backend& backend) {
+    // With `shipped` the document is data/Testin3.tex, whose picture depends
+    // on every operation family; otherwise a small document of known variety.
+    void showsDocumentAndClosesCleanly(const Backend& backend, bool shipped = false) {
         programs::TemporaryDirectory folder;
         const std::string document = folder.path + "/Testin3.tex";
-        writeCheckerDocument(document);
+        if (shipped) {
+            fs::copy_file(std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex", document);
+        } else {
+            writeCheckerDocument(document);
+        }
         const std::vector<uint32_t> image = loadedPixels(document);
-        ASSERT_NE(image[0], image[3]) << "the test document must not be uniform";
+        if (!shipped) {
+            ASSERT_NE(image[0], image[3]) << "the test document must not be uniform";
+        }
 
         programs::Running running = programs::start(launch(backend, folder.path));
         XSession& x = *session();
@@ -166,6 +174,8 @@ protected:
 };
 
 TEST_F(SdlViewer, ShowsTheLoadedTextureAndExitsZeroWhenClosed) { showsDocumentAndClosesCleanly(backend()); }
+
+TEST_F(SdlViewer, ShowsTheShippedTexture) { showsDocumentAndClosesCleanly(backend(), true); }
 
 TEST_F(SdlViewer, MissingDocumentReportsFileNotFoundAndExits217) { reportsMissingDocument(backend()); }
 
