@@ -26,6 +26,7 @@ static SDL_Texture* screenTexture = nullptr;  // imageWidth by imageHeight, 0x00
 static bool quitPosted = false;
 
 bool registerWindowClass() {
+    SDL_SetMainReady();  // main is the program's own (SDL_MAIN_HANDLED)
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "No display could be opened: %s\n", SDL_GetError());
         return false;
