@@ -9,7 +9,7 @@ packages=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libsdl2-dev libcli11-dev libx11-dev
-  xvfb xdotool x11-apps x11-utils imagemagick
+  xvfb xfonts-base xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-x86-64 wine wine64
   clang libclang-rt-14-dev
 )

@@ -1,0 +1,90 @@
+// texgen: texture documents from the command line.
+//   texgen render DOC.tex -o OUT.png [--size N | --size WxH] [--layer L | --all-layers]
+//   texgen info DOC.tex
+//   texgen build LISTING -o DOC.tex
+//   texgen export DOC.tex [--cpp [--function NAME]]
+// Every failure is one line on standard error naming the file and the cause,
+// with exit code 1; a usage error exits with CLI11's code.
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "tools/texgen.h"
+
+#ifndef TEX_VERSION
+#define TEX_VERSION "0"
+#endif
+
+namespace {
+
+std::string readText(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) throw texgen::CommandError("Cannot read " + fileName + ": " + std::strerror(errno));
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) throw texgen::CommandError("Cannot read " + fileName + ": read error");
+    return text.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("Procedural texture documents: render, describe, build and export them.", "texgen");
+    app.set_version_flag("--version", "texgen " TEX_VERSION);
+    app.require_subcommand(1);
+    // A usage error is one line too, like every other failure.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("texgen: ") + error.what() + " (see texgen --help)\n";
+    });
+
+    texgen::RenderOptions render;
+    std::string size = "256";
+    CLI::App* renderCommand = app.add_subcommand("render", "Rebuild a document and write a layer as a PNG file");
+    renderCommand->add_option("document", render.document, "Texture document (.tex)")->required();
+    renderCommand->add_option("-o,--output", render.output, "PNG file to write")->required();
+    renderCommand->add_option("--size", size, "N or WxH, powers of two (default 256)");
+    CLI::Option* layerOption =
+        renderCommand->add_option("--layer", render.layer, "Layer to write, 0 to 4 (default 4)")->check(CLI::Range(0, 4));
+    renderCommand->add_flag("--all-layers", render.allLayers, "Write every layer, OUT-layerN.png")->excludes(layerOption);
+
+    std::string infoDocument;
+    CLI::App* infoCommand = app.add_subcommand("info", "Show each layer's program and what the engine will skip");
+    infoCommand->add_option("document", infoDocument, "Texture document (.tex)")->required();
+
+    std::string listing, built;
+    CLI::App* buildCommand = app.add_subcommand("build", "Make a document from a listing of source lines");
+    buildCommand->add_option("listing", listing, "Listing: \"// layer N\" markers and one call per line")->required();
+    buildCommand->add_option("-o,--output", built, "Texture document to write")->required();
+
+    std::string exportDocument, functionName = "buildTexture";
+    bool cpp = false;
+    CLI::App* exportCommand = app.add_subcommand("export", "Print a document as a listing, or as C++ source");
+    exportCommand->add_option("document", exportDocument, "Texture document (.tex)")->required();
+    CLI::Option* cppFlag = exportCommand->add_flag("--cpp", cpp, "Print a C++ function making the calls");
+    exportCommand->add_option("--function", functionName, "Name of that function (default buildTexture)")->needs(cppFlag);
+
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        if (*renderCommand) {
+            texgen::parseSize(size, render.width, render.height);
+            const std::string written = texgen::render(render);
+            std::cout << "wrote " << written << "\n";
+        } else if (*infoCommand) {
+            texgen::describe(texlisting::readDocument(infoDocument), infoDocument, std::cout);
+        } else if (*buildCommand) {
+            texlisting::writeDocument(texlisting::parseListing(readText(listing), listing), built);
+        } else if (*exportCommand) {
+            const texlisting::Document document = texlisting::readDocument(exportDocument);
+            std::cout << (cpp ? texlisting::formatCppSource(document, functionName) : texlisting::formatListing(document));
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "texgen: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,45 @@
+// texgen's commands. Each one throws CommandError (or the engine's IoError,
+// or a ListingError) with a message that names the file and the cause; the
+// command line prints it as one line on standard error and exits with 1.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include "tools/listing.h"
+
+namespace texgen {
+
+struct CommandError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct RenderOptions {
+    std::string document, output;
+    int32_t width = 256, height = 256;
+    int32_t layer = 4;
+    bool allLayers = false;
+};
+
+// Parses "N" or "WxH"; every side a power of two the engine accepts.
+void parseSize(const std::string& text, int32_t& width, int32_t& height);
+
+// Rebuilds the document at the size and writes the layer (or every layer) as
+// an 8-bit RGB PNG. Returns the files written.
+std::string render(const RenderOptions& options);
+
+// The file name of one layer's PNG with --all-layers: "out.png" gives
+// "out-layer2.png".
+std::string layerFileName(const std::string& output, int32_t layer);
+
+// Each layer's program as a table, with a warning for every record the engine
+// will skip or clamp. Returns the number of warnings.
+int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out);
+
+// An argument as the dispatcher passes it, in the shortest text that reads
+// back as the same float32.
+std::string realText(float value);
+
+}  // namespace texgen

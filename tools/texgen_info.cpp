@@ -1,0 +1,111 @@
+// texgen info: a document's programs as tables, one row per counted record
+// with the arguments the dispatcher passes, and a warning wherever the engine
+// will skip or clamp something. Names and slot kinds come from the opcode
+// table, so this never disagrees with what a replay does.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/operations.h"
+#include "tools/texgen.h"
+
+namespace texgen {
+
+std::string realText(float value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, double(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+namespace {
+
+// An integer slot as the dispatcher converts it, with a warning when the
+// conversion clamps or replaces the stored value.
+std::string integerText(float slot, int k, std::vector<std::string>& warnings) {
+    const int32_t value = tex::slotInteger(slot);
+    if (std::isnan(slot))
+        warnings.push_back("slot " + std::to_string(k) + " is not a number and becomes 0");
+    else if (slot >= 2147483648.0f || slot < -2147483648.0f)
+        warnings.push_back("slot " + std::to_string(k) + " (" + realText(slot) + ") is beyond the int32 range and is clamped to " +
+                           std::to_string(value));
+    return std::to_string(value);
+}
+
+std::string argumentsOf(const tex::OperationInfo& row, const float* p, std::vector<std::string>& warnings) {
+    std::string text;
+    const auto add = [&](const std::string& argument) { text += (text.empty() ? "" : ", ") + argument; };
+    for (int k = 0; row.slots[k]; ++k) {
+        if (row.opcode == tex::MANDELBROT_OPCODE && k > 0) break;  // corners, below
+        switch (row.slots[k]) {
+            case tex::SLOT_REAL: add(realText(p[k])); break;
+            case tex::SLOT_BOOLEAN: add(tex::slotBoolean(p[k]) ? "true" : "false"); break;
+            case tex::SLOT_LAYER: {
+                const std::string value = integerText(p[k], k, warnings);
+                const int32_t layer = tex::slotInteger(p[k]);
+                if (layer < 0 || layer >= tex::LAYER_COUNT)
+                    warnings.push_back("slot " + std::to_string(k) + " names layer " + value +
+                                       ", outside 0..4: the operation does nothing");
+                add(value);
+                break;
+            }
+            default: add(integerText(p[k], k, warnings)); break;
+        }
+    }
+    if (row.opcode == tex::MANDELBROT_OPCODE) {
+        // The record holds two corners; the call takes the first corner and
+        // the extents, each rounded to float32, and the escape limit 16.
+        const auto extent = [](float from, float to) { return float((long double)to - from); };
+        add(realText(p[1]));
+        add(realText(extent(p[1], p[3])));
+        add(realText(p[2]));
+        add(realText(extent(p[2], p[4])));
+        add("16");
+    }
+    return text;
+}
+
+}  // namespace
+
+int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out) {
+    int warningCount = 0;
+    const auto warn = [&](const std::string& where, const std::string& what) {
+        out << "  warning: " << where << what << "\n";
+        ++warningCount;
+    };
+    out << fileName << ": texture document, " << tex::LAYER_COUNT << " layer programs\n";
+    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const tex::LayerProgram& program = document.programs[layer];
+        out << "\nlayer " << layer << ": " << program.count << (program.count == 1 ? " record\n" : " records\n");
+        if (program.count > tex::MAX_OPS)
+            warn("", "count " + std::to_string(program.count) + " is above " + std::to_string(tex::MAX_OPS) +
+                         ": only the first " + std::to_string(tex::MAX_OPS) + " records are replayed");
+        else if (program.count < 0)
+            warn("", "count " + std::to_string(program.count) + " is negative: nothing is replayed");
+        const int32_t count = program.count < tex::MAX_OPS ? program.count : tex::MAX_OPS;
+        if (count <= 0) continue;
+        char line[64];
+        std::snprintf(line, sizeof line, "  %3s  %6s  %-18s %s\n", "pos", "opcode", "operation", "arguments");
+        out << line;
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t opcode = program.opcode[i];
+            const tex::OperationInfo* row = tex::findOperation(opcode);
+            std::vector<std::string> warnings;
+            const std::string arguments = row ? argumentsOf(*row, program.params[i], warnings) : "";
+            std::snprintf(line, sizeof line, "  %3d  %6d  %-18s ", i, opcode, row ? row->name : "(unassigned)");
+            out << line << arguments << "\n";
+            const std::string where = "record " + std::to_string(i) + ": ";
+            if (!row) warn(where, "opcode " + std::to_string(opcode) + " is unassigned: the engine skips it");
+            for (const std::string& warning : warnings) warn(where, warning);
+        }
+    }
+    return warningCount;
+}
+
+}  // namespace texgen

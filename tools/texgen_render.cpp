@@ -1,0 +1,145 @@
+// texgen render: rebuilds a document at any power-of-two size and writes
+// layers as 8-bit RGB PNG files through libpng. A layer's Pixels are already
+// rows of red, green and blue bytes, top row first, so each PNG row is a row
+// of the layer as it stands.
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "tools/texgen.h"
+
+namespace texgen {
+
+namespace fs = std::filesystem;
+
+static bool powerOfTwo(int64_t value) { return value > 0 && (value & (value - 1)) == 0; }
+
+void parseSize(const std::string& text, int32_t& width, int32_t& height) {
+    const auto side = [&](const std::string& part) -> int64_t {
+        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos)
+            throw CommandError("size \"" + text + "\" is not N or WxH with whole numbers");
+        return std::stoll(part);
+    };
+    const size_t cross = text.find('x');
+    const int64_t w = side(text.substr(0, cross));
+    const int64_t h = cross == std::string::npos ? w : side(text.substr(cross + 1));
+    if (!powerOfTwo(w) || !powerOfTwo(h)) throw CommandError("size \"" + text + "\": each side must be a power of two");
+    if (w > tex::MAX_LAYER_SIDE || h > tex::MAX_LAYER_SIDE || w * h > tex::MAX_LAYER_PIXELS)
+        throw CommandError("size \"" + text + "\" is too large: at most " + std::to_string(tex::MAX_LAYER_SIDE) +
+                           " pixels a side and " + std::to_string(tex::MAX_LAYER_PIXELS) + " pixels in all");
+    width = int32_t(w);
+    height = int32_t(h);
+}
+
+std::string layerFileName(const std::string& output, int32_t layer) {
+    const fs::path path(output);
+    fs::path name = path.parent_path() / path.stem();
+    name += "-layer" + std::to_string(layer);
+    name += path.extension().empty() ? fs::path(".png") : path.extension();
+    return name.string();
+}
+
+namespace {
+
+struct PngFailure {
+    char message[256];
+};
+
+void pngError(png_structp png, png_const_charp message) {
+    auto* failure = static_cast<PngFailure*>(png_get_error_ptr(png));
+    std::snprintf(failure->message, sizeof failure->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// libpng reports errors through longjmp: nothing with a destructor lives in
+// this function.
+bool writeRows(std::FILE* file, const tex::Pixel* pixels, int32_t width, int32_t height, PngFailure& failure) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
+    if (!png) {
+        std::snprintf(failure.message, sizeof failure.message, "libpng could not start");
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int32_t y = 0; y < height; ++y)
+        png_write_row(png, reinterpret_cast<png_const_bytep>(pixels + size_t(y) * size_t(width)));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Written under a temporary name and renamed into place, so that a failure
+// never leaves a truncated picture behind.
+void writePng(const std::string& fileName, const tex::Pixel* pixels, int32_t width, int32_t height) {
+    const std::string temporary = fileName + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) throw CommandError("Cannot write " + fileName + ": " + std::strerror(errno));
+    PngFailure failure{};
+    bool written = writeRows(file, pixels, width, height, failure);
+    if (written && std::fflush(file) != 0) {
+        written = false;
+        std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
+    }
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
+    }
+    std::error_code ec;
+    if (written) fs::rename(temporary, fileName, ec);
+    if (!written || ec) {
+        fs::remove(temporary, ec);
+        throw CommandError("Cannot write " + fileName + ": " + (written ? ec.message() : failure.message));
+    }
+}
+
+}  // namespace
+
+std::string render(const RenderOptions& options) {
+    const texlisting::Document document = texlisting::readDocument(options.document);
+    try {
+        tex::initLayers(options.width, options.height);
+    } catch (const std::bad_alloc&) {
+        throw CommandError("Not enough memory to rebuild " + options.document + " at " + std::to_string(options.width) +
+                           "x" + std::to_string(options.height));
+    } catch (const std::invalid_argument& error) {
+        throw CommandError("Cannot rebuild " + options.document + ": " + error.what());
+    }
+    // Replayed as the loader does: layer 0's program first, at most MAX_OPS
+    // records of each.
+    std::memcpy(tex::layerPrograms, document.programs, sizeof document.programs);
+    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const tex::LayerProgram& program = tex::layerPrograms[layer];
+        const int32_t count = program.count < tex::MAX_OPS ? program.count : tex::MAX_OPS;
+        for (int32_t i = 0; i < count; ++i) tex::runOperation(program.opcode[i], program.params[i]);
+    }
+    std::string written;
+    try {
+        for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+            if (options.allLayers ? false : layer != options.layer) continue;
+            const std::string name = options.allLayers ? layerFileName(options.output, layer) : options.output;
+            writePng(name, tex::layers[layer], options.width, options.height);
+            written += (written.empty() ? "" : " ") + name;
+        }
+    } catch (...) {
+        tex::freeLayers();
+        throw;
+    }
+    tex::freeLayers();
+    return written;
+}
+
+}  // namespace texgen
