@@ -1,4 +1,4 @@
-// End-to-end tests of fileview, driven as a person would drive it: in a
+// End-to-end tests of fileview and compiledview, driven as a person would drive it: in a
 // private X server, the window's pixels are read back from the screen and the
 // window is closed through its close request. The SDL2 program runs directly,
 // the Win32 program (fileview.exe) under wine with a fresh prefix per run.
@@ -124,7 +124,15 @@ protected:
             ASSERT_NE(image[0], image[3]) << "the test document must not be uniform";
         }
 
-        programs::Running running = programs::start(launch(backend, folder.path));
+        showsImageAndClosesCleanly(backend, folder.path, image);
+    }
+
+    // A viewer started in `directory`: its first picture is `image`, so is the
+    // picture stretched over a resized window, and the close request ends it
+    // with exit code 0.
+    void showsImageAndClosesCleanly(const Backend& backend, const std::string& directory,
+                                    const std::vector<uint32_t>& image) {
+        programs::Running running = programs::start(launch(backend, directory));
         XSession& x = *session();
         const Window window = x.findWindow("Texture", backend.startLimit);
         if (!window) {
@@ -170,7 +178,7 @@ protected:
 
 class SdlViewer : public ViewerTest {
 protected:
-    Backend backend() { return {"fileview", {TEX_FILEVIEW}, {}, 0, 10s}; }
+    Backend backend(const std::string& program = TEX_FILEVIEW) { return {program, {program}, {}, 0, 10s}; }
 };
 
 TEST_F(SdlViewer, ShowsTheLoadedTextureAndExitsZeroWhenClosed) { showsDocumentAndClosesCleanly(backend()); }
@@ -178,6 +186,14 @@ TEST_F(SdlViewer, ShowsTheLoadedTextureAndExitsZeroWhenClosed) { showsDocumentAn
 TEST_F(SdlViewer, ShowsTheShippedTexture) { showsDocumentAndClosesCleanly(backend(), true); }
 
 TEST_F(SdlViewer, MissingDocumentReportsFileNotFoundAndExits217) { reportsMissingDocument(backend()); }
+
+// compiledview reads nothing: started in an empty folder it shows the picture
+// fileview shows for the shipped document.
+TEST_F(SdlViewer, CompiledViewShowsTheShippedTexture) {
+    programs::TemporaryDirectory folder;
+    showsImageAndClosesCleanly(backend(TEX_COMPILEDVIEW), folder.path,
+                               loadedPixels(std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex"));
+}
 
 // Without any display the program says so and ends with the window set-up's
 // exit code instead of hanging or crashing.
@@ -234,15 +250,22 @@ protected:
         }
     }
 
-    Backend backend() {
+    Backend backend(const std::string& program = TEX_FILEVIEW_EXE) {
         // wine sizes the window from its own system metrics: the client area
         // comes out a pixel or two off 256 by 256.
-        return {"fileview.exe", {programs::findOnPath("wine"), TEX_FILEVIEW_EXE}, wineEnvironment(), 8, 60s};
+        return {fs::path(program).filename().string(), {programs::findOnPath("wine"), program}, wineEnvironment(), 8, 60s};
     }
 };
 
 TEST_F(WineViewer, ShowsTheLoadedTextureAndExitsZeroWhenClosed) { showsDocumentAndClosesCleanly(backend()); }
 
 TEST_F(WineViewer, MissingDocumentReportsFileNotFoundAndExits217) { reportsMissingDocument(backend()); }
+
+TEST_F(WineViewer, CompiledViewShowsTheShippedTexture) {
+    if (!fs::exists(TEX_COMPILEDVIEW_EXE)) GTEST_SKIP() << "compiledview.exe is not built";
+    programs::TemporaryDirectory folder;
+    showsImageAndClosesCleanly(backend(TEX_COMPILEDVIEW_EXE), folder.path,
+                               loadedPixels(std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex"));
+}
 
 }  // namespace

@@ -1,0 +1,40 @@
+# Builds a document from every listing (the shipped one and the tour's
+# examples) with texgen, exports each as C++, compiles them all against the
+# engine and runs the comparison.
+set(work ${BINARY_DIR}/export-cpp)
+file(REMOVE_RECURSE ${work})
+file(MAKE_DIRECTORY ${work}/generated ${work}/documents)
+file(GLOB listings ${SOURCE_DIR}/data/*.listing ${SOURCE_DIR}/docs/examples/*.listing)
+set(table "struct Exported { void (*build)(); const char* document; };\n")
+set(entries "")
+foreach(listing IN LISTS listings)
+  get_filename_component(name ${listing} NAME_WE)
+  set(document ${work}/documents/${name}.tex)
+  execute_process(COMMAND ${TEXGEN} build ${listing} -o ${document} RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "texgen build ${listing} failed")
+  endif()
+  execute_process(COMMAND ${TEXGEN} export --cpp --function build_${name} ${document}
+                  OUTPUT_FILE ${work}/generated/${name}.cpp RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "texgen export --cpp ${document} failed")
+  endif()
+  string(APPEND table "void build_${name}();\n")
+  string(APPEND entries "    {build_${name}, \"${document}\"},\n")
+endforeach()
+file(WRITE ${work}/generated/exported.h "${table}const Exported EXPORTED[] = {\n${entries}};\n")
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/export_cpp -B ${work}/build
+                        -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+                        -DTEXENGINE_SOURCE=${SOURCE_DIR} -DGENERATED_DIR=${work}/generated
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(rc)
+  message(FATAL_ERROR "configuring the exported sources failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${work}/build -j2 RESULT_VARIABLE rc OUTPUT_QUIET)
+if(rc)
+  message(FATAL_ERROR "compiling the exported sources failed")
+endif()
+execute_process(COMMAND ${work}/build/compare_exported RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "exported C++ and documents differ")
+endif()
