@@ -27,16 +27,16 @@ const Filter FILTERS[] = {
     {"edgeV", edgeVLayer, reference::edgeV},    {"median", medianLayer, reference::median},
 };
 
-// Runs every check with the AVX2 kernels (where the processor has them) and
-// with the SSE2 kernels.
+// Runs every check with each set of kernels the processor supports.
 template <typename Check>
 void withEachKernelSet(Check check) {
-    for (bool sse2Only : {false, true}) {
-        SCOPED_TRACE(sse2Only ? "SSE2 kernels" : "default kernels");
-        sse2KernelsOnly = sse2Only;
+    for (KernelSet set : {KERNELS_AVX512, KERNELS_AVX2, KERNELS_SSE2}) {
+        if (set > bestKernelSet()) continue;
+        SCOPED_TRACE(set == KERNELS_AVX512 ? "AVX-512 kernels" : set == KERNELS_AVX2 ? "AVX2 kernels" : "SSE2 kernels");
+        kernelSetLimit = set;
         check();
     }
-    sse2KernelsOnly = false;
+    kernelSetLimit = KERNELS_AVX512;
 }
 
 bool sameLayers(int32_t a, int32_t b) { return std::memcmp(layers[a], layers[b], layerBytes()) == 0; }
