@@ -107,6 +107,23 @@ TEST(PixelFilters, MotionBlurEqualsTheLiteralWindowSum) {
     }
 }
 
+// Every radius whose divisor takes the multiply-and-shift division, on
+// white (the largest sums) and noise.
+TEST(PixelFilters, MotionBlurDividesExactlyForEveryRadius) {
+    initLayers(4, 1);
+    for (int32_t radius = 1; radius <= 3000; ++radius)
+        for (bool white : {false, true}) {
+            if (white)
+                textest::fillColour(0, {255, 255, 255});
+            else
+                textest::fillNoise(0, uint32_t(radius));
+            reference::motionBlur(0, 1, radius);
+            motionBlur(0, 2, radius);
+            ASSERT_TRUE(sameLayers(1, 2)) << "radius " << radius;
+        }
+    freeLayers();
+}
+
 // Radii near the int32 limit run in time linear in the layer, and keep the
 // one property that can be checked without the literal sum: the weights sum
 // to the divisor, so a row of one value keeps it.
@@ -160,6 +177,32 @@ TEST(PixelFilters, MakeTilableKeepsTheDiscAndBlendsWithTheMirrors) {
         for (int32_t x = 0; x < 8; ++x)
             if ((x == 4 && y == 4) != (at(1, x, y) == Pixel{9, 9, 9})) ADD_FAILURE() << x << "," << y;
     freeLayers();
+}
+
+// The per-row shortcuts (the untouched disc, the region of equal weights)
+// against the blend computed pixel by pixel, on many shapes and borders, into
+// a separate layer (whose disc must survive) and in place.
+TEST(PixelFilters, MakeTilableEqualsThePlainBlend) {
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 1}, {1, 4}, {4, 4}, {16, 4}, {4, 32}, {64, 64}, {256, 128}};
+    const int32_t borders[] = {0, 1, 2, 3, 5, 8, 13, 31, 32, 33, 64, 100, 127, 128, 200, 255, 256, 300,
+                               -1, -7, -100, 1 << 20, -(1 << 20), 1 << 30, INT32_MAX, INT32_MIN};
+    uint32_t seed = 40;
+    for (auto [w, h] : sizes) {
+        initLayers(w, h);
+        for (int32_t border : borders) {
+            textest::fillNoise(0, seed++);
+            textest::fillNoise(1, seed);
+            copyLayer(1, 2);
+            reference::makeTilable(0, 1, border);
+            makeTilable(0, 2, border);
+            ASSERT_TRUE(sameLayers(1, 2)) << w << "x" << h << " border " << border;
+            copyLayer(0, 1);
+            reference::makeTilable(1, 1, border);
+            makeTilable(0, 0, border);
+            ASSERT_TRUE(sameLayers(0, 1)) << w << "x" << h << " border " << border << " in place";
+        }
+        freeLayers();
+    }
 }
 
 // On a layer wider than high the denominator is negative, the own weight
