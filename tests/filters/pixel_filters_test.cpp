@@ -35,7 +35,7 @@ TEST(PixelFilters, InvertAndWoodMapEveryByteLikeTheirFormulas) {
         for (int32_t b32 : {int32_t(bits), int32_t(bits + (int64_t(1) << 31))}) {
             woodLayer(0, 1, b32);
             // Shift counts modulo 32, as 32-bit shifts take them.
-            const uint32_t left = uint32_t(b32) & 31u, right = uint32_t(8 - b32) & 31u;
+            const uint32_t left = uint32_t(b32) & 31u, right = (8u - uint32_t(b32)) & 31u;
             for (size_t i = 0; i < layerBytes(); ++i)
                 ASSERT_EQ(out[i], uint8_t((uint32_t(in[i]) << left) | (uint32_t(in[i]) >> right))) << b32;
         }
