@@ -1,6 +1,6 @@
 // Pixel and smear filters: byte maps over every byte value, the motion blur's
 // sliding sums against the literal window, the seam blend's weights and its
-// untouched disc, and golden hashes.
+// untouched disc, refusals, opcodes and golden hashes.
 #include <chrono>
 
 #include "reference.h"
@@ -9,28 +9,17 @@
 using namespace tex;
 using textest::at;
 
-namespace {
-
-bool sameLayers(int32_t a, int32_t b) { return std::memcmp(layers[a], layers[b], layerBytes()) == 0; }
-
-// Layer 0 holds every byte value in every channel (a 16x16 layer).
-void fillAllBytes() {
-    auto* bytes = reinterpret_cast<uint8_t*>(layers[0]);
-    for (size_t i = 0; i < layerBytes(); ++i) bytes[i] = uint8_t(i / 3);
-}
-
-}  // namespace
+static bool sameLayers(int32_t a, int32_t b) { return std::memcmp(layers[a], layers[b], layerBytes()) == 0; }
 
 TEST(PixelFilters, InvertAndWoodMapEveryByteLikeTheirFormulas) {
     initLayers(16, 16);
-    fillAllBytes();
-    const auto* in = reinterpret_cast<const uint8_t*>(layers[0]);
+    auto* in = reinterpret_cast<uint8_t*>(layers[0]);
     const auto* out = reinterpret_cast<const uint8_t*>(layers[1]);
+    for (size_t i = 0; i < layerBytes(); ++i) in[i] = uint8_t(i / 3);  // every byte in every channel
     invertLayer(0, 1);
     for (size_t i = 0; i < layerBytes(); ++i) ASSERT_EQ(out[i], 255 - in[i]);
     invertLayer(1, 1);
     EXPECT_TRUE(sameLayers(0, 1)) << "inverting twice, in place, restores the layer";
-
     for (int64_t bits = -70; bits <= 70; ++bits)
         for (int32_t b32 : {int32_t(bits), int32_t(bits + (int64_t(1) << 31))}) {
             woodLayer(0, 1, b32);
@@ -39,22 +28,16 @@ TEST(PixelFilters, InvertAndWoodMapEveryByteLikeTheirFormulas) {
             for (size_t i = 0; i < layerBytes(); ++i)
                 ASSERT_EQ(out[i], uint8_t((uint32_t(in[i]) << left) | (uint32_t(in[i]) >> right))) << b32;
         }
-    const struct {
-        int32_t bits;
-        uint8_t in, out;
-    } examples[] = {{4, 0x12, 0x21}, {4, 0xF0, 0x0F}, {1, 0x80, 0x01}, {1, 0x81, 0x03}, {33, 0x81, 0x03},
-                    {0, 0x5A, 0x5A}, {8, 0x5A, 0x5A}, {10, 0xFF, 0},     {-1, 0xFF, 0}};
-    for (auto e : examples) {
-        textest::fillColour(2, {e.in, e.in, e.in});
-        woodLayer(2, 2, e.bits);
-        EXPECT_EQ(at(2, 3, 5), (Pixel{e.out, e.out, e.out})) << e.bits;
-    }
+    textest::fillColour(2, {0x12, 0x81, 0xF0});
+    woodLayer(2, 2, 4);
+    EXPECT_EQ(at(2, 3, 5), (Pixel{0x21, 0x18, 0x0F}));
+    woodLayer(2, 2, 33);  // acts like 1
+    EXPECT_EQ(at(2, 3, 5), (Pixel{0x42, 0x30, 0x1E}));
     freeLayers();
 }
 
-TEST(PixelFilters, MotionBlurWeightsRoundingAndWrap) {
+TEST(PixelFilters, MotionBlurWeightsRoundingWrapAndNegativeRadii) {
     initLayers(16, 4);
-    textest::fillColour(0, {0, 0, 0});
     at(0, 0, 1) = {255, 255, 255};
     motionBlur(0, 1, 1);
     // 255*2/4 at the pixel, 255/4 beside it (the left one wraps to column 15).
@@ -62,130 +45,121 @@ TEST(PixelFilters, MotionBlurWeightsRoundingAndWrap) {
         const uint8_t v = x == 0 ? 127 : x == 1 || x == 15 ? 63 : 0;
         EXPECT_EQ(at(1, x, 1), (Pixel{v, v, v})) << x;
         EXPECT_EQ(at(1, x, 0), (Pixel{0, 0, 0}));
-        EXPECT_EQ(at(1, x, 2), (Pixel{0, 0, 0}));
     }
     textest::fillNoise(0, 3);
-    motionBlur(0, 1, 0);
-    EXPECT_TRUE(sameLayers(0, 1)) << "radius 0 copies";
-    // Radius -1 would divide by zero: it copies like radius 0.
-    motionBlur(0, 1, -1);
-    EXPECT_TRUE(sameLayers(0, 1)) << "radius -1 copies";
+    // Radius 0 copies; radius -1 would divide by zero and copies like 0.
+    for (int32_t radius : {0, -1}) {
+        motionBlur(0, 1, radius);
+        EXPECT_TRUE(sameLayers(0, 1)) << radius;
+    }
     // Any other negative radius has an empty window: all black.
     for (int32_t radius : {-2, -1000, INT32_MIN}) {
         copyLayer(0, 1);
         motionBlur(1, 1, radius);
-        textest::fillColour(2, {0, 0, 0});
         EXPECT_TRUE(sameLayers(1, 2)) << radius;
     }
     freeLayers();
 }
 
-// The sliding sums against the literal window, for radii below, at and far
-// beyond the width (where the window wraps onto the same columns many times),
-// including radii whose sums exceed 32 bits, in place and not.
+// The sliding sums against the literal window: every radius up to 3000 (all
+// that take the multiply-and-shift division), radii far beyond the width
+// (where the window wraps onto the same columns many times) and sums beyond
+// 32 bits, on noise and on white (the largest sums), in place and not.
 TEST(PixelFilters, MotionBlurEqualsTheLiteralWindowSum) {
-    const std::pair<int32_t, int32_t> sizes[] = {{1, 2}, {2, 2}, {4, 2}, {8, 4}, {64, 4}, {256, 2}};
-    const int32_t radii[] = {1, 2, 3, 5, 7, 8, 9, 63, 64, 65, 255, 256, 1000, 2901, 5000, 1000000};
+    struct Run {
+        int32_t w, h, fromRadius, toRadius, step;
+    };
+    const Run runs[] = {{4, 1, 1, 3000, 1},   {1, 2, 1, 100, 33},   {2, 2, 1, 9, 1},     {8, 4, 1, 20, 1},
+                        {64, 4, 1, 200, 7},   {256, 2, 250, 260, 1}, {256, 1, 2901, 5001, 2100},
+                        {4, 2, 1000000, 1000000, 1}};
     uint32_t seed = 11;
-    for (auto [w, h] : sizes) {
-        initLayers(w, h);
-        for (int32_t radius : radii) {
-            if (int64_t(radius) * w > 4000000) continue;  // keep the literal sum affordable
-            for (bool white : {false, true}) {  // white gives the largest sums
+    for (const Run& run : runs) {
+        initLayers(run.w, run.h);
+        for (int32_t radius = run.fromRadius; radius <= run.toRadius; radius += run.step)
+            for (bool white : {false, true}) {
                 if (white)
                     textest::fillColour(0, {255, 255, 255});
                 else
                     textest::fillNoise(0, seed++);
                 reference::motionBlur(0, 1, radius);
                 motionBlur(0, 2, radius);
-                ASSERT_TRUE(sameLayers(1, 2)) << w << "x" << h << " radius " << radius;
+                ASSERT_TRUE(sameLayers(1, 2)) << run.w << "x" << run.h << " radius " << radius;
                 motionBlur(0, 0, radius);
-                ASSERT_TRUE(sameLayers(1, 0)) << w << "x" << h << " radius " << radius << " in place";
+                ASSERT_TRUE(sameLayers(1, 0)) << run.w << "x" << run.h << " radius " << radius << " in place";
             }
-        }
         freeLayers();
     }
 }
 
-// Every radius whose divisor takes the multiply-and-shift division, on
-// white (the largest sums) and noise.
-TEST(PixelFilters, MotionBlurDividesExactlyForEveryRadius) {
-    initLayers(4, 1);
-    for (int32_t radius = 1; radius <= 3000; ++radius)
-        for (bool white : {false, true}) {
-            if (white)
-                textest::fillColour(0, {255, 255, 255});
-            else
-                textest::fillNoise(0, uint32_t(radius));
-            reference::motionBlur(0, 1, radius);
-            motionBlur(0, 2, radius);
-            ASSERT_TRUE(sameLayers(1, 2)) << "radius " << radius;
-        }
-    freeLayers();
-}
-
-// Radii near the int32 limit run in time linear in the layer, and keep the
-// one property that can be checked without the literal sum: the weights sum
-// to the divisor, so a row of one value keeps it.
-TEST(PixelFilters, MotionBlurHugeRadiusIsFastAndExact) {
-    initLayers(256, 256);
-    textest::fillColour(0, {255, 7, 0});
-    const auto start = std::chrono::steady_clock::now();
-    for (int32_t radius : {INT32_MAX, INT32_MAX - 1, 1 << 30, 123456789}) {
-        motionBlur(0, 1, radius);
-        ASSERT_TRUE(sameLayers(0, 1)) << radius;
+// Radii up to the int32 limit finish in time linear in the layer and equal
+// the sum with the weights of each column added up first (itself checked
+// against the literal sum where that is affordable).
+TEST(PixelFilters, MotionBlurHugeRadiusEqualsTheFoldedWeights) {
+    initLayers(4, 4);
+    textest::fillNoise(0, 21);
+    for (int32_t radius : {1, 5, 6, 7, 100, 12345}) {
+        reference::motionBlur(0, 1, radius);
+        reference::motionBlurFolded(0, 2, radius);
+        ASSERT_TRUE(sameLayers(1, 2)) << radius;
     }
+    for (int32_t radius : {INT32_MAX, INT32_MAX - 1, 1 << 30, 123456789, 134217727, 134217728}) {
+        reference::motionBlurFolded(0, 1, radius);
+        motionBlur(0, 2, radius);
+        ASSERT_TRUE(sameLayers(1, 2)) << radius;
+    }
+    freeLayers();
+    initLayers(2048, 256);
+    const auto start = std::chrono::steady_clock::now();
+    motionBlur(0, 1, INT32_MAX);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     freeLayers();
 }
 
 TEST(PixelFilters, MakeTilableKeepsTheDiscAndBlendsWithTheMirrors) {
     initLayers(64, 64);
-    textest::fillNoise(0, 5);
-    textest::fillColour(1, {1, 2, 3});
-    makeTilable(0, 1, 16);  // r = 16: the disc of radius 16 about (32, 32) is untouched
-    for (int32_t y = 0; y < 64; ++y)
-        for (int32_t x = 0; x < 64; ++x) {
-            if ((x - 32) * (x - 32) + (y - 32) * (y - 32) <= 256) {
-                ASSERT_EQ(at(1, x, y), (Pixel{1, 2, 3})) << x << "," << y;
-            }
-        }
-    // Between the circle and the outer region: factor 0.75 / 768 = 1/1024; at
-    // (22, 48) t = 100 + 256 - 256, so the own weight is 1 - 100/1024 and the
-    // mirrors' single(100/1024 * 0.333333): 200*b + 120*a = 184.37...
+    // r = 16: factor 0.75 / (1024 - 256) = 1/1024. At (22, 48) t = 100, so the
+    // own weight is 1 - 100/1024 and the mirrors' single(100/1024 * 0.333333):
+    // 200*b + 120*a = 184.37...
     textest::fillColour(0, {40, 40, 40});
     at(0, 22, 48) = {200, 0, 255};
-    makeTilable(0, 0, 16);
-    EXPECT_EQ(at(0, 22, 48), (Pixel{184, 3, 234}));
+    textest::fillColour(1, {1, 2, 3});
+    makeTilable(0, 1, 16);
+    EXPECT_EQ(at(1, 22, 48), (Pixel{184, 3, 234}));
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 64; ++x) {
+            const bool inside = (x - 32) * (x - 32) + (y - 32) * (y - 32) <= 256;
+            ASSERT_EQ(inside, at(1, x, y) == (Pixel{1, 2, 3})) << x << "," << y;
+        }
     freeLayers();
 
-    // Border 0 on a square layer: the denominator is 0 and every pixel
-    // outside the inscribed circle is the plain average of itself and its
-    // three mirror images, so the four corners agree.
+    // Border 0 on a square: denominator 0, so outside the inscribed circle
+    // every pixel is the plain average of itself and its mirrors.
     initLayers(8, 8);
     textest::fillNoise(0, 9);
-    at(0, 0, 0) = {10, 20, 30};
-    at(0, 7, 0) = {11, 21, 31};
-    at(0, 7, 7) = {12, 22, 32};
-    at(0, 0, 7) = {13, 23, 33};
+    const std::pair<int32_t, int32_t> corners[] = {{0, 0}, {7, 0}, {7, 7}, {0, 7}};
+    for (int k = 0; k < 4; ++k) at(0, corners[k].first, corners[k].second) = {uint8_t(10 + k), uint8_t(20 + k), 30};
     makeTilable(0, 1, 0);
-    for (auto [x, y] : {std::pair{0, 0}, {7, 0}, {7, 7}, {0, 7}}) EXPECT_EQ(at(1, x, y), (Pixel{11, 21, 31}));
-    // Border halfW (r = 0): only the centre pixel is left unwritten.
-    textest::fillColour(1, {9, 9, 9});
-    makeTilable(0, 1, 4);
-    for (int32_t y = 0; y < 8; ++y)
-        for (int32_t x = 0; x < 8; ++x)
-            if ((x == 4 && y == 4) != (at(1, x, y) == Pixel{9, 9, 9})) ADD_FAILURE() << x << "," << y;
+    for (auto [x, y] : corners) EXPECT_EQ(at(1, x, y), (Pixel{11, 21, 30}));
+    freeLayers();
+
+    // Wider than high: the denominator is negative, the own weight above 1 and
+    // the mirrors' negative. The blend leaves 0..255 and is saturated, not
+    // wrapped: 255 * 1.0625 at (0, 0), 765 * -0.0052 + 0 at (0, 1).
+    initLayers(16, 4);
+    for (auto [x, y] : {std::pair{0, 0}, {15, 1}, {0, 2}, {15, 2}}) at(0, x, y) = {255, 255, 255};
+    makeTilable(0, 1, 0);
+    EXPECT_EQ(at(1, 0, 0), (Pixel{255, 255, 255}));
+    EXPECT_EQ(at(1, 0, 1), (Pixel{0, 0, 0}));
     freeLayers();
 }
 
-// The per-row shortcuts (the untouched disc, the region of equal weights)
+// The per-row shortcuts (the skipped disc, the region of equal weights)
 // against the blend computed pixel by pixel, on many shapes and borders, into
 // a separate layer (whose disc must survive) and in place.
 TEST(PixelFilters, MakeTilableEqualsThePlainBlend) {
     const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 1}, {1, 4}, {4, 4}, {16, 4}, {4, 32}, {64, 64}, {256, 128}};
-    const int32_t borders[] = {0, 1, 2, 3, 5, 8, 13, 31, 32, 33, 64, 100, 127, 128, 200, 255, 256, 300,
-                               -1, -7, -100, 1 << 20, -(1 << 20), 1 << 30, INT32_MAX, INT32_MIN};
+    const int32_t borders[] = {0,   1,   2,   3,  5,  8,    13,      31,      32,      33,        64,       100, 127,
+                               128, 200, 255, 256, 300, -1, -7, -100, 1 << 20, -(1 << 20), 1 << 30, INT32_MAX, INT32_MIN};
     uint32_t seed = 40;
     for (auto [w, h] : sizes) {
         initLayers(w, h);
@@ -205,20 +179,36 @@ TEST(PixelFilters, MakeTilableEqualsThePlainBlend) {
     }
 }
 
-// On a layer wider than high the denominator is negative, the own weight
-// exceeds 1 and the mirrors' weight is negative: the blend leaves 0..255 and
-// is stored saturated, not wrapped to its low 8 bits.
-TEST(PixelFilters, MakeTilableSaturatesBlendsOutsideTheByteRange) {
-    initLayers(16, 4);
-    textest::fillColour(0, {0, 0, 0});
-    at(0, 0, 0) = {255, 255, 255};  // t = 4, factor -1/64: b = 1.0625, a = -0.0208...
-    at(0, 15, 1) = {255, 255, 255};
-    at(0, 0, 2) = {255, 255, 255};
-    at(0, 15, 2) = {255, 255, 255};
-    makeTilable(0, 1, 0);
-    EXPECT_EQ(at(1, 0, 0), (Pixel{255, 255, 255})) << "270.9 saturates";
-    EXPECT_EQ(at(1, 0, 1), (Pixel{0, 0, 0})) << "a negative blend saturates at 0";
+// Through the dispatcher, with slots truncated; and refusals: a layer index
+// outside 0..4 (or no engine) changes nothing.
+TEST(PixelFilters, OpcodesReachTheFiltersAndBadIndicesAreRefused) {
+    initLayers(32, 16);
+    struct Case {
+        int32_t opcode;
+        float third;
+        void (*direct)(int32_t, int32_t);
+    };
+    const Case cases[] = {
+        {30, 0, invertLayer},  {31, 0, embossLayer},  {32, 3.7f, [](int32_t s, int32_t d) { woodLayer(s, d, 3); }},
+        {33, 0, blurLayer},    {34, 0, sharpenLayer}, {35, 0, edgeHLayer},
+        {36, 0, edgeVLayer},   {39, 0, medianLayer},  {37, 2.9f, [](int32_t s, int32_t d) { motionBlur(s, d, 2); }},
+        {38, 5.5f, [](int32_t s, int32_t d) { makeTilable(s, d, 5); }},
+    };
+    for (const Case& c : cases) {
+        textest::fillNoise(0, 1);
+        textest::fillNoise(1, 2);
+        copyLayer(1, 2);
+        const float params[10] = {0, 1, c.third};
+        runOperation(c.opcode, params);
+        c.direct(0, 2);
+        EXPECT_FALSE(sameLayers(0, 1)) << c.opcode;
+        EXPECT_TRUE(sameLayers(1, 2)) << c.opcode;
+        const uint64_t before = textest::layerHash(1);
+        for (auto [s, d] : {std::pair{0, 5}, {5, 1}, {-1, 1}, {0, 7}, {INT32_MIN, 1}}) c.direct(s, d);
+        EXPECT_EQ(textest::layerHash(1), before) << c.opcode;
+    }
     freeLayers();
+    for (const Case& c : cases) c.direct(0, 1);  // no engine: nothing happens, nothing crashes
 }
 
 TEST(PixelFilters, GoldenHashes) {
@@ -244,34 +234,6 @@ TEST(PixelFilters, GoldenHashes) {
         textest::fillNoise(1, 8);
         c.run();
         EXPECT_EQ(textest::layerHash(1), c.hash) << c.name;
-    }
-    freeLayers();
-}
-
-// Every operation of the family is reachable through its opcode.
-TEST(PixelFilters, OpcodesReachTheFilters) {
-    initLayers(32, 16);
-    struct Case {
-        int32_t opcode;
-        float third;
-        void (*direct)();
-    };
-    const Case cases[] = {
-        {30, 0, [] { invertLayer(0, 2); }},     {31, 0, [] { embossLayer(0, 2); }},
-        {32, 3.7f, [] { woodLayer(0, 2, 3); }}, {33, 0, [] { blurLayer(0, 2); }},
-        {34, 0, [] { sharpenLayer(0, 2); }},    {35, 0, [] { edgeHLayer(0, 2); }},
-        {36, 0, [] { edgeVLayer(0, 2); }},      {37, 2.9f, [] { motionBlur(0, 2, 2); }},
-        {38, 5.5f, [] { makeTilable(0, 2, 5); }}, {39, 0, [] { medianLayer(0, 2); }},
-    };
-    for (const Case& c : cases) {
-        textest::fillNoise(0, 1);
-        textest::fillNoise(1, 2);
-        textest::fillNoise(2, 2);
-        const float params[10] = {0, 1, c.third};
-        runOperation(c.opcode, params);
-        c.direct();
-        EXPECT_FALSE(sameLayers(0, 1)) << c.opcode;
-        EXPECT_TRUE(sameLayers(1, 2)) << c.opcode;
     }
     freeLayers();
 }

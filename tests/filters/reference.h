@@ -93,6 +93,30 @@ inline void motionBlur(int32_t src, int32_t dst, int32_t radius) {
         }
 }
 
+// The same blur with the weights of all window positions that fall on one
+// column added up first (on 128 bits): feasible for any radius.
+inline void motionBlurFolded(int32_t src, int32_t dst, int32_t radius) {
+    using Wide = unsigned __int128;
+    copyLayer(src, SCRATCH_LAYER);
+    const int64_t w = layerWidth, r = radius, length = r + 1;
+    Wide weight[64] = {};  // by column offset d, for layers up to 64 wide
+    for (int64_t d = 0; d < w; ++d) {
+        // k = d + j*w for j >= 0, and k = d - j*w for j >= 1, with |k| <= r.
+        const int64_t up = d <= r ? (r - d) / w + 1 : 0, down = (r + d) / w;
+        weight[d] = Wide(up) * length - Wide(up) * d - Wide(w) * (Wide(up) * (up - 1) / 2);
+        weight[d] += Wide(down) * (length + d) - Wide(w) * (Wide(down) * (down + 1) / 2);
+    }
+    const Wide divisor = Wide(length) * length;
+    for (int32_t y = 0; y < layerHeight; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            for (int k = 0; k < 3; ++k) {
+                Wide sum = 0;
+                for (int64_t d = 0; d < w; ++d)
+                    sum += weight[d] * reinterpret_cast<const uint8_t*>(&pixelAt(SCRATCH_LAYER, int32_t((x + d) % w), y))[k];
+                reinterpret_cast<uint8_t*>(&pixelAt(dst, x, y))[k] = uint8_t(sum / divisor);
+            }
+}
+
 // The seam blend exactly as stated: every pixel's weights from its own t.
 inline void makeTilable(int32_t src, int32_t dst, int32_t border) {
     copyLayer(src, SCRATCH_LAYER);
