@@ -1,5 +1,6 @@
 // Row kernels of the 3x3 filters, written once over a small vector interface
-// and compiled once per instruction set (kernels_sse2.cpp, kernels_avx2.cpp).
+// and compiled once per instruction set (kernels_sse2.cpp, kernels_avx2.cpp,
+// kernels_avx512.cpp).
 //
 // Data layout: a row is width pixels of three bytes, so the same channel of
 // the left and right neighbours lies 3 bytes before and after. A vector holds
@@ -11,8 +12,8 @@
 // filters apply.
 //
 // Everything here has internal linkage: this header is included by one file
-// per instruction set, and nothing compiled for AVX2 may be shared with code
-// that runs without it.
+// per instruction set, and nothing compiled for AVX2 or AVX-512 may be shared
+// with code that runs without them.
 #pragma once
 
 #include <immintrin.h>
