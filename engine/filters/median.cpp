@@ -1,10 +1,12 @@
-// 3x3 median filter.
-//
-// Not built yet: every procedure here does nothing until its family lands.
-#include "engine/internal.h"
+// 3x3 median filter on wrapped neighbourhoods: each channel byte becomes the
+// fifth largest of the nine bytes of its neighbourhood, the exact median
+// whatever the order of equal values. The kernel sorts the three columns and
+// takes the middle of the largest low, the middle middle and the smallest
+// high (kernels.h).
+#include "engine/filters/frame.h"
 
 namespace tex {
 
-void medianLayer(int32_t, int32_t) {}
+void medianLayer(int32_t src, int32_t dst) { filter3x3(KERNEL_MEDIAN, src, dst); }
 
 }  // namespace tex
