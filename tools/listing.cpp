@@ -475,12 +475,19 @@ Document readDocument(const std::string& fileName) {
     std::FILE* file = std::fopen(fileName.c_str(), "rb");
     if (!file) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(errno));
     const size_t got = std::fread(document.programs, 1, sizeof document.programs, file);
+    // One byte more tells a long file from a document.
+    char extra;
+    const bool longer = got == sizeof document.programs && std::fread(&extra, 1, 1, file) == 1;
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(error));
+    const std::string size = std::to_string(tex::DOCUMENT_SIZE);
     if (got < sizeof document.programs)
         throw tex::IoError("Cannot read " + fileName + ": it holds " + std::to_string(got) +
-                           " bytes, a texture document " + std::to_string(tex::DOCUMENT_SIZE));
+                           " bytes, but a texture document is exactly " + size + " bytes");
+    if (longer)
+        throw tex::IoError("Cannot read " + fileName + ": it holds more than " + size +
+                           " bytes, but a texture document is exactly " + size + " bytes");
     return document;
 }
 

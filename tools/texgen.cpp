@@ -1,5 +1,5 @@
 // texgen: texture documents from the command line.
-//   texgen render DOC.tex -o OUT.png [--size N | --size WxH] [--layer L | --all-layers]
+//   texgen render DOC.tex -o OUT.png [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
 //   texgen info DOC.tex
 //   texgen build LISTING -o DOC.tex
 //   texgen export DOC.tex [--cpp [--function NAME]]
@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
     CLI::Option* layerOption =
         renderCommand->add_option("--layer", render.layer, "Layer to write, 0 to 4 (default 4)")->check(CLI::Range(0, 4));
     renderCommand->add_flag("--all-layers", render.allLayers, "Write every layer, OUT-layerN.png")->excludes(layerOption);
+    renderCommand->add_flag("--lenient", render.lenient,
+                            "Render a document whose counts are outside 0..100 as the viewers do");
 
     std::string infoDocument;
     CLI::App* infoCommand = app.add_subcommand("info", "Show each layer's program and what the engine will skip");
@@ -75,7 +77,10 @@ int main(int argc, char** argv) {
             const std::string written = texgen::render(render);
             std::cout << "wrote " << written << "\n";
         } else if (*infoCommand) {
-            texgen::describe(texlisting::readDocument(infoDocument), infoDocument, std::cout);
+            const texlisting::Document document = texlisting::readDocument(infoDocument);
+            texgen::describe(document, infoDocument, std::cout);
+            const std::string malformed = texgen::malformation(document);
+            if (!malformed.empty()) throw texgen::CommandError(infoDocument + " is malformed: " + malformed);
         } else if (*buildCommand) {
             texlisting::writeDocument(texlisting::parseListing(readText(listing), listing), built);
         } else if (*exportCommand) {

@@ -21,6 +21,7 @@ struct RenderOptions {
     int32_t width = 256, height = 256;
     int32_t layer = 4;
     bool allLayers = false;
+    bool lenient = false;  // render a document with counts outside 0..MAX_OPS as the engine replays it
 };
 
 // Parses "N" or "WxH"; every side a power of two the engine accepts.
@@ -37,6 +38,11 @@ std::string layerFileName(const std::string& output, int32_t layer);
 // Each layer's program as a table, with a warning for every record the engine
 // will skip or clamp. Returns the number of warnings.
 int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out);
+
+// What makes a document malformed though the engine can replay it: counts
+// outside 0..MAX_OPS, e.g. "layer 2's count 150 is outside 0..100". Empty for
+// a well-formed document.
+std::string malformation(const texlisting::Document& document);
 
 // An argument as the dispatcher passes it, in the shortest text that reads
 // back as the same float32.

@@ -73,6 +73,17 @@ std::string argumentsOf(const tex::OperationInfo& row, const float* p, std::vect
 
 }  // namespace
 
+std::string malformation(const texlisting::Document& document) {
+    std::string text;
+    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const int32_t count = document.programs[layer].count;
+        if (count >= 0 && count <= tex::MAX_OPS) continue;
+        text += (text.empty() ? "" : ", ") + std::string("layer ") + std::to_string(layer) + "'s count " +
+                std::to_string(count) + " is outside 0.." + std::to_string(tex::MAX_OPS);
+    }
+    return text;
+}
+
 int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out) {
     int warningCount = 0;
     const auto warn = [&](const std::string& where, const std::string& what) {

@@ -110,6 +110,11 @@ void writePng(const std::string& fileName, const tex::Pixel* pixels, int32_t wid
 
 std::string render(const RenderOptions& options) {
     const texlisting::Document document = texlisting::readDocument(options.document);
+    const std::string malformed = malformation(document);
+    if (!malformed.empty() && !options.lenient)
+        throw CommandError(options.document + " is malformed: " + malformed +
+                           " (--lenient renders it as the viewers would, replaying at most " +
+                           std::to_string(tex::MAX_OPS) + " records and none for a negative count)");
     try {
         tex::initLayers(options.width, options.height);
     } catch (const std::bad_alloc&) {

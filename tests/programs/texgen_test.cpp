@@ -135,8 +135,14 @@ TEST_F(Texgen, RendersAnyLayerAndAllLayers) {
 }
 
 TEST_F(Texgen, EveryFailureIsOneLineNamingFileAndCause) {
-    const std::string shortFile = folder.path + "/short.tex";
+    const std::string shortFile = folder.path + "/short.tex", emptyFile = folder.path + "/empty.tex",
+                      longFile = folder.path + "/long.tex", countFile = folder.path + "/counts.tex";
     std::ofstream(shortFile, std::ios::binary) << std::string(22019, '\0');
+    std::ofstream(emptyFile, std::ios::binary);
+    std::ofstream(longFile, std::ios::binary) << std::string(22021, '\0');
+    Document counts{};
+    counts.programs[1].count = 101;
+    texlisting::writeDocument(counts, countFile);
     fs::create_directory(folder.path + "/folder.png");
     const std::string out = folder.path + "/out.png";
     const struct {
@@ -158,6 +164,10 @@ TEST_F(Texgen, EveryFailureIsOneLineNamingFileAndCause) {
         {{"render", document}, {"--output"}},
         {{"info", folder.path + "/missing.tex"}, {"missing.tex", "No such file"}},
         {{"info", shortFile}, {"short.tex"}},
+        {{"info", emptyFile}, {"empty.tex", "0 bytes", "exactly 22020"}},
+        {{"render", longFile, "-o", out}, {"long.tex", "more than 22020"}},
+        {{"export", longFile}, {"long.tex", "more than 22020"}},
+        {{"render", countFile, "-o", out}, {"counts.tex", "layer 1's count 101 is outside 0..100", "--lenient"}},
         {{"build", folder.path + "/missing.listing", "-o", out}, {"missing.listing", "No such file"}},
         {{"frobnicate"}, {"subcommand"}},
     };
@@ -176,6 +186,19 @@ TEST_F(Texgen, EveryFailureIsOneLineNamingFileAndCause) {
     }
 }
 
+// --lenient renders what the viewers show for counts outside 0..100.
+TEST_F(Texgen, LenientRenderReplaysLikeTheLoader) {
+    Document odd = testDocument();
+    odd.programs[4].count = 1000;
+    odd.programs[2].count = -3;
+    const std::string path = folder.path + "/odd.tex", out = folder.path + "/odd.png";
+    texlisting::writeDocument(odd, path);
+    const Outcome outcome = texgen({"render", path, "-o", out, "--size", "32", "--lenient"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    int width = 0, height = 0;
+    EXPECT_EQ(readPng(out, width, height), loaded(path, 32, 32));
+}
+
 TEST_F(Texgen, InfoShowsConvertedArgumentsAndWarnsOfSkippedOrClampedRecords) {
     Document odd{};
     record(odd, 0, 7, {0, -2, -1.5f, 1, 1.5f});                   // mandelBrot: corners become extents
@@ -188,7 +211,10 @@ TEST_F(Texgen, InfoShowsConvertedArgumentsAndWarnsOfSkippedOrClampedRecords) {
     const std::string path = folder.path + "/odd.tex";
     texlisting::writeDocument(odd, path);
     const Outcome outcome = texgen({"info", path});
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    // The table is printed, and the counts make the document malformed.
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.err, "texgen: " + path + " is malformed: layer 2's count 150 is outside 0..100, layer 3's count -1 "
+                           "is outside 0..100\n");
     const std::string& text = outcome.out;
     for (const char* expected : {
              "mandelBrot         0, -2, 3, -1.5, 3, 16\n",
