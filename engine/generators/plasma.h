@@ -1,0 +1,25 @@
+// Plasma internals shared by the noise generators and their tests.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+
+namespace tex {
+
+// subPlasma without the layer check, so that perlinNoise can draw its octaves
+// into the scratch layer. `layer` must be 0..5 and step at least 1.
+void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored);
+
+// Advances randomSeed as `count` calls of nextRandom would, in O(log count).
+void skipRandom(uint64_t count);
+
+// The cosine weight blendTexels gives a fraction: single((1 - cos(f * pi)) * 0.5).
+float cosineWeight(float f);
+
+// One channel of blendTexels from the four corner values and the four
+// float32 weights w0..w3 it forms: the low byte of trunc(c0*w0 + ... + c3*w3)
+// with the sum in extended precision.
+uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]);
+
+}  // namespace tex

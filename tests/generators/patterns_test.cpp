@@ -1,0 +1,270 @@
+// Pattern generators: blob placement and field, the automaton's neighbour
+// order and wrap, Mandelbrot escape counts and coordinate accumulation, the
+// guarded arguments, the opcodes and golden hashes.
+#include <cmath>
+
+#include "test_util.h"
+
+using namespace tex;
+using textest::at;
+using textest::layerHash;
+
+namespace {
+
+// blobsLayer per pixel as written: every value in extended precision and
+// rounded to float32 where it is stored.
+void plainBlobs(int32_t layer, int32_t seed, int32_t count, bool colored) {
+    randomSeed = uint32_t(seed);
+    int32_t bx[16], by[16];
+    float strength[16][3] = {};
+    for (int32_t i = 0; i < count; ++i) {
+        bx[i] = int32_t(((nextRandom() * uint32_t(layerWidth)) >> 8) & uint32_t(widthMask));
+        by[i] = int32_t(((nextRandom() * uint32_t(layerHeight)) >> 8) & uint32_t(heightMask));
+        for (int ch = 0; ch < (colored ? 3 : 1); ++ch)
+            strength[i][ch] = static_cast<float>(((nextRandom() & 255) * 0.00392156862745L + 0.1L) * 150.0L);
+    }
+    const float k = static_cast<float>(1.0L / (layerWidth * layerHeight * 0.333333L));
+    for (int32_t y = 0; y < layerHeight; ++y)
+        for (int32_t x = 0; x < layerWidth; ++x) {
+            float sum[3] = {0, 0, 0};
+            for (int32_t i = 0; i < count; ++i) {
+                const int32_t dx = bx[i] - x, dy = by[i] - y;
+                const float t = static_cast<float>((dx * dx + dy * dy) * static_cast<long double>(k));
+                const long double lt = t;
+                const float f = static_cast<float>(1 - 0.444444L * (lt * lt * lt) + 1.888888L * (lt * lt) - 2.444444L * lt);
+                for (int ch = 0; ch < 3; ++ch) sum[ch] = static_cast<float>(sum[ch] + static_cast<long double>(strength[i][ch]) * f);
+            }
+            auto byte = [](float s) { return uint8_t(s <= 0 ? 0 : s >= 255 ? 255 : int32_t(s)); };
+            const uint8_t red = byte(sum[0]);
+            at(layer, x, y) = colored ? Pixel{red, byte(sum[1]), byte(sum[2])} : Pixel{red, red, red};
+        }
+}
+
+uint8_t plainEscape(float cx, float cy, float bailout) {
+    float zr = cx, zi = cy;
+    for (int n = 0;; ++n) {
+        const float zr2 = static_cast<float>(static_cast<long double>(zr) * zr);
+        const float zi2 = static_cast<float>(static_cast<long double>(zi) * zi);
+        if (static_cast<long double>(zr2) + zi2 > bailout) return uint8_t(n);
+        const float nzi = static_cast<float>(2.0L * zr * zi + cy);
+        zr = static_cast<float>(static_cast<long double>(zr2) - zi2 + cx);
+        zi = nzi;
+        if (n >= 255) return 255;
+    }
+}
+
+bool rowIs(int32_t layer, int32_t y, uint8_t red) {
+    for (int32_t x = 0; x < layerWidth; ++x)
+        if (at(layer, x, y).red != red) return false;
+    return true;
+}
+
+}  // namespace
+
+class PatternsTest : public textest::EngineTest {
+protected:
+    PatternsTest() : EngineTest(256, 256) {}
+};
+
+TEST_F(PatternsTest, OneBlobSitsOnItsDrawsAndFadesWithDistance) {
+    blobsLayer(0, 1, 1, false);
+    EXPECT_EQ(at(0, 90, 40), (Pixel{73, 73, 73}));  // draws 346, 32552, 10851
+    const uint32_t after = randomSeed;
+    randomSeed = 1;
+    for (int k = 0; k < 3; ++k) nextRandom();
+    EXPECT_EQ(after, randomSeed);
+    EXPECT_GT(at(0, 90 + 100, 40).red, 0);
+    EXPECT_EQ(at(0, 90 + 148, 40).red, 0);       // t = 1
+    EXPECT_EQ(at(0, 90, 40 + 200).red, 9);       // the faint ring, t = 1.83
+    EXPECT_EQ(at(0, 90 - 90, 40 + 215).red, 0);  // t > 2.25
+}
+
+// The first blob's centre and red strength come from the same three draws
+// either way; colour then draws two more, so later blobs move.
+TEST_F(PatternsTest, ColourDrawsTwoMoreValuesPerBlob) {
+    blobsLayer(0, 5, 1, false);
+    blobsLayer(1, 5, 1, true);
+    for (int y = 0; y < 256; y += 3)
+        for (int x = 0; x < 256; x += 5) ASSERT_EQ(at(0, x, y).red, at(1, x, y).red);
+    blobsLayer(0, 5, 2, false);
+    blobsLayer(1, 5, 2, true);
+    bool differ = false;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) differ |= at(0, x, y).red != at(1, x, y).red;
+    EXPECT_TRUE(differ);
+}
+
+TEST_F(PatternsTest, BlobCountIsClampedToZeroAndSixteen) {
+    textest::fillNoise(0, 2);
+    blobsLayer(0, 77, 0, true);
+    EXPECT_TRUE(rowIs(0, 0, 0) && rowIs(0, 255, 0));
+    EXPECT_EQ(randomSeed, 77u);
+    blobsLayer(0, 77, -3, true);
+    EXPECT_TRUE(rowIs(0, 128, 0));
+    blobsLayer(0, 77, 16, true);
+    const uint32_t seedAfter16 = randomSeed;
+    blobsLayer(1, 77, 17, true);
+    EXPECT_EQ(layerHash(0), layerHash(1));
+    EXPECT_EQ(randomSeed, seedAfter16);
+    blobsLayer(1, 77, INT32_MAX, true);
+    EXPECT_EQ(layerHash(0), layerHash(1));
+}
+
+// Field, float32 sums, saturation: the per-pixel procedure as written.
+TEST(Blobs, EqualThePlainProcedure) {
+    for (int32_t size : {1, 2, 64}) {
+        initLayers(size, size == 64 ? 32 : size);
+        for (int32_t count : {1, 5, 16})
+            for (bool colored : {false, true}) {
+                blobsLayer(0, 1000 + count, count, colored);
+                plainBlobs(1, 1000 + count, count, colored);
+                ASSERT_EQ(textest::snapshot(0), textest::snapshot(1)) << size << " " << count << " " << colored;
+            }
+        freeLayers();
+    }
+}
+
+TEST_F(PatternsTest, CellMachineFirstRowAndSeeding) {
+    cellMachine(0, 1, 0);
+    EXPECT_EQ(at(0, 0, 0), (Pixel{255, 255, 255}));  // 346 >> 10 = 0
+    EXPECT_EQ(at(0, 1, 0), (Pixel{0, 0, 0}));        // 32552 >> 10 = 31
+    for (int y = 1; y < 256; ++y) ASSERT_TRUE(rowIs(0, y, 0)) << y;
+    cellMachine(0, 0, 0);
+    EXPECT_TRUE(rowIs(0, 0, 255));
+    EXPECT_EQ(randomSeed, 0u);
+    cellMachine(0, 1, 255 + 256 * 7);  // only the low 8 bits count
+    for (int y = 1; y < 256; ++y) ASSERT_TRUE(rowIs(0, y, 255)) << y;
+}
+
+// Bit 1 (left only) moves a live cell right, bit 4 (right only) moves it left,
+// bit 2 (centre only) keeps it; rows wrap at the edges.
+TEST(CellMachine, NeighbourOrderAndWrap) {
+    initLayers(16, 40);
+    const struct {
+        int32_t rule, shift;
+    } rules[] = {{2, 1}, {16, -1}, {4, 0}};
+    for (const auto& r : rules) {
+        // The first seed whose first row holds exactly one live cell.
+        uint32_t seed = 1;
+        for (;; ++seed) {
+            randomSeed = seed;
+            int live = 0;
+            for (int x = 0; x < 16; ++x) live += (nextRandom() >> 10) == 0;
+            if (live == 1) break;
+        }
+        cellMachine(0, int32_t(seed), r.rule);
+        int32_t x0 = 0;
+        while (at(0, x0, 0).red == 0) ++x0;
+        for (int32_t y = 0; y < 40; ++y)
+            for (int32_t x = 0; x < 16; ++x)
+                ASSERT_EQ(at(0, x, y).red != 0, x == ((x0 + r.shift * y) & 15)) << r.rule << " " << x << "," << y;
+    }
+    freeLayers();
+}
+
+TEST(MandelBrot, EscapeCountsStartAtC) {
+    initLayers(1, 1);
+    const struct {
+        float cx, cy;
+        Pixel expected;
+    } cases[] = {{0, 0, {255, 0, 0}}, {2, 0, {1, 254, 254}}, {5, 0, {0, 255, 255}}, {-2, 0, {255, 0, 0}},
+                 {NAN, 0, {255, 0, 0}}};
+    for (const auto& c : cases) {
+        mandelBrot(0, c.cx, 1, c.cy, 1, 16);
+        EXPECT_EQ(at(0, 0, 0), c.expected) << c.cx;
+    }
+    freeLayers();
+}
+
+// Coordinates accumulate by float addition: compare with the escape count
+// per pixel at the accumulated positions; a zero span gives uniform rows.
+TEST(MandelBrot, AccumulatesCoordinatesAndUsesTheRecordedRectangle) {
+    initLayers(64, 32);
+    mandelBrot(0, -2.1f, 3.0f, -1.3f, 2.6f, 16);
+    float cy = -1.3f;
+    for (int y = 0; y < 32; ++y, cy += 2.6f / 32) {
+        float cx = -2.1f;
+        for (int x = 0; x < 64; ++x, cx += 3.0f / 64) {
+            const uint8_t v = plainEscape(cx, cy, 16);
+            ASSERT_EQ(at(0, x, y), (Pixel{v, uint8_t(255 - v), uint8_t(255 - v)})) << x << "," << y;
+        }
+    }
+    const float record[10] = {1, -0.75f, -0.5f, -0.75f, 0.5f};
+    runOperation(7, record);
+    for (int y = 0; y < 32; ++y) ASSERT_TRUE(rowIs(1, y, at(1, 0, y).red));
+    EXPECT_NE(at(1, 0, 0).red, at(1, 0, 16).red);
+    freeLayers();
+}
+
+TEST_F(PatternsTest, RefuseBadLayers) {
+    randomSeed = 3;
+    for (int32_t layer : {-1, 5, 6}) {
+        blobsLayer(layer, 1, 4, true);
+        cellMachine(layer, 1, 30);
+        mandelBrot(layer, 0, 1, 0, 1, 16);
+    }
+    EXPECT_EQ(randomSeed, 3u);
+}
+
+// Each opcode reaches its procedure with the slots converted.
+TEST_F(PatternsTest, OpcodesRunTheGenerators) {
+    const struct {
+        int32_t opcode;
+        float slots[10];
+    } records[] = {{0, {1, 16, 5, 256, 1}}, {1, {1, 0.1f, 0.2f, 256}}, {2, {1, 32, 5, 256, 128, 4, 1}},
+                   {6, {1, 5, 4, 1}},       {7, {1, -2, -1, 1, 1}},      {8, {1, 5, 30}}};
+    for (const auto& r : records) {
+        runOperation(r.opcode, r.slots);
+        const auto viaRecord = layerHash(1);
+        switch (r.opcode) {
+            case 0: subPlasma(2, 16, 5, 256, true); break;
+            case 1: sinePlasma(2, 0.1f, 0.2f, 256); break;
+            case 2: perlinNoise(2, 32, 5, 256, 128, 4, true); break;
+            case 6: blobsLayer(2, 5, 4, true); break;
+            case 7: mandelBrot(2, -2, 3, -1, 2, 16); break;
+            case 8: cellMachine(2, 5, 30); break;
+        }
+        EXPECT_EQ(viaRecord, layerHash(2)) << r.opcode;
+    }
+}
+
+TEST(PatternsGolden, Hashes) {
+    initLayers(128, 128);
+    const struct {
+        int32_t seed, count;
+        bool colored;
+        uint64_t hash;
+    } blobs[] = {{1, 1, false, 12110358852895983989ull}, {42, 6, true, 16287005086848065997ull}, {7, 16, true, 2625905919127538635ull}};
+    for (const auto& c : blobs) {
+        blobsLayer(0, c.seed, c.count, c.colored);
+        EXPECT_EQ(layerHash(0), c.hash) << "blobs " << c.seed;
+        plainBlobs(1, c.seed, c.count, c.colored);
+        EXPECT_EQ(layerHash(1), c.hash) << "plain blobs " << c.seed;
+    }
+    const struct {
+        int32_t seed, rule;
+        uint64_t hash;
+    } cells[] = {{1, 30, 18108598656431532050ull}, {12345, 110, 12000681131764892222ull}, {3, 90, 7999383639067215966ull}};
+    for (const auto& c : cells) {
+        cellMachine(0, c.seed, c.rule);
+        EXPECT_EQ(layerHash(0), c.hash) << "cells " << c.rule;
+    }
+    const struct {
+        float x, xs, y, ys, bailout;
+        uint64_t hash;
+    } sets[] = {{-2.1f, 3, -1.3f, 2.6f, 16, 2475361706287969463ull}, {-0.75f, 0.01f, 0.1f, 0.01f, 16, 14074962240005742943ull}, {-1.5f, 2, -1, 2, 4, 7266320182681765309ull}};
+    for (const auto& c : sets) {
+        mandelBrot(0, c.x, c.xs, c.y, c.ys, c.bailout);
+        EXPECT_EQ(layerHash(0), c.hash) << "mandel " << c.x;
+        float cy = c.y;
+        for (int y = 0; y < 128; ++y, cy += c.ys / 128) {
+            float cx = c.x;
+            for (int x = 0; x < 128; ++x, cx += c.xs / 128) {
+                const uint8_t v = plainEscape(cx, cy, c.bailout);
+                at(1, x, y) = {v, uint8_t(255 - v), uint8_t(255 - v)};
+            }
+        }
+        EXPECT_EQ(layerHash(1), c.hash) << "plain mandel " << c.x;
+    }
+    freeLayers();
+}

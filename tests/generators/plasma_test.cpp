@@ -1,0 +1,298 @@
+// Plasma generators: the random stream, grid values, the cosine blend of the
+// cells (against blendTexels and a plain rendering of the cell loop), the
+// guarded arguments and golden hashes of both generators.
+#include <cmath>
+#include <cstring>
+#include <array>
+#include <random>
+#include <vector>
+
+#include "engine/generators/plasma.h"
+#include "test_util.h"
+
+using namespace tex;
+using textest::at;
+using textest::layerHash;
+
+namespace {
+
+// The procedure written out plainly: every cell writes its step x step
+// positions through blendTexels, with the fractions i * inv and j * inv.
+void plainPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored) {
+    std::memset(layers[layer], 0, size_t(layerWidth) * layerHeight * 3);
+    if (seed != 0) randomSeed = uint32_t(seed);
+    const uint32_t mask = uint32_t(amplitude) - 1u;
+    for (int32_t y = 0; y < layerHeight; y += step)
+        for (int32_t x = 0; x < layerWidth; x += step) {
+            Pixel& p = at(layer, x, y);
+            p.red = uint8_t(nextRandom() & mask);
+            p.green = colored ? uint8_t(nextRandom() & mask) : p.red;
+            p.blue = colored ? uint8_t(nextRandom() & mask) : p.red;
+        }
+    if (step <= 1) return;
+    const float inv = static_cast<float>(1.0L / step);
+    for (int32_t y = 0; y < layerHeight; y += step)
+        for (int32_t x = 0; x < layerWidth; x += step) {
+            const int32_t xr = (x + step) & widthMask, yb = (y + step) & heightMask;
+            const Pixel c[4] = {at(layer, x, y), at(layer, xr, y), at(layer, x, yb), at(layer, xr, yb)};
+            for (int32_t j = 0; j < step; ++j)
+                for (int32_t i = 0; i < step; ++i) {
+                    const float fx = static_cast<float>(static_cast<long double>(i) * inv);
+                    const float fy = static_cast<float>(static_cast<long double>(j) * inv);
+                    at(layer, (x + i) & widthMask, (y + j) & heightMask) = blendTexels(c, fx, fy);
+                }
+        }
+}
+
+uint32_t seedAfter(uint32_t seed, int draws) {
+    randomSeed = seed;
+    for (int k = 0; k < draws; ++k) nextRandom();
+    return randomSeed;
+}
+
+}  // namespace
+
+class PlasmaTest : public textest::EngineTest {
+protected:
+    PlasmaTest() : EngineTest(256, 256) {}
+};
+
+TEST_F(PlasmaTest, StepOneIsTheRandomStreamInPixelOrder) {
+    subPlasma(0, 1, 1, 256, false);
+    EXPECT_EQ(at(0, 0, 0), (Pixel{90, 90, 90}));
+    EXPECT_EQ(at(0, 1, 0), (Pixel{40, 40, 40}));
+    EXPECT_EQ(at(0, 2, 0), (Pixel{99, 99, 99}));
+    EXPECT_EQ(randomSeed, seedAfter(1, 256 * 256));
+    subPlasma(0, 1, 1, 256, true);
+    EXPECT_EQ(at(0, 0, 0), (Pixel{90, 40, 99}));
+    EXPECT_EQ(randomSeed, seedAfter(1, 3 * 256 * 256));
+}
+
+TEST_F(PlasmaTest, ZeroSeedContinuesTheStreamAndASeedReplacesIt) {
+    randomSeed = 777;
+    subPlasma(0, 16, 0, 256, true);
+    const auto first = layerHash(0);
+    subPlasma(1, 16, 0, 256, true);
+    EXPECT_NE(layerHash(1), first);
+    randomSeed = 777;
+    subPlasma(1, 16, 0, 256, true);
+    EXPECT_EQ(layerHash(1), first);
+    for (uint32_t before : {0u, 5u, 123456u}) {
+        randomSeed = before;
+        subPlasma(2, 16, 42, 256, false);
+        EXPECT_EQ(randomSeed, seedAfter(42, 16 * 16));
+        subPlasma(3, 16, 42, 256, false);
+        EXPECT_EQ(layerHash(2), layerHash(3));
+    }
+}
+
+// The mask is amplitude - 1: 1 masks everything (the draws are still made),
+// 0 keeps all 16 bits (stored as the low byte), 100 keeps bits 0, 1, 5, 6.
+TEST_F(PlasmaTest, AmplitudeMasksTheDraws) {
+    colorLayer(0, 9, 9, 9);
+    subPlasma(0, 8, 3, 1, true);
+    for (int y = 0; y < 256; y += 37)
+        for (int x = 0; x < 256; x += 11) ASSERT_EQ(at(0, x, y), (Pixel{0, 0, 0}));
+    EXPECT_EQ(randomSeed, seedAfter(3, 3 * 32 * 32));
+
+    subPlasma(0, 1, 3, 0, true);
+    subPlasma(1, 1, 3, 256, true);
+    EXPECT_EQ(layerHash(0), layerHash(1));
+
+    subPlasma(0, 1, 3, 100, false);
+    bool sawHighBit = false;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            ASSERT_EQ(at(0, x, y).red & ~99, 0);
+            sawHighBit |= (at(0, x, y).red & 64) != 0;
+        }
+    EXPECT_TRUE(sawHighBit);
+}
+
+TEST_F(PlasmaTest, GridPointsKeepTheirValuesAndMidpointsAverage) {
+    subPlasma(1, 64, 9, 256, true);
+    // The grid values in row-major order of the 4 x 4 grid.
+    randomSeed = 9;
+    for (int gy = 0; gy < 4; ++gy)
+        for (int gx = 0; gx < 4; ++gx) {
+            const uint8_t r = uint8_t(nextRandom()), g = uint8_t(nextRandom()), b = uint8_t(nextRandom());
+            ASSERT_EQ(at(1, gx * 64, gy * 64), (Pixel{r, g, b}));
+        }
+    const Pixel a = at(1, 0, 0), b = at(1, 64, 0);
+    EXPECT_EQ(at(1, 32, 0), (Pixel{uint8_t((a.red + b.red) / 2), uint8_t((a.green + b.green) / 2),
+                                   uint8_t((a.blue + b.blue) / 2)}));
+    // The last column of cells blends towards column 0: the layer tiles.
+    const Pixel c = at(1, 192, 0);
+    EXPECT_EQ(at(1, 224, 0), (Pixel{uint8_t((c.red + a.red) / 2), uint8_t((c.green + a.green) / 2),
+                                    uint8_t((c.blue + a.blue) / 2)}));
+}
+
+TEST_F(PlasmaTest, StepOfZeroOrLessDoesNothing) {
+    textest::fillNoise(0, 5);
+    const auto before = layerHash(0);
+    randomSeed = 31;
+    for (int32_t step : {0, -1, -64, INT32_MIN}) {
+        subPlasma(0, step, 7, 256, true);
+        EXPECT_EQ(layerHash(0), before);
+        EXPECT_EQ(randomSeed, 31u);
+    }
+    subPlasma(5, 4, 7, 256, true);  // the scratch layer is not a destination
+    subPlasma(-1, 4, 7, 256, true);
+    EXPECT_EQ(randomSeed, 31u);
+}
+
+// A step far beyond the layer costs one write per pixel, whatever its size,
+// and still draws once per side's single grid point.
+TEST_F(PlasmaTest, HugeStepsFinish) {
+    for (int32_t step : {1 << 20, INT32_MAX}) {
+        subPlasma(0, step, 4, 256, true);
+        EXPECT_EQ(randomSeed, seedAfter(4, 3)) << step;
+    }
+}
+
+// The cell loop with per-call weight tables and one write per pixel equals
+// the plain procedure, including steps that do not divide the layer (cells
+// wrap and read corners already overwritten) and steps beyond the layer.
+TEST(PlasmaCells, EqualThePlainProcedure) {
+    const int32_t sizes[][2] = {{1, 1}, {1, 8}, {8, 1}, {16, 16}, {32, 8}, {8, 32}, {64, 64}};
+    for (const auto& size : sizes) {
+        initLayers(size[0], size[1]);
+        for (int32_t step : {1, 2, 3, 4, 5, 7, 8, 16, 17, 31, 32, 33, 64, 100, 129})
+            for (int32_t amplitude : {256, 100, 0, 2, -7})
+                for (bool colored : {false, true}) {
+                    plainPlasma(1, step, 11, amplitude, colored);
+                    const uint32_t plainSeed = randomSeed;
+                    subPlasma(0, step, 11, amplitude, colored);
+                    ASSERT_EQ(textest::snapshot(0), textest::snapshot(1))
+                        << size[0] << "x" << size[1] << " step " << step << " amplitude " << amplitude;
+                    ASSERT_EQ(randomSeed, plainSeed);
+                }
+        freeLayers();
+    }
+}
+
+// The per-pixel blend (table weights, float products, the channel sum)
+// equals blendTexels, on fractions of real cells and arbitrary floats.
+TEST(PlasmaCells, BlendEqualsBlendTexels) {
+    std::mt19937 random(20240611);
+    for (int n = 0; n < 300'000; ++n) {
+        float fx, fy;
+        if (n & 1) {
+            const int32_t step = 2 + int32_t(random() % 4095);
+            const float inv = static_cast<float>(1.0L / step);
+            fx = static_cast<float>(static_cast<long double>(random() % step) * inv);
+            fy = static_cast<float>(static_cast<long double>(random() % step) * inv);
+        } else {
+            fx = float(random() >> 9) * 0x1p-23f;
+            fy = float(random() >> 9) * 0x1p-23f;
+        }
+        Pixel c[4];
+        for (auto& p : c) {
+            const uint32_t v = random();
+            p = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+        }
+        const float wx = cosineWeight(fx), wy = cosineWeight(fy);
+        const float ax = static_cast<float>(1.0L - wx), ay = static_cast<float>(1.0L - wy);
+        const float w[4] = {ax * ay, wx * ay, ax * wy, wx * wy};
+        const Pixel fast{blendChannel(c[0].red, c[1].red, c[2].red, c[3].red, w),
+                         blendChannel(c[0].green, c[1].green, c[2].green, c[3].green, w),
+                         blendChannel(c[0].blue, c[1].blue, c[2].blue, c[3].blue, w)};
+        ASSERT_EQ(fast, blendTexels(c, fx, fy)) << "fx " << fx << " fy " << fy;
+    }
+}
+
+// The channel sum equals its extended-precision formula on ten million
+// seeded inputs: weights of real cell positions, corners random, alike
+// (sums next to whole numbers) or mostly zero.
+TEST(PlasmaCells, ChannelSumEqualsTheExtendedFormula) {
+    std::mt19937 random(77);
+    std::vector<std::array<float, 4>> weights;
+    for (int n = 0; n < 65536; ++n) {
+        const int32_t step = 2 + int32_t(random() % 1023);
+        const float inv = static_cast<float>(1.0L / step);
+        const float wx = cosineWeight(static_cast<float>(static_cast<long double>(random() % step) * inv));
+        const float wy = cosineWeight(static_cast<float>(static_cast<long double>(random() % step) * inv));
+        const float ax = static_cast<float>(1.0L - wx), ay = static_cast<float>(1.0L - wy);
+        weights.push_back({ax * ay, wx * ay, ax * wy, wx * wy});
+    }
+    for (int n = 0; n < 10'000'000; ++n) {
+        const auto& w = weights[random() & 65535];
+        const uint32_t bits = random(), kind = bits & 3;
+        uint32_t c[4];
+        for (int k = 0; k < 4; ++k) c[k] = kind == 0 ? (bits >> 8) & 255 : kind == 1 ? (bits >> (8 + 2 * k)) & 1 : random() & 255;
+        const long double sum = c[0] * static_cast<long double>(w[0]) + c[1] * static_cast<long double>(w[1]) +
+                                c[2] * static_cast<long double>(w[2]) + c[3] * static_cast<long double>(w[3]);
+        ASSERT_EQ(blendChannel(c[0], c[1], c[2], c[3], w.data()), uint8_t(static_cast<int32_t>(sum)))
+            << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
+    }
+}
+
+TEST(PlasmaRandom, SkippingDrawsEqualsDrawing) {
+    for (uint32_t seed : {1u, 0u, 0xDEADBEEFu})
+        for (uint64_t count : {0ull, 1ull, 2ull, 3ull, 1000ull, 196608ull}) {
+            randomSeed = seed;
+            skipRandom(count);
+            EXPECT_EQ(randomSeed, seedAfter(seed, int(count)));
+        }
+}
+
+TEST_F(PlasmaTest, SinePlasmaFlatGreyAndWrapRound) {
+    sinePlasma(0, 0, 0, 256);
+    for (int y = 0; y < 256; y += 17)
+        for (int x = 0; x < 256; x += 13) ASSERT_EQ(at(0, x, y), (Pixel{127, 127, 127}));
+    // 127 * 300/256 = 148.828...: no clamp, and the low byte of a negative value.
+    sinePlasma(0, 0, 0, 600);
+    EXPECT_EQ(at(0, 3, 3).red, uint8_t(int(127.0 * 600 / 256)));
+    sinePlasma(0, 0, 0, -256);
+    EXPECT_EQ(at(0, 3, 3).red, uint8_t(-127));
+    sinePlasma(0, NAN, 0, 256);
+    EXPECT_EQ(at(0, 3, 3).red, 0);
+}
+
+// Every pixel of the hoisted column term equals the formula evaluated per pixel.
+TEST_F(PlasmaTest, SinePlasmaEqualsThePerPixelFormula) {
+    const float cases[][3] = {{0.05f, 0.11f, 256}, {1.7f, -0.3f, 255.5f}, {3e4f, 1e-3f, 1000}, {0.01f, 2.0f, -77}};
+    for (const auto& a : cases) {
+        sinePlasma(0, a[0], a[1], a[2]);
+        const float scale = static_cast<float>(a[2] * 0.00390625L);
+        for (int y = 0; y < 256; ++y) {
+            const float rowTerm = static_cast<float>(sinl(static_cast<long double>(y) * a[1]) * 63.5L + 127.0L);
+            for (int x = 0; x < 256; ++x) {
+                const long double v = (sinl(static_cast<long double>(x) * a[0]) * 63.5L + rowTerm) * scale;
+                ASSERT_EQ(at(0, x, y).red, uint8_t(static_cast<int32_t>(v))) << x << "," << y;
+                ASSERT_EQ(at(0, x, y).green, at(0, x, y).red);
+            }
+        }
+    }
+}
+
+// Hashes of the plain procedures' output; any change of a bit shows here.
+TEST(PlasmaGolden, Hashes) {
+    initLayers(256, 128);
+    struct {
+        int32_t step, seed, amplitude;
+        bool colored;
+        uint64_t hash;
+    } plasmas[] = {
+        {64, 12345, 256, true, 12339590637535109211ull},
+        {32, 7, 256, false, 12330117530832598598ull},
+        {100, 3, 121, true, 145951520027097957ull},
+        {5, 99, 57, true, 9702869635897774574ull},
+        {1, 2, 256, true, 11903499730541433033ull},
+    };
+    for (const auto& c : plasmas) {
+        subPlasma(2, c.step, c.seed, c.amplitude, c.colored);
+        EXPECT_EQ(layerHash(2), c.hash) << "subPlasma step " << c.step;
+        plainPlasma(3, c.step, c.seed, c.amplitude, c.colored);
+        EXPECT_EQ(layerHash(3), c.hash) << "plain subPlasma step " << c.step;
+    }
+    struct {
+        float xf, yf, amplitude;
+        uint64_t hash;
+    } sines[] = {{0.05f, 0.11f, 256, 3573628043920239880ull}, {0.3f, -1.25f, 300.7f, 5263914516708311091ull}};
+    for (const auto& c : sines) {
+        sinePlasma(2, c.xf, c.yf, c.amplitude);
+        EXPECT_EQ(layerHash(2), c.hash) << "sinePlasma " << c.xf;
+    }
+    freeLayers();
+}
