@@ -1,12 +1,20 @@
 // Plasma generators: cosine-interpolated value noise on a grid (subPlasma)
 // and a sum of two sine waves (sinePlasma).
 //
-// subPlasma reproduces blendTexels bit for bit without calling it per pixel:
-// the cosine weights depend only on a pixel's position inside its cell, so
-// each column and row weight is computed once per call into a table, and the
-// four float32 products are formed per pixel exactly as blendTexels forms
-// them. Cells run in row-major order and read their corners from the layer as
-// it is at that moment, which matters when the step does not divide the size.
+// subPlasma reproduces blendTexels bit for bit without calling it per pixel.
+// The cosine weights depend only on a pixel's position inside its cell, so
+// each column and row weight is computed once per call into a table. Cells
+// run in row-major order and read their corners from the layer as it is at
+// that moment, which matters when the step does not divide the size.
+//
+// blendTexels truncates a weighted sum formed in extended precision. Here it
+// is first formed in float32, four pixels at a time, from edge mixes shared
+// by all rows of a cell; every term is non-negative and the sum is below 256,
+// so a bound on the rounding error decides the truncation except for the
+// rare sums next to a whole number. Those are redone in double and, failing
+// that, in extended precision (see blendRow and blendChannel).
+#include <emmintrin.h>
+
 #include "engine/generators/plasma.h"
 
 #include "engine/internal.h"
@@ -16,17 +24,129 @@ namespace tex {
 namespace {
 
 // Per-call weight tables for the positions 0..step-1 inside a cell, indexed
-// from the first position that survives (see drawPlasma).
-float columnWeight[MAX_LAYER_SIDE], columnRest[MAX_LAYER_SIDE];
+// from the first position that survives (see drawPlasma); padded for the
+// four-wide blend. The grain of a position is the k of weightGrain.
+alignas(16) float columnWeight[MAX_LAYER_SIDE + 4], columnRest[MAX_LAYER_SIDE + 4];
+alignas(16) int32_t columnGrain[MAX_LAYER_SIDE + 4];
 float rowWeight[MAX_LAYER_SIDE], rowRest[MAX_LAYER_SIDE];
+int32_t rowGrain[MAX_LAYER_SIDE];
+// One blended cell row that wraps round the layer, before it is copied.
+Pixel blendedRow[MAX_LAYER_SIDE + 4];
+// For a step that divides the layer: the column tables repeated over the
+// whole width, and the corners of each cell of one row of cells.
+alignas(16) float tiledWeight[MAX_LAYER_SIDE + 4], tiledRest[MAX_LAYER_SIDE + 4];
+alignas(16) int32_t tiledGrain[MAX_LAYER_SIDE + 4];
+Pixel tiledCorners[MAX_LAYER_SIDE / 2 + 1][4];
 
-// Fills weight[k] and rest[k] = single(1 - weight[k]) for the positions
-// first + k, k < count, at fraction single(position * inv).
-void fillWeights(float* weight, float* rest, int64_t first, int64_t count, float inv) {
+// Fills the tables for the positions first + k, k < count, at the fraction
+// single(position * inv).
+void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int64_t count, float inv) {
     for (int64_t k = 0; k < count; ++k) {
         const float f = static_cast<float>(static_cast<long double>(first + k) * inv);
         weight[k] = cosineWeight(f);
         rest[k] = static_cast<float>(1.0L - weight[k]);
+        grain[k] = weightGrain(weight[k], rest[k]);
+    }
+}
+
+// Error-free addition: a + b = sum + error exactly.
+inline double addExact(double a, double b, double& error) {
+    const double sum = a + b, bPart = sum - a;
+    error = (a - (sum - bPart)) + (b - bPart);
+    return sum;
+}
+
+// The edge mixes of the current cell for each column position and channel,
+// in float32: top = c0 * rest + c1 * weight, bottom = c2 * rest + c3 * weight.
+alignas(16) float cellTop[3][MAX_LAYER_SIDE + 4], cellBottom[3][MAX_LAYER_SIDE + 4];
+
+// Mixes positions 0..count-1 of the cell with corners c into the edge
+// arrays from index `at` on (rounded up to a multiple of 4 positions).
+inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, int64_t count, int64_t at) {
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m128 c0 = _mm_set1_ps(c[ch]), c1 = _mm_set1_ps(c[3 + ch]);
+        const __m128 c2 = _mm_set1_ps(c[6 + ch]), c3 = _mm_set1_ps(c[9 + ch]);
+        for (int64_t i = 0; i < count; i += 4) {
+            const __m128 ax = _mm_load_ps(rest + i), wx = _mm_load_ps(weight + i);
+            _mm_storeu_ps(cellTop[ch] + at + i, _mm_add_ps(_mm_mul_ps(c0, ax), _mm_mul_ps(c1, wx)));
+            _mm_storeu_ps(cellBottom[ch] + at + i, _mm_add_ps(_mm_mul_ps(c2, ax), _mm_mul_ps(c3, wx)));
+        }
+    }
+}
+
+// One row of edge mixes, four positions at a time; position k belongs to
+// the cell whose corners are c[12 * (k >> cellShift) + 3 * corner + channel], as ay * top + wy * bottom in float32. That differs
+// from the exact sum of c_k * w_k with the rounded weights by at most five
+// roundings of relative size 2^-24 on a value below 256: 5.01 * 2^-16. A
+// lane is decided when no whole number lies within 2^-12 of it, or when the
+// column and row grains add up to at most 16: the weights are then
+// multiples of 2^-16 summing to 1 and every step is exact. Undecided
+// channels go through blendChannel with the weights blendTexels forms.
+inline void blendRow(const uint8_t* corners, int cellShift, const float* weight, const float* rest, const int32_t* grain, float wy, float ay,
+                     int32_t rowGrainValue, int64_t count, Pixel* out) {
+    const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
+    const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
+    for (int64_t i = 0; i < count; i += 4) {
+        const __m128i grains = _mm_load_si128(reinterpret_cast<const __m128i*>(grain + i));
+        const int exact = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(grains, exactBelow)));
+        __m128i packed = _mm_setzero_si128();
+        int undecided = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m128 sum = _mm_add_ps(_mm_mul_ps(rowRest4, _mm_load_ps(cellTop[ch] + i)),
+                                          _mm_mul_ps(rowWeight4, _mm_load_ps(cellBottom[ch] + i)));
+            const __m128i low = _mm_cvttps_epi32(_mm_sub_ps(sum, slack));
+            const __m128i high = _mm_cvttps_epi32(_mm_add_ps(sum, slack));
+            const __m128i value = _mm_and_si128(_mm_cvttps_epi32(sum), byte);
+            packed = _mm_or_si128(packed, _mm_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
+            undecided |= (~(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(low, high))) | exact) & 15) << (4 * ch);
+        }
+        alignas(16) uint32_t word[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(word), packed);
+        const int64_t lanes = count - i < 4 ? count - i : 4;
+        // Four bytes at a time; the fourth is the next position's, written next.
+        for (int64_t lane = 0; lane < lanes; ++lane) {
+            if (i + lane + 1 < count)
+                std::memcpy(out + i + lane, word + lane, 4);
+            else
+                std::memcpy(out + i + lane, word + lane, 3);
+        }
+        for (int64_t lane = 0; undecided && lane < lanes; ++lane) {
+            if (!(undecided & (0x111 << lane))) continue;
+            const int64_t k = i + lane;
+            const float ws[4] = {rest[k] * ay, weight[k] * ay, rest[k] * wy, weight[k] * wy};
+            const uint8_t* c = corners + 12 * (k >> cellShift);
+            uint8_t* channel = &out[k].red;
+            for (int ch = 0; ch < 3; ++ch)
+                if (undecided & (1 << (4 * ch + lane))) channel[ch] = blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
+        }
+    }
+}
+
+// The cells of a step that divides both sides (a power of two, 2 or more)
+// write only their own block and read only grid points, which they leave
+// unchanged, so the order of cells does not matter: the layer is blended
+// row by row, each row of cells mixing its edges once for all its rows.
+void blendTiles(Pixel* out, int64_t step) {
+    const int64_t width = layerWidth, height = layerHeight, cells = width / step;
+    int cellShift = 0;
+    while ((int64_t(1) << cellShift) < step) ++cellShift;
+    for (int64_t x = 0; x < width; ++x) {
+        tiledWeight[x] = columnWeight[x & (step - 1)];
+        tiledRest[x] = columnRest[x & (step - 1)];
+        tiledGrain[x] = columnGrain[x & (step - 1)];
+    }
+    for (int64_t y = 0; y < height; y += step) {
+        const Pixel* top = out + y * width;
+        const Pixel* bottom = out + ((y + step) & heightMask) * width;
+        for (int64_t cell = 0; cell < cells; ++cell) {
+            const int64_t x = cell * step, xr = (x + step) & widthMask;
+            Pixel* c = tiledCorners[cell];
+            c[0] = top[x], c[1] = top[xr], c[2] = bottom[x], c[3] = bottom[xr];
+            mixEdges(&c[0].red, columnWeight, columnRest, step, x);
+        }
+        for (int64_t j = 0; j < step; ++j)
+            blendRow(&tiledCorners[0][0].red, cellShift, tiledWeight, tiledRest, tiledGrain, rowWeight[j], rowRest[j],
+                     rowGrain[j], width, out + (y + j) * width);
     }
 }
 
@@ -36,10 +156,35 @@ float cosineWeight(float f) {
     return static_cast<float>((1.0L - cosl(static_cast<long double>(f) * PI_F)) * 0.5L);
 }
 
+int32_t weightGrain(float weight, float rest) {
+    for (int32_t k = 0; k <= 16; ++k) {
+        const float w = std::ldexp(weight, k), r = std::ldexp(rest, k);
+        if (w == std::floor(w) && r == std::floor(r)) return k;
+    }
+    return 17;
+}
+
 uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]) {
+    // Products of a byte and a float are exact in double. When the three
+    // additions are exact too, so are the extended ones. Otherwise, with
+    // non-negative terms below 256, the double sum is within 2^-44 of the
+    // extended one.
+    constexpr double SLACK = 0x1p-40;
+    double e1, e2, e3;
+    const double quick = addExact(addExact(addExact(c0 * double(w[0]), c1 * double(w[1]), e1), c2 * double(w[2]), e2),
+                                  c3 * double(w[3]), e3);
+    if (e1 == 0.0 && e2 == 0.0 && e3 == 0.0) return uint8_t(int32_t(quick));
+    const int32_t low = int32_t(quick - SLACK), high = int32_t(quick + SLACK);
+    if (low == high) return uint8_t(low);
     const long double sum = c0 * static_cast<long double>(w[0]) + c1 * static_cast<long double>(w[1]) +
                             c2 * static_cast<long double>(w[2]) + c3 * static_cast<long double>(w[3]);
     return static_cast<uint8_t>(truncInt32(sum));
+}
+
+void blendCellRow(const Pixel corners[4], const float* weight, const float* rest, const int32_t* grain, float wy,
+                  float ay, int32_t rowGrainValue, int64_t count, Pixel* out) {
+    mixEdges(&corners[0].red, weight, rest, count, 0);
+    blendRow(&corners[0].red, 62, weight, rest, grain, wy, ay, rowGrainValue, count, out);
 }
 
 void skipRandom(uint64_t count) {
@@ -52,30 +197,41 @@ void skipRandom(uint64_t count) {
 
 void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored) {
     Pixel* out = layers[layer];
-    std::memset(out, 0, layerBytes());
     if (seed != 0) randomSeed = uint32_t(seed);
     const uint32_t mask = uint32_t(amplitude) - 1u;
     const int64_t width = layerWidth, height = layerHeight;
     const int64_t columns = (width + step - 1) / step, rows = (height + step - 1) / step;
+    // The layer starts black. When the step divides both sides, the grid
+    // pass and the cells overwrite every pixel and read only grid points, so
+    // the clearing can be left out.
+    const bool tiles = step > 1 && width % step == 0 && height % step == 0;
 
     // Every stored byte would be 0, and a blend of black corners is black:
     // only the draws remain to be made.
+    if (!tiles || (mask & 255u) == 0) std::memset(out, 0, layerBytes());
     if ((mask & 255u) == 0) {
         skipRandom(uint64_t(columns * rows) * (colored ? 3u : 1u));
         return;
     }
 
+    // nextRandom's step on a local copy of the state, which stays in a register.
+    uint32_t state = randomSeed;
+    const auto draw = [&state, mask] {
+        state *= 22695477u;
+        return uint8_t((state >> 16) & mask);
+    };
     for (int64_t y = 0; y < height; y += step)
         for (int64_t x = 0; x < width; x += step) {
             Pixel& p = out[y * width + x];
-            p.red = uint8_t(nextRandom() & mask);
+            p.red = draw();
             if (colored) {
-                p.green = uint8_t(nextRandom() & mask);
-                p.blue = uint8_t(nextRandom() & mask);
+                p.green = draw();
+                p.blue = draw();
             } else {
                 p.green = p.blue = p.red;
             }
         }
+    randomSeed = state;
     if (step == 1) return;
 
     // A cell writes positions 0..step-1 in each direction, wrapped. Its
@@ -85,25 +241,34 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
     const float inv = static_cast<float>(1.0L / step);
     const int64_t firstColumn = step > width ? step - width : 0, cellWidth = step - firstColumn;
     const int64_t firstRow = step > height ? step - height : 0, cellHeight = step - firstRow;
-    fillWeights(columnWeight, columnRest, firstColumn, cellWidth, inv);
-    fillWeights(rowWeight, rowRest, firstRow, cellHeight, inv);
+    fillWeights(columnWeight, columnRest, columnGrain, firstColumn, cellWidth, inv);
+    fillWeights(rowWeight, rowRest, rowGrain, firstRow, cellHeight, inv);
 
     const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask);
+    if (tiles) {
+        blendTiles(out, step);
+        return;
+    }
     for (int64_t y = 0; y < height; y += step)
         for (int64_t x = 0; x < width; x += step) {
             const uint32_t xr = uint32_t(x + step) & wm, yb = uint32_t(y + step) & hm;
             const Pixel c[4] = {out[y * width + x], out[y * width + xr], out[yb * width + x], out[yb * width + xr]};
+            mixEdges(&c[0].red, columnWeight, columnRest, cellWidth, 0);
+            // The row's positions start at this column and wrap at most once.
+            const int64_t start = (x + firstColumn) & wm;
+            const int64_t head = cellWidth < width - start ? cellWidth : width - start;
             for (int64_t j = 0; j < cellHeight; ++j) {
                 Pixel* row = out + (uint32_t(y + firstRow + j) & hm) * width;
-                const float wy = rowWeight[j], ay = rowRest[j];
-                for (int64_t i = 0; i < cellWidth; ++i) {
-                    const float wx = columnWeight[i], ax = columnRest[i];
-                    // A product of two floats rounded once, as blendTexels rounds it.
-                    const float w[4] = {ax * ay, wx * ay, ax * wy, wx * wy};
-                    Pixel& p = row[uint32_t(x + firstColumn + i) & wm];
-                    p.red = blendChannel(c[0].red, c[1].red, c[2].red, c[3].red, w);
-                    p.green = blendChannel(c[0].green, c[1].green, c[2].green, c[3].green, w);
-                    p.blue = blendChannel(c[0].blue, c[1].blue, c[2].blue, c[3].blue, w);
+                const auto blend = [&](Pixel* into) {
+                    blendRow(&c[0].red, 62, columnWeight, columnRest, columnGrain, rowWeight[j], rowRest[j],
+                             rowGrain[j], cellWidth, into);
+                };
+                if (head == cellWidth) {
+                    blend(row + start);
+                } else {
+                    blend(blendedRow);
+                    std::memcpy(row + start, blendedRow, size_t(head) * sizeof(Pixel));
+                    std::memcpy(row, blendedRow + head, size_t(cellWidth - head) * sizeof(Pixel));
                 }
             }
         }

@@ -22,4 +22,16 @@ float cosineWeight(float f);
 // with the sum in extended precision.
 uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]);
 
+// The smallest k <= 16 for which weight * 2^k and rest * 2^k are whole
+// numbers, or 17.
+int32_t weightGrain(float weight, float rest);
+
+// Blends `count` consecutive positions of one cell row into out[0..count-1]:
+// position k has column weight weight[k], rest[k] = single(1 - weight[k])
+// and grain[k] = weightGrain(weight[k], rest[k]); the row has weight wy, rest
+// ay and grain rowGrain. The result is what blendTexels gives. The tables
+// must be 16-byte aligned and readable up to a multiple of 4 entries.
+void blendCellRow(const Pixel corners[4], const float* weight, const float* rest, const int32_t* grain, float wy,
+                  float ay, int32_t rowGrain, int64_t count, Pixel* out);
+
 }  // namespace tex

@@ -201,29 +201,83 @@ TEST(PlasmaCells, BlendEqualsBlendTexels) {
     }
 }
 
-// The channel sum equals its extended-precision formula on ten million
-// seeded inputs: weights of real cell positions, corners random, alike
-// (sums next to whole numbers) or mostly zero.
+namespace {
+
+// The channel sum as blendTexels forms it, in extended precision.
+uint8_t extendedChannel(const uint32_t c[4], const float w[4]) {
+    const long double sum = c[0] * static_cast<long double>(w[0]) + c[1] * static_cast<long double>(w[1]) +
+                            c[2] * static_cast<long double>(w[2]) + c[3] * static_cast<long double>(w[3]);
+    return uint8_t(static_cast<int32_t>(sum));
+}
+
+// Corner values of one channel: random, all alike (sums next to whole
+// numbers), zeros and ones, or one of a few small values.
+void drawCorners(std::mt19937& random, uint32_t c[4]) {
+    const uint32_t bits = random(), kind = bits & 3;
+    for (int k = 0; k < 4; ++k)
+        c[k] = kind == 0 ? (bits >> 8) & 255 : kind == 1 ? (bits >> (8 + 2 * k)) & 1 : kind == 2 ? random() & 255 : (bits >> (8 + 2 * k)) & 3;
+}
+
+// (weight, rest) pairs of real cell positions.
+std::vector<std::array<float, 2>> cellPositions(std::mt19937& random) {
+    std::vector<std::array<float, 2>> positions;
+    for (int n = 0; n < 65536; ++n) {
+        // Every tenth a fraction of 0, 1/2 or 1/4, whose sums are often exact.
+        const int32_t step = n % 10 == 0 ? 4 : 2 + int32_t(random() % 1023);
+        const float inv = static_cast<float>(1.0L / step);
+        const float w = cosineWeight(static_cast<float>(static_cast<long double>(random() % step) * inv));
+        positions.push_back({w, static_cast<float>(1.0L - w)});
+    }
+    return positions;
+}
+
+}  // namespace
+
+// The scalar channel sum (double, then extended when undecided) equals the
+// extended formula on ten million seeded inputs.
 TEST(PlasmaCells, ChannelSumEqualsTheExtendedFormula) {
     std::mt19937 random(77);
-    std::vector<std::array<float, 4>> weights;
-    for (int n = 0; n < 65536; ++n) {
-        const int32_t step = 2 + int32_t(random() % 1023);
-        const float inv = static_cast<float>(1.0L / step);
-        const float wx = cosineWeight(static_cast<float>(static_cast<long double>(random() % step) * inv));
-        const float wy = cosineWeight(static_cast<float>(static_cast<long double>(random() % step) * inv));
-        const float ax = static_cast<float>(1.0L - wx), ay = static_cast<float>(1.0L - wy);
-        weights.push_back({ax * ay, wx * ay, ax * wy, wx * wy});
-    }
+    const auto positions = cellPositions(random);
     for (int n = 0; n < 10'000'000; ++n) {
-        const auto& w = weights[random() & 65535];
-        const uint32_t bits = random(), kind = bits & 3;
+        const auto& x = positions[random() & 65535];
+        const auto& y = positions[random() & 65535];
+        const float w[4] = {x[1] * y[1], x[0] * y[1], x[1] * y[0], x[0] * y[0]};
         uint32_t c[4];
-        for (int k = 0; k < 4; ++k) c[k] = kind == 0 ? (bits >> 8) & 255 : kind == 1 ? (bits >> (8 + 2 * k)) & 1 : random() & 255;
-        const long double sum = c[0] * static_cast<long double>(w[0]) + c[1] * static_cast<long double>(w[1]) +
-                                c[2] * static_cast<long double>(w[2]) + c[3] * static_cast<long double>(w[3]);
-        ASSERT_EQ(blendChannel(c[0], c[1], c[2], c[3], w.data()), uint8_t(static_cast<int32_t>(sum)))
-            << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
+        drawCorners(random, c);
+        ASSERT_EQ(blendChannel(c[0], c[1], c[2], c[3], w), extendedChannel(c, w)) << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
+    }
+}
+
+// The four-wide cell row blend equals the extended formula on ten million
+// seeded pixels (rows of 1 to 64 positions).
+TEST(PlasmaCells, CellRowBlendEqualsTheExtendedFormula) {
+    std::mt19937 random(2024);
+    const auto positions = cellPositions(random);
+    alignas(16) float weight[64], rest[64];
+    alignas(16) int32_t grain[64];
+    Pixel out[64];
+    for (int64_t pixels = 0; pixels < 10'000'000;) {
+        const int64_t count = 1 + random() % 64;
+        for (int64_t i = 0; i < count; ++i) {
+            const auto& p = positions[random() & 65535];
+            weight[i] = p[0];
+            rest[i] = p[1];
+            grain[i] = weightGrain(p[0], p[1]);
+        }
+        const auto& y = positions[random() & 65535];
+        uint32_t c[3][4];
+        for (auto& channel : c) drawCorners(random, channel);
+        const Pixel corners[4] = {{uint8_t(c[0][0]), uint8_t(c[1][0]), uint8_t(c[2][0])},
+                                  {uint8_t(c[0][1]), uint8_t(c[1][1]), uint8_t(c[2][1])},
+                                  {uint8_t(c[0][2]), uint8_t(c[1][2]), uint8_t(c[2][2])},
+                                  {uint8_t(c[0][3]), uint8_t(c[1][3]), uint8_t(c[2][3])}};
+        blendCellRow(corners, weight, rest, grain, y[0], y[1], weightGrain(y[0], y[1]), count, out);
+        for (int64_t i = 0; i < count; ++i) {
+            const float w[4] = {rest[i] * y[1], weight[i] * y[1], rest[i] * y[0], weight[i] * y[0]};
+            const Pixel expected{extendedChannel(c[0], w), extendedChannel(c[1], w), extendedChannel(c[2], w)};
+            ASSERT_EQ(out[i], expected) << "position " << i << " of " << count;
+        }
+        pixels += count;
     }
 }
 
