@@ -82,15 +82,15 @@ inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, i
 // column and row grains add up to at most 16: the weights are then
 // multiples of 2^-16 summing to 1 and every step is exact. Undecided
 // channels go through blendChannel with the weights blendTexels forms.
-inline void blendRow(const uint8_t* corners, int cellShift, const float* weight, const float* rest, const int32_t* grain, float wy, float ay,
-                     int32_t rowGrainValue, int64_t count, Pixel* out) {
+inline void blendRow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
+                     const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t count, Pixel* out) {
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
+    const __m128i threeBytes = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF), firstSix = _mm_set_epi32(0, 0, 0xFFFF, -1);
     for (int64_t i = 0; i < count; i += 4) {
         const __m128i grains = _mm_load_si128(reinterpret_cast<const __m128i*>(grain + i));
-        const int exact = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(grains, exactBelow)));
-        __m128i packed = _mm_setzero_si128();
-        int undecided = 0;
+        __m128i decided = _mm_cmplt_epi32(grains, exactBelow), packed = _mm_setzero_si128();
+        __m128i clear = _mm_set1_epi32(-1);
         for (int ch = 0; ch < 3; ++ch) {
             const __m128 sum = _mm_add_ps(_mm_mul_ps(rowRest4, _mm_load_ps(cellTop[ch] + i)),
                                           _mm_mul_ps(rowWeight4, _mm_load_ps(cellBottom[ch] + i)));
@@ -98,26 +98,29 @@ inline void blendRow(const uint8_t* corners, int cellShift, const float* weight,
             const __m128i high = _mm_cvttps_epi32(_mm_add_ps(sum, slack));
             const __m128i value = _mm_and_si128(_mm_cvttps_epi32(sum), byte);
             packed = _mm_or_si128(packed, _mm_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
-            undecided |= (~(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(low, high))) | exact) & 15) << (4 * ch);
+            clear = _mm_and_si128(clear, _mm_cmpeq_epi32(low, high));
         }
-        alignas(16) uint32_t word[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(word), packed);
-        const int64_t lanes = count - i < 4 ? count - i : 4;
-        // Four bytes at a time; the fourth is the next position's, written next.
-        for (int64_t lane = 0; lane < lanes; ++lane) {
-            if (i + lane + 1 < count)
-                std::memcpy(out + i + lane, word + lane, 4);
-            else
-                std::memcpy(out + i + lane, word + lane, 3);
+        const int undecided = ~_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(decided, clear))) & 15;
+        if (i + 6 <= count) {
+            // Twelve bytes r0 g0 b0 r1 ... b3 from the four words 0bgr; the
+            // four bytes stored past them belong to the next two positions.
+            const __m128i pairs = _mm_or_si128(_mm_and_si128(packed, threeBytes),
+                                               _mm_andnot_si128(threeBytes, _mm_srli_epi64(packed, 8)));
+            const __m128i bytes = _mm_or_si128(_mm_and_si128(pairs, firstSix),
+                                               _mm_andnot_si128(firstSix, _mm_srli_si128(pairs, 2)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+        } else {
+            alignas(16) uint32_t word[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(word), packed);
+            for (int64_t lane = 0; lane < count - i; ++lane) std::memcpy(out + i + lane, word + lane, 3);
         }
-        for (int64_t lane = 0; undecided && lane < lanes; ++lane) {
-            if (!(undecided & (0x111 << lane))) continue;
+        for (int64_t lane = 0; undecided && lane < 4 && i + lane < count; ++lane) {
+            if (!(undecided & (1 << lane))) continue;
             const int64_t k = i + lane;
             const float ws[4] = {rest[k] * ay, weight[k] * ay, rest[k] * wy, weight[k] * wy};
             const uint8_t* c = corners + 12 * (k >> cellShift);
             uint8_t* channel = &out[k].red;
-            for (int ch = 0; ch < 3; ++ch)
-                if (undecided & (1 << (4 * ch + lane))) channel[ch] = blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
+            for (int ch = 0; ch < 3; ++ch) channel[ch] = blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
         }
     }
 }
