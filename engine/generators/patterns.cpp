@@ -95,37 +95,108 @@ void cellMachine(int32_t dst, int32_t seed, int32_t rule) {
 
 namespace {
 
-// Escape count of c = (cx, cy): the iteration starts at z = c and stops when
-// |z|^2 exceeds the bailout or at 255.
-uint8_t escapeCount(float cx, float cy, float bailout) {
-    float zr = cx, zi = cy;
-    for (int32_t n = 0;; ++n) {
-        // A float product is the extended product rounded once.
-        const float zr2 = zr * zr, zi2 = zi * zi;
-        if (static_cast<long double>(zr2) + zi2 > bailout) return uint8_t(n);
-        zi = static_cast<float>(2.0L * zr * zi + cy);
-        zr = static_cast<float>(static_cast<long double>(zr2) - zi2 + cx);
-        if (n >= 255) return 255;
-    }
+// The error of the double sum a + b: a + b = (its double sum) + error exactly.
+inline double sumError(double a, double b, double sum) {
+    const double bPart = sum - a;
+    return (a - (sum - bPart)) + (b - bPart);
 }
+
+// True when rounding the double sum v = a + b to float32 may not give what
+// rounding the same sum formed in extended precision gives. When the double
+// sum is exact, so is the extended one. Otherwise both round the one exact
+// value x, so they can differ only when the double or the extended rounding
+// of x lands on a float32 rounding midpoint; if it is the extended one, the
+// double one lands there too. So only a double that is itself such a
+// midpoint is in doubt (and, to keep the test simple, any below the float32
+// normal range).
+inline bool floatRoundingInDoubt(double a, double b, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const uint32_t exponent = uint32_t(bits >> 52) & 0x7FF;
+    const bool midpoint = exponent < 1023 - 126 ? v != 0.0 : (bits & 0x1FFFFFFF) == 0x10000000;
+    return midpoint && sumError(a, b, v) != 0.0;
+}
+
+// One step of the escape count of c = (cx, cy), which starts at z = c and
+// stops when |z|^2 exceeds the bailout or at 255. Returns true, with the
+// count, when the count is known. A float32 product is the extended product
+// rounded once, so zr2 and zi2 are float products. The other extended sums
+// are formed in double:
+// - the test: a double sum above (below) the bailout means the exact and the
+//   extended sums are above (below) it too; only equality is in doubt;
+// - 2 zr zi is exact in double, and its sum with cy is rounded to float32 as
+//   the extended sum would be unless floatRoundingInDoubt;
+// - zr2 - zi2 is usually exact in double (checked), and its sum with cx is
+//   then decided likewise.
+// A value in doubt is formed in extended precision as written.
+inline bool escapeStep(float& zr, float& zi, float cx, float cy, float bailout, int32_t& n, uint8_t& count) {
+    const float zr2 = zr * zr, zi2 = zi * zi;
+    const double magnitude = double(zr2) + zi2;
+    if (magnitude > bailout || (magnitude == bailout && static_cast<long double>(zr2) + zi2 > bailout)) {
+        count = uint8_t(n);
+        return true;
+    }
+    const double twice = 2.0 * zr * double(zi), newZi = twice + cy;
+    const double a = zr2, b = -double(zi2), difference = a + b, newZr = difference + cx;
+    if (floatRoundingInDoubt(twice, cy, newZi))
+        zi = static_cast<float>(2.0L * zr * zi + cy);
+    else
+        zi = float(newZi);
+    if (sumError(a, b, difference) != 0.0 || floatRoundingInDoubt(difference, cx, newZr))
+        zr = static_cast<float>(static_cast<long double>(zr2) - zi2 + cx);
+    else
+        zr = float(newZr);
+    if (n >= 255) {
+        count = 255;
+        return true;
+    }
+    ++n;
+    return false;
+}
+
+// Plane coordinates of the columns and rows, accumulated once per call.
+float planeX[MAX_LAYER_SIDE], planeY[MAX_LAYER_SIDE];
 
 }  // namespace
 
+// Pixels are iterated four at a time, interleaved, so that their
+// independent chains of dependent float steps overlap; a finished slot takes
+// the next pixel in order. The coordinates are the same for every row (and
+// column), accumulated once by float addition as the row-by-row walk does.
 void mandelBrot(int32_t dst, float xStart, float xSpan, float yStart, float ySpan, float bailout) {
     if (!validLayers(dst)) return;
     const float dx = static_cast<float>(static_cast<long double>(xSpan) / layerWidth);
     const float dy = static_cast<float>(static_cast<long double>(ySpan) / layerHeight);
+    planeX[0] = xStart;
+    for (int32_t x = 1; x < layerWidth; ++x) planeX[x] = planeX[x - 1] + dx;  // the rounding is part of the picture
+    planeY[0] = yStart;
+    for (int32_t y = 1; y < layerHeight; ++y) planeY[y] = planeY[y - 1] + dy;
+
+    constexpr int SLOTS = 4;
+    float zr[SLOTS], zi[SLOTS], cx[SLOTS], cy[SLOTS];
+    int32_t n[SLOTS];
+    int64_t pixel[SLOTS];
+    const int64_t total = int64_t(layerPixels());
+    int64_t next = 0;
+    int active = 0;
+    const auto start = [&](int k) {
+        pixel[k] = next < total ? next++ : -1;
+        if (pixel[k] < 0) return;
+        ++active;
+        zr[k] = cx[k] = planeX[pixel[k] & widthMask];
+        zi[k] = cy[k] = planeY[pixel[k] / layerWidth];
+        n[k] = 0;
+    };
+    for (int k = 0; k < SLOTS; ++k) start(k);
     Pixel* out = layers[dst];
-    float cy = yStart;
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        float cx = xStart;
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            const uint8_t v = escapeCount(cx, cy, bailout);
-            *out++ = {v, uint8_t(255 - v), uint8_t(255 - v)};
-            cx = cx + dx;  // float addition: the accumulated rounding is part of the picture
+    while (active > 0)
+        for (int k = 0; k < SLOTS; ++k) {
+            uint8_t v;
+            if (pixel[k] < 0 || !escapeStep(zr[k], zi[k], cx[k], cy[k], bailout, n[k], v)) continue;
+            out[pixel[k]] = {v, uint8_t(255 - v), uint8_t(255 - v)};
+            --active;
+            start(k);
         }
-        cy = cy + dy;
-    }
 }
 
 }  // namespace tex

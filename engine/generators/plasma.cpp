@@ -285,18 +285,34 @@ void subPlasma(int32_t dst, int32_t step, int32_t seed, int32_t amplitude, bool 
 
 // The column term sin(x * xFrequency) * 63.5 stays in extended precision and
 // is the same for every row, so it is computed once per column.
+//
+// Per pixel the sum and product are first formed in double from the column
+// term rounded to double: the column term is within 63.5 * 2^-53 of the
+// extended one, and with the row term (63.5 to 190.5) and scale s the double
+// value is within |s| * 2^-43 of the extended value. Where no whole number
+// lies within |s| * 2^-40 of it, both truncate alike; elsewhere, and for
+// values beyond the int32 range, the extended formula decides.
 void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude) {
     if (!validLayers(dst)) return;
     static long double columnTerm[MAX_LAYER_SIDE];
+    static double columnQuick[MAX_LAYER_SIDE];
     const float scale = static_cast<float>(static_cast<long double>(amplitude) * 0.00390625L);
-    for (int32_t x = 0; x < layerWidth; ++x) columnTerm[x] = sinl(static_cast<long double>(x) * xFrequency) * 63.5L;
+    const double slack = std::fabs(double(scale)) * 0x1p-40;
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        columnTerm[x] = sinl(static_cast<long double>(x) * xFrequency) * 63.5L;
+        columnQuick[x] = double(columnTerm[x]);
+    }
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float rowTerm = static_cast<float>(sinl(static_cast<long double>(y) * yFrequency) * 63.5L + 127.0L);
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            // Only the low 8 bits of the truncated value are stored: no clamp.
-            const uint8_t grey = uint8_t(truncInt32((columnTerm[x] + rowTerm) * scale));
-            *out++ = {grey, grey, grey};
+        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
+            const double quick = (columnQuick[x] + rowTerm) * scale;
+            uint8_t grey;
+            if (std::fabs(quick) < 0x1p30 && int32_t(quick - slack) == int32_t(quick + slack))
+                grey = uint8_t(int32_t(quick));
+            else  // only the low 8 bits of the truncated value are stored: no clamp
+                grey = uint8_t(truncInt32((columnTerm[x] + rowTerm) * scale));
+            *out = {grey, grey, grey};
         }
     }
 }
