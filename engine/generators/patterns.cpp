@@ -81,7 +81,7 @@ float addShare(float sum, float strength, float field) {
 // fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach, two at
 // a time as blobField forms them. Below 2^29 a squared distance times k is
 // exact in double and rounds once to float32, as the extended product does.
-void fieldValues(int64_t dy2, int64_t reach, float k) {
+static void fieldValues(int64_t dy2, int64_t reach, float k) {
     int64_t a = 0;
     if (reach * reach + dy2 < (int64_t(1) << 29)) {
         const __m128d scale = _mm_set1_pd(k), one = _mm_set1_pd(1.0), slackScale = _mm_set1_pd(0x1p-47);
@@ -112,26 +112,26 @@ void fieldValues(int64_t dy2, int64_t reach, float k) {
     }
 }
 
-// sum[x] = addShare(sum[x], strength, fieldLine[x]) for x < count, two at a
+// sum[x] = addShare(sum[x], strength, field[x]) for x < count, two at a
 // time in double: a lane is in doubt only when its double sum is a float32
 // rounding midpoint (the low 29 bits of its pattern are 1 followed by
 // zeros) or below the float32 normal range; those go through addShare.
-void addShares(float* sum, float strength, int32_t count) {
+void addShares(float* sum, const float* field, float strength, int32_t count) {
     const __m128d s = _mm_set1_pd(strength), tiny = _mm_set1_pd(0x1p-126);
     const __m128d magnitude = _mm_castsi128_pd(_mm_set_epi32(0x7FFFFFFF, -1, 0x7FFFFFFF, -1));
     const __m128i low29 = _mm_set_epi32(0, 0x1FFFFFFF, 0, 0x1FFFFFFF), half = _mm_set_epi32(0, 0x10000000, 0, 0x10000000);
     for (int32_t x = 0; x < count; x += 2) {
         const __m128d before = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sum + x))));
-        const __m128d field = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(fieldLine + x))));
-        const __m128d total = _mm_add_pd(before, _mm_mul_pd(s, field));
+        const __m128d share = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(field + x))));
+        const __m128d total = _mm_add_pd(before, _mm_mul_pd(s, share));
         const __m128i midpoint = _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(total), low29), half);
         const __m128d small = _mm_and_pd(_mm_cmplt_pd(_mm_and_pd(total, magnitude), tiny),
                                          _mm_cmpneq_pd(total, _mm_setzero_pd()));
         const int doubt = (_mm_movemask_ps(_mm_castsi128_ps(midpoint)) & 5) | (_mm_movemask_pd(small) * 5 & 5);
         const float previous[2] = {sum[x], sum[x + 1]};
         _mm_storel_epi64(reinterpret_cast<__m128i*>(sum + x), _mm_castps_si128(_mm_cvtpd_ps(total)));
-        if (doubt & 1) sum[x] = addShare(previous[0], strength, fieldLine[x]);
-        if ((doubt & 4) && x + 1 < count) sum[x + 1] = addShare(previous[1], strength, fieldLine[x + 1]);
+        if (doubt & 1) sum[x] = addShare(previous[0], strength, field[x]);
+        if ((doubt & 4) && x + 1 < count) sum[x + 1] = addShare(previous[1], strength, field[x + 1]);
     }
 }
 
@@ -168,7 +168,7 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
             const int64_t dy = blobY[i] - y, reach = std::max(blobX[i], width - 1 - blobX[i]);
             fieldValues(dy * dy, reach, k);
             for (int32_t x = 0; x < width; ++x) fieldLine[x] = fieldRow[std::abs(blobX[i] - x)];
-            for (int ch = 0; ch < channels; ++ch) addShares(sumRow[ch], strength[i][ch], width);
+            for (int ch = 0; ch < channels; ++ch) addShares(sumRow[ch], fieldLine, strength[i][ch], width);
         }
         for (int32_t x = 0; x < width; ++x) {
             const uint8_t red = saturateByte(sumRow[0][x]);
