@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "engine/internal.h"
 
@@ -179,24 +180,30 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
 
 // Each row is the next generation of the row above: a cell is live when bit
 // L + 2C + 4R of `rule` is set, L, C and R being the wrapped left, centre and
-// right cells above. Only the rule's low 8 bits can be selected.
+// right cells above. Only the rule's low 8 bits can be selected. The
+// generations are kept as one byte per cell (1 live, 0 dead) beside the
+// layer, so that each row reads only its own small array.
 void cellMachine(int32_t dst, int32_t seed, int32_t rule) {
     if (!validLayers(dst)) return;
+    static uint8_t generation[2][MAX_LAYER_SIDE + 2];
     randomSeed = uint32_t(seed);
-    Pixel* out = layers[dst];
-    std::memset(out, 0, layerBytes());
-    constexpr Pixel LIVE{255, 255, 255};
     const int32_t width = layerWidth;
-    for (int32_t x = 0; x < width; ++x)
-        if ((nextRandom() >> 10) == 0) out[x] = LIVE;
-    for (int32_t y = 1; y < layerHeight; ++y) {
-        const Pixel* above = out + size_t(y - 1) * width;
-        Pixel* row = out + size_t(y) * width;
+    // Cells 1..width of a generation; 0 and width + 1 repeat the wrapped ends.
+    uint8_t* above = generation[0];
+    uint8_t* below = generation[1];
+    for (int32_t x = 0; x < width; ++x) above[x + 1] = (nextRandom() >> 10) == 0;
+    Pixel* out = layers[dst];
+    for (int32_t y = 0;;) {
         for (int32_t x = 0; x < width; ++x) {
-            const uint32_t left = above[(x - 1) & widthMask].red != 0, centre = above[x].red != 0,
-                           right = above[(x + 1) & widthMask].red != 0;
-            if (uint32_t(rule) & (1u << (left + 2 * centre + 4 * right))) row[x] = LIVE;
+            const uint8_t v = uint8_t(0u - above[x + 1]);  // 255 for a live cell, without a branch
+            *out++ = {v, v, v};
         }
+        if (++y == layerHeight) break;
+        above[0] = above[width];
+        above[width + 1] = above[1];
+        for (int32_t x = 1; x <= width; ++x)
+            below[x] = (uint32_t(rule) >> (above[x - 1] + 2 * above[x] + 4 * above[x + 1])) & 1;
+        std::swap(above, below);
     }
 }
 
