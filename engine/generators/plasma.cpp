@@ -38,6 +38,30 @@ alignas(16) float tiledWeight[MAX_LAYER_SIDE + 4], tiledRest[MAX_LAYER_SIDE + 4]
 alignas(16) int32_t tiledGrain[MAX_LAYER_SIDE + 4];
 Pixel tiledCorners[MAX_LAYER_SIDE / 2 + 1][4];
 
+// One row of grid draws.
+uint8_t drawnValues[3 * MAX_LAYER_SIDE + 4];
+
+// Makes `count` draws of nextRandom into drawnValues (masked), four at a
+// time: the k-th following state is the state times 22695477^k, so the four
+// products are independent and only one multiply per four draws is serial.
+void drawValues(int64_t count, uint32_t mask) {
+    constexpr uint32_t A1 = 22695477u, A2 = A1 * A1, A3 = A2 * A1, A4 = A2 * A2;
+    uint32_t state = randomSeed;
+    int64_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        drawnValues[i] = uint8_t(((state * A1) >> 16) & mask);
+        drawnValues[i + 1] = uint8_t(((state * A2) >> 16) & mask);
+        drawnValues[i + 2] = uint8_t(((state * A3) >> 16) & mask);
+        state *= A4;
+        drawnValues[i + 3] = uint8_t((state >> 16) & mask);
+    }
+    for (; i < count; ++i) {
+        state *= A1;
+        drawnValues[i] = uint8_t((state >> 16) & mask);
+    }
+    randomSeed = state;
+}
+
 // Fills the tables for the positions first + k, k < count, at the fraction
 // single(position * inv).
 void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int64_t count, float inv) {
@@ -74,10 +98,12 @@ inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, i
     }
 }
 
-// One row of edge mixes, four positions at a time; position k belongs to
-// the cell whose corners are c[12 * (k >> cellShift) + 3 * corner + channel], as ay * top + wy * bottom in float32. That differs
-// from the exact sum of c_k * w_k with the rounded weights by at most five
-// roundings of relative size 2^-24 on a value below 256: 5.01 * 2^-16. A
+// Blends one row from the edge mixes, four positions at a time, as
+// ay * top + wy * bottom in float32; position k belongs to the cell whose
+// corner values are corners[12 * (k >> cellShift) + 3 * corner + channel].
+// The float32 value differs from the exact sum of c_k * w_k with the rounded
+// weights w_k by at most five roundings of relative size 2^-24 of a value
+// below 256, 5.01 * 2^-16, and that sum from the extended one by far less. A
 // lane is decided when no whole number lies within 2^-12 of it, or when the
 // column and row grains add up to at most 16: the weights are then
 // multiples of 2^-16 summing to 1 and every step is exact. Undecided
@@ -112,7 +138,7 @@ inline void blendRow(const uint8_t* corners, int cellShift, const float* weight,
         } else {
             alignas(16) uint32_t word[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(word), packed);
-            for (int64_t lane = 0; lane < count - i; ++lane) std::memcpy(out + i + lane, word + lane, 3);
+            for (int64_t lane = 0; lane < 4 && i + lane < count; ++lane) std::memcpy(out + i + lane, word + lane, 3);
         }
         for (int64_t lane = 0; undecided && lane < 4 && i + lane < count; ++lane) {
             if (!(undecided & (1 << lane))) continue;
@@ -150,6 +176,29 @@ void blendTiles(Pixel* out, int64_t step) {
         for (int64_t j = 0; j < step; ++j)
             blendRow(&tiledCorners[0][0].red, cellShift, tiledWeight, tiledRest, tiledGrain, rowWeight[j], rowRest[j],
                      rowGrain[j], width, out + (y + j) * width);
+    }
+}
+
+// A step of 2 has the fractions 0 and 1/2, whose weights are exactly 0, 1/2
+// and 1: a blend is then the truncated mean of two or four corners.
+void blendHalves(Pixel* out) {
+    const int64_t width = layerWidth, height = layerHeight;
+    const auto mean2 = [](Pixel a, Pixel b) {
+        return Pixel{uint8_t((a.red + b.red) >> 1), uint8_t((a.green + b.green) >> 1), uint8_t((a.blue + b.blue) >> 1)};
+    };
+    for (int64_t y = 0; y < height; y += 2) {
+        Pixel* top = out + y * width;
+        Pixel* middle = top + width;
+        const Pixel* bottom = out + ((y + 2) & heightMask) * width;
+        for (int64_t x = 0; x < width; x += 2) {
+            const int64_t xr = (x + 2) & widthMask;
+            const Pixel a = top[x], b = top[xr], c = bottom[x], d = bottom[xr];
+            top[x + 1] = mean2(a, b);
+            middle[x] = mean2(a, c);
+            middle[x + 1] = {uint8_t((a.red + b.red + c.red + d.red) >> 2),
+                             uint8_t((a.green + b.green + c.green + d.green) >> 2),
+                             uint8_t((a.blue + b.blue + c.blue + d.blue) >> 2)};
+        }
     }
 }
 
@@ -217,24 +266,20 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
         return;
     }
 
-    // nextRandom's step on a local copy of the state, which stays in a register.
-    uint32_t state = randomSeed;
-    const auto draw = [&state, mask] {
-        state *= 22695477u;
-        return uint8_t((state >> 16) & mask);
-    };
-    for (int64_t y = 0; y < height; y += step)
+    for (int64_t y = 0; y < height; y += step) {
+        const uint8_t* value = drawnValues;
+        drawValues(columns * (colored ? 3 : 1), mask);
         for (int64_t x = 0; x < width; x += step) {
             Pixel& p = out[y * width + x];
-            p.red = draw();
+            p.red = *value++;
             if (colored) {
-                p.green = draw();
-                p.blue = draw();
+                p.green = *value++;
+                p.blue = *value++;
             } else {
                 p.green = p.blue = p.red;
             }
         }
-    randomSeed = state;
+    }
     if (step == 1) return;
 
     // A cell writes positions 0..step-1 in each direction, wrapped. Its
@@ -249,7 +294,12 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
 
     const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask);
     if (tiles) {
-        blendTiles(out, step);
+        const bool halves = step == 2 && columnWeight[0] == 0.0f && columnRest[0] == 1.0f &&
+                            columnWeight[1] == 0.5f && columnRest[1] == 0.5f;
+        if (halves)
+            blendHalves(out);
+        else
+            blendTiles(out, step);
         return;
     }
     for (int64_t y = 0; y < height; y += step)
