@@ -171,36 +171,6 @@ TEST(PlasmaCells, EqualThePlainProcedure) {
     }
 }
 
-// The per-pixel blend (table weights, float products, the channel sum)
-// equals blendTexels, on fractions of real cells and arbitrary floats.
-TEST(PlasmaCells, BlendEqualsBlendTexels) {
-    std::mt19937 random(20240611);
-    for (int n = 0; n < 300'000; ++n) {
-        float fx, fy;
-        if (n & 1) {
-            const int32_t step = 2 + int32_t(random() % 4095);
-            const float inv = static_cast<float>(1.0L / step);
-            fx = static_cast<float>(static_cast<long double>(random() % step) * inv);
-            fy = static_cast<float>(static_cast<long double>(random() % step) * inv);
-        } else {
-            fx = float(random() >> 9) * 0x1p-23f;
-            fy = float(random() >> 9) * 0x1p-23f;
-        }
-        Pixel c[4];
-        for (auto& p : c) {
-            const uint32_t v = random();
-            p = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
-        }
-        const float wx = cosineWeight(fx), wy = cosineWeight(fy);
-        const float ax = static_cast<float>(1.0L - wx), ay = static_cast<float>(1.0L - wy);
-        const float w[4] = {ax * ay, wx * ay, ax * wy, wx * wy};
-        const Pixel fast{blendChannel(c[0].red, c[1].red, c[2].red, c[3].red, w),
-                         blendChannel(c[0].green, c[1].green, c[2].green, c[3].green, w),
-                         blendChannel(c[0].blue, c[1].blue, c[2].blue, c[3].blue, w)};
-        ASSERT_EQ(fast, blendTexels(c, fx, fy)) << "fx " << fx << " fy " << fy;
-    }
-}
-
 namespace {
 
 // The channel sum as blendTexels forms it, in extended precision.
@@ -301,23 +271,6 @@ TEST_F(PlasmaTest, SinePlasmaFlatGreyAndWrapRound) {
     EXPECT_EQ(at(0, 3, 3).red, uint8_t(-127));
     sinePlasma(0, NAN, 0, 256);
     EXPECT_EQ(at(0, 3, 3).red, 0);
-}
-
-// Every pixel of the hoisted column term equals the formula evaluated per pixel.
-TEST_F(PlasmaTest, SinePlasmaEqualsThePerPixelFormula) {
-    const float cases[][3] = {{0.05f, 0.11f, 256}, {1.7f, -0.3f, 255.5f}, {3e4f, 1e-3f, 1000}, {0.01f, 2.0f, -77}};
-    for (const auto& a : cases) {
-        sinePlasma(0, a[0], a[1], a[2]);
-        const float scale = static_cast<float>(a[2] * 0.00390625L);
-        for (int y = 0; y < 256; ++y) {
-            const float rowTerm = static_cast<float>(sinl(static_cast<long double>(y) * a[1]) * 63.5L + 127.0L);
-            for (int x = 0; x < 256; ++x) {
-                const long double v = (sinl(static_cast<long double>(x) * a[0]) * 63.5L + rowTerm) * scale;
-                ASSERT_EQ(at(0, x, y).red, uint8_t(static_cast<int32_t>(v))) << x << "," << y;
-                ASSERT_EQ(at(0, x, y).green, at(0, x, y).red);
-            }
-        }
-    }
 }
 
 // The double fast path with its fallback equals the extended formula on ten
