@@ -32,7 +32,7 @@ void plainBlobs(int32_t layer, int32_t seed, int32_t count, bool colored) {
         for (int32_t x = 0; x < layerWidth; ++x) {
             float sum[3] = {0, 0, 0};
             for (int32_t i = 0; i < count; ++i) {
-                const int32_t dx = bx[i] - x, dy = by[i] - y;
+                const int64_t dx = bx[i] - x, dy = by[i] - y;
                 const float t = static_cast<float>((dx * dx + dy * dy) * static_cast<long double>(k));
                 const long double lt = t;
                 const float f = static_cast<float>(1 - 0.444444L * (lt * lt * lt) + 1.888888L * (lt * lt) - 2.444444L * lt);
@@ -189,7 +189,8 @@ TEST(Blobs, ShareSumsThatDoubleRoundingWouldBreak) {
 
 // Field, float32 sums and saturation equal the per-pixel procedure as written.
 TEST(Blobs, EqualThePlainProcedure) {
-    const int32_t sizes[][2] = {{1, 1}, {2, 2}, {64, 32}, {256, 256}, {16, 128}};
+    // 65536 wide: squared distances beyond the int32 range and beyond 2^29.
+    const int32_t sizes[][2] = {{1, 1}, {2, 2}, {64, 32}, {256, 256}, {16, 128}, {65536, 1}};
     for (const auto& size : sizes) {
         initLayers(size[0], size[1]);
         for (int32_t count : {1, 5, 16})
@@ -237,6 +238,10 @@ TEST(CellMachine, NeighbourOrderAndWrap) {
             for (int32_t x = 0; x < 16; ++x)
                 ASSERT_EQ(at(0, x, y).red != 0, x == ((x0 + r.shift * y) & 15)) << r.rule << " " << x << "," << y;
     }
+    // One cell wide: the cell is its own left and right neighbour (n = 0 or 7).
+    initLayers(1, 6);
+    cellMachine(0, 0, 1);  // live, then n = 7 (bit clear): dead, then n = 0: live
+    for (int y = 0; y < 6; ++y) EXPECT_EQ(at(0, 0, y).red, y % 2 ? 0 : 255) << y;
     freeLayers();
 }
 
