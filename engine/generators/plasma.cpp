@@ -15,6 +15,8 @@
 // that, in extended precision (see blendRow and blendChannel).
 #include <emmintrin.h>
 
+#include <utility>
+
 #include "engine/generators/plasma.h"
 
 #include "engine/internal.h"
@@ -180,25 +182,81 @@ void blendTiles(Pixel* out, int64_t step) {
 }
 
 // A step of 2 has the fractions 0 and 1/2, whose weights are exactly 0, 1/2
-// and 1: a blend is then the truncated mean of two or four corners.
-void blendHalves(Pixel* out) {
-    const int64_t width = layerWidth, height = layerHeight;
-    const auto mean2 = [](Pixel a, Pixel b) {
-        return Pixel{uint8_t((a.red + b.red) >> 1), uint8_t((a.green + b.green) >> 1), uint8_t((a.blue + b.blue) >> 1)};
+// and 1: a blend is then the truncated mean of two or four corners. In a
+// grid row the odd pixels take the mean of their left and right neighbours;
+// in the row below, the even pixels the mean of the grid pixels above and
+// below, the odd ones the mean of the four diagonal grid pixels.
+inline Pixel mean2(Pixel a, Pixel b) {
+    return {uint8_t((a.red + b.red) >> 1), uint8_t((a.green + b.green) >> 1), uint8_t((a.blue + b.blue) >> 1)};
+}
+
+inline __m128i mean2(__m128i a, __m128i b) {
+    const __m128i half = _mm_and_si128(_mm_srli_epi16(_mm_xor_si128(a, b), 1), _mm_set1_epi8(0x7F));
+    return _mm_add_epi8(_mm_and_si128(a, b), half);
+}
+
+inline __m128i mean4(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto sum = [&](__m128i (*unpack)(__m128i, __m128i)) {
+        const __m128i total = _mm_add_epi16(_mm_add_epi16(unpack(a, zero), unpack(b, zero)),
+                                            _mm_add_epi16(unpack(c, zero), unpack(d, zero)));
+        return _mm_srli_epi16(total, 2);
     };
-    for (int64_t y = 0; y < height; y += 2) {
-        Pixel* top = out + y * width;
-        Pixel* middle = top + width;
-        const Pixel* bottom = out + ((y + 2) & heightMask) * width;
-        for (int64_t x = 0; x < width; x += 2) {
-            const int64_t xr = (x + 2) & widthMask;
-            const Pixel a = top[x], b = top[xr], c = bottom[x], d = bottom[xr];
-            top[x + 1] = mean2(a, b);
-            middle[x] = mean2(a, c);
-            middle[x + 1] = {uint8_t((a.red + b.red + c.red + d.red) >> 2),
-                             uint8_t((a.green + b.green + c.green + d.green) >> 2),
-                             uint8_t((a.blue + b.blue + c.blue + d.blue) >> 2)};
+    return _mm_packus_epi16(sum(_mm_unpacklo_epi8), sum(_mm_unpackhi_epi8));
+}
+
+// A grid row's bytes with its last pixel before and its first pixel after.
+uint8_t haloRows[2][3 * MAX_LAYER_SIDE + 6];
+
+void blendHalves(Pixel* out) {
+    const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
+    if (width < 16) {
+        for (int64_t y = 0; y < height; y += 2) {
+            Pixel* top = out + y * width;
+            Pixel* middle = top + width;
+            const Pixel* bottom = out + ((y + 2) & heightMask) * width;
+            for (int64_t x = 0; x < width; x += 2) {
+                const int64_t xr = (x + 2) & widthMask;
+                const Pixel a = top[x], b = top[xr], c = bottom[x], d = bottom[xr];
+                top[x + 1] = mean2(a, b);
+                middle[x] = mean2(a, c);
+                middle[x + 1] = {uint8_t((a.red + b.red + c.red + d.red) >> 2),
+                                 uint8_t((a.green + b.green + c.green + d.green) >> 2),
+                                 uint8_t((a.blue + b.blue + c.blue + d.blue) >> 2)};
+            }
         }
+        return;
+    }
+    // Byte masks of the odd pixels among 16 (48 bytes, three vectors).
+    alignas(16) uint8_t oddBytes[48];
+    for (int b = 0; b < 48; ++b) oddBytes[b] = (b / 3) % 2 ? 0xFF : 0;
+    const __m128i odd[3] = {_mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes)),
+                            _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 16)),
+                            _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 32))};
+    const auto fill = [&](uint8_t* halo, const Pixel* row) {
+        std::memcpy(halo, row + width - 1, 3);
+        std::memcpy(halo + 3, row, size_t(rowBytes));
+        std::memcpy(halo + 3 + rowBytes, row, 3);
+    };
+    uint8_t* above = haloRows[0];
+    uint8_t* below = haloRows[1];
+    fill(above, out);
+    for (int64_t y = 0; y < height; y += 2) {
+        auto* top = reinterpret_cast<uint8_t*>(out + y * width);
+        uint8_t* middle = top + rowBytes;
+        fill(below, out + ((y + 2) & heightMask) * width);
+        const auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        for (int64_t o = 0; o < rowBytes; o += 16) {
+            const __m128i mask = odd[(o / 16) % 3];
+            const __m128i t = load(above + 3 + o), l = load(above + o), r = load(above + 6 + o);
+            const __m128i b = load(below + 3 + o), bl = load(below + o), br = load(below + 6 + o);
+            const __m128i topRow = _mm_or_si128(_mm_and_si128(mask, mean2(l, r)), _mm_andnot_si128(mask, t));
+            const __m128i middleRow =
+                _mm_or_si128(_mm_and_si128(mask, mean4(l, r, bl, br)), _mm_andnot_si128(mask, mean2(t, b)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(top + o), topRow);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(middle + o), middleRow);
+        }
+        std::swap(above, below);
     }
 }
 
