@@ -22,6 +22,11 @@ float cosineWeight(float f);
 // with the sum in extended precision.
 uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]);
 
+// Chooses the eight-wide row blend (when the processor has AVX2) or the
+// four-wide one; both give the same bits. Returns whether the eight-wide one
+// is in use.
+bool useWideBlend(bool wide);
+
 // The smallest k <= 16 for which weight * 2^k and rest * 2^k are whole
 // numbers, or 17.
 int32_t weightGrain(float weight, float rest);

@@ -155,7 +155,9 @@ TEST_F(PlasmaTest, HugeStepsFinish) {
 // wrap and read corners already overwritten) and steps beyond the layer.
 TEST(PlasmaCells, EqualThePlainProcedure) {
     const int32_t sizes[][2] = {{1, 1}, {1, 8}, {8, 1}, {16, 16}, {32, 8}, {8, 32}, {64, 64}};
+    for (bool wide : {false, true})
     for (const auto& size : sizes) {
+        if (useWideBlend(wide) != wide) continue;
         initLayers(size[0], size[1]);
         for (int32_t step : {1, 2, 3, 4, 5, 7, 8, 16, 17, 31, 32, 33, 64, 100, 129})
             for (int32_t amplitude : {256, 100, 0, 2, -7})
@@ -169,6 +171,7 @@ TEST(PlasmaCells, EqualThePlainProcedure) {
                 }
         freeLayers();
     }
+    useWideBlend(true);
 }
 
 namespace {
@@ -218,9 +221,11 @@ TEST(PlasmaCells, ChannelSumEqualsTheExtendedFormula) {
     }
 }
 
-// The four-wide cell row blend equals the extended formula on ten million
-// seeded pixels (rows of 1 to 64 positions).
+// The four- and eight-wide cell row blends equal the extended formula on ten
+// million seeded pixels each (rows of 1 to 64 positions).
 TEST(PlasmaCells, CellRowBlendEqualsTheExtendedFormula) {
+    for (bool wide : {false, true}) {
+    if (useWideBlend(wide) != wide) continue;
     std::mt19937 random(2024);
     const auto positions = cellPositions(random);
     alignas(16) float weight[64], rest[64];
@@ -245,10 +250,12 @@ TEST(PlasmaCells, CellRowBlendEqualsTheExtendedFormula) {
         for (int64_t i = 0; i < count; ++i) {
             const float w[4] = {rest[i] * y[1], weight[i] * y[1], rest[i] * y[0], weight[i] * y[0]};
             const Pixel expected{extendedChannel(c[0], w), extendedChannel(c[1], w), extendedChannel(c[2], w)};
-            ASSERT_EQ(out[i], expected) << "position " << i << " of " << count;
+            ASSERT_EQ(out[i], expected) << "position " << i << " of " << count << (wide ? " (wide)" : "");
         }
         pixels += count;
     }
+    }
+    useWideBlend(true);
 }
 
 TEST(PlasmaRandom, SkippingDrawsEqualsDrawing) {
