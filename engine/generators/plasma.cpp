@@ -197,7 +197,8 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
     blendRowNarrow(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, i, count, out);
 }
 
-const bool wideBlendAvailable = __builtin_cpu_supports("avx2");
+// Set up before main, so the processor's feature bits are read explicitly.
+const bool wideBlendAvailable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 bool wideBlend = wideBlendAvailable;
 
 inline void blendRow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
