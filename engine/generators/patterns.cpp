@@ -1,13 +1,294 @@
 // Pattern generators: metaball blobs, a one-dimensional cellular automaton
 // and the Mandelbrot set.
 //
-// Not built yet: every procedure here does nothing until its family lands.
+// blobsLayer keeps its field values and per-pixel sums in float32 (each
+// stored value rounded once from extended precision); mandelBrot iterates in
+// float32 and accumulates its plane coordinates by repeated addition.
+#include "engine/generators/patterns.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
 #include "engine/internal.h"
 
 namespace tex {
 
-void blobsLayer(int32_t, int32_t, int32_t, bool) {}
-void cellMachine(int32_t, int32_t, int32_t) {}
-void mandelBrot(int32_t, float, float, float, float, float) {}
+namespace {
+
+// The error of the double sum a + b: a + b = (its double sum) + error exactly.
+inline double sumError(double a, double b, double sum) {
+    const double bPart = sum - a;
+    return (a - (sum - bPart)) + (b - bPart);
+}
+
+// True when rounding the double sum v = a + b to float32 may not give what
+// rounding the same sum formed in extended precision gives. When the double
+// sum is exact, so is the extended one. Otherwise both round the one exact
+// value x, so they can differ only when the double or the extended rounding
+// of x lands on a float32 rounding midpoint; if it is the extended one, the
+// double one lands there too. So only a double that is itself such a
+// midpoint is in doubt (and, to keep the test simple, any below the float32
+// normal range).
+inline bool floatRoundingInDoubt(double a, double b, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const uint32_t exponent = uint32_t(bits >> 52) & 0x7FF;
+    const bool midpoint = exponent < 1023 - 126 ? v != 0.0 : (bits & 0x1FFFFFFF) == 0x10000000;
+    return midpoint && sumError(a, b, v) != 0.0;
+}
+
+constexpr int32_t MAX_BLOBS = 16;
+
+// Strength of one channel from a fresh draw: 15 to 165.
+float blobStrength() {
+    return static_cast<float>(((nextRandom() & 255u) * 0.00392156862745L + 0.1L) * 150.0L);
+}
+
+// Field values of one row of a blob, by horizontal distance and by column;
+// the per-row channel sums.
+float fieldRow[MAX_LAYER_SIDE];
+alignas(16) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+
+}  // namespace
+
+// The soft-object field of a squared distance already scaled by k. The
+// double evaluation differs from the extended one by at most 7 roundings of
+// relative size 2^-53 of the largest term sum M = 1 + |each term|; when both
+// ends of the interval of half-width M * 2^-47 round to the same float32,
+// so does the extended value.
+float blobField(float t) {
+    const double t1 = t, t2 = t1 * t1, t3 = t2 * t1;
+    const double cube = 0.444444 * t3, square = 1.888888 * t2, linear = 2.444444 * t1;
+    const double value = ((1.0 - cube) + square) - linear;
+    const double slack = (((1.0 + cube) + square) + linear) * 0x1p-47;
+    const float low = float(value - slack), high = float(value + slack);
+    if (low == high) return low;
+    const long double e1 = t, e2 = e1 * e1, e3 = e2 * e1;
+    return static_cast<float>(1.0L - 0.444444L * e3 + 1.888888L * e2 - 2.444444L * e1);
+}
+
+// The product of two floats is exact in double; the sum is then rounded as
+// floatRoundingInDoubt allows.
+float addShare(float sum, float strength, float field) {
+    const double product = double(strength) * field, total = sum + product;
+    if (floatRoundingInDoubt(sum, product, total))
+        return static_cast<float>(sum + static_cast<long double>(strength) * field);
+    return float(total);
+}
+
+// fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach, two at
+// a time as blobField forms them. Below 2^29 a squared distance times k is
+// exact in double and rounds once to float32, as the extended product does.
+static void fieldValues(int64_t dy2, int64_t reach, float k) {
+    int64_t a = 0;
+    if (reach * reach + dy2 < (int64_t(1) << 29)) {
+        const __m128d scale = _mm_set1_pd(k), one = _mm_set1_pd(1.0), slackScale = _mm_set1_pd(0x1p-47);
+        const __m128d c3 = _mm_set1_pd(0.444444), c2 = _mm_set1_pd(1.888888), c1 = _mm_set1_pd(2.444444);
+        __m128d position = _mm_set_pd(1.0, 0.0);
+        const __m128d two = _mm_set1_pd(2.0), base = _mm_set1_pd(double(dy2));
+        for (; a + 1 <= reach; a += 2, position = _mm_add_pd(position, two)) {
+            const __m128d d = _mm_add_pd(_mm_mul_pd(position, position), base);
+            const __m128 tf = _mm_cvtpd_ps(_mm_mul_pd(d, scale));
+            const __m128d t1 = _mm_cvtps_pd(tf), t2 = _mm_mul_pd(t1, t1), t3 = _mm_mul_pd(t2, t1);
+            const __m128d cube = _mm_mul_pd(c3, t3), square = _mm_mul_pd(c2, t2), linear = _mm_mul_pd(c1, t1);
+            const __m128d value = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(one, cube), square), linear);
+            const __m128d slack = _mm_mul_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(one, cube), square), linear), slackScale);
+            const __m128 low = _mm_cvtpd_ps(_mm_sub_pd(value, slack)), high = _mm_cvtpd_ps(_mm_add_pd(value, slack));
+            const int undecided = ~_mm_movemask_ps(_mm_cmpeq_ps(low, high)) & 3;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(fieldRow + a), _mm_castps_si128(_mm_cvtpd_ps(value)));
+            if (undecided) {
+                alignas(16) float t[4];
+                _mm_store_ps(t, tf);
+                if (undecided & 1) fieldRow[a] = blobField(t[0]);
+                if (undecided & 2) fieldRow[a + 1] = blobField(t[1]);
+            }
+        }
+    }
+    for (; a <= reach; ++a) {
+        const int64_t d = a * a + dy2;
+        fieldRow[a] = blobField(static_cast<float>(static_cast<long double>(d) * k));
+    }
+}
+
+// sum[x] = addShare(sum[x], strength, field[x]) for x < count, two at a
+// time in double: a lane is in doubt only when its double sum is a float32
+// rounding midpoint (the low 29 bits of its pattern are 1 followed by
+// zeros) or below the float32 normal range; those go through addShare.
+void addShares(float* sum, const float* field, float strength, int32_t count) {
+    const __m128d s = _mm_set1_pd(strength), tiny = _mm_set1_pd(0x1p-126);
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set_epi32(0x7FFFFFFF, -1, 0x7FFFFFFF, -1));
+    const __m128i low29 = _mm_set_epi32(0, 0x1FFFFFFF, 0, 0x1FFFFFFF), half = _mm_set_epi32(0, 0x10000000, 0, 0x10000000);
+    for (int32_t x = 0; x < count; x += 2) {
+        const __m128d before = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sum + x))));
+        const __m128d share = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(field + x))));
+        const __m128d total = _mm_add_pd(before, _mm_mul_pd(s, share));
+        const __m128i midpoint = _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(total), low29), half);
+        const __m128d small = _mm_and_pd(_mm_cmplt_pd(_mm_and_pd(total, magnitude), tiny),
+                                         _mm_cmpneq_pd(total, _mm_setzero_pd()));
+        const int doubt = (_mm_movemask_ps(_mm_castsi128_ps(midpoint)) & 5) | (_mm_movemask_pd(small) * 5 & 5);
+        const float previous[2] = {sum[x], sum[x + 1]};
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(sum + x), _mm_castps_si128(_mm_cvtpd_ps(total)));
+        if (doubt & 1) sum[x] = addShare(previous[0], strength, field[x]);
+        if ((doubt & 4) && x + 1 < count) sum[x + 1] = addShare(previous[1], strength, field[x + 1]);
+    }
+}
+
+// More than 16 blobs are drawn as 16: the blob tables hold no more. Squared
+// distances are taken on 64 bits, so that layers wider than 32768 pixels do
+// not overflow.
+//
+// The field depends only on the distance, so a row's field values of one
+// blob are formed once per horizontal distance; each pixel's sums still
+// take the blobs in index order.
+void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
+    if (!validLayers(dst)) return;
+    randomSeed = uint32_t(seed);
+    const int32_t blobs = count < 0 ? 0 : count > MAX_BLOBS ? MAX_BLOBS : count;
+    int32_t blobX[MAX_BLOBS], blobY[MAX_BLOBS];
+    float strength[MAX_BLOBS][3];
+    for (int32_t i = 0; i < blobs; ++i) {
+        blobX[i] = int32_t(((nextRandom() * uint32_t(layerWidth)) >> 8) & uint32_t(widthMask));
+        blobY[i] = int32_t(((nextRandom() * uint32_t(layerHeight)) >> 8) & uint32_t(heightMask));
+        strength[i][0] = blobStrength();
+        if (colored) {
+            strength[i][1] = blobStrength();
+            strength[i][2] = blobStrength();
+        }
+    }
+    const float k = static_cast<float>(1.0L / (static_cast<long double>(layerPixels()) * 0.333333L));
+    const int channels = colored ? 3 : 1;
+    const int32_t width = layerWidth;
+
+    Pixel* out = layers[dst];
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        for (int ch = 0; ch < channels; ++ch) std::fill(sumRow[ch], sumRow[ch] + width, 0.0f);
+        for (int32_t i = 0; i < blobs; ++i) {
+            const int64_t dy = blobY[i] - y, reach = std::max(blobX[i], width - 1 - blobX[i]);
+            fieldValues(dy * dy, reach, k);
+            for (int32_t x = 0; x < width; ++x) fieldLine[x] = fieldRow[std::abs(blobX[i] - x)];
+            for (int ch = 0; ch < channels; ++ch) addShares(sumRow[ch], fieldLine, strength[i][ch], width);
+        }
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t red = saturateByte(sumRow[0][x]);
+            *out++ = colored ? Pixel{red, saturateByte(sumRow[1][x]), saturateByte(sumRow[2][x])} : Pixel{red, red, red};
+        }
+    }
+}
+
+// Each row is the next generation of the row above: a cell is live when bit
+// L + 2C + 4R of `rule` is set, L, C and R being the wrapped left, centre and
+// right cells above. Only the rule's low 8 bits can be selected. The
+// generations are kept as one byte per cell (1 live, 0 dead) beside the
+// layer, so that each row reads only its own small array.
+void cellMachine(int32_t dst, int32_t seed, int32_t rule) {
+    if (!validLayers(dst)) return;
+    static uint8_t generation[2][MAX_LAYER_SIDE + 2];
+    randomSeed = uint32_t(seed);
+    const int32_t width = layerWidth;
+    // Cells 1..width of a generation; 0 and width + 1 repeat the wrapped ends.
+    uint8_t* above = generation[0];
+    uint8_t* below = generation[1];
+    for (int32_t x = 0; x < width; ++x) above[x + 1] = (nextRandom() >> 10) == 0;
+    Pixel* out = layers[dst];
+    for (int32_t y = 0;;) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t v = uint8_t(0u - above[x + 1]);  // 255 for a live cell, without a branch
+            *out++ = {v, v, v};
+        }
+        if (++y == layerHeight) break;
+        above[0] = above[width];
+        above[width + 1] = above[1];
+        for (int32_t x = 1; x <= width; ++x)
+            below[x] = (uint32_t(rule) >> (above[x - 1] + 2 * above[x] + 4 * above[x + 1])) & 1;
+        std::swap(above, below);
+    }
+}
+
+namespace {
+
+// One step of the escape count of c = (cx, cy), which starts at z = c and
+// stops when |z|^2 exceeds the bailout or at 255. Returns true, with the
+// count, when the count is known. A float32 product is the extended product
+// rounded once, so zr2 and zi2 are float products. The other extended sums
+// are formed in double:
+// - the test: a double sum above (below) the bailout means the exact and the
+//   extended sums are above (below) it too; only equality is in doubt;
+// - 2 zr zi is exact in double, and its sum with cy is rounded to float32 as
+//   the extended sum would be unless floatRoundingInDoubt;
+// - zr2 - zi2 is usually exact in double (checked), and its sum with cx is
+//   then decided likewise.
+// A value in doubt is formed in extended precision as written.
+inline bool escapeStep(float& zr, float& zi, float cx, float cy, float bailout, int32_t& n, uint8_t& count) {
+    const float zr2 = zr * zr, zi2 = zi * zi;
+    const double magnitude = double(zr2) + zi2;
+    if (magnitude > bailout || (magnitude == bailout && static_cast<long double>(zr2) + zi2 > bailout)) {
+        count = uint8_t(n);
+        return true;
+    }
+    const double twice = 2.0 * zr * double(zi), newZi = twice + cy;
+    const double a = zr2, b = -double(zi2), difference = a + b, newZr = difference + cx;
+    if (floatRoundingInDoubt(twice, cy, newZi))
+        zi = static_cast<float>(2.0L * zr * zi + cy);
+    else
+        zi = float(newZi);
+    if (sumError(a, b, difference) != 0.0 || floatRoundingInDoubt(difference, cx, newZr))
+        zr = static_cast<float>(static_cast<long double>(zr2) - zi2 + cx);
+    else
+        zr = float(newZr);
+    if (n >= 255) {
+        count = 255;
+        return true;
+    }
+    ++n;
+    return false;
+}
+
+// Plane coordinates of the columns and rows, accumulated once per call.
+float planeX[MAX_LAYER_SIDE], planeY[MAX_LAYER_SIDE];
+
+}  // namespace
+
+// Pixels are iterated four at a time, interleaved, so that their
+// independent chains of dependent float steps overlap; a finished slot takes
+// the next pixel in order. The coordinates are the same for every row (and
+// column), accumulated once by float addition as the row-by-row walk does.
+void mandelBrot(int32_t dst, float xStart, float xSpan, float yStart, float ySpan, float bailout) {
+    if (!validLayers(dst)) return;
+    const float dx = static_cast<float>(static_cast<long double>(xSpan) / layerWidth);
+    const float dy = static_cast<float>(static_cast<long double>(ySpan) / layerHeight);
+    planeX[0] = xStart;
+    for (int32_t x = 1; x < layerWidth; ++x) planeX[x] = planeX[x - 1] + dx;  // the rounding is part of the picture
+    planeY[0] = yStart;
+    for (int32_t y = 1; y < layerHeight; ++y) planeY[y] = planeY[y - 1] + dy;
+
+    constexpr int SLOTS = 4;
+    float zr[SLOTS], zi[SLOTS], cx[SLOTS], cy[SLOTS];
+    int32_t n[SLOTS];
+    int64_t pixel[SLOTS];
+    const int64_t total = int64_t(layerPixels());
+    int64_t next = 0;
+    int active = 0;
+    const auto start = [&](int k) {
+        pixel[k] = next < total ? next++ : -1;
+        if (pixel[k] < 0) return;
+        ++active;
+        zr[k] = cx[k] = planeX[pixel[k] & widthMask];
+        zi[k] = cy[k] = planeY[pixel[k] / layerWidth];
+        n[k] = 0;
+    };
+    for (int k = 0; k < SLOTS; ++k) start(k);
+    Pixel* out = layers[dst];
+    while (active > 0)
+        for (int k = 0; k < SLOTS; ++k) {
+            uint8_t v;
+            if (pixel[k] < 0 || !escapeStep(zr[k], zi[k], cx[k], cy[k], bailout, n[k], v)) continue;
+            out[pixel[k]] = {v, uint8_t(255 - v), uint8_t(255 - v)};
+            --active;
+            start(k);
+        }
+}
 
 }  // namespace tex

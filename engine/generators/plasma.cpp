@@ -1,12 +1,489 @@
 // Plasma generators: cosine-interpolated value noise on a grid (subPlasma)
 // and a sum of two sine waves (sinePlasma).
 //
-// Not built yet: every procedure here does nothing until its family lands.
+// subPlasma reproduces blendTexels bit for bit without calling it per pixel.
+// The cosine weights depend only on a pixel's position inside its cell, so
+// each column and row weight is computed once per call into a table. Cells
+// run in row-major order and read their corners from the layer as it is at
+// that moment, which matters when the step does not divide the size.
+//
+// blendTexels truncates a weighted sum formed in extended precision. Here it
+// is first formed in float32, four pixels at a time, from edge mixes shared
+// by all rows of a cell; every term is non-negative and the sum is below 256,
+// so a bound on the rounding error decides the truncation except for the
+// rare sums next to a whole number. Those are redone in double and, failing
+// that, in extended precision (see blendRow and blendChannel).
+#include <emmintrin.h>
+#include <immintrin.h>
+
+#include <utility>
+
+#include "engine/generators/plasma.h"
+
 #include "engine/internal.h"
 
 namespace tex {
 
-void subPlasma(int32_t, int32_t, int32_t, int32_t, bool) {}
-void sinePlasma(int32_t, float, float, float) {}
+namespace {
+
+// Per-call weight tables for the positions 0..step-1 inside a cell, indexed
+// from the first position that survives (see drawPlasma); padded for the
+// four-wide blend. The grain of a position is the k of weightGrain.
+alignas(16) float columnWeight[MAX_LAYER_SIDE + 4], columnRest[MAX_LAYER_SIDE + 4];
+alignas(16) int32_t columnGrain[MAX_LAYER_SIDE + 4];
+float rowWeight[MAX_LAYER_SIDE], rowRest[MAX_LAYER_SIDE];
+int32_t rowGrain[MAX_LAYER_SIDE];
+// One blended cell row that wraps round the layer, before it is copied.
+Pixel blendedRow[MAX_LAYER_SIDE + 4];
+// For a step that divides the layer: the column tables repeated over the
+// whole width, and the corners of each cell of one row of cells.
+alignas(16) float tiledWeight[MAX_LAYER_SIDE + 4], tiledRest[MAX_LAYER_SIDE + 4];
+alignas(16) int32_t tiledGrain[MAX_LAYER_SIDE + 4];
+Pixel tiledCorners[MAX_LAYER_SIDE / 2 + 1][4];
+
+// One row of grid draws.
+uint8_t drawnValues[3 * MAX_LAYER_SIDE + 4];
+
+// Makes `count` draws of nextRandom into drawnValues (masked), four at a
+// time: the k-th following state is the state times 22695477^k, so the four
+// products are independent and only one multiply per four draws is serial.
+void drawValues(int64_t count, uint32_t mask) {
+    constexpr uint32_t A1 = 22695477u, A2 = A1 * A1, A3 = A2 * A1, A4 = A2 * A2;
+    uint32_t state = randomSeed;
+    int64_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        drawnValues[i] = uint8_t(((state * A1) >> 16) & mask);
+        drawnValues[i + 1] = uint8_t(((state * A2) >> 16) & mask);
+        drawnValues[i + 2] = uint8_t(((state * A3) >> 16) & mask);
+        state *= A4;
+        drawnValues[i + 3] = uint8_t((state >> 16) & mask);
+    }
+    for (; i < count; ++i) {
+        state *= A1;
+        drawnValues[i] = uint8_t((state >> 16) & mask);
+    }
+    randomSeed = state;
+}
+
+// Fills the tables for the positions first + k, k < count, at the fraction
+// single(position * inv).
+void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int64_t count, float inv) {
+    for (int64_t k = 0; k < count; ++k) {
+        const float f = static_cast<float>(static_cast<long double>(first + k) * inv);
+        weight[k] = cosineWeight(f);
+        rest[k] = static_cast<float>(1.0L - weight[k]);
+        grain[k] = weightGrain(weight[k], rest[k]);
+    }
+}
+
+// Error-free addition: a + b = sum + error exactly.
+inline double addExact(double a, double b, double& error) {
+    const double sum = a + b, bPart = sum - a;
+    error = (a - (sum - bPart)) + (b - bPart);
+    return sum;
+}
+
+// The edge mixes of the current cell for each column position and channel,
+// in float32: top = c0 * rest + c1 * weight, bottom = c2 * rest + c3 * weight.
+alignas(16) float cellTop[3][MAX_LAYER_SIDE + 4], cellBottom[3][MAX_LAYER_SIDE + 4];
+
+// Mixes positions 0..count-1 of the cell with corners c into the edge
+// arrays from index `at` on (rounded up to a multiple of 4 positions).
+inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, int64_t count, int64_t at) {
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m128 c0 = _mm_set1_ps(c[ch]), c1 = _mm_set1_ps(c[3 + ch]);
+        const __m128 c2 = _mm_set1_ps(c[6 + ch]), c3 = _mm_set1_ps(c[9 + ch]);
+        for (int64_t i = 0; i < count; i += 4) {
+            const __m128 ax = _mm_load_ps(rest + i), wx = _mm_load_ps(weight + i);
+            _mm_storeu_ps(cellTop[ch] + at + i, _mm_add_ps(_mm_mul_ps(c0, ax), _mm_mul_ps(c1, wx)));
+            _mm_storeu_ps(cellBottom[ch] + at + i, _mm_add_ps(_mm_mul_ps(c2, ax), _mm_mul_ps(c3, wx)));
+        }
+    }
+}
+
+// Redoes the channels of the undecided positions k0 + lane (bits of
+// `undecided`) through blendChannel, with the weights blendTexels forms.
+inline void redoUndecided(const uint8_t* corners, int cellShift, const float* weight, const float* rest, float wy,
+                          float ay, int64_t k0, int undecided, int64_t count, Pixel* out) {
+    for (int64_t lane = 0; undecided && k0 + lane < count; ++lane, undecided >>= 1) {
+        if (!(undecided & 1)) continue;
+        const int64_t k = k0 + lane;
+        const float ws[4] = {rest[k] * ay, weight[k] * ay, rest[k] * wy, weight[k] * wy};
+        const uint8_t* c = corners + 12 * (k >> cellShift);
+        uint8_t* channel = &out[k].red;
+        for (int ch = 0; ch < 3; ++ch) channel[ch] = blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
+    }
+}
+
+// Blends positions first..count-1 of one row (first a multiple of 4) from
+// the edge mixes, four at a time, as
+// ay * top + wy * bottom in float32; position k belongs to the cell whose
+// corner values are corners[12 * (k >> cellShift) + 3 * corner + channel].
+// The float32 value differs from the exact sum of c_k * w_k with the rounded
+// weights w_k by at most five roundings of relative size 2^-24 of a value
+// below 256, 5.01 * 2^-16, and that sum from the extended one by far less. A
+// lane is decided when no whole number lies within 2^-12 of it, or when the
+// column and row grains add up to at most 16: the weights are then
+// multiples of 2^-16 summing to 1 and every step is exact. Undecided
+// channels go through blendChannel with the weights blendTexels forms.
+inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
+                           const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t first,
+                           int64_t count, Pixel* out) {
+    const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
+    const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
+    const __m128i threeBytes = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF), firstSix = _mm_set_epi32(0, 0, 0xFFFF, -1);
+    for (int64_t i = first; i < count; i += 4) {
+        const __m128i grains = _mm_load_si128(reinterpret_cast<const __m128i*>(grain + i));
+        __m128i decided = _mm_cmplt_epi32(grains, exactBelow), packed = _mm_setzero_si128();
+        __m128i clear = _mm_set1_epi32(-1);
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m128 sum = _mm_add_ps(_mm_mul_ps(rowRest4, _mm_load_ps(cellTop[ch] + i)),
+                                          _mm_mul_ps(rowWeight4, _mm_load_ps(cellBottom[ch] + i)));
+            const __m128i low = _mm_cvttps_epi32(_mm_sub_ps(sum, slack));
+            const __m128i high = _mm_cvttps_epi32(_mm_add_ps(sum, slack));
+            const __m128i value = _mm_and_si128(_mm_cvttps_epi32(sum), byte);
+            packed = _mm_or_si128(packed, _mm_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
+            clear = _mm_and_si128(clear, _mm_cmpeq_epi32(low, high));
+        }
+        const int undecided = ~_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(decided, clear))) & 15;
+        if (i + 6 <= count) {
+            // Twelve bytes r0 g0 b0 r1 ... b3 from the four words 0bgr; the
+            // four bytes stored past them belong to the next two positions.
+            const __m128i pairs = _mm_or_si128(_mm_and_si128(packed, threeBytes),
+                                               _mm_andnot_si128(threeBytes, _mm_srli_epi64(packed, 8)));
+            const __m128i bytes = _mm_or_si128(_mm_and_si128(pairs, firstSix),
+                                               _mm_andnot_si128(firstSix, _mm_srli_si128(pairs, 2)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+        } else {
+            alignas(16) uint32_t word[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(word), packed);
+            for (int64_t lane = 0; lane < 4 && i + lane < count; ++lane) std::memcpy(out + i + lane, word + lane, 3);
+        }
+        redoUndecided(corners, cellShift, weight, rest, wy, ay, i, undecided, count, out);
+    }
+}
+
+// Eight positions at a time with 256-bit float and integer operations, the
+// same float32 operations lane by lane; the last positions go four at a time.
+__attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int cellShift, const float* weight,
+                                                  const float* rest, const int32_t* grain, float wy, float ay,
+                                                  int32_t rowGrainValue, int64_t count, Pixel* out) {
+    const __m256 rowWeight8 = _mm256_set1_ps(wy), rowRest8 = _mm256_set1_ps(ay), slack = _mm256_set1_ps(0x1p-12f);
+    const __m256i exactBelow = _mm256_set1_epi32(17 - rowGrainValue), byte = _mm256_set1_epi32(255);
+    // Per 128-bit half: the three colour bytes of its four words, then zeros.
+    const __m256i gather = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,
+                                            8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int64_t i = 0;
+    // Each half stores 16 bytes, the last four of them the next positions'.
+    for (; i + 10 <= count; i += 8) {
+        const __m256i grains = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(grain + i));
+        const __m256i decided = _mm256_cmpgt_epi32(exactBelow, grains);
+        __m256i packed = _mm256_setzero_si256(), clear = _mm256_set1_epi32(-1);
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m256 sum = _mm256_add_ps(_mm256_mul_ps(rowRest8, _mm256_loadu_ps(cellTop[ch] + i)),
+                                             _mm256_mul_ps(rowWeight8, _mm256_loadu_ps(cellBottom[ch] + i)));
+            const __m256i low = _mm256_cvttps_epi32(_mm256_sub_ps(sum, slack));
+            const __m256i high = _mm256_cvttps_epi32(_mm256_add_ps(sum, slack));
+            const __m256i value = _mm256_and_si256(_mm256_cvttps_epi32(sum), byte);
+            packed = _mm256_or_si256(packed, _mm256_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
+            clear = _mm256_and_si256(clear, _mm256_cmpeq_epi32(low, high));
+        }
+        const int undecided = ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(decided, clear))) & 255;
+        const __m256i bytes = _mm256_shuffle_epi8(packed, gather);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm256_extracti128_si256(bytes, 1));
+        if (undecided) redoUndecided(corners, cellShift, weight, rest, wy, ay, i, undecided, count, out);
+    }
+    blendRowNarrow(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, i, count, out);
+}
+
+// Set up before main, so the processor's feature bits are read explicitly.
+const bool wideBlendAvailable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+bool wideBlend = wideBlendAvailable;
+
+inline void blendRow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
+                     const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t count, Pixel* out) {
+    if (wideBlend)
+        blendRowWide(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, count, out);
+    else
+        blendRowNarrow(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, 0, count, out);
+}
+
+// The cells of a step that divides both sides (a power of two, 2 or more)
+// write only their own block and read only grid points, which they leave
+// unchanged, so the order of cells does not matter: the layer is blended
+// row by row, each row of cells mixing its edges once for all its rows.
+void blendTiles(Pixel* out, int64_t step) {
+    const int64_t width = layerWidth, height = layerHeight, cells = width / step;
+    int cellShift = 0;
+    while ((int64_t(1) << cellShift) < step) ++cellShift;
+    for (int64_t x = 0; x < width; ++x) {
+        tiledWeight[x] = columnWeight[x & (step - 1)];
+        tiledRest[x] = columnRest[x & (step - 1)];
+        tiledGrain[x] = columnGrain[x & (step - 1)];
+    }
+    for (int64_t y = 0; y < height; y += step) {
+        const Pixel* top = out + y * width;
+        const Pixel* bottom = out + ((y + step) & heightMask) * width;
+        for (int64_t cell = 0; cell < cells; ++cell) {
+            const int64_t x = cell * step, xr = (x + step) & widthMask;
+            Pixel* c = tiledCorners[cell];
+            c[0] = top[x], c[1] = top[xr], c[2] = bottom[x], c[3] = bottom[xr];
+            mixEdges(&c[0].red, columnWeight, columnRest, step, x);
+        }
+        for (int64_t j = 0; j < step; ++j)
+            blendRow(&tiledCorners[0][0].red, cellShift, tiledWeight, tiledRest, tiledGrain, rowWeight[j], rowRest[j],
+                     rowGrain[j], width, out + (y + j) * width);
+    }
+}
+
+// A step of 2 has the fractions 0 and 1/2, whose weights are exactly 0, 1/2
+// and 1: a blend is then the truncated mean of two or four corners. In a
+// grid row the odd pixels take the mean of their left and right neighbours;
+// in the row below, the even pixels the mean of the grid pixels above and
+// below, the odd ones the mean of the four diagonal grid pixels.
+inline Pixel mean2(Pixel a, Pixel b) {
+    return {uint8_t((a.red + b.red) >> 1), uint8_t((a.green + b.green) >> 1), uint8_t((a.blue + b.blue) >> 1)};
+}
+
+inline __m128i mean2(__m128i a, __m128i b) {
+    const __m128i half = _mm_and_si128(_mm_srli_epi16(_mm_xor_si128(a, b), 1), _mm_set1_epi8(0x7F));
+    return _mm_add_epi8(_mm_and_si128(a, b), half);
+}
+
+inline __m128i mean4(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto sum = [&](__m128i (*unpack)(__m128i, __m128i)) {
+        const __m128i total = _mm_add_epi16(_mm_add_epi16(unpack(a, zero), unpack(b, zero)),
+                                            _mm_add_epi16(unpack(c, zero), unpack(d, zero)));
+        return _mm_srli_epi16(total, 2);
+    };
+    return _mm_packus_epi16(sum(_mm_unpacklo_epi8), sum(_mm_unpackhi_epi8));
+}
+
+// A grid row's bytes with its last pixel before and its first pixel after.
+uint8_t haloRows[2][3 * MAX_LAYER_SIDE + 6];
+
+void blendHalves(Pixel* out) {
+    const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
+    if (width < 16) {
+        for (int64_t y = 0; y < height; y += 2) {
+            Pixel* top = out + y * width;
+            Pixel* middle = top + width;
+            const Pixel* bottom = out + ((y + 2) & heightMask) * width;
+            for (int64_t x = 0; x < width; x += 2) {
+                const int64_t xr = (x + 2) & widthMask;
+                const Pixel a = top[x], b = top[xr], c = bottom[x], d = bottom[xr];
+                top[x + 1] = mean2(a, b);
+                middle[x] = mean2(a, c);
+                middle[x + 1] = {uint8_t((a.red + b.red + c.red + d.red) >> 2),
+                                 uint8_t((a.green + b.green + c.green + d.green) >> 2),
+                                 uint8_t((a.blue + b.blue + c.blue + d.blue) >> 2)};
+            }
+        }
+        return;
+    }
+    // Byte masks of the odd pixels among 16 (48 bytes, three vectors).
+    alignas(16) uint8_t oddBytes[48];
+    for (int b = 0; b < 48; ++b) oddBytes[b] = (b / 3) % 2 ? 0xFF : 0;
+    const __m128i odd[3] = {_mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes)),
+                            _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 16)),
+                            _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 32))};
+    const auto fill = [&](uint8_t* halo, const Pixel* row) {
+        std::memcpy(halo, row + width - 1, 3);
+        std::memcpy(halo + 3, row, size_t(rowBytes));
+        std::memcpy(halo + 3 + rowBytes, row, 3);
+    };
+    uint8_t* above = haloRows[0];
+    uint8_t* below = haloRows[1];
+    fill(above, out);
+    for (int64_t y = 0; y < height; y += 2) {
+        auto* top = reinterpret_cast<uint8_t*>(out + y * width);
+        uint8_t* middle = top + rowBytes;
+        fill(below, out + ((y + 2) & heightMask) * width);
+        const auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        for (int64_t o = 0; o < rowBytes; o += 16) {
+            const __m128i mask = odd[(o / 16) % 3];
+            const __m128i t = load(above + 3 + o), l = load(above + o), r = load(above + 6 + o);
+            const __m128i b = load(below + 3 + o), bl = load(below + o), br = load(below + 6 + o);
+            const __m128i topRow = _mm_or_si128(_mm_and_si128(mask, mean2(l, r)), _mm_andnot_si128(mask, t));
+            const __m128i middleRow =
+                _mm_or_si128(_mm_and_si128(mask, mean4(l, r, bl, br)), _mm_andnot_si128(mask, mean2(t, b)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(top + o), topRow);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(middle + o), middleRow);
+        }
+        std::swap(above, below);
+    }
+}
+
+}  // namespace
+
+float cosineWeight(float f) {
+    return static_cast<float>((1.0L - cosl(static_cast<long double>(f) * PI_F)) * 0.5L);
+}
+
+int32_t weightGrain(float weight, float rest) {
+    for (int32_t k = 0; k <= 16; ++k) {
+        const float w = std::ldexp(weight, k), r = std::ldexp(rest, k);
+        if (w == std::floor(w) && r == std::floor(r)) return k;
+    }
+    return 17;
+}
+
+uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]) {
+    // Products of a byte and a float are exact in double. When the three
+    // additions are exact too, so are the extended ones. Otherwise, with
+    // non-negative terms below 256, the double sum is within 2^-44 of the
+    // extended one.
+    constexpr double SLACK = 0x1p-40;
+    double e1, e2, e3;
+    const double quick = addExact(addExact(addExact(c0 * double(w[0]), c1 * double(w[1]), e1), c2 * double(w[2]), e2),
+                                  c3 * double(w[3]), e3);
+    if (e1 == 0.0 && e2 == 0.0 && e3 == 0.0) return uint8_t(int32_t(quick));
+    const int32_t low = int32_t(quick - SLACK), high = int32_t(quick + SLACK);
+    if (low == high) return uint8_t(low);
+    const long double sum = c0 * static_cast<long double>(w[0]) + c1 * static_cast<long double>(w[1]) +
+                            c2 * static_cast<long double>(w[2]) + c3 * static_cast<long double>(w[3]);
+    return static_cast<uint8_t>(truncInt32(sum));
+}
+
+void blendCellRow(const Pixel corners[4], const float* weight, const float* rest, const int32_t* grain, float wy,
+                  float ay, int32_t rowGrainValue, int64_t count, Pixel* out) {
+    mixEdges(&corners[0].red, weight, rest, count, 0);
+    blendRow(&corners[0].red, 62, weight, rest, grain, wy, ay, rowGrainValue, count, out);
+}
+
+bool useWideBlend(bool wide) {
+    wideBlend = wide && wideBlendAvailable;
+    return wideBlend;
+}
+
+void skipRandom(uint64_t count) {
+    // nextRandom only multiplies, so n draws multiply the state by 22695477^n.
+    uint32_t factor = 22695477u, power = 1u;
+    for (; count; count >>= 1, factor *= factor)
+        if (count & 1) power *= factor;
+    randomSeed *= power;
+}
+
+void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored) {
+    Pixel* out = layers[layer];
+    if (seed != 0) randomSeed = uint32_t(seed);
+    const uint32_t mask = uint32_t(amplitude) - 1u;
+    const int64_t width = layerWidth, height = layerHeight;
+    const int64_t columns = (width + step - 1) / step, rows = (height + step - 1) / step;
+    // The layer starts black. When the step divides both sides, the grid
+    // pass and the cells overwrite every pixel and read only grid points, so
+    // the clearing can be left out.
+    const bool tiles = step > 1 && width % step == 0 && height % step == 0;
+
+    // Every stored byte would be 0, and a blend of black corners is black:
+    // only the draws remain to be made.
+    if (!tiles || (mask & 255u) == 0) std::memset(out, 0, layerBytes());
+    if ((mask & 255u) == 0) {
+        skipRandom(uint64_t(columns * rows) * (colored ? 3u : 1u));
+        return;
+    }
+
+    for (int64_t y = 0; y < height; y += step) {
+        const uint8_t* value = drawnValues;
+        drawValues(columns * (colored ? 3 : 1), mask);
+        for (int64_t x = 0; x < width; x += step) {
+            Pixel& p = out[y * width + x];
+            p.red = *value++;
+            if (colored) {
+                p.green = *value++;
+                p.blue = *value++;
+            } else {
+                p.green = p.blue = p.red;
+            }
+        }
+    }
+    if (step == 1) return;
+
+    // A cell writes positions 0..step-1 in each direction, wrapped. Its
+    // corners are copied before it writes, so when step exceeds the layer
+    // only the last position landing on each pixel decides it: positions
+    // step - width .. step - 1 (one write per pixel instead of step squared).
+    const float inv = static_cast<float>(1.0L / step);
+    const int64_t firstColumn = step > width ? step - width : 0, cellWidth = step - firstColumn;
+    const int64_t firstRow = step > height ? step - height : 0, cellHeight = step - firstRow;
+    fillWeights(columnWeight, columnRest, columnGrain, firstColumn, cellWidth, inv);
+    fillWeights(rowWeight, rowRest, rowGrain, firstRow, cellHeight, inv);
+
+    const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask);
+    if (tiles) {
+        const bool halves = step == 2 && columnWeight[0] == 0.0f && columnRest[0] == 1.0f &&
+                            columnWeight[1] == 0.5f && columnRest[1] == 0.5f;
+        if (halves)
+            blendHalves(out);
+        else
+            blendTiles(out, step);
+        return;
+    }
+    for (int64_t y = 0; y < height; y += step)
+        for (int64_t x = 0; x < width; x += step) {
+            const uint32_t xr = uint32_t(x + step) & wm, yb = uint32_t(y + step) & hm;
+            const Pixel c[4] = {out[y * width + x], out[y * width + xr], out[yb * width + x], out[yb * width + xr]};
+            mixEdges(&c[0].red, columnWeight, columnRest, cellWidth, 0);
+            // The row's positions start at this column and wrap at most once.
+            const int64_t start = (x + firstColumn) & wm;
+            const int64_t head = cellWidth < width - start ? cellWidth : width - start;
+            for (int64_t j = 0; j < cellHeight; ++j) {
+                Pixel* row = out + (uint32_t(y + firstRow + j) & hm) * width;
+                const auto blend = [&](Pixel* into) {
+                    blendRow(&c[0].red, 62, columnWeight, columnRest, columnGrain, rowWeight[j], rowRest[j],
+                             rowGrain[j], cellWidth, into);
+                };
+                if (head == cellWidth) {
+                    blend(row + start);
+                } else {
+                    blend(blendedRow);
+                    std::memcpy(row + start, blendedRow, size_t(head) * sizeof(Pixel));
+                    std::memcpy(row, blendedRow + head, size_t(cellWidth - head) * sizeof(Pixel));
+                }
+            }
+        }
+}
+
+// A step of 0 or less has no grid: the call does nothing.
+void subPlasma(int32_t dst, int32_t step, int32_t seed, int32_t amplitude, bool colored) {
+    if (!validLayers(dst) || step <= 0) return;
+    drawPlasma(dst, step, seed, amplitude, colored);
+}
+
+// The column term sin(x * xFrequency) * 63.5 stays in extended precision and
+// is the same for every row, so it is computed once per column.
+//
+// Per pixel the sum and product are first formed in double from the column
+// term rounded to double: the column term is within 63.5 * 2^-53 of the
+// extended one, and with the row term (63.5 to 190.5) and scale s the double
+// value is within |s| * 2^-43 of the extended value. Where no whole number
+// lies within |s| * 2^-40 of it, both truncate alike; elsewhere, and for
+// values beyond the int32 range, the extended formula decides.
+void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude) {
+    if (!validLayers(dst)) return;
+    static long double columnTerm[MAX_LAYER_SIDE];
+    static double columnQuick[MAX_LAYER_SIDE];
+    const float scale = static_cast<float>(static_cast<long double>(amplitude) * 0.00390625L);
+    const double slack = std::fabs(double(scale)) * 0x1p-40;
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        columnTerm[x] = sinl(static_cast<long double>(x) * xFrequency) * 63.5L;
+        columnQuick[x] = double(columnTerm[x]);
+    }
+    Pixel* out = layers[dst];
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        const float rowTerm = static_cast<float>(sinl(static_cast<long double>(y) * yFrequency) * 63.5L + 127.0L);
+        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
+            const double quick = (columnQuick[x] + rowTerm) * scale;
+            uint8_t grey;
+            if (std::fabs(quick) < 0x1p30 && int32_t(quick - slack) == int32_t(quick + slack))
+                grey = uint8_t(int32_t(quick));
+            else  // only the low 8 bits of the truncated value are stored: no clamp
+                grey = uint8_t(truncInt32((columnTerm[x] + rowTerm) * scale));
+            *out = {grey, grey, grey};
+        }
+    }
+}
 
 }  // namespace tex

@@ -1,0 +1,42 @@
+// Plasma internals shared by the noise generators and their tests.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+
+namespace tex {
+
+// subPlasma without the layer check, so that perlinNoise can draw its octaves
+// into the scratch layer. `layer` must be 0..5 and step at least 1.
+void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored);
+
+// Advances randomSeed as `count` calls of nextRandom would, in O(log count).
+void skipRandom(uint64_t count);
+
+// The cosine weight blendTexels gives a fraction: single((1 - cos(f * pi)) * 0.5).
+float cosineWeight(float f);
+
+// One channel of blendTexels from the four corner values and the four
+// float32 weights w0..w3 it forms: the low byte of trunc(c0*w0 + ... + c3*w3)
+// with the sum in extended precision.
+uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]);
+
+// Chooses the eight-wide row blend (when the processor has AVX2) or the
+// four-wide one; both give the same bits. Returns whether the eight-wide one
+// is in use.
+bool useWideBlend(bool wide);
+
+// The smallest k <= 16 for which weight * 2^k and rest * 2^k are whole
+// numbers, or 17.
+int32_t weightGrain(float weight, float rest);
+
+// Blends `count` consecutive positions of one cell row into out[0..count-1]:
+// position k has column weight weight[k], rest[k] = single(1 - weight[k])
+// and grain[k] = weightGrain(weight[k], rest[k]); the row has weight wy, rest
+// ay and grain rowGrain. The result is what blendTexels gives. The tables
+// must be 16-byte aligned and readable up to a multiple of 4 entries.
+void blendCellRow(const Pixel corners[4], const float* weight, const float* rest, const int32_t* grain, float wy,
+                  float ay, int32_t rowGrain, int64_t count, Pixel* out);
+
+}  // namespace tex
