@@ -1,13 +1,120 @@
 // Polar and radial distortions: twirl, kaleidoscope, tunnel and log-polar.
+// They remap the source around the integer centre (width div 2, height div 2)
+// or its centre lines, rows top to bottom, pixels left to right.
 //
-// Not built yet: every procedure here does nothing until its family lands.
+// twirlLayer and tunnelDistort stage the source in the scratch layer and
+// write straight into the destination; logPolLayer builds its result in the
+// scratch layer and copies it at the end; kaleidLayer copies one quadrant and
+// mirrors it inside the destination. Coordinates that come out infinite or
+// NaN (a twist scale of 0, say) sample position 0 as sampleLayer defines.
 #include "engine/internal.h"
 
 namespace tex {
 
-void twirlLayer(int32_t, int32_t, float, float) {}
-void kaleidLayer(int32_t, int32_t, int32_t) {}
-void tunnelDistort(int32_t, int32_t, float) {}
-void logPolLayer(int32_t, int32_t) {}
+void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
+    if (!validLayers(src, dst)) return;
+    copyLayer(src, SCRATCH_LAYER);
+    const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
+    const float k = static_cast<float>(1.0L / (sqrtl(2.0L * layerWidth * layerHeight) * scale));
+    Pixel* out = layers[dst];
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        const float dy = static_cast<float>(y - cy);
+        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
+            const float dx = static_cast<float>(x - cx);
+            const float dist = fastSqrt(static_cast<float>(static_cast<long double>(dx) * dx + static_cast<long double>(dy) * dy));
+            const float d = static_cast<float>(cx - static_cast<long double>(dist));
+            if (d <= 0.0f) {
+                *out = pixelAt(SCRATCH_LAYER, x, y);
+                continue;
+            }
+            const float angle = static_cast<float>(static_cast<long double>(strength) * d * d * k);
+            const float cosA = static_cast<float>(cosl(angle)), sinA = static_cast<float>(sinl(angle));
+            const float fx = static_cast<float>(cx + (static_cast<long double>(dx) * cosA - static_cast<long double>(dy) * sinA));
+            const float fy = static_cast<float>(cy + (static_cast<long double>(dx) * sinA + static_cast<long double>(dy) * cosA));
+            *out = sampleLayer(SCRATCH_LAYER, fx, fy);
+        }
+    }
+}
+
+// Copies the cx-pixel run of row `fromRow` starting at column `column` of dst
+// into row `toRow`, in order or mirrored.
+static void copyRun(Pixel* layer, int32_t fromRow, int32_t toRow, int32_t column, int32_t count) {
+    std::memmove(layer + size_t(toRow) * layerWidth + column, layer + size_t(fromRow) * layerWidth + column,
+                 size_t(count) * sizeof(Pixel));
+}
+
+// One mirror step: writes quadrant (step + 1) mod 4 of dst from quadrant step.
+static void mirrorStep(Pixel* layer, int32_t step, int32_t cx, int32_t cy) {
+    const int32_t width = layerWidth, height = layerHeight;
+    switch (step) {
+        case 0:  // top-left to top-right, across the vertical centre line
+            for (int32_t r = 0; r < cy; ++r)
+                for (int32_t j = 0; j < cx; ++j) layer[size_t(r) * width + (width - 1 - j)] = layer[size_t(r) * width + j];
+            break;
+        case 1:  // top-right to bottom-right, across the horizontal centre line
+            for (int32_t r = 0; r < cy; ++r) copyRun(layer, r, height - 1 - r, cx, cx);
+            break;
+        case 2:  // bottom-right to bottom-left
+            for (int32_t y = cy; y < height; ++y)
+                for (int32_t j = 0; j < cx; ++j) layer[size_t(y) * width + j] = layer[size_t(y) * width + (width - 1 - j)];
+            break;
+        default:  // bottom-left to top-left
+            for (int32_t r = 0; r < cy; ++r) copyRun(layer, height - 1 - r, r, 0, cx);
+            break;
+    }
+}
+
+// A corner outside 1..4 names no quadrant: the call changes nothing.
+void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
+    if (!validLayers(src, dst) || corner < 1 || corner > 4) return;
+    const int32_t cx = layerWidth / 2, cy = layerHeight / 2, q = corner - 1;
+    const int32_t firstRow = (q == 0 || q == 1) ? 0 : cy, lastRow = (q == 0 || q == 1) ? cy : layerHeight;
+    const int32_t firstColumn = (q == 0 || q == 3) ? 0 : cx;
+    if (src != dst)
+        for (int32_t y = firstRow; y < lastRow; ++y)
+            std::memcpy(&pixelAt(dst, firstColumn, y), &pixelAt(src, firstColumn, y), size_t(cx) * sizeof(Pixel));
+    for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
+}
+
+// The centre column repeats the pixel to its left. A layer one pixel wide has
+// no column to its left: there the staged source pixel is kept.
+void tunnelDistort(int32_t src, int32_t dst, float depth) {
+    if (!validLayers(src, dst)) return;
+    copyLayer(src, SCRATCH_LAYER);
+    const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
+    const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
+    Pixel* out = layers[dst];
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        const float dy = static_cast<float>(y - cy);
+        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
+            const float dx = static_cast<float>(x - cx);
+            if (dx == 0.0f) {
+                *out = x > 0 ? out[-1] : pixelAt(SCRATCH_LAYER, x, y);
+                continue;
+            }
+            const float inv = static_cast<float>(1.0L / dx);
+            const float angle = static_cast<float>(atanl(static_cast<long double>(dy) * inv));
+            const float u = dx > 0.0f ? static_cast<float>(static_cast<long double>(k) * angle + cx)
+                                      : static_cast<float>(static_cast<long double>(k) * angle);
+            const float v = static_cast<float>(fabsl(cosl(angle) * depth * inv));
+            *out = sampleLayer(SCRATCH_LAYER, u, v);
+        }
+    }
+}
+
+void logPolLayer(int32_t src, int32_t dst) {
+    if (!validLayers(src, dst)) return;
+    const float step = static_cast<float>(static_cast<long double>(PI_F) * 2.0L / layerHeight);
+    const float cx = float(layerWidth / 2), cy = float(layerHeight / 2);
+    Pixel* out = layers[SCRATCH_LAYER];
+    for (int32_t i = 0; i < layerHeight; ++i) {
+        const float r = static_cast<float>(expl(static_cast<long double>(i) * step));
+        for (int32_t j = 0; j < layerWidth; ++j) {
+            const float a = static_cast<float>(static_cast<long double>(j) * step);
+            *out++ = sampleLayer(src, static_cast<float>(r * cosl(a) + cx), static_cast<float>(r * sinl(a) + cy));
+        }
+    }
+    copyLayer(SCRATCH_LAYER, dst);
+}
 
 }  // namespace tex
