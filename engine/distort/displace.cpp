@@ -6,27 +6,45 @@
 // sineDistort stages the source in the scratch layer and writes straight into
 // the destination; the others read their inputs in place, build the result in
 // the scratch layer and copy it to the destination at the end.
-#include "engine/internal.h"
+//
+// Work that depends only on a row or a column is done once per row or column
+// with the same roundings, and samples go through the fast sampler of
+// sampling.h, which gives sampleLayer's bits.
+#include "engine/distort/sampling.h"
 
 namespace tex {
+
+using distort::sampleFast;
+
+// The vertical sine term of each column, kept in extended precision.
+static long double columnShift[MAX_LAYER_SIDE];
 
 void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq, float vAmp) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
     Pixel* out = layers[dst];
+    // The vertical sine term stays extended: the sum with y is rounded once.
+    for (int32_t x = 0; x < layerWidth; ++x) columnShift[x] = vAmp * sinl(static_cast<long double>(vFreq) * x);
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float ox = static_cast<float>(hAmp * sinl(static_cast<long double>(hFreq) * y));
+        const long double row = y;
         for (int32_t x = 0; x < layerWidth; ++x) {
-            const float fx = static_cast<float>(static_cast<long double>(x) + ox);
-            // The vertical sine term stays extended: the sum is rounded once.
-            const float fy = static_cast<float>(y + vAmp * sinl(static_cast<long double>(vFreq) * x));
-            *out++ = sampleLayer(SCRATCH_LAYER, fx, fy);
+            // A sum of two float32 values rounded once: one float32 addition.
+            const float fx = static_cast<float>(x) + ox;
+            const float fy = static_cast<float>(row + columnShift[x]);
+            *out++ = sampleFast(SCRATCH_LAYER, fx, fy);
         }
     }
 }
 
 void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scaleY) {
     if (!validLayers(src, map, dst)) return;
+    // The offsets depend on the brightness only: one table entry per value.
+    float offsetX[256], offsetY[256];
+    for (int32_t v = 0; v < 256; ++v) {
+        offsetX[v] = static_cast<float>(static_cast<long double>(v) * scaleX);
+        offsetY[v] = static_cast<float>(static_cast<long double>(v) * scaleY);
+    }
     const Pixel* brightness = layers[map];
     Pixel* out = layers[SCRATCH_LAYER];
     for (int32_t y = 0; y < layerHeight; ++y)
@@ -34,10 +52,8 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
             const Pixel m = *brightness++;
             uint8_t v = m.green >= m.red ? m.green : m.red;
             if (m.blue > v) v = m.blue;
-            const float ox = static_cast<float>(static_cast<long double>(v) * scaleX);
-            const float oy = static_cast<float>(static_cast<long double>(v) * scaleY);
-            *out++ = sampleLayer(src, static_cast<float>(static_cast<long double>(x) + ox),
-                                 static_cast<float>(static_cast<long double>(y) + oy));
+            // single(x + ox) of float32 operands: one float32 addition.
+            *out++ = sampleFast(src, static_cast<float>(x) + offsetX[v], static_cast<float>(y) + offsetY[v]);
         }
     copyLayer(SCRATCH_LAYER, dst);
 }

@@ -7,9 +7,19 @@
 // scratch layer and copies it at the end; kaleidLayer copies one quadrant and
 // mirrors it inside the destination. Coordinates that come out infinite or
 // NaN (a twist scale of 0, say) sample position 0 as sampleLayer defines.
-#include "engine/internal.h"
+//
+// Values that depend only on a row or column are computed once for it with
+// the same roundings; sines, cosines, arc tangents and samples go through the
+// fast forms of sampling.h, which give the plain formulas' bits.
+#include "engine/distort/sampling.h"
 
 namespace tex {
+
+using distort::sampleFast;
+
+// Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
+static long double columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
+static float columnInverse[MAX_LAYER_SIDE];
 
 void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     if (!validLayers(src, dst)) return;
@@ -28,10 +38,11 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
                 continue;
             }
             const float angle = static_cast<float>(static_cast<long double>(strength) * d * d * k);
-            const float cosA = static_cast<float>(cosl(angle)), sinA = static_cast<float>(sinl(angle));
+            float sinA, cosA;
+            distort::sinCosFast(angle, sinA, cosA);
             const float fx = static_cast<float>(cx + (static_cast<long double>(dx) * cosA - static_cast<long double>(dy) * sinA));
             const float fy = static_cast<float>(cy + (static_cast<long double>(dx) * sinA + static_cast<long double>(dy) * cosA));
-            *out = sampleLayer(SCRATCH_LAYER, fx, fy);
+            *out = sampleFast(SCRATCH_LAYER, fx, fy);
         }
     }
 }
@@ -83,21 +94,22 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
     const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
+    // single(1 / dx) of a float32 dx is one float32 division.
+    for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = 1.0f / static_cast<float>(x - cx);
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(y - cy);
         for (int32_t x = 0; x < layerWidth; ++x, ++out) {
-            const float dx = static_cast<float>(x - cx);
-            if (dx == 0.0f) {
+            if (x == cx) {
                 *out = x > 0 ? out[-1] : pixelAt(SCRATCH_LAYER, x, y);
                 continue;
             }
-            const float inv = static_cast<float>(1.0L / dx);
-            const float angle = static_cast<float>(atanl(static_cast<long double>(dy) * inv));
-            const float u = dx > 0.0f ? static_cast<float>(static_cast<long double>(k) * angle + cx)
-                                      : static_cast<float>(static_cast<long double>(k) * angle);
-            const float v = static_cast<float>(fabsl(cosl(angle) * depth * inv));
-            *out = sampleLayer(SCRATCH_LAYER, u, v);
+            const float inv = columnInverse[x];
+            // dy * inv (16 by 24 bits) is exact in double.
+            const float angle = distort::atanFast(static_cast<double>(dy) * inv);
+            const float u = x > cx ? static_cast<float>(static_cast<long double>(k) * angle + cx)
+                                   : static_cast<float>(static_cast<long double>(k) * angle);
+            *out = sampleFast(SCRATCH_LAYER, u, distort::cosDepthFast(angle, depth, inv));
         }
     }
 }
@@ -106,13 +118,18 @@ void logPolLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
     const float step = static_cast<float>(static_cast<long double>(PI_F) * 2.0L / layerHeight);
     const float cx = float(layerWidth / 2), cy = float(layerHeight / 2);
+    // The radius belongs to the row, the angle (and its extended cosine and
+    // sine) to the column.
+    for (int32_t j = 0; j < layerWidth; ++j) {
+        const float a = static_cast<float>(static_cast<long double>(j) * step);
+        columnCos[j] = cosl(a);
+        columnSin[j] = sinl(a);
+    }
     Pixel* out = layers[SCRATCH_LAYER];
     for (int32_t i = 0; i < layerHeight; ++i) {
-        const float r = static_cast<float>(expl(static_cast<long double>(i) * step));
-        for (int32_t j = 0; j < layerWidth; ++j) {
-            const float a = static_cast<float>(static_cast<long double>(j) * step);
-            *out++ = sampleLayer(src, static_cast<float>(r * cosl(a) + cx), static_cast<float>(r * sinl(a) + cy));
-        }
+        const long double r = static_cast<float>(expl(static_cast<long double>(i) * step));
+        for (int32_t j = 0; j < layerWidth; ++j)
+            *out++ = sampleFast(src, static_cast<float>(r * columnCos[j] + cx), static_cast<float>(r * columnSin[j] + cy));
     }
     copyLayer(SCRATCH_LAYER, dst);
 }
