@@ -14,7 +14,9 @@
 
 namespace tex {
 
-using distort::sampleFast;
+using distort::rowX;
+using distort::rowY;
+using distort::sampleRow;
 
 // The vertical sine term of each column, kept in extended precision.
 static long double columnShift[MAX_LAYER_SIDE];
@@ -30,10 +32,11 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
         const long double row = y;
         for (int32_t x = 0; x < layerWidth; ++x) {
             // A sum of two float32 values rounded once: one float32 addition.
-            const float fx = static_cast<float>(x) + ox;
-            const float fy = static_cast<float>(row + columnShift[x]);
-            *out++ = sampleFast(SCRATCH_LAYER, fx, fy);
+            rowX[x] = static_cast<float>(x) + ox;
+            rowY[x] = static_cast<float>(row + columnShift[x]);
         }
+        sampleRow(SCRATCH_LAYER, out, layerWidth);
+        out += layerWidth;
     }
 }
 
@@ -47,14 +50,18 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
     }
     const Pixel* brightness = layers[map];
     Pixel* out = layers[SCRATCH_LAYER];
-    for (int32_t y = 0; y < layerHeight; ++y)
+    for (int32_t y = 0; y < layerHeight; ++y) {
         for (int32_t x = 0; x < layerWidth; ++x) {
             const Pixel m = *brightness++;
             uint8_t v = m.green >= m.red ? m.green : m.red;
             if (m.blue > v) v = m.blue;
             // single(x + ox) of float32 operands: one float32 addition.
-            *out++ = sampleFast(src, static_cast<float>(x) + offsetX[v], static_cast<float>(y) + offsetY[v]);
+            rowX[x] = static_cast<float>(x) + offsetX[v];
+            rowY[x] = static_cast<float>(y) + offsetY[v];
         }
+        sampleRow(src, out, layerWidth);
+        out += layerWidth;
+    }
     copyLayer(SCRATCH_LAYER, dst);
 }
 

@@ -15,11 +15,14 @@
 
 namespace tex {
 
-using distort::sampleFast;
+using distort::rowX;
+using distort::rowY;
+using distort::sampleRow;
 
 // Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
 static long double columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
+static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
 
 void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     if (!validLayers(src, dst)) return;
@@ -29,21 +32,26 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(y - cy);
-        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
+        for (int32_t x = 0; x < layerWidth; ++x) {
             const float dx = static_cast<float>(x - cx);
             const float dist = fastSqrt(static_cast<float>(static_cast<long double>(dx) * dx + static_cast<long double>(dy) * dy));
             const float d = static_cast<float>(cx - static_cast<long double>(dist));
-            if (d <= 0.0f) {
-                *out = pixelAt(SCRATCH_LAYER, x, y);
+            outside[x] = d <= 0.0f;
+            if (outside[x]) {
+                rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
                 continue;
             }
             const float angle = static_cast<float>(static_cast<long double>(strength) * d * d * k);
             float sinA, cosA;
             distort::sinCosFast(angle, sinA, cosA);
-            const float fx = static_cast<float>(cx + (static_cast<long double>(dx) * cosA - static_cast<long double>(dy) * sinA));
-            const float fy = static_cast<float>(cy + (static_cast<long double>(dx) * sinA + static_cast<long double>(dy) * cosA));
-            *out = sampleFast(SCRATCH_LAYER, fx, fy);
+            rowX[x] = static_cast<float>(cx + (static_cast<long double>(dx) * cosA - static_cast<long double>(dy) * sinA));
+            rowY[x] = static_cast<float>(cy + (static_cast<long double>(dx) * sinA + static_cast<long double>(dy) * cosA));
         }
+        sampleRow(SCRATCH_LAYER, out, layerWidth);
+        const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);
+        for (int32_t x = 0; x < layerWidth; ++x)
+            if (outside[x]) out[x] = staged[x];
+        out += layerWidth;
     }
 }
 
@@ -99,18 +107,21 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(y - cy);
-        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
+        for (int32_t x = 0; x < layerWidth; ++x) {
             if (x == cx) {
-                *out = x > 0 ? out[-1] : pixelAt(SCRATCH_LAYER, x, y);
+                rowX[x] = rowY[x] = 0.0f;  // replaced below
                 continue;
             }
             const float inv = columnInverse[x];
             // dy * inv (16 by 24 bits) is exact in double.
             const float angle = distort::atanFast(static_cast<double>(dy) * inv);
-            const float u = x > cx ? static_cast<float>(static_cast<long double>(k) * angle + cx)
-                                   : static_cast<float>(static_cast<long double>(k) * angle);
-            *out = sampleFast(SCRATCH_LAYER, u, distort::cosDepthFast(angle, depth, inv));
+            rowX[x] = x > cx ? static_cast<float>(static_cast<long double>(k) * angle + cx)
+                             : static_cast<float>(static_cast<long double>(k) * angle);
+            rowY[x] = distort::cosDepthFast(angle, depth, inv);
         }
+        sampleRow(SCRATCH_LAYER, out, layerWidth);
+        out[cx] = cx > 0 ? out[cx - 1] : pixelAt(SCRATCH_LAYER, cx, y);
+        out += layerWidth;
     }
 }
 
@@ -128,8 +139,12 @@ void logPolLayer(int32_t src, int32_t dst) {
     Pixel* out = layers[SCRATCH_LAYER];
     for (int32_t i = 0; i < layerHeight; ++i) {
         const long double r = static_cast<float>(expl(static_cast<long double>(i) * step));
-        for (int32_t j = 0; j < layerWidth; ++j)
-            *out++ = sampleFast(src, static_cast<float>(r * columnCos[j] + cx), static_cast<float>(r * columnSin[j] + cy));
+        for (int32_t j = 0; j < layerWidth; ++j) {
+            rowX[j] = static_cast<float>(r * columnCos[j] + cx);
+            rowY[j] = static_cast<float>(r * columnSin[j] + cy);
+        }
+        sampleRow(src, out, layerWidth);
+        out += layerWidth;
     }
     copyLayer(SCRATCH_LAYER, dst);
 }

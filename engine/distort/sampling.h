@@ -11,6 +11,8 @@
 // generously.
 #pragma once
 
+#include <xmmintrin.h>
+
 #include "engine/internal.h"
 
 namespace tex::distort {
@@ -96,6 +98,30 @@ inline Pixel sampleFast(int32_t layer, float x, float y) {
     if (fx == 0.0f && fy == 0.0f) return row0[x0];  // all weight on the first texel
     const Pixel* row1 = pixels + size_t((iy + 1) & heightMask) * width;
     return blendFast(row0[x0], row0[x1], row1[x0], row1[x1], fx, fy);
+}
+
+// One row's sample coordinates, filled by an operation and read by sampleRow.
+extern float rowX[MAX_LAYER_SIDE], rowY[MAX_LAYER_SIDE];
+
+// Asks for the cache lines of the two texel rows a sample at (x, y) reads.
+inline void prefetchSample(const Pixel* pixels, float x, float y) {
+    if (!(std::fabs(x) < 2147483648.0f && std::fabs(y) < 2147483648.0f)) return;
+    const int32_t ix = static_cast<int32_t>(x), iy = static_cast<int32_t>(y);
+    const size_t width = size_t(layerWidth), column = size_t(ix & widthMask);
+    _mm_prefetch(reinterpret_cast<const char*>(pixels + size_t(iy & heightMask) * width + column), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(pixels + size_t((iy + 1) & heightMask) * width + column), _MM_HINT_T0);
+}
+
+// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count. Scattered
+// samples wait on memory; asking for the texels a few samples ahead keeps
+// several reads in flight. out must not be the layer read.
+inline void sampleRow(int32_t layer, Pixel* out, int32_t count) {
+    constexpr int32_t AHEAD = 16;
+    const Pixel* pixels = layers[layer];
+    for (int32_t i = 0; i < count; ++i) {
+        if (i + AHEAD < count) prefetchSample(pixels, rowX[i + AHEAD], rowY[i + AHEAD]);
+        out[i] = sampleFast(layer, rowX[i], rowY[i]);
+    }
 }
 
 // single(sin(angle)) and single(cos(angle)). For |angle| <= 4096 the C
