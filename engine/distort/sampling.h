@@ -11,7 +11,7 @@
 // generously.
 #pragma once
 
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include "engine/internal.h"
 
@@ -72,16 +72,70 @@ inline uint8_t blendChannel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, floa
     return static_cast<uint8_t>(truncInt32(c0 * w[0] + c1 * w[1] + c2 * w[2] + c3 * w[3]));
 }
 
+// fastWeight of two fractions at once, the two series sharing SSE2 lanes.
+inline void fastWeightPair(float fx, float fy, float& wx, float& wy) {
+    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
+    const __m128d f = _mm_cvtps_pd(_mm_set_ps(0.0f, 0.0f, fy, fx));
+    const __m128d t = _mm_mul_pd(_mm_and_pd(f, absMask), _mm_set1_pd(static_cast<double>(PI_F)));
+    const __m128d far = _mm_cmpgt_pd(t, _mm_set1_pd(1.5707963267948966));
+    const __m128d reflected =
+        _mm_add_pd(_mm_sub_pd(_mm_set1_pd(3.141592653589793), t), _mm_set1_pd(1.2246467991473532e-16));
+    const __m128d u = _mm_or_pd(_mm_and_pd(far, reflected), _mm_andnot_pd(far, t));
+    const __m128d s = _mm_mul_pd(u, u);
+    auto step = [&](__m128d p, double c) { return _mm_add_pd(_mm_mul_pd(p, s), _mm_set1_pd(c)); };
+    __m128d p = _mm_set1_pd(1.0 / 2248001455555215360000.0);
+    p = step(p, -1.0 / 4865804016353280000.0);
+    p = step(p, 1.0 / 12804747411456000.0);
+    p = step(p, -1.0 / 41845579776000.0);
+    p = step(p, 1.0 / 174356582400.0);
+    p = step(p, -1.0 / 958003200.0);
+    p = step(p, 1.0 / 7257600.0);
+    p = step(p, -1.0 / 80640.0);
+    p = step(p, 1.0 / 1440.0);
+    p = step(p, -1.0 / 48.0);
+    p = step(p, 0.25);
+    __m128d w = _mm_mul_pd(p, s);
+    w = _mm_or_pd(_mm_and_pd(far, _mm_sub_pd(_mm_set1_pd(1.0), w)), _mm_andnot_pd(far, w));
+    const __m128d bound = _mm_set1_pd(0x1p-46);
+    const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(w, bound)), hi = _mm_cvtpd_ps(_mm_add_pd(w, bound));
+    const int alike = _mm_movemask_ps(_mm_cmpeq_ps(lo, hi));
+    float result[4];
+    _mm_storeu_ps(result, lo);
+    wx = (alike & 1) ? result[0] : fastWeight(fx);
+    wy = (alike & 2) ? result[1] : fastWeight(fy);
+}
+
+// The blend of four texels with float32 weights w0..w3, channel by channel.
+// When every weight is 0 or at least 2^-30 it is a whole multiple of 2^-53:
+// each product with a byte then has at most 61 significant bits and each
+// partial sum at most 62, so the long double sum is exact and equals the
+// integer sum of c * (w * 2^53), truncated by the shift. Otherwise each
+// channel goes through blendChannel.
+inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float w0, float w1,
+                          float w2, float w3) {
+    auto fits = [](float w) { return w == 0.0f || w >= 0x1p-30f; };
+    if (fits(w0) && fits(w1) && fits(w2) && fits(w3)) {
+        const int64_t q0 = static_cast<int64_t>(w0 * 0x1p53f), q1 = static_cast<int64_t>(w1 * 0x1p53f);
+        const int64_t q2 = static_cast<int64_t>(w2 * 0x1p53f), q3 = static_cast<int64_t>(w3 * 0x1p53f);
+        auto channel = [&](uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3) {
+            return static_cast<uint8_t>((c0 * q0 + c1 * q1 + c2 * q2 + c3 * q3) >> 53);
+        };
+        return {channel(t0.red, t1.red, t2.red, t3.red), channel(t0.green, t1.green, t2.green, t3.green),
+                channel(t0.blue, t1.blue, t2.blue, t3.blue)};
+    }
+    return {blendChannel(t0.red, t1.red, t2.red, t3.red, w0, w1, w2, w3),
+            blendChannel(t0.green, t1.green, t2.green, t3.green, w0, w1, w2, w3),
+            blendChannel(t0.blue, t1.blue, t2.blue, t3.blue, w0, w1, w2, w3)};
+}
+
 // blendTexels with the fast weights. single(1 - w) and single(a * b) of
 // float32 operands are plain float32 operations: one correctly rounded step
 // gives the same result as the exact long double value rounded once.
 inline Pixel blendFast(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float fx, float fy) {
-    const float wx = fastWeight(fx), wy = fastWeight(fy);
+    float wx, wy;
+    fastWeightPair(fx, fy, wx, wy);
     const float ax = 1.0f - wx, ay = 1.0f - wy;
-    const float w0 = ax * ay, w1 = wx * ay, w2 = ax * wy, w3 = wx * wy;
-    return {blendChannel(t0.red, t1.red, t2.red, t3.red, w0, w1, w2, w3),
-            blendChannel(t0.green, t1.green, t2.green, t3.green, w0, w1, w2, w3),
-            blendChannel(t0.blue, t1.blue, t2.blue, t3.blue, w0, w1, w2, w3)};
+    return blendWeights(t0, t1, t2, t3, ax * ay, wx * ay, ax * wy, wx * wy);
 }
 
 // sampleLayer(layer, x, y) for a user or scratch layer that exists. For
