@@ -34,18 +34,18 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
         const float dy = static_cast<float>(y - cy);
         for (int32_t x = 0; x < layerWidth; ++x) {
             const float dx = static_cast<float>(x - cx);
-            const float dist = fastSqrt(static_cast<float>(static_cast<long double>(dx) * dx + static_cast<long double>(dy) * dy));
-            const float d = static_cast<float>(cx - static_cast<long double>(dist));
+            // Whole squares below 2^31: the sum is exact in double.
+            const float dist = fastSqrt(static_cast<float>(double(dx) * dx + double(dy) * dy));
+            const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
             outside[x] = d <= 0.0f;
             if (outside[x]) {
                 rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
                 continue;
             }
-            const float angle = static_cast<float>(static_cast<long double>(strength) * d * d * k);
             float sinA, cosA;
-            distort::sinCosFast(angle, sinA, cosA);
-            rowX[x] = static_cast<float>(cx + (static_cast<long double>(dx) * cosA - static_cast<long double>(dy) * sinA));
-            rowY[x] = static_cast<float>(cy + (static_cast<long double>(dx) * sinA + static_cast<long double>(dy) * cosA));
+            distort::sinCosFast(distort::twistAngle(strength, d, k), sinA, cosA);
+            rowX[x] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
+            rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
         }
         sampleRow(SCRATCH_LAYER, out, layerWidth);
         const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);

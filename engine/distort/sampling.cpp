@@ -3,6 +3,8 @@
 
 namespace tex::distort {
 
-float rowX[MAX_LAYER_SIDE], rowY[MAX_LAYER_SIDE];
+float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
+int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
+float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
 
 }  // namespace tex::distort

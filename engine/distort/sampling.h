@@ -72,10 +72,10 @@ inline uint8_t blendChannel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, floa
     return static_cast<uint8_t>(truncInt32(c0 * w[0] + c1 * w[1] + c2 * w[2] + c3 * w[3]));
 }
 
-// fastWeight of two fractions at once, the two series sharing SSE2 lanes.
-inline void fastWeightPair(float fx, float fy, float& wx, float& wy) {
+// The series of fastWeight for the two fractions in f at once (SSE2 lanes);
+// alike gets bit i set where lane i's float32 result is settled.
+inline __m128 fastWeightLanes(__m128d f, int& alike) {
     const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
-    const __m128d f = _mm_cvtps_pd(_mm_set_ps(0.0f, 0.0f, fy, fx));
     const __m128d t = _mm_mul_pd(_mm_and_pd(f, absMask), _mm_set1_pd(static_cast<double>(PI_F)));
     const __m128d far = _mm_cmpgt_pd(t, _mm_set1_pd(1.5707963267948966));
     const __m128d reflected =
@@ -98,11 +98,12 @@ inline void fastWeightPair(float fx, float fy, float& wx, float& wy) {
     w = _mm_or_pd(_mm_and_pd(far, _mm_sub_pd(_mm_set1_pd(1.0), w)), _mm_andnot_pd(far, w));
     const __m128d bound = _mm_set1_pd(0x1p-46);
     const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(w, bound)), hi = _mm_cvtpd_ps(_mm_add_pd(w, bound));
-    const int alike = _mm_movemask_ps(_mm_cmpeq_ps(lo, hi));
-    float result[4];
-    _mm_storeu_ps(result, lo);
-    wx = (alike & 1) ? result[0] : fastWeight(fx);
-    wy = (alike & 2) ? result[1] : fastWeight(fy);
+    // A zero fraction has weight exactly 0 (cos 0 is 1): its lanes' masks,
+    // packed from 64 to 32 bits.
+    const __m128 zero64 = _mm_castpd_ps(_mm_cmpeq_pd(f, _mm_setzero_pd()));
+    const __m128 zero = _mm_shuffle_ps(zero64, zero64, _MM_SHUFFLE(2, 0, 2, 0));
+    alike = _mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(lo, hi), zero)) & 3;
+    return _mm_andnot_ps(zero, lo);
 }
 
 // The blend of four texels with float32 weights w0..w3, channel by channel.
@@ -128,53 +129,78 @@ inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, con
             blendChannel(t0.blue, t1.blue, t2.blue, t3.blue, w0, w1, w2, w3)};
 }
 
-// blendTexels with the fast weights. single(1 - w) and single(a * b) of
-// float32 operands are plain float32 operations: one correctly rounded step
-// gives the same result as the exact long double value rounded once.
-inline Pixel blendFast(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float fx, float fy) {
-    float wx, wy;
-    fastWeightPair(fx, fy, wx, wy);
-    const float ax = 1.0f - wx, ay = 1.0f - wy;
-    return blendWeights(t0, t1, t2, t3, ax * ay, wx * ay, ax * wy, wx * wy);
+// One row's sample coordinates, filled by an operation and read by
+// sampleRow, and the whole parts and weights sampleRow derives from them.
+// Four spare entries let the weight pass run in groups of four.
+constexpr int32_t ROW_ENTRIES = MAX_LAYER_SIDE + 4;
+extern float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
+extern int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
+extern float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+
+// Whole parts and weights of rowX and rowY at entries i..i+3: trunc and the
+// exact fraction c - trunc(c) (the float32 subtraction is exact for
+// |c| < 2^31, the only coordinates it is used for), then the weights, the
+// four series running side by side.
+inline void weighFour(int32_t i) {
+    const __m128 x = _mm_loadu_ps(rowX + i), y = _mm_loadu_ps(rowY + i);
+    const __m128i wholeX = _mm_cvttps_epi32(x), wholeY = _mm_cvttps_epi32(y);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeX + i), wholeX);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeY + i), wholeY);
+    const __m128 fx = _mm_sub_ps(x, _mm_cvtepi32_ps(wholeX)), fy = _mm_sub_ps(y, _mm_cvtepi32_ps(wholeY));
+    int alike[4];
+    const __m128 x01 = fastWeightLanes(_mm_cvtps_pd(fx), alike[0]);
+    const __m128 x23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fx, fx)), alike[1]);
+    const __m128 y01 = fastWeightLanes(_mm_cvtps_pd(fy), alike[2]);
+    const __m128 y23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fy, fy)), alike[3]);
+    _mm_storeu_ps(rowWeightX + i, _mm_movelh_ps(x01, x23));
+    _mm_storeu_ps(rowWeightY + i, _mm_movelh_ps(y01, y23));
+    const int settledX = alike[0] | alike[1] << 2, settledY = alike[2] | alike[3] << 2;
+    if ((settledX & settledY) == 15) return;
+    float fractionX[4], fractionY[4];
+    _mm_storeu_ps(fractionX, fx);
+    _mm_storeu_ps(fractionY, fy);
+    for (int lane = 0; lane < 4; ++lane) {
+        if (!(settledX >> lane & 1)) rowWeightX[i + lane] = fastWeight(fractionX[lane]);
+        if (!(settledY >> lane & 1)) rowWeightY[i + lane] = fastWeight(fractionY[lane]);
+    }
 }
 
-// sampleLayer(layer, x, y) for a user or scratch layer that exists. For
-// |c| < 2^31, c - trunc(c) is exact in float32, so the fraction needs no
-// rounding; coordinates beyond that range (and NaN) go to sampleLayer.
-inline Pixel sampleFast(int32_t layer, float x, float y) {
-    if (!(std::fabs(x) < 2147483648.0f && std::fabs(y) < 2147483648.0f)) return sampleLayer(layer, x, y);
-    const Pixel* pixels = layers[layer];
-    const int32_t ix = static_cast<int32_t>(x), iy = static_cast<int32_t>(y);
-    const float fx = x - static_cast<float>(ix), fy = y - static_cast<float>(iy);
-    const size_t width = size_t(layerWidth);
-    const size_t x0 = size_t(ix & widthMask), x1 = size_t((ix + 1) & widthMask);
-    const Pixel* row0 = pixels + size_t(iy & heightMask) * width;
-    if (fx == 0.0f && fy == 0.0f) return row0[x0];  // all weight on the first texel
-    const Pixel* row1 = pixels + size_t((iy + 1) & heightMask) * width;
-    return blendFast(row0[x0], row0[x1], row1[x0], row1[x1], fx, fy);
+// Asks for the cache lines of the two texel rows sample i reads.
+inline void prefetchSample(const Pixel* pixels, int32_t i) {
+    const size_t width = size_t(layerWidth), column = size_t(rowWholeX[i] & widthMask);
+    _mm_prefetch(reinterpret_cast<const char*>(pixels + size_t(rowWholeY[i] & heightMask) * width + column), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(pixels + size_t((rowWholeY[i] + 1) & heightMask) * width + column),
+                 _MM_HINT_T0);
 }
 
-// One row's sample coordinates, filled by an operation and read by sampleRow.
-extern float rowX[MAX_LAYER_SIDE], rowY[MAX_LAYER_SIDE];
-
-// Asks for the cache lines of the two texel rows a sample at (x, y) reads.
-inline void prefetchSample(const Pixel* pixels, float x, float y) {
-    if (!(std::fabs(x) < 2147483648.0f && std::fabs(y) < 2147483648.0f)) return;
-    const int32_t ix = static_cast<int32_t>(x), iy = static_cast<int32_t>(y);
-    const size_t width = size_t(layerWidth), column = size_t(ix & widthMask);
-    _mm_prefetch(reinterpret_cast<const char*>(pixels + size_t(iy & heightMask) * width + column), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(pixels + size_t((iy + 1) & heightMask) * width + column), _MM_HINT_T0);
-}
-
-// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count. Scattered
-// samples wait on memory; asking for the texels a few samples ahead keeps
-// several reads in flight. out must not be the layer read.
+// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
+// passes: the weights of the whole row, then the texels and their blends.
+// Scattered samples wait on memory; asking for the texels a few samples
+// ahead keeps several reads in flight. out must not be the layer read.
 inline void sampleRow(int32_t layer, Pixel* out, int32_t count) {
+    for (int32_t i = count; i < count + 4; ++i) rowX[i] = rowY[i] = 0.0f;
+    for (int32_t i = 0; i < count; i += 4) weighFour(i);
     constexpr int32_t AHEAD = 16;
     const Pixel* pixels = layers[layer];
+    const size_t width = size_t(layerWidth);
     for (int32_t i = 0; i < count; ++i) {
-        if (i + AHEAD < count) prefetchSample(pixels, rowX[i + AHEAD], rowY[i + AHEAD]);
-        out[i] = sampleFast(layer, rowX[i], rowY[i]);
+        if (i + AHEAD < count) prefetchSample(pixels, i + AHEAD);
+        if (!(std::fabs(rowX[i]) < 2147483648.0f && std::fabs(rowY[i]) < 2147483648.0f)) {
+            out[i] = sampleLayer(layer, rowX[i], rowY[i]);
+            continue;
+        }
+        const int32_t ix = rowWholeX[i], iy = rowWholeY[i];
+        const size_t x0 = size_t(ix & widthMask), x1 = size_t((ix + 1) & widthMask);
+        const Pixel* row0 = pixels + size_t(iy & heightMask) * width;
+        const float wx = rowWeightX[i], wy = rowWeightY[i];
+        // Weights of 0 put everything on the first texel: c * 1 + 0 + 0 + 0.
+        if (wx == 0.0f && wy == 0.0f) {
+            out[i] = row0[x0];
+            continue;
+        }
+        const Pixel* row1 = pixels + size_t((iy + 1) & heightMask) * width;
+        const float ax = 1.0f - wx, ay = 1.0f - wy;
+        out[i] = blendWeights(row0[x0], row0[x1], row1[x0], row1[x1], ax * ay, wx * ay, ax * wy, wx * wy);
     }
 }
 
@@ -209,6 +235,27 @@ inline float cosDepthFast(float angle, float depth, float inv) {
     float result;
     if (roundsAlike(v, v * 0x1p-46, result)) return result;
     return static_cast<float>(fabsl(cosl(angle) * depth * inv));
+}
+
+// single(strength * d * d * k), the products taken left to right. In double
+// the first product is exact and the other two err by 2^-53 each; the long
+// double form by 2^-64 each: both lie well within 2^-50 relative.
+inline float twistAngle(float strength, float d, float k) {
+    const double v = double(strength) * d * d * k;
+    float result;
+    if (roundsAlike(v, std::fabs(v) * 0x1p-50, result)) return result;
+    return static_cast<float>(static_cast<long double>(strength) * d * d * k);
+}
+
+// single(c + (a * b + e * f)) for float32 a, b, e, f with whole a and e of at
+// most 16 bits: both products are exact in double, and the two roundings of
+// the sums err by less than 2^-52 of the operands' magnitudes.
+inline float rotatedCoordinate(int32_t c, float a, float b, float e, float f) {
+    const double p = double(a) * b, q = double(e) * f;
+    const double v = c + (p + q);
+    float result;
+    if (roundsAlike(v, (std::fabs(p) + std::fabs(q) + std::fabs(double(c))) * 0x1p-50, result)) return result;
+    return static_cast<float>(c + (static_cast<long double>(a) * b + static_cast<long double>(e) * f));
 }
 
 }  // namespace tex::distort
