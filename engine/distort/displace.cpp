@@ -21,6 +21,19 @@ using distort::sampleRow;
 // The vertical sine term of each column, kept in extended precision.
 static long double columnShift[MAX_LAYER_SIDE];
 
+static bool isPowerOfTwo(int32_t n) { return (n & (n - 1)) == 0; }
+
+// Where a result-staged operation writes: the destination itself when it is
+// none of the layers read (nothing can then be overwritten before it is
+// read), otherwise the scratch layer, copied to the destination by
+// finishResult.
+static Pixel* resultBuffer(int32_t dst, int32_t src, int32_t map = -1) {
+    return dst == src || dst == map ? layers[SCRATCH_LAYER] : layers[dst];
+}
+static void finishResult(int32_t dst, const Pixel* written) {
+    if (written == layers[SCRATCH_LAYER]) copyLayer(SCRATCH_LAYER, dst);
+}
+
 void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq, float vAmp) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
@@ -49,7 +62,8 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
         offsetY[v] = static_cast<float>(static_cast<long double>(v) * scaleY);
     }
     const Pixel* brightness = layers[map];
-    Pixel* out = layers[SCRATCH_LAYER];
+    Pixel* const result = resultBuffer(dst, src, map);
+    Pixel* out = result;
     for (int32_t y = 0; y < layerHeight; ++y) {
         for (int32_t x = 0; x < layerWidth; ++x) {
             const Pixel m = *brightness++;
@@ -62,58 +76,81 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
         sampleRow(src, out, layerWidth);
         out += layerWidth;
     }
-    copyLayer(SCRATCH_LAYER, dst);
+    finishResult(dst, result);
 }
 
 // The block's right and lower neighbours are wrapped like its corner. On
 // layers of at least two pixels a side that changes nothing (the corner is
 // even, so its neighbour never crosses an edge); on a side of one pixel it
-// keeps the reads inside the layer.
+// keeps the reads inside the layer. On power-of-two sizes the result repeats
+// its top-left quadrant, so only that quadrant is averaged.
 void tileLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    const Pixel* in = layers[src];
-    Pixel* out = layers[SCRATCH_LAYER];
-    const size_t width = size_t(layerWidth);
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        const size_t top = size_t((2 * y) & heightMask) * width, bottom = size_t((2 * y + 1) & heightMask) * width;
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            const size_t left = size_t((2 * x) & widthMask), right = size_t((2 * x + 1) & widthMask);
-            const Pixel a = in[top + left], b = in[top + right], c = in[bottom + left], d = in[bottom + right];
-            *out++ = {uint8_t((a.red + b.red + c.red + d.red) >> 2),
-                      uint8_t((a.green + b.green + c.green + d.green) >> 2),
-                      uint8_t((a.blue + b.blue + c.blue + d.blue) >> 2)};
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    Pixel* const result = resultBuffer(dst, src);
+    uint8_t* out = reinterpret_cast<uint8_t*>(result);
+    const size_t width = size_t(layerWidth), rowBytes = width * 3;
+    const bool quadrant = isPowerOfTwo(layerWidth) && isPowerOfTwo(layerHeight);
+    const int32_t rows = quadrant ? (layerHeight + 1) / 2 : layerHeight;
+    const int32_t columns = quadrant ? (layerWidth + 1) / 2 : layerWidth;
+    for (int32_t y = 0; y < rows; ++y) {
+        const uint8_t* top = in + size_t((2 * y) & heightMask) * rowBytes;
+        const uint8_t* bottom = in + size_t((2 * y + 1) & heightMask) * rowBytes;
+        uint8_t* row = out + size_t(y) * rowBytes;
+        for (int32_t x = 0; x < columns; ++x) {
+            const size_t left = size_t((2 * x) & widthMask) * 3, right = size_t((2 * x + 1) & widthMask) * 3;
+            for (size_t c = 0; c < 3; ++c)
+                row[3 * size_t(x) + c] = uint8_t((top[left + c] + top[right + c] + bottom[left + c] + bottom[right + c]) >> 2);
         }
+        if (quadrant && columns < layerWidth) std::memcpy(row + size_t(columns) * 3, row, size_t(columns) * 3);
     }
-    copyLayer(SCRATCH_LAYER, dst);
+    if (quadrant && rows < layerHeight) std::memcpy(out + size_t(rows) * rowBytes, out, size_t(rows) * rowBytes);
+    finishResult(dst, result);
 }
 
 void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     if (!validLayers(src, dst)) return;
-    randomSeed = uint32_t(seed);
     // Offsets are 32-bit two's-complement values shifted logically; the sums
     // are taken modulo 2^32, which the masks reduce like the true sums.
     const uint32_t shift = (16u - uint32_t(strength)) & 31u;
     const Pixel* in = layers[src];
-    Pixel* out = layers[SCRATCH_LAYER];
+    Pixel* const result = resultBuffer(dst, src);
+    Pixel* out = result;
+    // nextRandom's sequence, kept in a local until the last draw.
+    uint32_t state = uint32_t(seed);
+    const size_t width = size_t(layerWidth);
     for (int32_t y = 0; y < layerHeight; ++y)
         for (int32_t x = 0; x < layerWidth; ++x) {
-            const uint32_t ox = (nextRandom() - 32767u) >> shift;
-            const uint32_t oy = (nextRandom() - 32767u) >> shift;
+            state *= 22695477u;
+            const uint32_t ox = ((state >> 16) - 32767u) >> shift;
+            state *= 22695477u;
+            const uint32_t oy = ((state >> 16) - 32767u) >> shift;
             const uint32_t sx = (uint32_t(x) + ox) & uint32_t(widthMask), sy = (uint32_t(y) + oy) & uint32_t(heightMask);
-            *out++ = in[size_t(sy) * size_t(layerWidth) + sx];
+            *out++ = in[size_t(sy) * width + sx];
         }
-    copyLayer(SCRATCH_LAYER, dst);
+    randomSeed = state;
+    finishResult(dst, result);
 }
 
+// On a power-of-two width each row is the source row turned by dx: two block
+// copies.
 void moveDistort(int32_t src, int32_t dst, int32_t dx, int32_t dy) {
     if (!validLayers(src, dst)) return;
     const Pixel* in = layers[src];
-    Pixel* out = layers[SCRATCH_LAYER];
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        const size_t row = size_t((uint32_t(y) + uint32_t(dy)) & uint32_t(heightMask)) * size_t(layerWidth);
-        for (int32_t x = 0; x < layerWidth; ++x) *out++ = in[row + ((uint32_t(x) + uint32_t(dx)) & uint32_t(widthMask))];
+    Pixel* const result = resultBuffer(dst, src);
+    Pixel* out = result;
+    const size_t width = size_t(layerWidth);
+    const size_t start = (uint32_t(dx) & uint32_t(widthMask));
+    for (int32_t y = 0; y < layerHeight; ++y, out += width) {
+        const Pixel* row = in + size_t((uint32_t(y) + uint32_t(dy)) & uint32_t(heightMask)) * width;
+        if (isPowerOfTwo(layerWidth)) {
+            std::memcpy(out, row + start, (width - start) * sizeof(Pixel));
+            std::memcpy(out + (width - start), row, start * sizeof(Pixel));
+        } else {
+            for (size_t x = 0; x < width; ++x) out[x] = row[(uint32_t(x) + uint32_t(dx)) & uint32_t(widthMask)];
+        }
     }
-    copyLayer(SCRATCH_LAYER, dst);
+    finishResult(dst, result);
 }
 
 }  // namespace tex
