@@ -9,22 +9,43 @@
 // overwrites before it reads them (the previous row and row 0).
 #include <emmintrin.h>
 
+#include "engine/distort/sampling.h"
 #include "engine/neighbourhood.h"
 
 namespace tex {
 
-// The direction of the channel's Sobel gradient as a byte around the circle:
+uint8_t directionCode(int32_t gx, int32_t gy);
+
+// The direction of a Sobel gradient as a byte around the circle:
 // (127.5 + angle * 127.5 / pi) modulo 256. A zero horizontal gradient is coded
 // 196, 128 or 64 by the sign of the vertical one (196, not 192: stored
 // documents depend on it).
+//
+// The arc tangent of gy / gx is taken in double: the quotient's rounding
+// changes it by at most 2^-53 of itself (its slope 1 / (1 + q^2) never exceeds
+// atan(q) / q) and the library's by 1 ulp, so within 2^-46 relative of the
+// long double value; the long double formula runs when the float32 rounding
+// is not settled by that bound. a * K is exact in double (24 by 24 bits);
+// a * K + 127.5 errs by under 2^-45, so it truncates alike unless it lies
+// within 2^-44 of a whole number.
+uint8_t directionCode(int32_t gx, int32_t gy) {
+    if (gx == 0) return gy > 0 ? 196 : gy == 0 ? 128 : 64;
+    const float K = 40.584510803222656f;
+    const double estimate = std::atan(double(gy) / gx);
+    float a;
+    if (!distort::roundsAlike(estimate, std::fabs(estimate) * 0x1p-46, a))
+        a = static_cast<float>(atanl(static_cast<long double>(gy) / gx));
+    if (gx < 0) return static_cast<uint8_t>(static_cast<int32_t>(double(a) * K));
+    const double v = double(a) * K + 127.5;
+    const int32_t lo = static_cast<int32_t>(v - 0x1p-44), hi = static_cast<int32_t>(v + 0x1p-44);
+    if (lo == hi) return static_cast<uint8_t>(lo);
+    return static_cast<uint8_t>(static_cast<int32_t>(static_cast<long double>(a) * K + 127.5L));
+}
+
 static uint8_t gradientDirection(const int32_t n[9]) {
     const int32_t gx = n[0] + 2 * n[3] + n[6] - n[2] - 2 * n[5] - n[8];
     const int32_t gy = n[0] + 2 * n[1] + n[2] - n[6] - 2 * n[7] - n[8];
-    if (gx == 0) return gy > 0 ? 196 : gy == 0 ? 128 : 64;
-    const long double K = 40.584510803222656L;
-    const float a = static_cast<float>(atanl(static_cast<long double>(gy) / gx));
-    if (gx > 0) return static_cast<uint8_t>(static_cast<int32_t>(a * K + 127.5L));
-    return static_cast<uint8_t>(static_cast<int32_t>(a * K));
+    return directionCode(gx, gy);
 }
 
 void sculptureLayer(int32_t src, int32_t dst) { filterNeighbourhood(src, dst, gradientDirection); }

@@ -3,6 +3,10 @@
 #include "engine/internal.h"
 #include "test_util.h"
 
+namespace tex {
+uint8_t directionCode(int32_t gx, int32_t gy);
+}
+
 using namespace tex;
 using textest::at;
 using textest::snapshot;
@@ -78,4 +82,23 @@ TEST_F(ReliefTest, OpeningNeverExceedsTheSource) {
     dilateLayer(1, 1);
     const auto opened = snapshot(1);
     for (size_t i = 0; i < source.size(); ++i) ASSERT_LE(opened[i], source[i]);
+}
+
+// The direction code against its formula for every gradient a 3x3 Sobel
+// sum of bytes can give.
+TEST(DirectionCode, EqualsTheFormulaForEveryGradient) {
+    const long double K = 40.584510803222656L;
+    for (int32_t gx = -1020; gx <= 1020; ++gx)
+        for (int32_t gy = -1020; gy <= 1020; ++gy) {
+            uint8_t expected;
+            if (gx == 0) {
+                expected = gy > 0 ? 196 : gy == 0 ? 128 : 64;
+            } else {
+                const float a = static_cast<float>(atanl(static_cast<long double>(gy) / gx));
+                expected = gx > 0 ? uint8_t(int32_t(a * K + 127.5L)) : uint8_t(int32_t(a * K));
+            }
+            ASSERT_EQ(directionCode(gx, gy), expected) << gx << ", " << gy;
+        }
+    EXPECT_EQ(double(40.584510803222656f), 40.584510803222656);  // K is a float32 value
+    EXPECT_EQ(40.584510803222656f, static_cast<float>(127.5L / 3.14159265358979323846L));
 }
