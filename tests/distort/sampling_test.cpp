@@ -102,6 +102,17 @@ TEST_F(SampleRowTest, EqualsSampleLayer) {
     }
 }
 
+// The tunnel's cosine near the ends of the arc tangent's range.
+TEST(FastTranscendentals, CosineKeepsItsPrecisionNearHalfPi) {
+    float a = 1.5707963705062866f;  // the float32 nearest pi/2, above it
+    for (int i = 0; i < 1000000; ++i, a = std::nextafter(a, 0.0f))
+        for (float angle : {a, -a}) {
+            ASSERT_EQ(bitsOf(cosDepthFast(angle, 8192.0f, 0.001f)),
+                      bitsOf(static_cast<float>(fabsl(cosl(angle) * 8192.0f * 0.001f))))
+                << angle;
+        }
+}
+
 // The transcendental values the polar distortions round to float32.
 TEST(FastTranscendentals, EqualTheLongDoubleFormulas) {
     std::mt19937 random(8);
