@@ -23,6 +23,9 @@ using distort::sampleRow;
 static long double columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
 static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
+// Twirl: per distance from the centre column, inside the disc, sine, cosine.
+static bool twistInside[MAX_LAYER_SIDE / 2 + 1];
+static float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
 
 void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     if (!validLayers(src, dst)) return;
@@ -32,18 +35,23 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(y - cy);
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            const float dx = static_cast<float>(x - cx);
+        // The angle depends on dx only through dx * dx: once per distance
+        // |dx| = 0..cx, for both sides of the centre.
+        for (int32_t j = 0; j <= cx; ++j) {
             // Whole squares below 2^31: the sum is exact in double.
-            const float dist = fastSqrt(static_cast<float>(double(dx) * dx + double(dy) * dy));
+            const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
             const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
-            outside[x] = d <= 0.0f;
+            twistInside[j] = d > 0.0f;
+            if (twistInside[j]) distort::sinCosFast(distort::twistAngle(strength, d, k), twistSin[j], twistCos[j]);
+        }
+        for (int32_t x = 0; x < layerWidth; ++x) {
+            const int32_t j = x < cx ? cx - x : x - cx;
+            outside[x] = !twistInside[j];
             if (outside[x]) {
                 rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
                 continue;
             }
-            float sinA, cosA;
-            distort::sinCosFast(distort::twistAngle(strength, d, k), sinA, cosA);
+            const float dx = static_cast<float>(x - cx), sinA = twistSin[j], cosA = twistCos[j];
             rowX[x] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
             rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
         }
@@ -115,8 +123,7 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
             const float inv = columnInverse[x];
             // dy * inv (16 by 24 bits) is exact in double.
             const float angle = distort::atanFast(static_cast<double>(dy) * inv);
-            rowX[x] = x > cx ? static_cast<float>(static_cast<long double>(k) * angle + cx)
-                             : static_cast<float>(static_cast<long double>(k) * angle);
+            rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
             rowY[x] = distort::cosDepthFast(angle, depth, inv);
         }
         sampleRow(SCRATCH_LAYER, out, layerWidth);

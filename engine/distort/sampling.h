@@ -243,6 +243,16 @@ inline float atanFast(double z) {
     return static_cast<float>(atanl(static_cast<long double>(z)));
 }
 
+// single(k * angle + c) for float32 k and angle and a whole c: the product is
+// exact in double, and the one rounding of the sum errs by 2^-53 of the
+// result (2^-64 in long double), inside the 2^-50 relative bound used.
+inline float scaledAngle(float k, float angle, int32_t c) {
+    const double v = double(k) * angle + c;
+    float result;
+    if (roundsAlike(v, std::fabs(v) * 0x1p-50, result)) return result;
+    return static_cast<float>(static_cast<long double>(k) * angle + c);
+}
+
 // cos(a) for |a| <= 1.6 within 2^-50 relative: the cosine series to a^18
 // up to pi/4, beyond that the sine series to r^17 of r = pi/2 - |a| (exact
 // but for one rounding of the two-part pi/2), whose value keeps its relative

@@ -132,6 +132,9 @@ TEST(FastTranscendentals, EqualTheLongDoubleFormulas) {
         const float inv = static_cast<float>(1.0L / dx);
         const float a = atanFast(double(dy) * inv);
         ASSERT_EQ(bitsOf(a), bitsOf(static_cast<float>(atanl(static_cast<long double>(dy) * inv)))) << dy << "/" << dx;
+        const float k = wideFloat(-10, 12);
+        const int32_t centre = int32_t(random() % 32768);
+        ASSERT_EQ(bitsOf(scaledAngle(k, a, centre)), bitsOf(static_cast<float>(static_cast<long double>(k) * a + centre)));
         const float depth = wideFloat(-20, 40);
         ASSERT_EQ(bitsOf(cosDepthFast(a, depth, inv)), bitsOf(static_cast<float>(fabsl(cosl(a) * depth * inv))))
             << a << " " << depth;
