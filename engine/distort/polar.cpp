@@ -22,44 +22,58 @@ using distort::sampleRow;
 // Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
 static long double columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
+static float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
 static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
 // Twirl: per distance from the centre column, inside the disc, sine, cosine.
 static bool twistInside[MAX_LAYER_SIDE / 2 + 1];
 static float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
 
+// The twist's sine and cosine depend on dx and dy only through their squares:
+// they are computed once per distance |dx| = 0..cx from the centre column for
+// each |dy|, and serve both sides of the centre and the rows cy - |dy| and
+// cy + |dy| alike.
+static void twistValues(int32_t cx, float dy, float strength, float k) {
+    for (int32_t j = 0; j <= cx; ++j) {
+        // Whole squares below 2^31: the sum is exact in double.
+        const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
+        const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
+        twistInside[j] = d > 0.0f;
+        if (twistInside[j]) distort::sinCosFast(distort::twistAngle(strength, d, k), twistSin[j], twistCos[j]);
+    }
+}
+
+// Row y of dst from the twist values of its |dy|.
+static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
+    const float dy = static_cast<float>(y - cy);
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        const int32_t j = x < cx ? cx - x : x - cx;
+        outside[x] = !twistInside[j];
+        if (outside[x]) {
+            rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
+            continue;
+        }
+        const float dx = static_cast<float>(x - cx), sinA = twistSin[j], cosA = twistCos[j];
+        rowX[x] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
+        rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
+    }
+    Pixel* out = &pixelAt(dst, 0, y);
+    sampleRow(SCRATCH_LAYER, out, layerWidth);
+    const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);
+    for (int32_t x = 0; x < layerWidth; ++x)
+        if (outside[x]) out[x] = staged[x];
+}
+
+// Rows are written in pairs cy - t, cy + t; each reads only the staged copy,
+// so the order does not matter.
 void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
     const float k = static_cast<float>(1.0L / (sqrtl(2.0L * layerWidth * layerHeight) * scale));
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        const float dy = static_cast<float>(y - cy);
-        // The angle depends on dx only through dx * dx: once per distance
-        // |dx| = 0..cx, for both sides of the centre.
-        for (int32_t j = 0; j <= cx; ++j) {
-            // Whole squares below 2^31: the sum is exact in double.
-            const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
-            const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
-            twistInside[j] = d > 0.0f;
-            if (twistInside[j]) distort::sinCosFast(distort::twistAngle(strength, d, k), twistSin[j], twistCos[j]);
-        }
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            const int32_t j = x < cx ? cx - x : x - cx;
-            outside[x] = !twistInside[j];
-            if (outside[x]) {
-                rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
-                continue;
-            }
-            const float dx = static_cast<float>(x - cx), sinA = twistSin[j], cosA = twistCos[j];
-            rowX[x] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
-            rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
-        }
-        sampleRow(SCRATCH_LAYER, out, layerWidth);
-        const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);
-        for (int32_t x = 0; x < layerWidth; ++x)
-            if (outside[x]) out[x] = staged[x];
-        out += layerWidth;
+    for (int32_t t = 0; t <= cy; ++t) {
+        twistValues(cx, static_cast<float>(t), strength, k);
+        twirlRow(dst, cy - t, cx, cy);
+        if (t > 0 && cy + t < layerHeight) twirlRow(dst, cy + t, cx, cy);
     }
 }
 
@@ -103,8 +117,41 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
     for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
 }
 
+// Tunnel row coordinates. The first row of a pair (mirror false) keeps
+// each column's angle and source row; the second, row 2 cy - y, takes them
+// for column x from column 2 cx - x: negating both dx and dy leaves
+// dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit, since
+// 1 / -dx is exactly -(1 / dx).
+static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
+    const float dy = static_cast<float>(y - cy);
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        if (x == cx) {
+            rowX[x] = rowY[x] = 0.0f;  // the centre column is filled in afterwards
+            continue;
+        }
+        const int32_t partner = 2 * cx - x;
+        float angle, v;
+        if (mirror && partner >= 0 && partner < layerWidth) {
+            angle = tunnelAngle[partner];
+            v = tunnelSource[partner];
+        } else {
+            const float inv = columnInverse[x];
+            // dy * inv (16 by 24 bits) is exact in double.
+            angle = distort::atanFast(static_cast<double>(dy) * inv);
+            v = distort::cosDepthFast(angle, depth, inv);
+        }
+        if (!mirror) {
+            tunnelAngle[x] = angle;
+            tunnelSource[x] = v;
+        }
+        rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
+        rowY[x] = v;
+    }
+}
+
 // The centre column repeats the pixel to its left. A layer one pixel wide has
-// no column to its left: there the staged source pixel is kept.
+// no column to its left: there the staged source pixel is kept. Rows are
+// written in pairs cy - t, cy + t; each reads only the staged copy.
 void tunnelDistort(int32_t src, int32_t dst, float depth) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
@@ -112,23 +159,15 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
     // single(1 / dx) of a float32 dx is one float32 division.
     for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = 1.0f / static_cast<float>(x - cx);
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        const float dy = static_cast<float>(y - cy);
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            if (x == cx) {
-                rowX[x] = rowY[x] = 0.0f;  // replaced below
-                continue;
-            }
-            const float inv = columnInverse[x];
-            // dy * inv (16 by 24 bits) is exact in double.
-            const float angle = distort::atanFast(static_cast<double>(dy) * inv);
-            rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
-            rowY[x] = distort::cosDepthFast(angle, depth, inv);
-        }
+    auto writeRow = [&](int32_t y, bool mirror) {
+        tunnelCoordinates(y, cx, cy, k, depth, mirror);
+        Pixel* out = &pixelAt(dst, 0, y);
         sampleRow(SCRATCH_LAYER, out, layerWidth);
         out[cx] = cx > 0 ? out[cx - 1] : pixelAt(SCRATCH_LAYER, cx, y);
-        out += layerWidth;
+    };
+    for (int32_t t = 0; t <= cy; ++t) {
+        writeRow(cy - t, false);
+        if (t > 0 && cy + t < layerHeight) writeRow(cy + t, true);
     }
 }
 
