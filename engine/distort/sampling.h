@@ -9,6 +9,10 @@
 // double formula's (1 ulp of the long double library result, 2^-63
 // relative, measured far smaller than the margins used here), rounded up
 // generously.
+//
+// single(a op b) for float32 a and b and op one of + - * / is the float32
+// operation itself: rounding the exact value to 64 bits first and then to 24
+// never differs from rounding it to 24 bits once, since 64 >= 2 * 24 + 2.
 #pragma once
 
 #include <emmintrin.h>
