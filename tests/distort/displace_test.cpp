@@ -23,17 +23,6 @@ TEST_F(DisplaceTest, ZeroDisplacementsCopyTheSource) {
     EXPECT_EQ(snapshot(1), source);
 }
 
-TEST_F(DisplaceTest, SineDistortShiftsWholeRowsAndColumns) {
-    textest::fillNoise(0, 2);
-    // hFreq pi/2 with amplitude 1 moves row 1 by one column, row 3 back by one.
-    sineDistort(0, 1, 1.5707964f, 1.0f, 0.0f, 0.0f);
-    for (int x = 0; x < 64; ++x) {
-        EXPECT_EQ(at(1, x, 0), at(0, x, 0));
-        EXPECT_EQ(at(1, x, 1), at(0, (x + 1) & 63, 1));
-        EXPECT_EQ(at(1, x, 3), at(0, (x - 1) & 63, 3));
-    }
-}
-
 TEST_F(DisplaceTest, MapDistortReadsTheUnchangedSourceAndMap) {
     textest::fillNoise(0, 3);
     textest::fillNoise(1, 4);

@@ -27,7 +27,6 @@ void runReference(int32_t opcode, const Params& p) {
         case 43: distortref::tileLayer(i(0), i(1)); break;
         case 44: distortref::noiseDistort(i(0), i(1), i(2), i(3)); break;
         case 45: distortref::moveDistort(i(0), i(1), i(2), i(3)); break;
-        case 46: distortref::kaleidLayer(i(0), i(1), i(2)); break;
         case 47: distortref::tunnelDistort(i(0), i(1), p[2]); break;
         case 48: distortref::sculptureLayer(i(0), i(1)); break;
         case 49: distortref::logPolLayer(i(0), i(1)); break;
@@ -117,7 +116,6 @@ std::vector<Params> argumentSets(int32_t opcode, std::mt19937& random) {
                 break;
             case 44: sets.push_back({0, 3, float(random() % 100000000), float(int(random() % 40) - 4)}); break;
             case 45: sets.push_back({0, 3, uniform(-1e9f, 1e9f), uniform(-300, 300)}); break;
-            case 46: sets.push_back({0, 3, float(int(random() % 8) - 2)}); break;
             case 47:
                 sets.push_back({0, 3, wide(-6, 16)});
                 if (extreme) sets.back()[2] = pick();
@@ -135,7 +133,8 @@ TEST(DistortFastPaths, MatchThePlainFormsOnEveryShape) {
     std::mt19937 random(2024);
     for (auto& shape : shapes) {
         initLayers(shape[0], shape[1]);
-        for (int32_t opcode = 40; opcode <= 51; ++opcode)
+        for (int32_t opcode = 40; opcode <= 51; ++opcode) {
+            if (opcode == 46) continue;  // kaleidLayer has no fast form: its hashes and mirror tests cover it
             for (Params p : argumentSets(opcode, random)) {
                 const int32_t dstSlot = opcode == 42 ? 2 : 1;
                 // Destination apart, equal to the source, equal to the map.
@@ -155,6 +154,7 @@ TEST(DistortFastPaths, MatchThePlainFormsOnEveryShape) {
                     ASSERT_EQ(randomSeed, expectedSeed) << "opcode " << opcode;
                 }
             }
+        }
         freeLayers();
     }
 }

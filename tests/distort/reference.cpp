@@ -117,46 +117,6 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     }
 }
 
-// Copies the cx-pixel run of row `fromRow` starting at column `column` of dst
-// into row `toRow`, in order or mirrored.
-static void copyRun(Pixel* layer, int32_t fromRow, int32_t toRow, int32_t column, int32_t count) {
-    std::memmove(layer + size_t(toRow) * layerWidth + column, layer + size_t(fromRow) * layerWidth + column,
-                 size_t(count) * sizeof(Pixel));
-}
-
-// One mirror step: writes quadrant (step + 1) mod 4 of dst from quadrant step.
-static void mirrorStep(Pixel* layer, int32_t step, int32_t cx, int32_t cy) {
-    const int32_t width = layerWidth, height = layerHeight;
-    switch (step) {
-        case 0:  // top-left to top-right, across the vertical centre line
-            for (int32_t r = 0; r < cy; ++r)
-                for (int32_t j = 0; j < cx; ++j) layer[size_t(r) * width + (width - 1 - j)] = layer[size_t(r) * width + j];
-            break;
-        case 1:  // top-right to bottom-right, across the horizontal centre line
-            for (int32_t r = 0; r < cy; ++r) copyRun(layer, r, height - 1 - r, cx, cx);
-            break;
-        case 2:  // bottom-right to bottom-left
-            for (int32_t y = cy; y < height; ++y)
-                for (int32_t j = 0; j < cx; ++j) layer[size_t(y) * width + j] = layer[size_t(y) * width + (width - 1 - j)];
-            break;
-        default:  // bottom-left to top-left
-            for (int32_t r = 0; r < cy; ++r) copyRun(layer, height - 1 - r, r, 0, cx);
-            break;
-    }
-}
-
-// A corner outside 1..4 names no quadrant: the call changes nothing.
-void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
-    if (!validLayers(src, dst) || corner < 1 || corner > 4) return;
-    const int32_t cx = layerWidth / 2, cy = layerHeight / 2, q = corner - 1;
-    const int32_t firstRow = (q == 0 || q == 1) ? 0 : cy, lastRow = (q == 0 || q == 1) ? cy : layerHeight;
-    const int32_t firstColumn = (q == 0 || q == 3) ? 0 : cx;
-    if (src != dst)
-        for (int32_t y = firstRow; y < lastRow; ++y)
-            std::memcpy(&pixelAt(dst, firstColumn, y), &pixelAt(src, firstColumn, y), size_t(cx) * sizeof(Pixel));
-    for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
-}
-
 // The centre column repeats the pixel to its left. A layer one pixel wide has
 // no column to its left: there the staged source pixel is kept.
 void tunnelDistort(int32_t src, int32_t dst, float depth) {

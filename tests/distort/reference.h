@@ -11,7 +11,6 @@ void tileLayer(int32_t src, int32_t dst);
 void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength);
 void moveDistort(int32_t src, int32_t dst, int32_t dx, int32_t dy);
 void twirlLayer(int32_t src, int32_t dst, float strength, float scale);
-void kaleidLayer(int32_t src, int32_t dst, int32_t corner);
 void tunnelDistort(int32_t src, int32_t dst, float depth);
 void logPolLayer(int32_t src, int32_t dst);
 void sculptureLayer(int32_t src, int32_t dst);
