@@ -1,10 +1,14 @@
 // Relief and morphology: direction codes, the zero-gradient special cases,
 // and erosion and dilation across the layer's edges.
+#include <vector>
+
 #include "engine/internal.h"
 #include "test_util.h"
 
 namespace tex {
 uint8_t directionCode(int32_t gx, int32_t gy);
+uint8_t fastDirectionCode(int32_t gx, int32_t gy);
+void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count);
 }
 
 using namespace tex;
@@ -84,11 +88,15 @@ TEST_F(ReliefTest, OpeningNeverExceedsTheSource) {
     for (size_t i = 0; i < source.size(); ++i) ASSERT_LE(opened[i], source[i]);
 }
 
-// The direction code against its formula for every gradient a 3x3 Sobel
-// sum of bytes can give.
+// The direction code's three forms against its formula for every gradient a
+// 3x3 Sobel sum of bytes can give.
 TEST(DirectionCode, EqualsTheFormulaForEveryGradient) {
     const long double K = 40.584510803222656L;
-    for (int32_t gx = -1020; gx <= 1020; ++gx)
+    std::vector<int32_t> gxs(2041), gys(2041);
+    std::vector<uint8_t> codes(2041);
+    for (int32_t gx = -1020; gx <= 1020; ++gx) {
+        for (int32_t gy = -1020; gy <= 1020; ++gy) gxs[gy + 1020] = gx, gys[gy + 1020] = gy;
+        directionCodes(gxs.data(), gys.data(), codes.data(), 2041);  // an odd count: the last one alone
         for (int32_t gy = -1020; gy <= 1020; ++gy) {
             uint8_t expected;
             if (gx == 0) {
@@ -98,7 +106,10 @@ TEST(DirectionCode, EqualsTheFormulaForEveryGradient) {
                 expected = gx > 0 ? uint8_t(int32_t(a * K + 127.5L)) : uint8_t(int32_t(a * K));
             }
             ASSERT_EQ(directionCode(gx, gy), expected) << gx << ", " << gy;
+            ASSERT_EQ(fastDirectionCode(gx, gy), expected) << gx << ", " << gy;
+            ASSERT_EQ(codes[gy + 1020], expected) << gx << ", " << gy;
         }
+    }
     EXPECT_EQ(double(40.584510803222656f), 40.584510803222656);  // K is a float32 value
     EXPECT_EQ(40.584510803222656f, static_cast<float>(127.5L / 3.14159265358979323846L));
 }
