@@ -157,8 +157,9 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
     const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
-    // single(1 / dx) of a float32 dx is one float32 division.
-    for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = 1.0f / static_cast<float>(x - cx);
+    // single(1 / dx) of a float32 dx is one float32 division (the centre
+    // column has none).
+    for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = x == cx ? 0.0f : 1.0f / static_cast<float>(x - cx);
     auto writeRow = [&](int32_t y, bool mirror) {
         tunnelCoordinates(y, cx, cy, k, depth, mirror);
         Pixel* out = &pixelAt(dst, 0, y);
