@@ -4,12 +4,14 @@
 //
 // Staging keeps a destination equal to a source (or to the map) correct:
 // sineDistort stages the source in the scratch layer and writes straight into
-// the destination; the others read their inputs in place, build the result in
-// the scratch layer and copy it to the destination at the end.
+// the destination; the others read their inputs in place and build the result
+// in the scratch layer, copied to the destination at the end, or straight in
+// the destination when it is none of the layers they read.
 //
-// Work that depends only on a row or a column is done once per row or column
-// with the same roundings, and samples go through the fast sampler of
-// sampling.h, which gives sampleLayer's bits.
+// Work that depends only on a row, a column or a brightness is done once for
+// it with the same roundings, and samples go through the row sampler of
+// sampling.h, which gives sampleLayer's bits. A float32 sum of two float32
+// values stands for single(a + b): see sampling.h.
 #include "engine/distort/sampling.h"
 
 namespace tex {
