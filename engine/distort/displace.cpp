@@ -99,10 +99,17 @@ void tileLayer(int32_t src, int32_t dst) {
         const uint8_t* top = in + size_t((2 * y) & heightMask) * rowBytes;
         const uint8_t* bottom = in + size_t((2 * y + 1) & heightMask) * rowBytes;
         uint8_t* row = out + size_t(y) * rowBytes;
-        for (int32_t x = 0; x < columns; ++x) {
-            const size_t left = size_t((2 * x) & widthMask) * 3, right = size_t((2 * x + 1) & widthMask) * 3;
-            for (size_t c = 0; c < 3; ++c)
-                row[3 * size_t(x) + c] = uint8_t((top[left + c] + top[right + c] + bottom[left + c] + bottom[right + c]) >> 2);
+        if (quadrant && layerWidth > 1) {
+            // Inside the quadrant the block's columns are 2x and 2x + 1 as they are.
+            for (size_t i = 0, n = size_t(columns) * 3; i < n; i += 3)
+                for (size_t c = 0; c < 3; ++c)
+                    row[i + c] = uint8_t((top[2 * i + c] + top[2 * i + 3 + c] + bottom[2 * i + c] + bottom[2 * i + 3 + c]) >> 2);
+        } else {
+            for (int32_t x = 0; x < columns; ++x) {
+                const size_t left = size_t((2 * x) & widthMask) * 3, right = size_t((2 * x + 1) & widthMask) * 3;
+                for (size_t c = 0; c < 3; ++c)
+                    row[3 * size_t(x) + c] = uint8_t((top[left + c] + top[right + c] + bottom[left + c] + bottom[right + c]) >> 2);
+            }
         }
         if (quadrant && columns < layerWidth) std::memcpy(row + size_t(columns) * 3, row, size_t(columns) * 3);
     }
