@@ -10,9 +10,10 @@
 //
 // Erosion and dilation are separable: the extreme of three rows byte by byte,
 // then the extreme of each byte and its neighbours three bytes (one pixel)
-// to either side, both sixteen bytes at a time with SSE2. The relief forms
+// to either side, both sixteen bytes at a time with SSE2 (32 with AVX2 where
+// the processor has it). The relief forms
 // the Sobel sums from per-row column sums and row differences.
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <utility>
 
@@ -194,10 +195,12 @@ static uint8_t rowExtreme[(MAX_LAYER_SIDE + 2) * 3];
 struct Minimum {
     static uint8_t of(uint8_t a, uint8_t b) { return a < b ? a : b; }
     static __m128i of(__m128i a, __m128i b) { return _mm_min_epu8(a, b); }
+    __attribute__((target("avx2"))) static __m256i of(__m256i a, __m256i b) { return _mm256_min_epu8(a, b); }
 };
 struct Maximum {
     static uint8_t of(uint8_t a, uint8_t b) { return a > b ? a : b; }
     static __m128i of(__m128i a, __m128i b) { return _mm_max_epu8(a, b); }
+    __attribute__((target("avx2"))) static __m256i of(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
 };
 
 // out[i] = extreme of a[i], b[i], c[i] for i < count.
@@ -213,6 +216,20 @@ static void extremeOfThree(const uint8_t* a, const uint8_t* b, const uint8_t* c,
     for (; i < count; ++i) out[i] = Extreme::of(Extreme::of(a[i], b[i]), c[i]);
 }
 
+// The same 32 bytes at a time, for processors with AVX2 (chosen at run time).
+template <typename Extreme>
+__attribute__((target("avx2"))) static void extremeOfThreeWide(const uint8_t* a, const uint8_t* b, const uint8_t* c,
+                                                               uint8_t* out, size_t count) {
+    size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), Extreme::of(Extreme::of(va, vb), vc));
+    }
+    extremeOfThree<Extreme>(a + i, b + i, c + i, out + i, count - i);
+}
+
 template <typename Extreme>
 static void morphology(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
@@ -224,12 +241,13 @@ static void morphology(int32_t src, int32_t dst) {
         });
         return;
     }
+    static const auto extreme = __builtin_cpu_supports("avx2") ? extremeOfThreeWide<Extreme> : extremeOfThree<Extreme>;
     walkRows(src, dst, [](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
-        extremeOfThree<Extreme>(up, own, down, rowExtreme + 3, rowBytes);
+        extreme(up, own, down, rowExtreme + 3, rowBytes);
         // Wrap: the last pixel before the first, the first after the last.
         std::memcpy(rowExtreme, rowExtreme + rowBytes, 3);
         std::memcpy(rowExtreme + rowBytes + 3, rowExtreme + 3, 3);
-        extremeOfThree<Extreme>(rowExtreme, rowExtreme + 3, rowExtreme + 6, out, rowBytes);
+        extreme(rowExtreme, rowExtreme + 3, rowExtreme + 6, out, rowBytes);
     });
 }
 
