@@ -57,7 +57,7 @@ static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
         rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
     }
     Pixel* out = &pixelAt(dst, 0, y);
-    sampleRow(SCRATCH_LAYER, out, layerWidth);
+    sampleRow(SCRATCH_LAYER, out, layerWidth, true);
     const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);
     for (int32_t x = 0; x < layerWidth; ++x)
         if (outside[x]) out[x] = staged[x];

@@ -171,13 +171,23 @@ inline void weighFour(int32_t i) {
 
 // out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
 // passes: the weights of the whole row, then the texels and their blends.
-// out must not be the layer read.
-inline void sampleRow(int32_t layer, Pixel* out, int32_t count) {
+// out must not be the layer read. For rows whose samples lie scattered over a
+// large layer (the twirl's), asking for the texels of the sample 16 ahead
+// keeps several reads from memory in flight; rows that read a narrow band
+// gain nothing from it.
+inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
     for (int32_t i = count; i < count + 4; ++i) rowX[i] = rowY[i] = 0.0f;
     for (int32_t i = 0; i < count; i += 4) weighFour(i);
     const Pixel* pixels = layers[layer];
     const size_t width = size_t(layerWidth);
     for (int32_t i = 0; i < count; ++i) {
+        if (scattered && i + 16 < count) {
+            const int32_t j = i + 16;
+            const Pixel* p0 = pixels + size_t(rowWholeY[j] & heightMask) * width + size_t(rowWholeX[j] & widthMask);
+            const Pixel* p1 = pixels + size_t((rowWholeY[j] + 1) & heightMask) * width + size_t(rowWholeX[j] & widthMask);
+            _mm_prefetch(reinterpret_cast<const char*>(p0), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(p1), _MM_HINT_T0);
+        }
         if (!(std::fabs(rowX[i]) < 2147483648.0f && std::fabs(rowY[i]) < 2147483648.0f)) {
             out[i] = sampleLayer(layer, rowX[i], rowY[i]);
             continue;
