@@ -3,8 +3,9 @@
 // or its centre lines, rows top to bottom, pixels left to right.
 //
 // twirlLayer and tunnelDistort stage the source in the scratch layer and
-// write straight into the destination; logPolLayer builds its result in the
-// scratch layer and copies it at the end; kaleidLayer copies one quadrant and
+// write straight into the destination; logPolLayer reads the source in place
+// and builds its result in the scratch layer, copied at the end (or straight
+// in a destination that is not the source); kaleidLayer copies one quadrant and
 // mirrors it inside the destination. Coordinates that come out infinite or
 // NaN (a twist scale of 0, say) sample position 0 as sampleLayer defines.
 //
@@ -183,7 +184,9 @@ void logPolLayer(int32_t src, int32_t dst) {
         columnCos[j] = cosl(a);
         columnSin[j] = sinl(a);
     }
-    Pixel* out = layers[SCRATCH_LAYER];
+    // Straight into a destination that is not the source.
+    const int32_t result = dst == src ? SCRATCH_LAYER : dst;
+    Pixel* out = layers[result];
     for (int32_t i = 0; i < layerHeight; ++i) {
         const long double r = static_cast<float>(expl(static_cast<long double>(i) * step));
         for (int32_t j = 0; j < layerWidth; ++j) {
@@ -193,7 +196,7 @@ void logPolLayer(int32_t src, int32_t dst) {
         sampleRow(src, out, layerWidth);
         out += layerWidth;
     }
-    copyLayer(SCRATCH_LAYER, dst);
+    if (result == SCRATCH_LAYER) copyLayer(SCRATCH_LAYER, dst);
 }
 
 }  // namespace tex
