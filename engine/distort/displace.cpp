@@ -20,6 +20,9 @@ using distort::rowX;
 using distort::rowY;
 using distort::sampleRow;
 
+// One row's source pixel numbers for noiseDistort (below 2^28, MAX_LAYER_PIXELS).
+static uint32_t jitterSource[MAX_LAYER_SIDE];
+
 // The vertical sine term of each column, kept in extended precision.
 static long double columnShift[MAX_LAYER_SIDE];
 
@@ -125,18 +128,25 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     const Pixel* in = layers[src];
     Pixel* const result = resultBuffer(dst, src);
     Pixel* out = result;
-    // nextRandom's sequence, kept in a local until the last draw.
+    // nextRandom's sequence, kept in a local until the last draw. Each row's
+    // source positions are drawn first; the copies then ask for the pixel
+    // 16 ahead, since strong jitter reads far from the row.
     uint32_t state = uint32_t(seed);
     const size_t width = size_t(layerWidth);
-    for (int32_t y = 0; y < layerHeight; ++y)
+    for (int32_t y = 0; y < layerHeight; ++y, out += width) {
         for (int32_t x = 0; x < layerWidth; ++x) {
             state *= 22695477u;
             const uint32_t ox = ((state >> 16) - 32767u) >> shift;
             state *= 22695477u;
             const uint32_t oy = ((state >> 16) - 32767u) >> shift;
             const uint32_t sx = (uint32_t(x) + ox) & uint32_t(widthMask), sy = (uint32_t(y) + oy) & uint32_t(heightMask);
-            *out++ = in[size_t(sy) * width + sx];
+            jitterSource[x] = uint32_t(size_t(sy) * width + sx);
         }
+        for (size_t x = 0; x < width; ++x) {
+            if (x + 16 < width) _mm_prefetch(reinterpret_cast<const char*>(in + jitterSource[x + 16]), _MM_HINT_T0);
+            out[x] = in[jitterSource[x]];
+        }
+    }
     randomSeed = state;
     finishResult(dst, result);
 }
