@@ -17,14 +17,11 @@
 
 #include <utility>
 
+#include "engine/distort/direction.h"
 #include "engine/distort/sampling.h"
 #include "engine/neighbourhood.h"
 
 namespace tex {
-
-uint8_t directionCode(int32_t gx, int32_t gy);
-uint8_t fastDirectionCode(int32_t gx, int32_t gy);
-void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count);
 
 // The direction of a Sobel gradient as a byte around the circle:
 // (127.5 + angle * 127.5 / pi) modulo 256. A zero horizontal gradient is coded
@@ -147,7 +144,6 @@ static int directionCodePair(const int32_t* gradX, const int32_t* gradY, uint8_t
     return ~_mm_movemask_pd(settled) & 3;
 }
 
-// out[i] = directionCode(gx[i], gy[i]) for i < count, two at a time.
 void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count) {
     size_t i = 0;
     for (; i + 2 <= count; i += 2) {

@@ -2,14 +2,9 @@
 // and erosion and dilation across the layer's edges.
 #include <vector>
 
+#include "engine/distort/direction.h"
 #include "engine/internal.h"
 #include "test_util.h"
-
-namespace tex {
-uint8_t directionCode(int32_t gx, int32_t gy);
-uint8_t fastDirectionCode(int32_t gx, int32_t gy);
-void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count);
-}
 
 using namespace tex;
 using textest::at;
