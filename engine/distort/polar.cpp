@@ -1,13 +1,202 @@
 // Polar and radial distortions: twirl, kaleidoscope, tunnel and log-polar.
+// They remap the source around the integer centre (width div 2, height div 2)
+// or its centre lines, rows top to bottom, pixels left to right.
 //
-// Not built yet: every procedure here does nothing until its family lands.
-#include "engine/internal.h"
+// twirlLayer and tunnelDistort stage the source in the scratch layer and
+// write straight into the destination; logPolLayer reads the source in place
+// and builds its result in the scratch layer, copied at the end (or straight
+// in a destination that is not the source); kaleidLayer copies one quadrant and
+// mirrors it inside the destination. Coordinates that come out infinite or
+// NaN (a twist scale of 0, say) sample position 0 as sampleLayer defines.
+//
+// Values that depend only on a row or column are computed once for it with
+// the same roundings; sines, cosines, arc tangents and samples go through the
+// fast forms of sampling.h, which give the plain formulas' bits.
+#include "engine/distort/sampling.h"
 
 namespace tex {
 
-void twirlLayer(int32_t, int32_t, float, float) {}
-void kaleidLayer(int32_t, int32_t, int32_t) {}
-void tunnelDistort(int32_t, int32_t, float) {}
-void logPolLayer(int32_t, int32_t) {}
+using distort::rowX;
+using distort::rowY;
+using distort::sampleRow;
+
+// Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
+static long double columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
+static float columnInverse[MAX_LAYER_SIDE];
+static float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
+static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
+// Twirl: per distance from the centre column, inside the disc, sine, cosine.
+static bool twistInside[MAX_LAYER_SIDE / 2 + 1];
+static float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+
+// The twist's sine and cosine depend on dx and dy only through their squares:
+// they are computed once per distance |dx| = 0..cx from the centre column for
+// each |dy|, and serve both sides of the centre and the rows cy - |dy| and
+// cy + |dy| alike.
+static void twistValues(int32_t cx, float dy, float strength, float k) {
+    for (int32_t j = 0; j <= cx; ++j) {
+        // Whole squares below 2^31: the sum is exact in double.
+        const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
+        const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
+        twistInside[j] = d > 0.0f;
+        if (twistInside[j]) distort::sinCosFast(distort::twistAngle(strength, d, k), twistSin[j], twistCos[j]);
+    }
+}
+
+// Row y of dst from the twist values of its |dy|.
+static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
+    const float dy = static_cast<float>(y - cy);
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        const int32_t j = x < cx ? cx - x : x - cx;
+        outside[x] = !twistInside[j];
+        if (outside[x]) {
+            rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
+            continue;
+        }
+        const float dx = static_cast<float>(x - cx), sinA = twistSin[j], cosA = twistCos[j];
+        rowX[x] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
+        rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
+    }
+    Pixel* out = &pixelAt(dst, 0, y);
+    sampleRow(SCRATCH_LAYER, out, layerWidth, true);
+    const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);
+    for (int32_t x = 0; x < layerWidth; ++x)
+        if (outside[x]) out[x] = staged[x];
+}
+
+// Rows are written in pairs cy - t, cy + t; each reads only the staged copy,
+// so the order does not matter.
+void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
+    if (!validLayers(src, dst)) return;
+    copyLayer(src, SCRATCH_LAYER);
+    const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
+    const float k = static_cast<float>(1.0L / (sqrtl(2.0L * layerWidth * layerHeight) * scale));
+    for (int32_t t = 0; t <= cy; ++t) {
+        twistValues(cx, static_cast<float>(t), strength, k);
+        twirlRow(dst, cy - t, cx, cy);
+        if (t > 0 && cy + t < layerHeight) twirlRow(dst, cy + t, cx, cy);
+    }
+}
+
+// Copies the cx-pixel run of row `fromRow` starting at column `column` of dst
+// into row `toRow`, in order or mirrored.
+static void copyRun(Pixel* layer, int32_t fromRow, int32_t toRow, int32_t column, int32_t count) {
+    std::memmove(layer + size_t(toRow) * layerWidth + column, layer + size_t(fromRow) * layerWidth + column,
+                 size_t(count) * sizeof(Pixel));
+}
+
+// One mirror step: writes quadrant (step + 1) mod 4 of dst from quadrant step.
+static void mirrorStep(Pixel* layer, int32_t step, int32_t cx, int32_t cy) {
+    const int32_t width = layerWidth, height = layerHeight;
+    switch (step) {
+        case 0:  // top-left to top-right, across the vertical centre line
+            for (int32_t r = 0; r < cy; ++r)
+                for (int32_t j = 0; j < cx; ++j) layer[size_t(r) * width + (width - 1 - j)] = layer[size_t(r) * width + j];
+            break;
+        case 1:  // top-right to bottom-right, across the horizontal centre line
+            for (int32_t r = 0; r < cy; ++r) copyRun(layer, r, height - 1 - r, cx, cx);
+            break;
+        case 2:  // bottom-right to bottom-left
+            for (int32_t y = cy; y < height; ++y)
+                for (int32_t j = 0; j < cx; ++j) layer[size_t(y) * width + j] = layer[size_t(y) * width + (width - 1 - j)];
+            break;
+        default:  // bottom-left to top-left
+            for (int32_t r = 0; r < cy; ++r) copyRun(layer, height - 1 - r, r, 0, cx);
+            break;
+    }
+}
+
+// A corner outside 1..4 names no quadrant: the call changes nothing.
+void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
+    if (!validLayers(src, dst) || corner < 1 || corner > 4) return;
+    const int32_t cx = layerWidth / 2, cy = layerHeight / 2, q = corner - 1;
+    const int32_t firstRow = (q == 0 || q == 1) ? 0 : cy, lastRow = (q == 0 || q == 1) ? cy : layerHeight;
+    const int32_t firstColumn = (q == 0 || q == 3) ? 0 : cx;
+    if (src != dst)
+        for (int32_t y = firstRow; y < lastRow; ++y)
+            std::memcpy(&pixelAt(dst, firstColumn, y), &pixelAt(src, firstColumn, y), size_t(cx) * sizeof(Pixel));
+    for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
+}
+
+// Tunnel row coordinates. The first row of a pair (mirror false) keeps
+// each column's angle and source row; the second, row 2 cy - y, takes them
+// for column x from column 2 cx - x: negating both dx and dy leaves
+// dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit, since
+// 1 / -dx is exactly -(1 / dx).
+static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
+    const float dy = static_cast<float>(y - cy);
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        if (x == cx) {
+            rowX[x] = rowY[x] = 0.0f;  // the centre column is filled in afterwards
+            continue;
+        }
+        const int32_t partner = 2 * cx - x;
+        float angle, v;
+        if (mirror && partner >= 0 && partner < layerWidth) {
+            angle = tunnelAngle[partner];
+            v = tunnelSource[partner];
+        } else {
+            const float inv = columnInverse[x];
+            // dy * inv (16 by 24 bits) is exact in double.
+            angle = distort::atanFast(static_cast<double>(dy) * inv);
+            v = distort::cosDepthFast(angle, depth, inv);
+        }
+        if (!mirror) {
+            tunnelAngle[x] = angle;
+            tunnelSource[x] = v;
+        }
+        rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
+        rowY[x] = v;
+    }
+}
+
+// The centre column repeats the pixel to its left. A layer one pixel wide has
+// no column to its left: there the staged source pixel is kept. Rows are
+// written in pairs cy - t, cy + t; each reads only the staged copy.
+void tunnelDistort(int32_t src, int32_t dst, float depth) {
+    if (!validLayers(src, dst)) return;
+    copyLayer(src, SCRATCH_LAYER);
+    const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
+    const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
+    // single(1 / dx) of a float32 dx is one float32 division (the centre
+    // column has none).
+    for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = x == cx ? 0.0f : 1.0f / static_cast<float>(x - cx);
+    auto writeRow = [&](int32_t y, bool mirror) {
+        tunnelCoordinates(y, cx, cy, k, depth, mirror);
+        Pixel* out = &pixelAt(dst, 0, y);
+        sampleRow(SCRATCH_LAYER, out, layerWidth);
+        out[cx] = cx > 0 ? out[cx - 1] : pixelAt(SCRATCH_LAYER, cx, y);
+    };
+    for (int32_t t = 0; t <= cy; ++t) {
+        writeRow(cy - t, false);
+        if (t > 0 && cy + t < layerHeight) writeRow(cy + t, true);
+    }
+}
+
+void logPolLayer(int32_t src, int32_t dst) {
+    if (!validLayers(src, dst)) return;
+    const float step = static_cast<float>(static_cast<long double>(PI_F) * 2.0L / layerHeight);
+    const float cx = float(layerWidth / 2), cy = float(layerHeight / 2);
+    // The radius belongs to the row, the angle (and its extended cosine and
+    // sine) to the column.
+    for (int32_t j = 0; j < layerWidth; ++j) {
+        const float a = static_cast<float>(static_cast<long double>(j) * step);
+        columnCos[j] = cosl(a);
+        columnSin[j] = sinl(a);
+    }
+    // Straight into a destination that is not the source.
+    const int32_t result = dst == src ? SCRATCH_LAYER : dst;
+    Pixel* out = layers[result];
+    for (int32_t i = 0; i < layerHeight; ++i) {
+        const long double r = static_cast<float>(expl(static_cast<long double>(i) * step));
+        for (int32_t j = 0; j < layerWidth; ++j) {
+            rowX[j] = static_cast<float>(r * columnCos[j] + cx);
+            rowY[j] = static_cast<float>(r * columnSin[j] + cy);
+        }
+        sampleRow(src, out, layerWidth);
+        out += layerWidth;
+    }
+    if (result == SCRATCH_LAYER) copyLayer(SCRATCH_LAYER, dst);
+}
 
 }  // namespace tex

@@ -1,0 +1,313 @@
+// Fast forms of the cosine-weighted sampler and of the transcendental values
+// the distortions round to float32, shared by the distortion family.
+//
+// Each returns the same bits as the plain long double formula. A value is
+// first computed in double precision with a known error bound; it is used
+// only when every number within that bound of it rounds to the same float32
+// (or truncates to the same integer), and otherwise the plain formula runs.
+// Every bound below is the double computation's own error plus the long
+// double formula's (1 ulp of the long double library result, 2^-63
+// relative, measured far smaller than the margins used here), rounded up
+// generously.
+//
+// single(a op b) for float32 a and b and op one of + - * / is the float32
+// operation itself: rounding the exact value to 64 bits first and then to 24
+// never differs from rounding it to 24 bits once, since 64 >= 2 * 24 + 2.
+#pragma once
+
+#include <emmintrin.h>
+
+#include "engine/internal.h"
+
+namespace tex::distort {
+
+// Rounds v to float32 into out when every value within err of v rounds alike
+// (rounding is monotonic, so checking both ends suffices). NaN never does.
+inline bool roundsAlike(double v, double err, float& out) {
+    const float lo = static_cast<float>(v - err), hi = static_cast<float>(v + err);
+    out = lo;
+    return lo == hi;
+}
+
+// The blend weight single((1 - cos(f * pi)) * 0.5) as written.
+inline float plainWeight(float f) {
+    return static_cast<float>((1.0L - cosl(static_cast<long double>(f) * PI_F)) * 0.5L);
+}
+
+// The same weight. With t = |f| * pi (exact in double: 24-bit by 24-bit),
+// (1 - cos t) / 2 is the series sum over n >= 1 of (-1)^(n+1) t^2n / (2 (2n)!),
+// summed to n = 11 for t <= pi/2, where the first omitted term is below 2^-64
+// and Horner's rounding adds at most about 2^-49.5. Beyond pi/2 the weight is
+// 1 - w(pi - t), pi - t formed from a two-part pi. The bound used, 2^-46,
+// leaves a margin of 8 over both errors together.
+inline float fastWeight(float f) {
+    if (f == 0.0f) return 0.0f;  // cos 0 is exactly 1
+    const double t = std::fabs(static_cast<double>(f)) * static_cast<double>(PI_F);
+    const bool far = t > 1.5707963267948966;
+    const double u = far ? (3.141592653589793 - t) + 1.2246467991473532e-16 : t;
+    const double s = u * u;
+    double p = 1.0 / 2248001455555215360000.0;
+    p = p * s - 1.0 / 4865804016353280000.0;
+    p = p * s + 1.0 / 12804747411456000.0;
+    p = p * s - 1.0 / 41845579776000.0;
+    p = p * s + 1.0 / 174356582400.0;
+    p = p * s - 1.0 / 958003200.0;
+    p = p * s + 1.0 / 7257600.0;
+    p = p * s - 1.0 / 80640.0;
+    p = p * s + 1.0 / 1440.0;
+    p = p * s - 1.0 / 48.0;
+    p = p * s + 0.25;
+    double w = p * s;
+    if (far) w = 1.0 - w;
+    float result;
+    if (roundsAlike(w, 0x1p-46, result)) return result;
+    return plainWeight(f);
+}
+
+// One channel of the blend: the low byte of trunc(c0 w0 + c1 w1 + c2 w2 + c3 w3).
+// Each product is exact in double; the three additions err by at most
+// 3 * 2^-46 for sums below 256, so the double sum truncates like the long
+// double one unless it lies within 2^-42 of a whole number.
+inline uint8_t blendChannel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, float w0, float w1, float w2, float w3) {
+    const double sum = double(c0) * w0 + double(c1) * w1 + double(c2) * w2 + double(c3) * w3;
+    const int32_t lo = static_cast<int32_t>(sum - 0x1p-42), hi = static_cast<int32_t>(sum + 0x1p-42);
+    if (lo == hi) return static_cast<uint8_t>(lo);
+    const long double w[4] = {w0, w1, w2, w3};
+    return static_cast<uint8_t>(truncInt32(c0 * w[0] + c1 * w[1] + c2 * w[2] + c3 * w[3]));
+}
+
+// The series of fastWeight for the two fractions in f at once (SSE2 lanes);
+// alike gets bit i set where lane i's float32 result is settled.
+inline __m128 fastWeightLanes(__m128d f, int& alike) {
+    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
+    const __m128d t = _mm_mul_pd(_mm_and_pd(f, absMask), _mm_set1_pd(static_cast<double>(PI_F)));
+    const __m128d far = _mm_cmpgt_pd(t, _mm_set1_pd(1.5707963267948966));
+    const __m128d reflected =
+        _mm_add_pd(_mm_sub_pd(_mm_set1_pd(3.141592653589793), t), _mm_set1_pd(1.2246467991473532e-16));
+    const __m128d u = _mm_or_pd(_mm_and_pd(far, reflected), _mm_andnot_pd(far, t));
+    const __m128d s = _mm_mul_pd(u, u);
+    auto step = [&](__m128d p, double c) { return _mm_add_pd(_mm_mul_pd(p, s), _mm_set1_pd(c)); };
+    __m128d p = _mm_set1_pd(1.0 / 2248001455555215360000.0);
+    p = step(p, -1.0 / 4865804016353280000.0);
+    p = step(p, 1.0 / 12804747411456000.0);
+    p = step(p, -1.0 / 41845579776000.0);
+    p = step(p, 1.0 / 174356582400.0);
+    p = step(p, -1.0 / 958003200.0);
+    p = step(p, 1.0 / 7257600.0);
+    p = step(p, -1.0 / 80640.0);
+    p = step(p, 1.0 / 1440.0);
+    p = step(p, -1.0 / 48.0);
+    p = step(p, 0.25);
+    __m128d w = _mm_mul_pd(p, s);
+    w = _mm_or_pd(_mm_and_pd(far, _mm_sub_pd(_mm_set1_pd(1.0), w)), _mm_andnot_pd(far, w));
+    const __m128d bound = _mm_set1_pd(0x1p-46);
+    const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(w, bound)), hi = _mm_cvtpd_ps(_mm_add_pd(w, bound));
+    // A zero fraction has weight exactly 0 (cos 0 is 1): its lanes' masks,
+    // packed from 64 to 32 bits.
+    const __m128 zero64 = _mm_castpd_ps(_mm_cmpeq_pd(f, _mm_setzero_pd()));
+    const __m128 zero = _mm_shuffle_ps(zero64, zero64, _MM_SHUFFLE(2, 0, 2, 0));
+    alike = _mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(lo, hi), zero)) & 3;
+    return _mm_andnot_ps(zero, lo);
+}
+
+// The blend of four texels with float32 weights w0..w3, channel by channel.
+// When every weight is 0 or at least 2^-30 it is a whole multiple of 2^-53:
+// each product with a byte then has at most 61 significant bits and each
+// partial sum at most 62, so the long double sum is exact and equals the
+// integer sum of c * (w * 2^53), truncated by the shift. Otherwise each
+// channel goes through blendChannel.
+inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float w0, float w1,
+                          float w2, float w3) {
+    auto fits = [](float w) { return w == 0.0f || w >= 0x1p-30f; };
+    if (fits(w0) && fits(w1) && fits(w2) && fits(w3)) {
+        const int64_t q0 = static_cast<int64_t>(w0 * 0x1p53f), q1 = static_cast<int64_t>(w1 * 0x1p53f);
+        const int64_t q2 = static_cast<int64_t>(w2 * 0x1p53f), q3 = static_cast<int64_t>(w3 * 0x1p53f);
+        auto channel = [&](uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3) {
+            return static_cast<uint8_t>((c0 * q0 + c1 * q1 + c2 * q2 + c3 * q3) >> 53);
+        };
+        return {channel(t0.red, t1.red, t2.red, t3.red), channel(t0.green, t1.green, t2.green, t3.green),
+                channel(t0.blue, t1.blue, t2.blue, t3.blue)};
+    }
+    return {blendChannel(t0.red, t1.red, t2.red, t3.red, w0, w1, w2, w3),
+            blendChannel(t0.green, t1.green, t2.green, t3.green, w0, w1, w2, w3),
+            blendChannel(t0.blue, t1.blue, t2.blue, t3.blue, w0, w1, w2, w3)};
+}
+
+// One row's sample coordinates, filled by an operation and read by
+// sampleRow, and the whole parts and weights sampleRow derives from them.
+// Four spare entries let the weight pass run in groups of four.
+constexpr int32_t ROW_ENTRIES = MAX_LAYER_SIDE + 4;
+extern float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
+extern int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
+extern float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+
+// Whole parts and weights of rowX and rowY at entries i..i+3: trunc and the
+// exact fraction c - trunc(c) (the float32 subtraction is exact for
+// |c| < 2^31, the only coordinates it is used for), then the weights, the
+// four series running side by side.
+inline void weighFour(int32_t i) {
+    const __m128 x = _mm_loadu_ps(rowX + i), y = _mm_loadu_ps(rowY + i);
+    const __m128i wholeX = _mm_cvttps_epi32(x), wholeY = _mm_cvttps_epi32(y);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeX + i), wholeX);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeY + i), wholeY);
+    const __m128 fx = _mm_sub_ps(x, _mm_cvtepi32_ps(wholeX)), fy = _mm_sub_ps(y, _mm_cvtepi32_ps(wholeY));
+    int alike[4];
+    const __m128 x01 = fastWeightLanes(_mm_cvtps_pd(fx), alike[0]);
+    const __m128 x23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fx, fx)), alike[1]);
+    const __m128 y01 = fastWeightLanes(_mm_cvtps_pd(fy), alike[2]);
+    const __m128 y23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fy, fy)), alike[3]);
+    _mm_storeu_ps(rowWeightX + i, _mm_movelh_ps(x01, x23));
+    _mm_storeu_ps(rowWeightY + i, _mm_movelh_ps(y01, y23));
+    const int settledX = alike[0] | alike[1] << 2, settledY = alike[2] | alike[3] << 2;
+    if ((settledX & settledY) == 15) return;
+    float fractionX[4], fractionY[4];
+    _mm_storeu_ps(fractionX, fx);
+    _mm_storeu_ps(fractionY, fy);
+    for (int lane = 0; lane < 4; ++lane) {
+        if (!(settledX >> lane & 1)) rowWeightX[i + lane] = fastWeight(fractionX[lane]);
+        if (!(settledY >> lane & 1)) rowWeightY[i + lane] = fastWeight(fractionY[lane]);
+    }
+}
+
+// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
+// passes: the weights of the whole row, then the texels and their blends.
+// out must not be the layer read. For rows whose samples lie scattered over a
+// large layer (the twirl's), asking for the texels of the sample 16 ahead
+// keeps several reads from memory in flight; rows that read a narrow band
+// gain nothing from it.
+inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
+    for (int32_t i = count; i < count + 4; ++i) rowX[i] = rowY[i] = 0.0f;
+    for (int32_t i = 0; i < count; i += 4) weighFour(i);
+    const Pixel* pixels = layers[layer];
+    const size_t width = size_t(layerWidth);
+    for (int32_t i = 0; i < count; ++i) {
+        if (scattered && i + 16 < count) {
+            const int32_t j = i + 16;
+            const Pixel* p0 = pixels + size_t(rowWholeY[j] & heightMask) * width + size_t(rowWholeX[j] & widthMask);
+            const Pixel* p1 = pixels + size_t((rowWholeY[j] + 1) & heightMask) * width + size_t(rowWholeX[j] & widthMask);
+            _mm_prefetch(reinterpret_cast<const char*>(p0), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(p1), _MM_HINT_T0);
+        }
+        if (!(std::fabs(rowX[i]) < 2147483648.0f && std::fabs(rowY[i]) < 2147483648.0f)) {
+            out[i] = sampleLayer(layer, rowX[i], rowY[i]);
+            continue;
+        }
+        const int32_t ix = rowWholeX[i], iy = rowWholeY[i];
+        const size_t x0 = size_t(ix & widthMask), x1 = size_t((ix + 1) & widthMask);
+        const Pixel* row0 = pixels + size_t(iy & heightMask) * width;
+        const float wx = rowWeightX[i], wy = rowWeightY[i];
+        // Weights of 0 put everything on the first texel: c * 1 + 0 + 0 + 0.
+        if (wx == 0.0f && wy == 0.0f) {
+            out[i] = row0[x0];
+            continue;
+        }
+        const Pixel* row1 = pixels + size_t((iy + 1) & heightMask) * width;
+        const float ax = 1.0f - wx, ay = 1.0f - wy;
+        out[i] = blendWeights(row0[x0], row0[x1], row1[x0], row1[x1], ax * ay, wx * ay, ax * wy, wx * wy);
+    }
+}
+
+// Series of sin r and cos r for |r| <= pi/4: to r^17 and r^18, the first
+// omitted terms below 2^-64; Horner's rounding stays below 2^-50.
+inline double sineSeries(double r) {
+    const double s = r * r;
+    double p = 1.0 / 355687428096000.0;
+    p = p * s - 1.0 / 1307674368000.0;
+    p = p * s + 1.0 / 6227020800.0;
+    p = p * s - 1.0 / 39916800.0;
+    p = p * s + 1.0 / 362880.0;
+    p = p * s - 1.0 / 5040.0;
+    p = p * s + 1.0 / 120.0;
+    p = p * s - 1.0 / 6.0;
+    return (p * s + 1.0) * r;
+}
+inline double cosineSeries(double r) {
+    const double s = r * r;
+    double p = -1.0 / 6402373705728000.0;
+    p = p * s + 1.0 / 20922789888000.0;
+    p = p * s - 1.0 / 87178291200.0;
+    p = p * s + 1.0 / 479001600.0;
+    p = p * s - 1.0 / 3628800.0;
+    p = p * s + 1.0 / 40320.0;
+    p = p * s - 1.0 / 720.0;
+    p = p * s + 1.0 / 24.0;
+    p = p * s - 0.5;
+    return p * s + 1.0;
+}
+
+// single(sin(angle)) and single(cos(angle)). For |angle| <= 4096 the C
+// library's double sine and cosine (within 1 ulp, 2^-53) and the long double
+// ones (within 2^-63 even after argument reduction) differ by far less than
+// the 2^-46 used.
+inline void sinCosFast(float angle, float& sine, float& cosine) {
+    if (std::fabs(angle) <= 4096.0f) {
+        const double a = angle;
+        if (roundsAlike(std::sin(a), 0x1p-46, sine) && roundsAlike(std::cos(a), 0x1p-46, cosine)) return;
+    }
+    sine = static_cast<float>(sinl(angle));
+    cosine = static_cast<float>(cosl(angle));
+}
+
+// single(atan(z)) for a z that double holds exactly; both library arc
+// tangents are within 1 ulp relative, far inside the 2^-46 relative bound.
+inline float atanFast(double z) {
+    const double a = std::atan(z);
+    float result;
+    if (roundsAlike(a, std::fabs(a) * 0x1p-46, result)) return result;
+    return static_cast<float>(atanl(static_cast<long double>(z)));
+}
+
+// single(k * angle + c) for float32 k and angle and a whole c: the product is
+// exact in double, and the one rounding of the sum errs by 2^-53 of the
+// result (2^-64 in long double), inside the 2^-50 relative bound used.
+inline float scaledAngle(float k, float angle, int32_t c) {
+    const double v = double(k) * angle + c;
+    float result;
+    if (roundsAlike(v, std::fabs(v) * 0x1p-50, result)) return result;
+    return static_cast<float>(static_cast<long double>(k) * angle + c);
+}
+
+// cos(a) for |a| <= 1.6 within 2^-50 relative: the cosine series to a^18
+// up to pi/4, beyond that the sine series to r^17 of r = pi/2 - |a| (exact
+// but for one rounding of the two-part pi/2), whose value keeps its relative
+// accuracy near pi/2 where the cosine vanishes. The first omitted terms are
+// below 2^-64; Horner's rounding stays below 2^-50.
+inline double cosineSmall(double a) {
+    a = std::fabs(a);
+    if (a <= 0.78539816339744831) return cosineSeries(a);
+    return sineSeries((1.5707963267948966 - a) + 6.123233995736766e-17);
+}
+
+// single(|cos(angle) * depth * inv|), the tunnel's source row. The double
+// form errs by the cosine's 2^-50 and two roundings, under 2^-49 relative,
+// against the long double one's 2^-62: inside the 2^-46 relative bound used.
+inline float cosDepthFast(float angle, float depth, float inv) {
+    const double c = std::fabs(angle) <= 1.6f ? cosineSmall(angle) : std::cos(double(angle));
+    const double v = std::fabs(c * depth * inv);
+    float result;
+    if (roundsAlike(v, v * 0x1p-46, result)) return result;
+    return static_cast<float>(fabsl(cosl(angle) * depth * inv));
+}
+
+// single(strength * d * d * k), the products taken left to right. In double
+// the first product is exact and the other two err by 2^-53 each; the long
+// double form by 2^-64 each: both lie well within 2^-50 relative.
+inline float twistAngle(float strength, float d, float k) {
+    const double v = double(strength) * d * d * k;
+    float result;
+    if (roundsAlike(v, std::fabs(v) * 0x1p-50, result)) return result;
+    return static_cast<float>(static_cast<long double>(strength) * d * d * k);
+}
+
+// single(c + (a * b + e * f)) for float32 a, b, e, f with whole a and e of at
+// most 16 bits: both products are exact in double, and the two roundings of
+// the sums err by less than 2^-52 of the operands' magnitudes.
+inline float rotatedCoordinate(int32_t c, float a, float b, float e, float f) {
+    const double p = double(a) * b, q = double(e) * f;
+    const double v = c + (p + q);
+    float result;
+    if (roundsAlike(v, (std::fabs(p) + std::fabs(q) + std::fabs(double(c))) * 0x1p-50, result)) return result;
+    return static_cast<float>(c + (static_cast<long double>(a) * b + static_cast<long double>(e) * f));
+}
+
+}  // namespace tex::distort

@@ -1,0 +1,164 @@
+// The fast sampler against the plain formulas: the weight over every
+// fraction a coordinate of magnitude at least 1 can have and over random
+// float32 fractions, the blend over random texels and adversarial blocks,
+// and whole samples over random coordinates.
+#include <random>
+
+#include "engine/distort/sampling.h"
+#include "test_util.h"
+
+using namespace tex;
+using namespace tex::distort;
+
+static uint32_t bitsOf(float f) {
+    uint32_t b;
+    std::memcpy(&b, &f, 4);
+    return b;
+}
+
+// Runs the row weight pass over fractions and compares both weight rows
+// with the plain weight.
+static void checkWeights(const std::vector<float>& fractions) {
+    for (size_t start = 0; start < fractions.size(); start += 4096) {
+        const int32_t count = int32_t(std::min<size_t>(4096, fractions.size() - start));
+        for (int32_t i = 0; i < count; ++i) {
+            rowX[i] = fractions[start + i];
+            rowY[i] = fractions[start + count - 1 - i];
+        }
+        for (int32_t i = 0; i < count; i += 4) weighFour(i);
+        for (int32_t i = 0; i < count; ++i) {
+            ASSERT_EQ(bitsOf(rowWeightX[i]), bitsOf(plainWeight(rowX[i]))) << rowX[i];
+            ASSERT_EQ(bitsOf(rowWeightY[i]), bitsOf(plainWeight(rowY[i]))) << rowY[i];
+            ASSERT_EQ(bitsOf(fastWeight(rowX[i])), bitsOf(rowWeightX[i])) << rowX[i];
+        }
+    }
+}
+
+TEST(FastWeight, EqualsThePlainWeightOnAllFractionsOfWholeSteps) {
+    // k * 2^-23: every fraction of a float32 coordinate with |c| >= 1.
+    std::vector<float> fractions(1u << 23);
+    for (uint32_t k = 0; k < (1u << 23); ++k) fractions[k] = float(k) * 0x1p-23f;
+    checkWeights(fractions);
+}
+
+TEST(FastWeight, EqualsThePlainWeightOnRandomFloats) {
+    std::mt19937 random(5);
+    std::uniform_int_distribution<uint32_t> belowOne(0, 0x3F7FFFFFu);  // patterns of [0, 1)
+    std::vector<float> fractions(10000000);
+    for (float& f : fractions) {
+        const uint32_t b = belowOne(random) | (random() & 0x80000000u);
+        std::memcpy(&f, &b, 4);
+    }
+    checkWeights(fractions);
+    EXPECT_EQ(plainWeight(0.0f), 0.0f);
+}
+
+// blendWeights against blendTexels, with the weights blendTexels forms.
+TEST(BlendWeights, EqualsBlendTexels) {
+    std::mt19937 random(6);
+    auto fraction = [&]() -> float {
+        switch (random() % 5) {
+            case 0: return 0.0f;
+            case 1: return float(random() % 8192) / 8192.0f;
+            case 2: return std::ldexp(float(random() % 1024), -int(random() % 40));  // tiny weights too
+            case 3: return std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+            default: return 0.5f;
+        }
+    };
+    for (int i = 0; i < 10000000; ++i) {
+        Pixel t[4];
+        const bool flat = random() % 3 == 0;  // uniform blocks sum to near-whole numbers
+        const uint8_t v = uint8_t(random());
+        for (Pixel& p : t) p = flat ? Pixel{v, v, uint8_t(random())} : Pixel{uint8_t(random()), uint8_t(random()), uint8_t(random())};
+        const float fx = fraction(), fy = fraction();
+        const float wx = plainWeight(fx), wy = plainWeight(fy), ax = 1.0f - wx, ay = 1.0f - wy;
+        ASSERT_EQ(blendWeights(t[0], t[1], t[2], t[3], ax * ay, wx * ay, ax * wy, wx * wy), blendTexels(t, fx, fy))
+            << fx << " " << fy;
+    }
+}
+
+class SampleRowTest : public textest::EngineTest {
+protected:
+    SampleRowTest() : EngineTest(64, 32) {}
+};
+
+TEST_F(SampleRowTest, EqualsSampleLayer) {
+    textest::fillNoise(0, 9);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> near(-200.0f, 200.0f);
+    const float odd[] = {2147483520.0f, -2147483648.0f, 3e9f, -1e20f, INFINITY, NAN, 1e-30f, -0.0f};
+    std::vector<Pixel> out(200);
+    for (int round = 0; round < 20000; ++round) {
+        const int32_t count = 1 + int32_t(random() % 200);
+        for (int32_t i = 0; i < count; ++i) {
+            rowX[i] = near(random);
+            rowY[i] = near(random);
+            if (random() % 5 == 0) rowX[i] = std::round(rowX[i]);
+            if (random() % 5 == 0) rowY[i] = std::round(rowY[i]);
+            if (random() % 500 == 0) (random() & 1 ? rowX : rowY)[i] = odd[random() % 8];
+        }
+        sampleRow(0, out.data(), count);
+        for (int32_t i = 0; i < count; ++i) ASSERT_EQ(out[i], sampleLayer(0, rowX[i], rowY[i])) << rowX[i] << " " << rowY[i];
+    }
+}
+
+// The tunnel's cosine near the ends of the arc tangent's range.
+TEST(FastTranscendentals, CosineKeepsItsPrecisionNearHalfPi) {
+    float a = 1.5707963705062866f;  // the float32 nearest pi/2, above it
+    for (int i = 0; i < 1000000; ++i, a = std::nextafter(a, 0.0f))
+        for (float angle : {a, -a}) {
+            ASSERT_EQ(bitsOf(cosDepthFast(angle, 8192.0f, 0.001f)),
+                      bitsOf(static_cast<float>(fabsl(cosl(angle) * 8192.0f * 0.001f))))
+                << angle;
+        }
+}
+
+// The transcendental values the polar distortions round to float32.
+TEST(FastTranscendentals, EqualTheLongDoubleFormulas) {
+    std::mt19937 random(8);
+    auto wideFloat = [&](float loExponent, float hiExponent) {
+        const float v = std::exp2(std::uniform_real_distribution<float>(loExponent, hiExponent)(random));
+        return (random() & 1) ? v : -v;
+    };
+    for (int i = 0; i < 10000000; ++i) {
+        const float angle = i % 2 ? wideFloat(-30, 13) : std::uniform_real_distribution<float>(-40, 40)(random);
+        float s, c;
+        sinCosFast(angle, s, c);
+        ASSERT_EQ(bitsOf(s), bitsOf(static_cast<float>(sinl(angle)))) << angle;
+        ASSERT_EQ(bitsOf(c), bitsOf(static_cast<float>(cosl(angle)))) << angle;
+        // The tunnel's arc tangent of dy * (1 / dx) and its source row.
+        const int32_t dx = int32_t(random() % 65536) - 32768, dy = int32_t(random() % 65536) - 32768;
+        if (dx == 0) continue;
+        const float inv = static_cast<float>(1.0L / dx);
+        const float a = atanFast(double(dy) * inv);
+        ASSERT_EQ(bitsOf(a), bitsOf(static_cast<float>(atanl(static_cast<long double>(dy) * inv)))) << dy << "/" << dx;
+        const float k = wideFloat(-10, 12);
+        const int32_t centre = int32_t(random() % 32768);
+        ASSERT_EQ(bitsOf(scaledAngle(k, a, centre)), bitsOf(static_cast<float>(static_cast<long double>(k) * a + centre)));
+        const float depth = wideFloat(-20, 40);
+        ASSERT_EQ(bitsOf(cosDepthFast(a, depth, inv)), bitsOf(static_cast<float>(fabsl(cosl(a) * depth * inv))))
+            << a << " " << depth;
+    }
+}
+
+// The twist's angle and rotated coordinates.
+TEST(FastTwist, EqualsTheLongDoubleFormulas) {
+    std::mt19937 random(9);
+    auto wideFloat = [&](float loExponent, float hiExponent) {
+        const float v = std::exp2(std::uniform_real_distribution<float>(loExponent, hiExponent)(random));
+        return (random() & 1) ? v : -v;
+    };
+    for (int i = 0; i < 10000000; ++i) {
+        const float strength = wideFloat(-20, 20), d = std::abs(wideFloat(-10, 15)), k = std::abs(wideFloat(-40, 5));
+        ASSERT_EQ(bitsOf(twistAngle(strength, d, k)),
+                  bitsOf(static_cast<float>(static_cast<long double>(strength) * d * d * k)));
+        const int32_t c = int32_t(random() % 32768);
+        const float a = float(int32_t(random() % 65536) - 32768), e = float(int32_t(random() % 65536) - 32768);
+        float b = std::uniform_real_distribution<float>(-1, 1)(random), f = std::uniform_real_distribution<float>(-1, 1)(random);
+        if (i % 3 == 0) b = wideFloat(-40, 0);
+        if (i % 5 == 0) f = std::sqrt(1.0f - b * b);
+        ASSERT_EQ(bitsOf(rotatedCoordinate(c, a, b, e, f)),
+                  bitsOf(static_cast<float>(c + (static_cast<long double>(a) * b + static_cast<long double>(e) * f))))
+            << c << " " << a << " " << b << " " << e << " " << f;
+    }
+}
