@@ -141,6 +141,15 @@ extern float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
 extern int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
 extern float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
 
+// The whole part sampleLayer takes for a coordinate beyond the int32 range:
+// the float32 is a whole number, taken modulo 2^32 (exactly, through int64
+// below 2^63; beyond, every float32 is a multiple of 2^40, so 0), and NaN or
+// an infinity gives 0. Its fraction, and so its weight, is 0.
+inline int32_t wholeBeyondRange(float c) {
+    if (!(std::fabs(c) < 9223372036854775808.0f)) return 0;
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(c))));
+}
+
 // Whole parts and weights of rowX and rowY at entries i..i+3: trunc and the
 // exact fraction c - trunc(c) (the float32 subtraction is exact for
 // |c| < 2^31, the only coordinates it is used for), then the weights, the
@@ -150,7 +159,13 @@ inline void weighFour(int32_t i) {
     const __m128i wholeX = _mm_cvttps_epi32(x), wholeY = _mm_cvttps_epi32(y);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeX + i), wholeX);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeY + i), wholeY);
-    const __m128 fx = _mm_sub_ps(x, _mm_cvtepi32_ps(wholeX)), fy = _mm_sub_ps(y, _mm_cvtepi32_ps(wholeY));
+    // Lanes beyond the int32 range or NaN are sampled by sampleLayer; their
+    // fraction is set to 0 here so that no weight is computed from garbage
+    // (which would take the slow extended-precision path every time).
+    const __m128 limit = _mm_set1_ps(2147483648.0f), magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 inX = _mm_cmplt_ps(_mm_and_ps(x, magnitude), limit), inY = _mm_cmplt_ps(_mm_and_ps(y, magnitude), limit);
+    const __m128 fx = _mm_and_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(wholeX)), inX);
+    const __m128 fy = _mm_and_ps(_mm_sub_ps(y, _mm_cvtepi32_ps(wholeY)), inY);
     int alike[4];
     const __m128 x01 = fastWeightLanes(_mm_cvtps_pd(fx), alike[0]);
     const __m128 x23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fx, fx)), alike[1]);
@@ -158,6 +173,13 @@ inline void weighFour(int32_t i) {
     const __m128 y23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fy, fy)), alike[3]);
     _mm_storeu_ps(rowWeightX + i, _mm_movelh_ps(x01, x23));
     _mm_storeu_ps(rowWeightY + i, _mm_movelh_ps(y01, y23));
+    const int inRange = _mm_movemask_ps(inX) | _mm_movemask_ps(inY) << 4;
+    if (inRange != 255) {
+        for (int lane = 0; lane < 4; ++lane) {
+            if (!(inRange >> lane & 1)) rowWholeX[i + lane] = wholeBeyondRange(rowX[i + lane]);
+            if (!(inRange >> (lane + 4) & 1)) rowWholeY[i + lane] = wholeBeyondRange(rowY[i + lane]);
+        }
+    }
     const int settledX = alike[0] | alike[1] << 2, settledY = alike[2] | alike[3] << 2;
     if ((settledX & settledY) == 15) return;
     float fractionX[4], fractionY[4];
@@ -184,24 +206,21 @@ inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered =
         if (scattered && i + 16 < count) {
             const int32_t j = i + 16;
             const Pixel* p0 = pixels + size_t(rowWholeY[j] & heightMask) * width + size_t(rowWholeX[j] & widthMask);
-            const Pixel* p1 = pixels + size_t((rowWholeY[j] + 1) & heightMask) * width + size_t(rowWholeX[j] & widthMask);
+            const Pixel* p1 = pixels + size_t((uint32_t(rowWholeY[j]) + 1u) & uint32_t(heightMask)) * width +
+                              size_t(rowWholeX[j] & widthMask);
             _mm_prefetch(reinterpret_cast<const char*>(p0), _MM_HINT_T0);
             _mm_prefetch(reinterpret_cast<const char*>(p1), _MM_HINT_T0);
         }
-        if (!(std::fabs(rowX[i]) < 2147483648.0f && std::fabs(rowY[i]) < 2147483648.0f)) {
-            out[i] = sampleLayer(layer, rowX[i], rowY[i]);
-            continue;
-        }
-        const int32_t ix = rowWholeX[i], iy = rowWholeY[i];
-        const size_t x0 = size_t(ix & widthMask), x1 = size_t((ix + 1) & widthMask);
-        const Pixel* row0 = pixels + size_t(iy & heightMask) * width;
+        const uint32_t ix = uint32_t(rowWholeX[i]), iy = uint32_t(rowWholeY[i]);
+        const size_t x0 = size_t(ix & uint32_t(widthMask)), x1 = size_t((ix + 1u) & uint32_t(widthMask));
+        const Pixel* row0 = pixels + size_t(iy & uint32_t(heightMask)) * width;
         const float wx = rowWeightX[i], wy = rowWeightY[i];
         // Weights of 0 put everything on the first texel: c * 1 + 0 + 0 + 0.
         if (wx == 0.0f && wy == 0.0f) {
             out[i] = row0[x0];
             continue;
         }
-        const Pixel* row1 = pixels + size_t((iy + 1) & heightMask) * width;
+        const Pixel* row1 = pixels + size_t((iy + 1u) & uint32_t(heightMask)) * width;
         const float ax = 1.0f - wx, ay = 1.0f - wy;
         out[i] = blendWeights(row0[x0], row0[x1], row1[x0], row1[x1], ax * ay, wx * ay, ax * wy, wx * wy);
     }
