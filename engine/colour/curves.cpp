@@ -1,12 +1,93 @@
 // Tone curves: a sine curve per channel and histogram equalisation.
 //
-// Not built yet: every procedure here does nothing until its family lands.
-#include "engine/internal.h"
+// Each channel goes through a table of 256 entries built once per call; the
+// channels never influence one another. Equalisation accumulates in float32
+// (single() at every step) and rounds the running value to the nearest whole
+// number, halves to even; the low 8 bits of each entry are written.
+#include "engine/colour/kernels.h"
 
 namespace tex {
 
-void sineLayerRGB(int32_t, int32_t, float, float, float) {}
-void equalizeRGB(int32_t, int32_t) {}
-void stretchRGB(int32_t, int32_t) {}
+// byte = trunc((sin(byte * single(frequency * pi)) + 1) * 127.5), in 0..255;
+// a NaN or infinite argument of the sine gives 0.
+void sineLayerRGB(int32_t src, int32_t dst, float r, float g, float b) {
+    if (!validLayers(src, dst)) return;
+    const float frequency[3] = {r, g, b};
+    uint8_t tables[3][256];
+    for (int c = 0; c < 3; ++c) {
+        const long double f = static_cast<float>(static_cast<long double>(frequency[c]) * PI_F);
+        for (int v = 0; v < 256; ++v) tables[c][v] = uint8_t(truncInt32((sinl(v * f) + 1.0L) * 127.5L));
+    }
+    mapLayerBytes(src, dst, tables);
+}
+
+namespace {
+
+using Histograms = uint32_t[3][256];
+
+// Counts every channel of every pixel of src. Four partial histograms per
+// channel let consecutive pixels of one colour count without waiting on one
+// another.
+void countChannels(int32_t src, Histograms& counts) {
+    static uint32_t partial[4][3][256];
+    std::memset(partial, 0, sizeof partial);
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    const size_t n = layerPixels();
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4, in += 12)
+        for (int k = 0; k < 4; ++k) {
+            ++partial[k][0][in[3 * k]];
+            ++partial[k][1][in[3 * k + 1]];
+            ++partial[k][2][in[3 * k + 2]];
+        }
+    for (; i < n; ++i, in += 3)
+        for (int c = 0; c < 3; ++c) ++partial[0][c][in[c]];
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 256; ++v)
+            counts[c][v] = partial[0][c][v] + partial[1][c][v] + partial[2][c][v] + partial[3][c][v];
+}
+
+// Replaces a histogram by its mapping: the float32 accumulator starts at
+// `start` and takes count * scale at each value; entries are its rounding.
+void accumulate(uint32_t (&table)[256], float scale, float start) {
+    float accumulator = start;
+    for (int v = 0; v < 256; ++v) {
+        accumulator = static_cast<float>(table[v] * static_cast<long double>(scale) + accumulator);
+        table[v] = uint32_t(std::nearbyint(accumulator));
+    }
+}
+
+void writeThrough(int32_t src, int32_t dst, const Histograms& mapping) {
+    uint8_t tables[3][256];
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 256; ++v) tables[c][v] = uint8_t(mapping[c][v]);
+    mapLayerBytes(src, dst, tables);
+}
+
+}  // namespace
+
+void equalizeRGB(int32_t src, int32_t dst) {
+    if (!validLayers(src, dst)) return;
+    Histograms table;
+    countChannels(src, table);
+    const float scale = static_cast<float>(255.0L / static_cast<long double>(layerPixels()));
+    for (int c = 0; c < 3; ++c) accumulate(table[c], scale, 0.0f);
+    writeThrough(src, dst, table);
+}
+
+// Equalisation within each channel's occupied range [low, high].
+void stretchRGB(int32_t src, int32_t dst) {
+    if (!validLayers(src, dst)) return;
+    Histograms table;
+    countChannels(src, table);
+    for (int c = 0; c < 3; ++c) {
+        int low = 0, high = 255;
+        while (low < 255 && table[c][low] == 0) ++low;
+        while (high > 0 && table[c][high] == 0) --high;
+        const float scale = static_cast<float>(static_cast<long double>(high - low) / layerPixels());
+        accumulate(table[c], scale, float(low));
+    }
+    writeThrough(src, dst, table);
+}
 
 }  // namespace tex
