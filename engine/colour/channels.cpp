@@ -1,12 +1,13 @@
 // Channel scaling and adjustment in RGB and HSV.
 //
 // The RGB operations depend on one byte per channel and run through per-call
-// tables of 256 entries. The HSV operations convert each pixel with rgbToHsv,
-// scale or offset hue, saturation and value in float32 (single()), clamp
-// saturation to 0..1 and value to 0..255, leave the hue to hsvToRgb (which
-// wraps any hue in bounded time) and truncate the results to bytes. The
+// tables of 256 entries. The HSV operations convert each pixel as rgbToHsv
+// does, scale or offset hue, saturation and value in float32 (single()),
+// clamp saturation to 0..1 and value to 0..255, convert back as hsvToRgb does
+// (wrapping any hue in bounded time) and truncate the results to bytes. The
 // conversion round trip loses up to a unit in some channels; that is the
 // operation's known behaviour, kept as it is.
+#include "engine/colour/hsv.h"
 #include "engine/colour/kernels.h"
 
 namespace tex {
@@ -38,48 +39,48 @@ void adjustLayerRGB(int32_t src, int32_t dst, int32_t r, int32_t g, int32_t b) {
 
 namespace {
 
-// Clamps saturation and value, converts back and truncates to bytes. After the
-// clamps every result lies in 0..255; NaN (from NaN arguments) gives 0.
-inline Pixel fromHsv(float h, float s, float v) {
-    if (s > 1.0f) s = 1.0f;
-    if (s < 0.0f) s = 0.0f;
-    if (v > 255.0f) v = 255.0f;
-    if (v < 0.0f) v = 0.0f;
-    float r, g, b;
-    hsvToRgb(h, s, v, r, g, b);
-    return {uint8_t(truncInt32(r)), uint8_t(truncInt32(g)), uint8_t(truncInt32(b))};
-}
-
+// Runs of one colour are common in textures; each run is converted once.
 template <typename Change>
 void mapHsv(int32_t src, int32_t dst, Change change) {
+    auto convert = [&](Pixel p) {
+        float h, s, v;
+        hsvOfBytes(p, h, s, v);
+        change(h, s, v);
+        return bytesOfHsv(h, s, v);
+    };
     const Pixel* in = layers[src];
     Pixel* out = layers[dst];
+    Pixel last = in[0], result = convert(last);
     for (size_t i = 0, n = layerPixels(); i < n; ++i) {
         const Pixel p = in[i];
-        float h, s, v;
-        rgbToHsv(p.red, p.green, p.blue, h, s, v);
-        change(h, s, v);
-        out[i] = fromHsv(h, s, v);
+        if (p.red != last.red || p.green != last.green || p.blue != last.blue) {
+            result = convert(p);
+            last = p;
+        }
+        out[i] = result;
     }
 }
 
 }  // namespace
 
+// Scaling and offsets of float32 values by float32 arguments: single(a * b)
+// and single(a + b) are the float32 operations (see engine/colour/hsv.h).
+
 void scaleLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
     mapHsv(src, dst, [=](float& hue, float& saturation, float& value) {
-        hue = static_cast<float>(static_cast<long double>(hue) * h);
-        saturation = static_cast<float>(static_cast<long double>(saturation) * s);
-        value = static_cast<float>(static_cast<long double>(value) * v);
+        hue *= h;
+        saturation *= s;
+        value *= v;
     });
 }
 
 void adjustLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
     mapHsv(src, dst, [=](float& hue, float& saturation, float& value) {
-        hue = static_cast<float>(static_cast<long double>(hue) + h);
-        saturation = static_cast<float>(static_cast<long double>(saturation) + s);
-        value = static_cast<float>(static_cast<long double>(value) + v);
+        hue += h;
+        saturation += s;
+        value += v;
     });
 }
 

@@ -43,23 +43,33 @@ void addTable(float w1, float w2, uint8_t* table) {
         for (int b = 0; b < 256; ++b) table[a * 256 + b] = addPair(uint8_t(a), uint8_t(b), w1, w2);
 }
 
-// For each a, the bytes b with condition(a, b) form one interval [lo, hi]
-// (b * w2 is monotone in b, except that 0 * inf is NaN, which fails every
-// comparison and so can only drop b = 0 from the end of the interval). An
-// empty set is stored as lo = 1, hi = 0. The comparisons are made on doubles:
-// a byte times a float32 is exact there, as in extended precision, so every
-// outcome, NaN included, is the same.
-template <typename Condition>
-void selectionTable(Condition condition, uint8_t (&lo)[256], uint8_t (&hi)[256]) {
+// For each a, the bytes b with holds(a, b) form one interval [lo, hi], stored
+// as lo = 1, hi = 0 when empty. For a finite w2, b * w2 is linear in b, so the
+// interval is a prefix or a suffix of 0..255 and a binary search finds its
+// end; for an infinite w2, 0 * w2 is NaN (never selected) and every other b
+// compares alike. The comparisons are made on doubles: a byte times a float32
+// is exact there, as in extended precision, so every outcome, NaN included,
+// is the same.
+template <typename Holds>
+void selectionTable(Holds holds, bool finiteW2, uint8_t (&lo)[256], uint8_t (&hi)[256]) {
+    const int first = finiteW2 ? 0 : 1;
     for (int a = 0; a < 256; ++a) {
-        int first = -1, last = -1;
-        for (int b = 0; b < 256; ++b)
-            if (condition(double(a), double(b))) {
-                if (first < 0) first = b;
-                last = b;
+        auto at = [&](int b) { return holds(double(a), double(b)); };
+        const bool atFirst = at(first), atLast = at(255);
+        int low = 1, high = 0;
+        if (atFirst && atLast) {
+            low = first, high = 255;
+        } else if (atFirst || atLast) {
+            int in = atFirst ? first : 255, out = atFirst ? 255 : first;  // at(in) holds, at(out) does not
+            while (in - out > 1 || out - in > 1) {
+                const int mid = (in + out) / 2;
+                (at(mid) ? in : out) = mid;
             }
-        lo[a] = first < 0 ? 1 : uint8_t(first);
-        hi[a] = first < 0 ? 0 : uint8_t(last);
+            low = atFirst ? first : in;
+            high = atFirst ? in : 255;
+        }
+        lo[a] = uint8_t(low);
+        hi[a] = uint8_t(high);
     }
 }
 
@@ -92,7 +102,7 @@ void minCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w
     if (!validLayers(src1, src2, dst)) return;
     uint8_t lo[256], hi[256];
     const double v1 = w1, v2 = w2;
-    selectionTable([=](double a, double b) { return b * v2 <= a * v1; }, lo, hi);
+    selectionTable([=](double a, double b) { return b * v2 <= a * v1; }, std::isfinite(w2), lo, hi);
     const PairLayers l = pairLayers(src1, src2, dst);
     selectBytes(l.a, l.b, l.out, l.count, lo, hi);
 }
@@ -102,7 +112,7 @@ void maxCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w
     if (!validLayers(src1, src2, dst)) return;
     uint8_t lo[256], hi[256];
     const double v1 = w1, v2 = w2;
-    selectionTable([=](double a, double b) { return b * v2 >= a * v1; }, lo, hi);
+    selectionTable([=](double a, double b) { return b * v2 >= a * v1; }, std::isfinite(w2), lo, hi);
     const PairLayers l = pairLayers(src1, src2, dst);
     selectBytes(l.a, l.b, l.out, l.count, lo, hi);
 }
