@@ -83,3 +83,10 @@ static void BM_AddLayersLiteral(benchmark::State& state) {
     });
 }
 TEX_BENCH(BM_AddLayersLiteral);
+static void BM_ScaleLayerHSVLiteral(benchmark::State& state) {
+    runColour(state, true, [] {
+        for (size_t i = 0, n = size_t(tex::layerWidth) * tex::layerHeight; i < n; ++i)
+            tex::layers[2][i] = colourref::hsvPixel(tex::layers[0][i], true, 1.1f, 0.9f, 1.2f);
+    });
+}
+TEX_BENCH(BM_ScaleLayerHSVLiteral);

@@ -151,7 +151,7 @@ void andLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
 // period, so running one period plus the remainder leaves the same scratch
 // layer and the same seed. That bounds the work whatever the weights.
 
-constexpr int64_t BOTH_PERIOD = int64_t(1) << 26, SINGLE_PERIOD = int64_t(1) << 27;
+constexpr int64_t BOTH_PERIOD = int64_t(1) << 26, ALONE_PERIOD = int64_t(1) << 27;
 
 // count is a whole number >= 0 (possibly huge), residue its value modulo period.
 static int64_t reducedRounds(long double count, long double residue, int64_t period) {
@@ -194,9 +194,9 @@ void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float 
     const long double bothResidue = fmodl(both, BOTH_PERIOD);
     // larger - both is exact unless both are huge and far apart; the residue
     // comes from the exact residues of the two.
-    const long double single = larger - both;
-    const long double singleResidue =
-        fmodl(fmodl(larger, SINGLE_PERIOD) - fmodl(both, SINGLE_PERIOD) + SINGLE_PERIOD, SINGLE_PERIOD);
+    const long double alone = larger - both;
+    const long double aloneResidue =
+        fmodl(fmodl(larger, ALONE_PERIOD) - fmodl(both, ALONE_PERIOD) + ALONE_PERIOD, ALONE_PERIOD);
 
     const Pixel* first = layers[src1];
     const Pixel* second = layers[src2];
@@ -205,7 +205,7 @@ void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float 
         scatterPair(second, scratch, true);
     }
     const bool firstAlone = limit1 > limit2;
-    for (int64_t n = reducedRounds(single, singleResidue, SINGLE_PERIOD); n > 0; --n)
+    for (int64_t n = reducedRounds(alone, aloneResidue, ALONE_PERIOD); n > 0; --n)
         scatterPair(firstAlone ? first : second, scratch, !firstAlone);
     copyLayer(SCRATCH_LAYER, dst);
 }

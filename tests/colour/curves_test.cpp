@@ -68,6 +68,34 @@ TEST(SineCurve, EveryByteMatchesThePlainFormula) {
     freeLayers();
 }
 
+// The tables come from the double sine where a margin proves the byte; over
+// ten million (byte, frequency) pairs of every scale, including arguments
+// beyond the margin's range and bytes near whole-number boundaries.
+TEST(SineCurve, RandomFrequenciesMatchTheExtendedSine) {
+    initLayers(256, 1);
+    for (int x = 0; x < 256; ++x) at(0, x, 0) = {uint8_t(x), uint8_t(x), uint8_t(x)};
+    std::mt19937 random(2024);
+    auto frequency = [&]() -> float {
+        switch (random() % 3) {
+            case 0: return std::uniform_real_distribution<float>(-0.05f, 0.05f)(random);
+            case 1: return float(random() % 1024) / float(1 + random() % 2048);  // simple ratios
+            default: {
+                const float f = std::exp2(std::uniform_real_distribution<float>(-30.0f, 14.0f)(random));
+                return random() % 2 ? f : -f;
+            }
+        }
+    };
+    for (int call = 0; call < 13100; ++call) {
+        const float f[3] = {frequency(), frequency(), frequency()};
+        sineLayerRGB(0, 1, f[0], f[1], f[2]);
+        for (int x = 0; x < 256; ++x)
+            ASSERT_EQ(at(1, x, 0), (Pixel{colourref::sine(uint8_t(x), f[0]), colourref::sine(uint8_t(x), f[1]),
+                                          colourref::sine(uint8_t(x), f[2])}))
+                << f[0] << "," << f[1] << "," << f[2] << " byte " << x;
+    }
+    freeLayers();
+}
+
 TEST(SineCurve, KnownValues) {
     initLayers(8, 1);
     const uint8_t bytes[8] = {0, 1, 64, 127, 128, 200, 255, 255};
