@@ -27,10 +27,14 @@ void runColour(benchmark::State& state, bool wide, Operation operation) {
 
 }  // namespace
 
-#define COLOUR_BENCH(name, call)                                                               \
-    static void BM_##name(benchmark::State& state) { runColour(state, true, [] { call; }); }   \
-    TEX_BENCH(BM_##name);                                                                      \
-    static void BM_##name##Plain(benchmark::State& state) { runColour(state, false, [] { call; }); } \
+#define COLOUR_BENCH(name, call)                            \
+    static void BM_##name(benchmark::State& state) {        \
+        runColour(state, true, [] { call; });               \
+    }                                                       \
+    TEX_BENCH(BM_##name);                                   \
+    static void BM_##name##Plain(benchmark::State& state) { \
+        runColour(state, false, [] { call; });              \
+    }                                                       \
     TEX_BENCH(BM_##name##Plain)
 
 COLOUR_BENCH(AddLayers, tex::addLayers(0, 1, 2, 0.7f, 0.45f));

@@ -68,6 +68,7 @@ void mapHsv(int32_t src, int32_t dst, Change change) {
 
 void scaleLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
+    if (hsvPixelsWide(layers[src], layers[dst], layerPixels(), true, h, s, v)) return;
     mapHsv(src, dst, [=](float& hue, float& saturation, float& value) {
         hue *= h;
         saturation *= s;
@@ -77,6 +78,7 @@ void scaleLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
 
 void adjustLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
+    if (hsvPixelsWide(layers[src], layers[dst], layerPixels(), false, h, s, v)) return;
     mapHsv(src, dst, [=](float& hue, float& saturation, float& value) {
         hue += h;
         saturation += s;

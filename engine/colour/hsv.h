@@ -75,9 +75,9 @@ inline Pixel bytesOfHsv(float h, float s, float v) {
     const float hs = static_cast<float>(product);
     // trunc(product) from the rounded product: hs is at most one whole number
     // above it, when the rounding carries it up to that whole number.
-    int32_t sector = static_cast<int32_t>(hs);  // 0 <= hs <= 6
+    int32_t sector = static_cast<int32_t>(hs);              // 0 <= hs <= 6
     if (hs == float(sector) && sector > product) --sector;  // only where hs is whole
-    const float f = hs - float(sector);  // exact
+    const float f = hs - float(sector);                     // exact
     const long double lv = v, ls = s;
     out[1] = truncatedByte(static_cast<float>(lv * (1.0L - ls)));
     out[2] = truncatedByte(static_cast<float>(lv * (1.0L - ls * f)));
@@ -87,5 +87,10 @@ inline Pixel bytesOfHsv(float h, float s, float v) {
     const uint8_t* order = ORDER[std::min(sector, 5)];
     return {out[order[0]], out[order[1]], out[order[2]]};
 }
+
+// The HSV operations' conversion of count pixels on the 512-bit units, with
+// the scaling (scale) or offsets of h, s and v; the bits of the one-pixel
+// form. Returns false, writing nothing, when the wide units are off.
+bool hsvPixelsWide(const Pixel* in, Pixel* out, size_t count, bool scale, float h, float s, float v);
 
 }  // namespace tex

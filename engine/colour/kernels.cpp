@@ -76,8 +76,8 @@ struct WideTable {
 };
 
 TEX_WIDE inline WideTable loadTable(const uint8_t (&t)[256]) {
-    return {{_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128),
-             _mm512_loadu_si512(t + 192)}};
+    return {
+        {_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128), _mm512_loadu_si512(t + 192)}};
 }
 
 TEX_WIDE inline __m512i lookup(const WideTable& t, __m512i index) {
@@ -102,8 +102,7 @@ TEX_WIDE void mapWide(const uint8_t* in, uint8_t* out, size_t count, const uint8
     const bool oneTable = std::memcmp(tables[0], tables[1], 256) == 0 && std::memcmp(tables[0], tables[2], 256) == 0;
     size_t i = 0;
     if (oneTable) {
-        for (; i + 64 <= count; i += 64)
-            _mm512_storeu_si512(out + i, lookup(red, _mm512_loadu_si512(in + i)));
+        for (; i + 64 <= count; i += 64) _mm512_storeu_si512(out + i, lookup(red, _mm512_loadu_si512(in + i)));
     } else {
         for (; i + 192 <= count; i += 192)
             for (int phase = 0; phase < 3; ++phase) {
@@ -137,7 +136,7 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
     for (; i + 64 <= count; i += 64) {
         const __m512i x = lookup(first, _mm512_loadu_si512(a + i));
         const __m512i y = lookup(second, _mm512_loadu_si512(b + i));
-        const __m512i z = op == BitOp::Xor ? _mm512_xor_si512(x, y)
+        const __m512i z = op == BitOp::Xor  ? _mm512_xor_si512(x, y)
                           : op == BitOp::Or ? _mm512_or_si512(x, y)
                                             : _mm512_and_si512(x, y);
         _mm512_storeu_si512(out + i, z);
@@ -240,7 +239,8 @@ TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t c
     for (; i + 32 <= count; i += 32) {
         const __m512i x = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)));
         const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
-        storeSaturated(out + i, fixedSum(_mm512_unpacklo_epi16(x, y), highPair, lowPair, highScale, lowScale), fixedSum(_mm512_unpackhi_epi16(x, y), highPair, lowPair, highScale, lowScale));
+        storeSaturated(out + i, fixedSum(_mm512_unpacklo_epi16(x, y), highPair, lowPair, highScale, lowScale),
+                       fixedSum(_mm512_unpackhi_epi16(x, y), highPair, lowPair, highScale, lowScale));
     }
     // The tail in the same arithmetic, one byte at a time.
     const float highScalar = std::ldexp(1.0f, f.exponent + 15), lowScalar = std::ldexp(1.0f, f.exponent);
@@ -273,9 +273,12 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
                   const uint8_t (&t2)[256], BitOp op) {
     if (wideUnitsEnabled()) {
         switch (op) {
-            case BitOp::Xor: return bitwiseWide<BitOp::Xor>(a, b, out, count, t1, t2);
-            case BitOp::Or: return bitwiseWide<BitOp::Or>(a, b, out, count, t1, t2);
-            case BitOp::And: return bitwiseWide<BitOp::And>(a, b, out, count, t1, t2);
+            case BitOp::Xor:
+                return bitwiseWide<BitOp::Xor>(a, b, out, count, t1, t2);
+            case BitOp::Or:
+                return bitwiseWide<BitOp::Or>(a, b, out, count, t1, t2);
+            case BitOp::And:
+                return bitwiseWide<BitOp::And>(a, b, out, count, t1, t2);
         }
     }
     for (size_t i = 0; i < count; ++i) {

@@ -51,8 +51,12 @@ protected:
 
 TEST_F(ChannelBytes, ScaleRGBMatchesItsFormula) {
     WideUnitsReset reset;
-    const float factors[][3] = {{1, 1, 1},          {2, 0.5f, -1},       {0.3f, 1.7f, 254.9f}, {1e-30f, 3e38f, INF},
-                                {NaN, -INF, -0.0f}, {1.0f / 255, 0.999999f, 1.000001f}};
+    const float factors[][3] = {{1, 1, 1},
+                                {2, 0.5f, -1},
+                                {0.3f, 1.7f, 254.9f},
+                                {1e-30f, 3e38f, INF},
+                                {NaN, -INF, -0.0f},
+                                {1.0f / 255, 0.999999f, 1.000001f}};
     for (bool wide : unitSettings()) {
         setWideUnits(wide);
         for (const auto& f : factors) {
@@ -101,7 +105,7 @@ TEST(HsvValues, RoundTripLossesGreysAndTints) {
         Pixel expected;
     };
     const Case cases[] = {
-        {true, {68, 32, 130}, 1, 1, 1, {67, 31, 130}},      // neutral arguments lose a unit
+        {true, {68, 32, 130}, 1, 1, 1, {67, 31, 130}},  // neutral arguments lose a unit
         {true, {199, 221, 1}, 1, 1, 1, {199, 221, 0}},
         {false, {68, 32, 130}, 0, 0, 0, {67, 31, 130}},
         {true, {90, 90, 90}, 1, 1, 1, {90, 90, 90}},        // greys come back unchanged
@@ -112,16 +116,16 @@ TEST(HsvValues, RoundTripLossesGreysAndTints) {
         {false, {10, 200, 30}, 0, 0, -255, {0, 0, 0}},      // and -255: black
         {true, {255, 0, 0}, 1, -1, 1, {255, 255, 255}},     // saturation clamps at 0
         {false, {255, 0, 0}, 120, 0, 0, {0, 255, 0}},
-        {false, {255, 0, 0}, 360, 0, 0, {255, 0, 0}},       // a whole turn
+        {false, {255, 0, 0}, 360, 0, 0, {255, 0, 0}},  // a whole turn
         {false, {255, 0, 0}, -240, 0, 0, {0, 255, 0}},
-        {true, {0, 255, 0}, 4, 1, 1, {0, 255, 0}},          // 120 * 4 = 480 = 120 + 360
+        {true, {0, 255, 0}, 4, 1, 1, {0, 255, 0}},  // 120 * 4 = 480 = 120 + 360
     };
     initLayers(1, 1);
     for (const auto& c : cases) {
         layers[0][0] = c.in;
         (c.scale ? scaleLayerHSV : adjustLayerHSV)(0, 1, c.h, c.s, c.v);
-        EXPECT_EQ(layers[1][0], c.expected) << c.in << (c.scale ? " scaled " : " adjusted ") << c.h << "," << c.s
-                                            << "," << c.v;
+        EXPECT_EQ(layers[1][0], c.expected)
+            << c.in << (c.scale ? " scaled " : " adjusted ") << c.h << "," << c.s << "," << c.v;
         EXPECT_EQ(layers[1][0], colourref::hsvPixel(c.in, c.scale, c.h, c.s, c.v));
     }
     freeLayers();
@@ -165,19 +169,22 @@ TEST(HsvValues, EnormousAndNonFiniteHuesFinishAndStayDefined) {
 TEST(HsvLayers, MatchThePlainConversionAndMayWorkInPlace) {
     initLayers(256, 256);
     std::mt19937 random(5);
-    const float args[][4] = {{1, 1, 1, 1}, {0, 1.3f, -0.2f, 1.1f}, {0, 37.5f, 0.25f, -12.0f}, {1, 2.5f, 0.5f, 1.5f},
-                             {1, -1.0f, 3.0f, 0.9f}};
-    for (const auto& a : args) {
-        for (int i = 0; i < 256 * 256; ++i)
-            layers[0][i] = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 4 == 0 ? 0 : random())};
-        const bool scale = a[0] == 1;
-        const auto run = scale ? scaleLayerHSV : adjustLayerHSV;
-        run(0, 1, a[1], a[2], a[3]);
-        for (int i = 0; i < 256 * 256; ++i)
-            ASSERT_EQ(layers[1][i], colourref::hsvPixel(layers[0][i], scale, a[1], a[2], a[3])) << layers[0][i];
-        run(0, 0, a[1], a[2], a[3]);
-        EXPECT_EQ(textest::snapshot(0), textest::snapshot(1));
-    }
+    const float args[][4] = {
+        {1, 1, 1, 1}, {0, 1.3f, -0.2f, 1.1f}, {0, 37.5f, 0.25f, -12.0f}, {1, 2.5f, 0.5f, 1.5f}, {1, -1.0f, 3.0f, 0.9f}};
+    WideUnitsReset reset;
+    for (bool wide : unitSettings())
+        for (const auto& a : args) {
+            setWideUnits(wide);
+            for (int i = 0; i < 256 * 256; ++i)
+                layers[0][i] = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 4 == 0 ? 0 : random())};
+            const bool scale = a[0] == 1;
+            const auto run = scale ? scaleLayerHSV : adjustLayerHSV;
+            run(0, 1, a[1], a[2], a[3]);
+            for (int i = 0; i < 256 * 256; ++i)
+                ASSERT_EQ(layers[1][i], colourref::hsvPixel(layers[0][i], scale, a[1], a[2], a[3])) << layers[0][i];
+            run(0, 0, a[1], a[2], a[3]);
+            EXPECT_EQ(textest::snapshot(0), textest::snapshot(1));
+        }
     freeLayers();
 }
 

@@ -19,7 +19,9 @@ namespace {
 using Combiner = void (*)(int32_t, int32_t, int32_t, float, float);
 using PairFormula = uint8_t (*)(uint8_t, uint8_t, float, float);
 
-uint8_t mulFormula(uint8_t a, uint8_t b, float w1, float w2) { return colourref::mul(a, b, colourref::mulFactor(w1, w2)); }
+uint8_t mulFormula(uint8_t a, uint8_t b, float w1, float w2) {
+    return colourref::mul(a, b, colourref::mulFactor(w1, w2));
+}
 
 struct CombinerCase {
     const char* name;
@@ -27,8 +29,9 @@ struct CombinerCase {
     PairFormula formula;
 };
 const CombinerCase COMBINERS[] = {
-    {"add", addLayers, colourref::add},  {"mul", mulLayers, mulFormula},  {"min", minCombineLayers, colourref::min},
-    {"max", maxCombineLayers, colourref::max}, {"xor", xorLayers, colourref::bxor}, {"or", orLayers, colourref::bor},
+    {"add", addLayers, colourref::add},        {"mul", mulLayers, mulFormula},
+    {"min", minCombineLayers, colourref::min}, {"max", maxCombineLayers, colourref::max},
+    {"xor", xorLayers, colourref::bxor},       {"or", orLayers, colourref::bor},
     {"and", andLayers, colourref::band},
 };
 
@@ -68,17 +71,16 @@ protected:
         const auto* out = reinterpret_cast<const uint8_t*>(layers[2]);
         for (size_t i = 0; i < 256 * 256 * 3; ++i) {
             const uint8_t a = uint8_t(i), b = uint8_t(i >> 8);
-            ASSERT_EQ(int(out[i]), int(expected[a][b]))
-                << c.name << " a=" << int(a) << " b=" << int(b) << " w1=" << w1 << " w2=" << w2
-                << " wide=" << wideUnitsEnabled();
+            ASSERT_EQ(int(out[i]), int(expected[a][b])) << c.name << " a=" << int(a) << " b=" << int(b) << " w1=" << w1
+                                                        << " w2=" << w2 << " wide=" << wideUnitsEnabled();
         }
     }
 };
 
 TEST_F(AllPairs, EveryCombinerMatchesItsFormulaForSpecialWeights) {
     WideUnitsReset reset;
-    const float special[] = {0.0f,  -0.0f, 1.0f,     0.5f,   0.25f, 2.0f,  -1.0f, -0.5f, 0.3f,  0.7f,
-                             1e-10f, 1e10f, 3e38f, -3e38f, INF,   -INF,  NaN,   1e-40f, 1.0f / 255, 8388607.0f};
+    const float special[] = {0.0f,   -0.0f, 1.0f,  0.5f,   0.25f, 2.0f, -1.0f, -0.5f,  0.3f,       0.7f,
+                             1e-10f, 1e10f, 3e38f, -3e38f, INF,   -INF, NaN,   1e-40f, 1.0f / 255, 8388607.0f};
     for (bool wide : unitSettings()) {
         setWideUnits(wide);
         for (const auto& c : COMBINERS)
@@ -116,17 +118,27 @@ TEST(CombinerValues, BoundariesTiesAndWraps) {
         uint8_t expected;
     };
     const Case cases[] = {
-        {addLayers, 255, 255, 0.5f, 0.5f, 255}, {addLayers, 1, 0, 0.5f, 0.5f, 0},      // 0.5 truncates
-        {addLayers, 10, 200, 1.0f, -1.0f, 0},   {addLayers, 255, 0, 1.0f, 7.0f, 255},  // total exactly 255
-        {addLayers, 100, 100, 1.3f, 1.0f, 230}, {addLayers, 200, 200, 1.0f, 1.0f, 255},
-        {mulLayers, 255, 255, 1.0f, 1.0f, 255}, {mulLayers, 254, 255, 1.0f, 1.0f, 254},
-        {mulLayers, 128, 255, 1.0f, 1.0f, 128}, {mulLayers, 1, 1, 1.0f, 1.0f, 0},
-        {mulLayers, 200, 200, -1.0f, 1.0f, 0},  {mulLayers, 3, 3, INF, 1.0f, 255},
-        {mulLayers, 0, 3, INF, 1.0f, 0},        // 0 * inf is NaN, stored as 0
-        {maxCombineLayers, 100, 150, 2.0f, 1.0f, 100}, {minCombineLayers, 100, 150, 2.0f, 1.0f, 150},
-        {maxCombineLayers, 60, 30, 1.0f, 2.0f, 30},    {minCombineLayers, 60, 30, 1.0f, 2.0f, 30},  // ties: src2
-        {maxCombineLayers, 5, 9, NaN, 1.0f, 5},        {minCombineLayers, 5, 9, NaN, 1.0f, 5},     // NaN: src1
-        {xorLayers, 200, 3, 2.0f, 1.0f, uint8_t((400 ^ 3) & 255)}, {xorLayers, 0xA5, 0x0F, 1.0f, 1.0f, 0xAA},
+        {addLayers, 255, 255, 0.5f, 0.5f, 255},
+        {addLayers, 1, 0, 0.5f, 0.5f, 0},  // 0.5 truncates
+        {addLayers, 10, 200, 1.0f, -1.0f, 0},
+        {addLayers, 255, 0, 1.0f, 7.0f, 255},  // total exactly 255
+        {addLayers, 100, 100, 1.3f, 1.0f, 230},
+        {addLayers, 200, 200, 1.0f, 1.0f, 255},
+        {mulLayers, 255, 255, 1.0f, 1.0f, 255},
+        {mulLayers, 254, 255, 1.0f, 1.0f, 254},
+        {mulLayers, 128, 255, 1.0f, 1.0f, 128},
+        {mulLayers, 1, 1, 1.0f, 1.0f, 0},
+        {mulLayers, 200, 200, -1.0f, 1.0f, 0},
+        {mulLayers, 3, 3, INF, 1.0f, 255},
+        {mulLayers, 0, 3, INF, 1.0f, 0},  // 0 * inf is NaN, stored as 0
+        {maxCombineLayers, 100, 150, 2.0f, 1.0f, 100},
+        {minCombineLayers, 100, 150, 2.0f, 1.0f, 150},
+        {maxCombineLayers, 60, 30, 1.0f, 2.0f, 30},
+        {minCombineLayers, 60, 30, 1.0f, 2.0f, 30},  // ties: src2
+        {maxCombineLayers, 5, 9, NaN, 1.0f, 5},
+        {minCombineLayers, 5, 9, NaN, 1.0f, 5},  // NaN: src1
+        {xorLayers, 200, 3, 2.0f, 1.0f, uint8_t((400 ^ 3) & 255)},
+        {xorLayers, 0xA5, 0x0F, 1.0f, 1.0f, 0xAA},
         {andLayers, 1, 255, -12.5f, 1.0f, 244},  // trunc(-12.5) = -12, low byte 244
         {orLayers, 1, 0, 1e30f, 0.0f, 255},      // beyond int32: clamps to 2^31 - 1
         {orLayers, 1, 0, -1e30f, 0.0f, 0},       // -2^31
@@ -137,7 +149,8 @@ TEST(CombinerValues, BoundariesTiesAndWraps) {
         layers[0][0] = {c.a, c.a, c.a};
         layers[1][0] = {c.b, c.b, c.b};
         c.run(0, 1, 2, c.w1, c.w2);
-        EXPECT_EQ(int(layers[2][0].green), int(c.expected)) << int(c.a) << "," << int(c.b) << " " << c.w1 << "," << c.w2;
+        EXPECT_EQ(int(layers[2][0].green), int(c.expected))
+            << int(c.a) << "," << int(c.b) << " " << c.w1 << "," << c.w2;
     }
     freeLayers();
 }
@@ -208,7 +221,7 @@ protected:
 };
 
 TEST_F(RandCombine, MatchesThePlainRoundLoopAndItsSeed) {
-    const float weights[][2] = {{1.0f, 1.0f}, {0.3f, 0.0f}, {0.0f, 0.7f}, {2.5f, 0.25f},
+    const float weights[][2] = {{1.0f, 1.0f},  {0.3f, 0.0f},  {0.0f, 0.7f},         {2.5f, 0.25f},
                                 {0.25f, 2.5f}, {-1.0f, 0.5f}, {1.0f / 3, 1.0f / 3}, {4.0f, 4.0f}};
     for (const auto& w : weights) {
         const auto expected = colourref::randCombine(0, 1, w[0], w[1]);
@@ -287,10 +300,12 @@ TEST(CombinerGolden, HashesOfThePlainFormulas) {
         uint64_t hash;
     };
     const Golden golden[] = {
-        {0, 0.5f, 0.5f, 4586738120904831841uLL},  {0, 0.7f, 0.45f, 14795283599347478730uLL}, {0, 1.0f, -0.3f, 10083519146766227875uLL},
-        {1, 1.0f, 1.0f, 1631405662690759034uLL},  {1, 2.5f, 0.8f, 14366782098054127763uLL},  {2, 1.0f, 1.0f, 5587688270546891737uLL},
-        {2, 2.0f, 0.75f, 5822482635356594965uLL}, {3, 1.0f, 1.0f, 8343478076806396939uLL},  {3, 0.6f, 1.1f, 10861596362184783555uLL},
-        {4, 1.0f, 1.0f, 3213477639258113587uLL},  {4, 2.0f, -1.5f, 15022915388140985747uLL}, {5, 0.5f, 3.0f, 6395961687931853856uLL},
+        {0, 0.5f, 0.5f, 4586738120904831841uLL},   {0, 0.7f, 0.45f, 14795283599347478730uLL},
+        {0, 1.0f, -0.3f, 10083519146766227875uLL}, {1, 1.0f, 1.0f, 1631405662690759034uLL},
+        {1, 2.5f, 0.8f, 14366782098054127763uLL},  {2, 1.0f, 1.0f, 5587688270546891737uLL},
+        {2, 2.0f, 0.75f, 5822482635356594965uLL},  {3, 1.0f, 1.0f, 8343478076806396939uLL},
+        {3, 0.6f, 1.1f, 10861596362184783555uLL},  {4, 1.0f, 1.0f, 3213477639258113587uLL},
+        {4, 2.0f, -1.5f, 15022915388140985747uLL}, {5, 0.5f, 3.0f, 6395961687931853856uLL},
         {6, 1.7f, 0.9f, 7959496399371740104uLL},
     };
     WideUnitsReset reset;

@@ -50,8 +50,11 @@ TEST(SineCurve, EveryByteMatchesThePlainFormula) {
     WideUnitsReset reset;
     initLayers(256, 2);
     for (int x = 0; x < 256; ++x) at(0, x, 0) = at(0, 255 - x, 1) = {uint8_t(x), uint8_t(x ^ 0x55), uint8_t(255 - x)};
-    const float frequencies[][3] = {{1.0f / 255, 1.0f / 255, 1.0f / 255}, {0, 1, 2}, {0.013f, -0.7f, 100.5f},
-                                    {1e30f, -3e38f, 1e-30f},             {NaN, INF, -INF}};
+    const float frequencies[][3] = {{1.0f / 255, 1.0f / 255, 1.0f / 255},
+                                    {0, 1, 2},
+                                    {0.013f, -0.7f, 100.5f},
+                                    {1e30f, -3e38f, 1e-30f},
+                                    {NaN, INF, -INF}};
     for (bool wide : unitSettings()) {
         setWideUnits(wide);
         for (const auto& f : frequencies) {
@@ -77,8 +80,10 @@ TEST(SineCurve, RandomFrequenciesMatchTheExtendedSine) {
     std::mt19937 random(2024);
     auto frequency = [&]() -> float {
         switch (random() % 3) {
-            case 0: return std::uniform_real_distribution<float>(-0.05f, 0.05f)(random);
-            case 1: return float(random() % 1024) / float(1 + random() % 2048);  // simple ratios
+            case 0:
+                return std::uniform_real_distribution<float>(-0.05f, 0.05f)(random);
+            case 1:
+                return float(random() % 1024) / float(1 + random() % 2048);  // simple ratios
             default: {
                 const float f = std::exp2(std::uniform_real_distribution<float>(-30.0f, 14.0f)(random));
                 return random() % 2 ? f : -f;
@@ -113,12 +118,10 @@ TEST(Equalize, FlatHalvesAndRanges) {
         uint8_t mapFirst, mapSecond;
     };
     const Case cases[] = {
-        {false, 0, 255, 128, 255},   // 127.5 rounds to the even 128
-        {true, 0, 255, 128, 255},
-        {true, 100, 200, 150, 200},  // equalised within [100, 200]
-        {false, 100, 200, 128, 255},
-        {false, 77, 77, 255, 255},  // one flat colour: every channel 255
-        {true, 77, 77, 77, 77},     // stretch leaves a flat colour
+        {false, 0, 255, 128, 255},                                // 127.5 rounds to the even 128
+        {true, 0, 255, 128, 255},    {true, 100, 200, 150, 200},  // equalised within [100, 200]
+        {false, 100, 200, 128, 255}, {false, 77, 77, 255, 255},   // one flat colour: every channel 255
+        {true, 77, 77, 77, 77},                                   // stretch leaves a flat colour
     };
     initLayers(16, 16);
     for (const auto& c : cases) {
