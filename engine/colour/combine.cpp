@@ -166,16 +166,70 @@ static long double copyLimit(float weight) {
     return limit > LDBL_MAX ? LDBL_MAX : limit;  // +inf: any huge whole number reduces alike
 }
 
-static void scatterPair(const Pixel* from, Pixel* to, bool yFirst) {
-    // Two copies; the first takes its first coordinate shifted by 1, the
-    // second its second coordinate shifted by 2.
-    for (int copy = 0; copy < 2; ++copy) {
-        const uint32_t r1 = nextRandom(), r2 = nextRandom();
-        const uint32_t first = copy == 0 ? r1 >> 1 : r1, second = copy == 0 ? r2 : r2 >> 2;
-        const size_t x = (yFirst ? second : first) & uint32_t(widthMask);
-        const size_t y = (yFirst ? first : second) & uint32_t(heightMask);
-        const size_t i = y * size_t(layerWidth) + x;
-        to[i] = from[i];
+// The generator's draws in blocks: draw j of a block is (seed * M^(j+1)) >> 16
+// with M the multiplier, so the draws of a block do not wait on one another;
+// the seed then advances by M^count, as count calls of nextRandom would.
+struct Draws {
+    uint32_t power[8];
+    Draws() {
+        uint32_t p = 1;
+        for (uint32_t& q : power) q = p *= 22695477u;
+    }
+    void take(uint32_t* out, int count) const {
+        for (int j = 0; j < count; ++j) out[j] = (randomSeed * power[j]) >> 16;
+        randomSeed *= power[count - 1];
+    }
+};
+
+// One source of a round: two copies, the first taking its first coordinate
+// shifted right by 1, the second its second coordinate shifted right by 2;
+// src2 draws y before x.
+struct ScatterPart {
+    const Pixel* from;
+    bool yFirst;
+};
+
+// Runs `rounds` rounds of the given parts (src1 before src2 within a round).
+// Positions are found a batch of rounds ahead and their cache lines fetched
+// while the previous batch is copied; the copies are made in order, so later
+// copies still win.
+static void scatterRounds(int64_t rounds, const ScatterPart* parts, int partCount, Pixel* to) {
+    constexpr int BATCH = 64;  // rounds
+    static const Draws draws;
+    struct Batch {
+        size_t position[4 * BATCH];
+        const Pixel* source[4 * BATCH];
+        int copies = 0;
+    } batches[2];
+    const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask);
+    auto prepare = [&](Batch& next, int roundCount) {
+        uint32_t r[8];
+        next.copies = 0;
+        for (int round = 0; round < roundCount; ++round)
+            for (int p = 0; p < partCount; ++p) {
+                draws.take(r, 4);
+                const ScatterPart& part = parts[p];
+                const uint32_t a = r[0] >> 1, b = r[1], c = r[2], d = r[3] >> 2;
+                const uint32_t x1 = part.yFirst ? b : a, y1 = part.yFirst ? a : b;
+                const uint32_t x2 = part.yFirst ? d : c, y2 = part.yFirst ? c : d;
+                for (const size_t i : {size_t(y1 & hm) * size_t(layerWidth) + (x1 & wm),
+                                       size_t(y2 & hm) * size_t(layerWidth) + (x2 & wm)}) {
+                    __builtin_prefetch(part.from + i);
+                    __builtin_prefetch(to + i, 1);
+                    next.position[next.copies] = i;
+                    next.source[next.copies++] = part.from;
+                }
+            }
+    };
+    int current = 0;
+    for (;;) {
+        const int batch = rounds < BATCH ? int(rounds) : BATCH;
+        rounds -= batch;
+        prepare(batches[current ^ 1], batch);  // empty once the rounds run out
+        const Batch& done = batches[current];
+        for (int k = 0; k < done.copies; ++k) to[done.position[k]] = done.source[k][done.position[k]];
+        current ^= 1;
+        if (batch == 0) break;
     }
 }
 
@@ -198,15 +252,9 @@ void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float 
     const long double aloneResidue =
         fmodl(fmodl(larger, ALONE_PERIOD) - fmodl(both, ALONE_PERIOD) + ALONE_PERIOD, ALONE_PERIOD);
 
-    const Pixel* first = layers[src1];
-    const Pixel* second = layers[src2];
-    for (int64_t n = reducedRounds(both, bothResidue, BOTH_PERIOD); n > 0; --n) {
-        scatterPair(first, scratch, false);
-        scatterPair(second, scratch, true);
-    }
-    const bool firstAlone = limit1 > limit2;
-    for (int64_t n = reducedRounds(alone, aloneResidue, ALONE_PERIOD); n > 0; --n)
-        scatterPair(firstAlone ? first : second, scratch, !firstAlone);
+    const ScatterPart parts[2] = {{layers[src1], false}, {layers[src2], true}};
+    scatterRounds(reducedRounds(both, bothResidue, BOTH_PERIOD), parts, 2, scratch);
+    scatterRounds(reducedRounds(alone, aloneResidue, ALONE_PERIOD), &parts[limit1 > limit2 ? 0 : 1], 1, scratch);
     copyLayer(SCRATCH_LAYER, dst);
 }
 
