@@ -86,6 +86,21 @@ TEX_WIDE inline __m512i lookup(const WideTable& t, __m512i index) {
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
 }
 
+// Streaming stores skip reading the destination into the cache first; they
+// need aligned addresses, which the callers arrange (see splitForStreaming).
+TEX_WIDE inline void store64(uint8_t* p, __m512i v, bool stream) {
+    if (stream)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+    else
+        _mm512_storeu_si512(p, v);
+}
+TEX_WIDE inline void store32(uint8_t* p, __m256i v, bool stream) {
+    if (stream)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
 // Bit j of channelMask(phase, c) is set when byte j of a register starting at
 // channel phase `phase` belongs to channel c.
 constexpr uint64_t channelMask(int phase, int channel) {
@@ -97,12 +112,12 @@ constexpr uint64_t channelMask(int phase, int channel) {
 constexpr uint64_t GREEN_MASK[3] = {channelMask(0, 1), channelMask(1, 1), channelMask(2, 1)};
 constexpr uint64_t BLUE_MASK[3] = {channelMask(0, 2), channelMask(1, 2), channelMask(2, 2)};
 
-TEX_WIDE void mapWide(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
+TEX_WIDE void mapWide(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256], bool stream) {
     const WideTable red = loadTable(tables[0]), green = loadTable(tables[1]), blue = loadTable(tables[2]);
     const bool oneTable = std::memcmp(tables[0], tables[1], 256) == 0 && std::memcmp(tables[0], tables[2], 256) == 0;
     size_t i = 0;
     if (oneTable) {
-        for (; i + 64 <= count; i += 64) _mm512_storeu_si512(out + i, lookup(red, _mm512_loadu_si512(in + i)));
+        for (; i + 64 <= count; i += 64) store64(out + i, lookup(red, _mm512_loadu_si512(in + i)), stream);
     } else {
         for (; i + 192 <= count; i += 192)
             for (int phase = 0; phase < 3; ++phase) {
@@ -110,27 +125,27 @@ TEX_WIDE void mapWide(const uint8_t* in, uint8_t* out, size_t count, const uint8
                 __m512i y = lookup(red, x);
                 y = _mm512_mask_blend_epi8(GREEN_MASK[phase], y, lookup(green, x));
                 y = _mm512_mask_blend_epi8(BLUE_MASK[phase], y, lookup(blue, x));
-                _mm512_storeu_si512(out + i + 64 * phase, y);
+                store64(out + i + 64 * phase, y, stream);
             }
     }
     for (; i < count; ++i) out[i] = tables[i % 3][in[i]];
 }
 
 TEX_WIDE void selectWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
-                         const uint8_t (&hi)[256]) {
+                         const uint8_t (&hi)[256], bool stream) {
     const WideTable low = loadTable(lo), high = loadTable(hi);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
         const __m512i x = _mm512_loadu_si512(a + i), y = _mm512_loadu_si512(b + i);
         const __mmask64 take = _mm512_cmpge_epu8_mask(y, lookup(low, x)) & _mm512_cmple_epu8_mask(y, lookup(high, x));
-        _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(take, x, y));
+        store64(out + i, _mm512_mask_blend_epi8(take, x, y), stream);
     }
     for (; i < count; ++i) out[i] = lo[a[i]] <= b[i] && b[i] <= hi[a[i]] ? b[i] : a[i];
 }
 
 template <BitOp op>
 TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
-                          const uint8_t (&t2)[256]) {
+                          const uint8_t (&t2)[256], bool stream) {
     const WideTable first = loadTable(t1), second = loadTable(t2);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
@@ -139,7 +154,7 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
         const __m512i z = op == BitOp::Xor  ? _mm512_xor_si512(x, y)
                           : op == BitOp::Or ? _mm512_or_si512(x, y)
                                             : _mm512_and_si512(x, y);
-        _mm512_storeu_si512(out + i, z);
+        store64(out + i, z, stream);
     }
     for (; i < count; ++i) {
         const uint8_t x = t1[a[i]], y = t2[b[i]];
@@ -149,12 +164,12 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
 
 // Packs two registers of int32 results (in the lane order of unpacklo/hi) to
 // 32 bytes: negative gives 0, above 255 gives 255.
-TEX_WIDE inline void storeSaturated(uint8_t* out, __m512i low, __m512i high) {
+TEX_WIDE inline void storeSaturated(uint8_t* out, __m512i low, __m512i high, bool stream) {
     const __m512i words = _mm512_max_epi16(_mm512_packs_epi32(low, high), _mm512_setzero_si512());
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtusepi16_epi8(words));
+    store32(out, _mm512_cvtusepi16_epi8(words), stream);
 }
 
-TEX_WIDE void mulWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+TEX_WIDE void mulWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k, bool stream) {
     const __m512 factor = _mm512_set1_ps(k), top = _mm512_set1_ps(255.0f);
     const __m512i zero = _mm512_setzero_si512();
     size_t i = 0;
@@ -168,7 +183,7 @@ TEX_WIDE void mulWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t c
         // to INT_MIN, which saturates to 0, as does -inf.
         low = _mm512_min_ps(top, low);
         high = _mm512_min_ps(top, high);
-        storeSaturated(out + i, _mm512_cvttps_epi32(low), _mm512_cvttps_epi32(high));
+        storeSaturated(out + i, _mm512_cvttps_epi32(low), _mm512_cvttps_epi32(high), stream);
     }
     for (; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
 }
@@ -229,7 +244,8 @@ TEX_WIDE inline __m512i fixedSum(__m512i pairs, __m512i highPair, __m512i lowPai
     return _mm512_cvttps_epi32(_mm512_add_ps(h, l));  // |sum| < 2^31: the truncation is exact
 }
 
-TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& f) {
+TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& f,
+                      bool stream) {
     // Word pairs (a, b) in each dword meet (m1, m2) in one multiply-add.
     const __m512i highPair = _mm512_set1_epi32(int32_t(uint32_t(uint16_t(f.high1)) | uint32_t(f.high2) << 16));
     const __m512i lowPair = _mm512_set1_epi32(int32_t(uint32_t(f.low1) | uint32_t(f.low2) << 16));
@@ -240,7 +256,7 @@ TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t c
         const __m512i x = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)));
         const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
         storeSaturated(out + i, fixedSum(_mm512_unpacklo_epi16(x, y), highPair, lowPair, highScale, lowScale),
-                       fixedSum(_mm512_unpackhi_epi16(x, y), highPair, lowPair, highScale, lowScale));
+                       fixedSum(_mm512_unpackhi_epi16(x, y), highPair, lowPair, highScale, lowScale), stream);
     }
     // The tail in the same arithmetic, one byte at a time.
     const float highScalar = std::ldexp(1.0f, f.exponent + 15), lowScalar = std::ldexp(1.0f, f.exponent);
@@ -254,33 +270,55 @@ TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t c
 
 // ---- Dispatch -----------------------------------------------------------------
 
+// Layers of this size or more are written with streaming stores: they would
+// push the sources out of the cache anyway. The part before the first 64-byte
+// boundary (a whole number of pixels, so channel phases stay put) is written
+// normally.
+constexpr size_t STREAM_BYTES = size_t(4) << 20;
+
+template <typename Pass>  // pass(offset, length, stream)
+void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
+    if (count < STREAM_BYTES) return pass(0, count, false);
+    size_t head = 0;
+    while ((reinterpret_cast<uintptr_t>(out + head) & 63) != 0) head += 3;  // at most 63 steps: 3 is odd
+    pass(0, head, false);
+    pass(head, count - head, true);
+    _mm_sfence();
+}
+
 void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
     const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
     auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    if (wideUnitsEnabled())
-        mapWide(in, out, layerBytes(), tables);
-    else
-        mapPlain(in, out, layerBytes(), tables);
+    if (!wideUnitsEnabled()) return mapPlain(in, out, layerBytes(), tables);
+    splitForStreaming(out, layerBytes(),
+                      [&](size_t at, size_t n, bool stream) { mapWide(in + at, out + at, n, tables, stream); });
 }
 
 void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
                  const uint8_t (&hi)[256]) {
-    if (wideUnitsEnabled()) return selectWide(a, b, out, count, lo, hi);
-    for (size_t i = 0; i < count; ++i) out[i] = lo[a[i]] <= b[i] && b[i] <= hi[a[i]] ? b[i] : a[i];
+    if (wideUnitsEnabled())
+        return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
+            selectWide(a + at, b + at, out + at, n, lo, hi, stream);
+        });
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t x = a[i], y = b[i];
+        out[i] = (lo[x] <= y) & (y <= hi[x]) ? y : x;
+    }
 }
 
 void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
                   const uint8_t (&t2)[256], BitOp op) {
-    if (wideUnitsEnabled()) {
-        switch (op) {
-            case BitOp::Xor:
-                return bitwiseWide<BitOp::Xor>(a, b, out, count, t1, t2);
-            case BitOp::Or:
-                return bitwiseWide<BitOp::Or>(a, b, out, count, t1, t2);
-            case BitOp::And:
-                return bitwiseWide<BitOp::And>(a, b, out, count, t1, t2);
-        }
-    }
+    if (wideUnitsEnabled())
+        return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
+            switch (op) {
+                case BitOp::Xor:
+                    return bitwiseWide<BitOp::Xor>(a + at, b + at, out + at, n, t1, t2, stream);
+                case BitOp::Or:
+                    return bitwiseWide<BitOp::Or>(a + at, b + at, out + at, n, t1, t2, stream);
+                case BitOp::And:
+                    return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
+            }
+        });
     for (size_t i = 0; i < count; ++i) {
         const uint8_t x = t1[a[i]], y = t2[b[i]];
         out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;
@@ -288,14 +326,17 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 }
 
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
-    if (wideUnitsEnabled()) return mulWide(a, b, out, count, k);
+    if (wideUnitsEnabled())
+        return splitForStreaming(
+            out, count, [&](size_t at, size_t n, bool stream) { mulWide(a + at, b + at, out + at, n, k, stream); });
     for (size_t i = 0; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
 }
 
 bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
     FixedWeights f;
     if (!wideUnitsEnabled() || !fixWeights(w1, w2, f)) return false;
-    addWide(a, b, out, count, f);
+    splitForStreaming(out, count,
+                      [&](size_t at, size_t n, bool stream) { addWide(a + at, b + at, out + at, n, f, stream); });
     return true;
 }
 
