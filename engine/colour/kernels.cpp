@@ -81,8 +81,12 @@ TEX_WIDE inline WideTable loadTable(const uint8_t (&t)[256]) {
 }
 
 TEX_WIDE inline __m512i lookup(const WideTable& t, __m512i index) {
-    const __m512i low = _mm512_permutex2var_epi8(t.q[0], index, t.q[1]);
-    const __m512i high = _mm512_permutex2var_epi8(t.q[2], index, t.q[3]);
+    // The table-overwriting form of the permute: the compiler would pick the
+    // index-overwriting one and reload the index, which runs markedly slower
+    // here when one index serves two tables.
+    __m512i low = t.q[0], high = t.q[2];
+    asm("vpermt2b %[t], %[i], %[d]" : [d] "+v"(low) : [i] "v"(index), [t] "v"(t.q[1]));
+    asm("vpermt2b %[t], %[i], %[d]" : [d] "+v"(high) : [i] "v"(index), [t] "v"(t.q[3]));
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
 }
 

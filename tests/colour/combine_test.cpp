@@ -378,9 +378,12 @@ TEST(ColourLayout, LargeLayersGiveThePlainPassesBytes) {
     initLayers(2048, 1024);
     using Run = void (*)(int32_t);  // writes layer dst from layers 0 and 1
     const Run runs[] = {
-        [](int32_t d) { addLayers(0, 1, d, 0.7f, 0.45f); },    [](int32_t d) { mulLayers(0, 1, d, 1.2f, 0.9f); },
-        [](int32_t d) { minCombineLayers(0, 1, d, 1.0f, 0.8f); }, [](int32_t d) { xorLayers(0, 1, d, 2.0f, 1.0f); },
-        [](int32_t d) { scaleLayerRGB(0, d, 1.2f, 0.9f, 0.5f); }, [](int32_t d) { sineLayerRGB(0, d, 0.02f, 0.02f, 0.02f); },
+        [](int32_t d) { addLayers(0, 1, d, 0.7f, 0.45f); },
+        [](int32_t d) { mulLayers(0, 1, d, 1.2f, 0.9f); },
+        [](int32_t d) { minCombineLayers(0, 1, d, 1.0f, 0.8f); },
+        [](int32_t d) { xorLayers(0, 1, d, 2.0f, 1.0f); },
+        [](int32_t d) { scaleLayerRGB(0, d, 1.2f, 0.9f, 0.5f); },
+        [](int32_t d) { sineLayerRGB(0, d, 0.02f, 0.02f, 0.02f); },
         [](int32_t d) { equalizeRGB(0, d); },
     };
     for (const Run run : runs) {
