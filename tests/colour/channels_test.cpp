@@ -10,22 +10,14 @@
 #include "test_util.h"
 
 using namespace tex;
+using colourref::unitSettings;
+using colourref::WideUnitsReset;
 using textest::at;
 using textest::layerHash;
 
 namespace {
 
 const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
-
-struct WideUnitsReset {
-    ~WideUnitsReset() { setWideUnits(true); }
-};
-
-std::vector<bool> unitSettings() {
-    std::vector<bool> settings{false};
-    if (setWideUnits(true)) settings.push_back(true);
-    return settings;
-}
 
 }  // namespace
 

@@ -9,11 +9,23 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/colour/kernels.h"
 #include "engine/engine.h"
 
 namespace colourref {
 
 using LD = long double;
+
+// Both settings of the wide units that this machine can run; the default
+// (wide where available) is restored by WideUnitsReset at the end of a test.
+inline std::vector<bool> unitSettings() {
+    std::vector<bool> settings{false};
+    if (tex::setWideUnits(true)) settings.push_back(true);
+    return settings;
+}
+struct WideUnitsReset {
+    ~WideUnitsReset() { tex::setWideUnits(true); }
+};
 
 inline int32_t trunc32(LD v) {  // toward zero; NaN gives 0, beyond the range clamps
     if (v != v) return 0;

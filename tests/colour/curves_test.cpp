@@ -9,22 +9,14 @@
 #include "test_util.h"
 
 using namespace tex;
+using colourref::unitSettings;
+using colourref::WideUnitsReset;
 using textest::at;
 using textest::layerHash;
 
 namespace {
 
 const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
-
-struct WideUnitsReset {
-    ~WideUnitsReset() { setWideUnits(true); }
-};
-
-std::vector<bool> unitSettings() {
-    std::vector<bool> settings{false};
-    if (setWideUnits(true)) settings.push_back(true);
-    return settings;
-}
 
 // Equalisation or stretch of one layer, the plain way: histograms, the
 // mapping per channel, then every byte through it.
@@ -159,7 +151,9 @@ TEST(Equalize, MatchesThePlainMappingAndMayWorkInPlace) {
                     (stretch ? stretchRGB : equalizeRGB)(0, 1);
                     ASSERT_EQ(textest::snapshot(1), expected) << size[0] << "x" << size[1] << " skew " << skew;
                 }
-                if (stretch) EXPECT_EQ(int(layers[1][0].red), 40);  // a flat channel stays flat
+                if (stretch) {
+                    EXPECT_EQ(int(layers[1][0].red), 40);  // a flat channel stays flat
+                }
                 textest::fillNoise(2, 1);
                 std::memcpy(layers[2], layers[0], size_t(size[0]) * size[1] * 3);
                 (stretch ? stretchRGB : equalizeRGB)(2, 2);
