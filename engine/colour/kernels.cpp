@@ -306,7 +306,8 @@ void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
         });
     for (size_t i = 0; i < count; ++i) {
         const uint8_t x = a[i], y = b[i];
-        out[i] = (lo[x] <= y) & (y <= hi[x]) ? y : x;
+        const uint8_t take = uint8_t(0u - unsigned((lo[x] <= y) & (y <= hi[x])));  // all ones or zero
+        out[i] = uint8_t((y & take) | (x & ~take));
     }
 }
 
