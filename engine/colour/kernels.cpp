@@ -125,7 +125,8 @@ TEX_WIDE void mapWide(const uint8_t* in, uint8_t* out, size_t count, const uint8
     } else {
         for (; i + 192 <= count; i += 192)
             for (int phase = 0; phase < 3; ++phase) {
-                const __m512i x = _mm512_loadu_si512(in + i + 64 * phase);
+                __m512i x = _mm512_loadu_si512(in + i + 64 * phase);
+                asm("" : "+v"(x));  // one load, kept in a register for its three lookups
                 __m512i y = lookup(red, x);
                 y = _mm512_mask_blend_epi8(GREEN_MASK[phase], y, lookup(green, x));
                 y = _mm512_mask_blend_epi8(BLUE_MASK[phase], y, lookup(blue, x));
@@ -140,7 +141,8 @@ TEX_WIDE void selectWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_
     const WideTable low = loadTable(lo), high = loadTable(hi);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
-        const __m512i x = _mm512_loadu_si512(a + i), y = _mm512_loadu_si512(b + i);
+        __m512i x = _mm512_loadu_si512(a + i), y = _mm512_loadu_si512(b + i);
+        asm("" : "+v"(x), "+v"(y));  // one load each, kept in registers
         const __mmask64 take = _mm512_cmpge_epu8_mask(y, lookup(low, x)) & _mm512_cmple_epu8_mask(y, lookup(high, x));
         store64(out + i, _mm512_mask_blend_epi8(take, x, y), stream);
     }
@@ -153,8 +155,10 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
     const WideTable first = loadTable(t1), second = loadTable(t2);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
-        const __m512i x = lookup(first, _mm512_loadu_si512(a + i));
-        const __m512i y = lookup(second, _mm512_loadu_si512(b + i));
+        __m512i u = _mm512_loadu_si512(a + i), v = _mm512_loadu_si512(b + i);
+        asm("" : "+v"(u), "+v"(v));  // one load each, kept in registers for both of its lookups
+        const __m512i x = lookup(first, u);
+        const __m512i y = lookup(second, v);
         const __m512i z = op == BitOp::Xor  ? _mm512_xor_si512(x, y)
                           : op == BitOp::Or ? _mm512_or_si512(x, y)
                                             : _mm512_and_si512(x, y);
