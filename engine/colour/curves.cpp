@@ -15,8 +15,9 @@ static uint8_t sineByte(long double x) { return uint8_t(truncInt32((sinl(x) + 1.
 // For |x| <= 2^20 the double result y differs from the true value by less
 // than 2^-43 and the extended one (the x87 sine, whose reduction error near
 // multiples of pi is below |x| * 2^-66) by less than 2^-38; whenever y lies
-// 2^-30 or more from a whole number both truncate alike. Closer (about one
-// argument in 10^8), larger or non-finite arguments take the extended sine.
+// 2^-30 or more from a whole number both truncate alike. Closer (a chance of
+// about 2^-29 per argument), larger or non-finite arguments take the extended
+// sine.
 static uint8_t fastSineByte(double x) {
     if (std::fabs(x) <= 1048576.0) {
         const double y = (std::sin(x) + 1.0) * 127.5;

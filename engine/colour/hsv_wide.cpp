@@ -13,8 +13,8 @@
 //   sure where the value lies more than 2^-36 from the point where its float
 //   rounding reaches the nearest whole number.
 // Any other lane (hues that need more than one step of 360, NaN arguments, or
-// a value within those margins, about one in 10^5 on varied images) is done
-// again by the one-pixel conversion.
+// a value within those margins, which whole-number results of simple
+// arguments can hit) is done again by the one-pixel conversion.
 #include "engine/colour/hsv.h"
 #include "engine/colour/kernels.h"
 

@@ -14,6 +14,9 @@
 //   N = a*m1 + b*m2. N is split into NH * 2^15 + NL, both below 2^24 and so
 //   exact as floats; one float addition of NH*2^(15+E) and NL*2^E rounds the
 //   exact sum once, as single() does.
+//
+// Layers of several megabytes are written with streaming stores, which do not
+// read the destination into the cache first.
 #include "engine/colour/kernels.h"
 
 // GCC 12's 512-bit intrinsic headers start some results from an undefined
