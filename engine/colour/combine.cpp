@@ -1,18 +1,261 @@
 // Layer combiners: weighted sum and product, random scatter, minimum and
 // maximum selection and bitwise combination of two layers.
 //
-// Not built yet: every procedure here does nothing until its family lands.
-#include "engine/internal.h"
+// Every combiner but the scatter maps a pair of bytes (a from src1, b from
+// src2, same pixel and channel) to one byte through a formula fixed for the
+// call, so the destination may be either source. Products of a byte and a
+// float32 weight are exact in extended precision (and in double); sums are
+// rounded to float32 once; the bitwise operands are truncated toward zero.
+#include "engine/colour/kernels.h"
 
 namespace tex {
 
-void addLayers(int32_t, int32_t, int32_t, float, float) {}
-void mulLayers(int32_t, int32_t, int32_t, float, float) {}
-void randCombineLayers(int32_t, int32_t, int32_t, float, float) {}
-void minCombineLayers(int32_t, int32_t, int32_t, float, float) {}
-void maxCombineLayers(int32_t, int32_t, int32_t, float, float) {}
-void xorLayers(int32_t, int32_t, int32_t, float, float) {}
-void orLayers(int32_t, int32_t, int32_t, float, float) {}
-void andLayers(int32_t, int32_t, int32_t, float, float) {}
+namespace {
+
+// The pair formulas, used to fill the per-call tables and by the plain paths.
+inline uint8_t addPair(uint8_t a, uint8_t b, float w1, float w2) {
+    return saturateByte(static_cast<float>(a * static_cast<long double>(w1) + b * static_cast<long double>(w2)));
+}
+
+// Low 8 bits of trunc(byte * weight); beyond the int32 range the operand
+// clamps (truncInt32), NaN gives 0.
+inline uint8_t bitOperand(uint8_t byte, float weight) {
+    return static_cast<uint8_t>(truncInt32(byte * static_cast<long double>(weight)));
+}
+
+// Bytes of the two sources, as flat arrays, and of the destination.
+struct PairLayers {
+    const uint8_t* a;
+    const uint8_t* b;
+    uint8_t* out;
+    size_t count;
+};
+
+PairLayers pairLayers(int32_t src1, int32_t src2, int32_t dst) {
+    return {reinterpret_cast<const uint8_t*>(layers[src1]), reinterpret_cast<const uint8_t*>(layers[src2]),
+            reinterpret_cast<uint8_t*>(layers[dst]), layerBytes()};
+}
+
+// Fills table[a * 256 + b] with the byte for every pair; the general path of
+// the sum when its weights do not fit the exact integer form.
+void addTable(float w1, float w2, uint8_t* table) {
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b) table[a * 256 + b] = addPair(uint8_t(a), uint8_t(b), w1, w2);
+}
+
+// For each a, the bytes b with holds(a, b) form one interval [lo, hi], stored
+// as lo = 1, hi = 0 when empty. For a finite w2, b * w2 is linear in b, so the
+// interval is a prefix or a suffix of 0..255 and a binary search finds its
+// end; for an infinite w2, 0 * w2 is NaN (never selected) and every other b
+// compares alike. The comparisons are made on doubles: a byte times a float32
+// is exact there, as in extended precision, so every outcome, NaN included,
+// is the same.
+template <typename Holds>
+void selectionTable(Holds holds, bool finiteW2, uint8_t (&lo)[256], uint8_t (&hi)[256]) {
+    const int first = finiteW2 ? 0 : 1;
+    for (int a = 0; a < 256; ++a) {
+        auto at = [&](int b) { return holds(double(a), double(b)); };
+        const bool atFirst = at(first), atLast = at(255);
+        int low = 1, high = 0;
+        if (atFirst && atLast) {
+            low = first, high = 255;
+        } else if (atFirst || atLast) {
+            int in = atFirst ? first : 255, out = atFirst ? 255 : first;  // at(in) holds, at(out) does not
+            while (in - out > 1 || out - in > 1) {
+                const int mid = (in + out) / 2;
+                (at(mid) ? in : out) = mid;
+            }
+            low = atFirst ? first : in;
+            high = atFirst ? in : 255;
+        }
+        lo[a] = uint8_t(low);
+        hi[a] = uint8_t(high);
+    }
+}
+
+}  // namespace
+
+// byte = saturateByte(single(a*w1 + b*w2)). All three channels of a pixel are
+// read before any is written, which the byte-wise passes keep trivially.
+void addLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    if (!validLayers(src1, src2, dst)) return;
+    const PairLayers l = pairLayers(src1, src2, dst);
+    if (addBytesExact(l.a, l.b, l.out, l.count, w1, w2)) return;
+    // Weights beyond the exact integer form (far apart in scale, subnormal or
+    // not finite): one table of all 65536 pairs.
+    static uint8_t table[256 * 256];
+    addTable(w1, w2, table);
+    for (size_t i = 0; i < l.count; ++i) l.out[i] = table[l.a[i] * 256 + l.b[i]];
+}
+
+// byte = saturateByte(single(a*b * k)), k = single(w1*w2*0.00392156862745):
+// the decimal constant, not 1/255, so that 255*255 with unit weights stays 255.
+void mulLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    if (!validLayers(src1, src2, dst)) return;
+    const float k = static_cast<float>(static_cast<long double>(w1) * w2 * 0.00392156862745L);
+    const PairLayers l = pairLayers(src1, src2, dst);
+    mulBytes(l.a, l.b, l.out, l.count, k);
+}
+
+// b where b*w2 <= a*w1 (ties take src2), else a; compared unrounded.
+void minCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    if (!validLayers(src1, src2, dst)) return;
+    uint8_t lo[256], hi[256];
+    const double v1 = w1, v2 = w2;
+    selectionTable([=](double a, double b) { return b * v2 <= a * v1; }, std::isfinite(w2), lo, hi);
+    const PairLayers l = pairLayers(src1, src2, dst);
+    selectBytes(l.a, l.b, l.out, l.count, lo, hi);
+}
+
+// b where b*w2 >= a*w1 (ties take src2), else a; compared unrounded.
+void maxCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    if (!validLayers(src1, src2, dst)) return;
+    uint8_t lo[256], hi[256];
+    const double v1 = w1, v2 = w2;
+    selectionTable([=](double a, double b) { return b * v2 >= a * v1; }, std::isfinite(w2), lo, hi);
+    const PairLayers l = pairLayers(src1, src2, dst);
+    selectBytes(l.a, l.b, l.out, l.count, lo, hi);
+}
+
+// The low 8 bits of a bitwise combination depend only on the low 8 bits of
+// its operands, so each source goes through a table of its own first.
+static void bitwiseLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2, BitOp op) {
+    if (!validLayers(src1, src2, dst)) return;
+    uint8_t t1[256], t2[256];
+    for (int v = 0; v < 256; ++v) {
+        t1[v] = bitOperand(uint8_t(v), w1);
+        t2[v] = bitOperand(uint8_t(v), w2);
+    }
+    const PairLayers l = pairLayers(src1, src2, dst);
+    bitwiseBytes(l.a, l.b, l.out, l.count, t1, t2, op);
+}
+
+void xorLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    bitwiseLayers(src1, src2, dst, w1, w2, BitOp::Xor);
+}
+void orLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    bitwiseLayers(src1, src2, dst, w1, w2, BitOp::Or);
+}
+void andLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    bitwiseLayers(src1, src2, dst, w1, w2, BitOp::And);
+}
+
+// ---- Random scatter -------------------------------------------------------
+//
+// From its fixed seed the generator's state is 2 * odd and returns to itself
+// after 2^29 draws (the multiplier is 5 mod 8, so its order modulo 2^31 is
+// 2^29). A round with both sources active draws 8 numbers, so those rounds
+// repeat every 2^26; a round with one source draws 4 and repeats every 2^27.
+// When a phase runs for two periods or more, only the last write to each
+// position matters and every position written at all is written in every
+// period, so running one period plus the remainder leaves the same scratch
+// layer and the same seed. That bounds the work whatever the weights.
+
+constexpr int64_t BOTH_PERIOD = int64_t(1) << 26, ALONE_PERIOD = int64_t(1) << 27;
+
+// count is a whole number >= 0 (possibly huge), residue its value modulo period.
+static int64_t reducedRounds(long double count, long double residue, int64_t period) {
+    return count < 2.0L * period ? static_cast<int64_t>(count) : period + static_cast<int64_t>(residue);
+}
+
+// round(pixels * weight), halves to even, as a whole number >= 0; NaN and
+// negative limits give no copies.
+static long double copyLimit(float weight) {
+    const long double limit = rintl(static_cast<long double>(layerPixels()) * weight);
+    if (!(limit > 0.0L)) return 0.0L;
+    return limit > LDBL_MAX ? LDBL_MAX : limit;  // +inf: any huge whole number reduces alike
+}
+
+// The generator's draws in blocks: draw j of a block is (seed * M^(j+1)) >> 16
+// with M the multiplier, so the draws of a block do not wait on one another;
+// the seed then advances by M^count, as count calls of nextRandom would.
+struct Draws {
+    uint32_t power[8];
+    Draws() {
+        uint32_t p = 1;
+        for (uint32_t& q : power) q = p *= 22695477u;
+    }
+    void take(uint32_t* out, int count) const {
+        for (int j = 0; j < count; ++j) out[j] = (randomSeed * power[j]) >> 16;
+        randomSeed *= power[count - 1];
+    }
+};
+
+// One source of a round: two copies, the first taking its first coordinate
+// shifted right by 1, the second its second coordinate shifted right by 2;
+// src2 draws y before x.
+struct ScatterPart {
+    const Pixel* from;
+    bool yFirst;
+};
+
+// Runs `rounds` rounds of the given parts (src1 before src2 within a round).
+// Positions are found a batch of rounds ahead and their cache lines fetched
+// while the previous batch is copied; the copies are made in order, so later
+// copies still win.
+static void scatterRounds(int64_t rounds, const ScatterPart* parts, int partCount, Pixel* to) {
+    constexpr int BATCH = 64;  // rounds
+    static const Draws draws;
+    struct Batch {
+        size_t position[4 * BATCH];
+        const Pixel* source[4 * BATCH];
+        int copies = 0;
+    } batches[2];
+    const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask);
+    auto prepare = [&](Batch& next, int roundCount) {
+        uint32_t r[8];
+        next.copies = 0;
+        for (int round = 0; round < roundCount; ++round)
+            for (int p = 0; p < partCount; ++p) {
+                draws.take(r, 4);
+                const ScatterPart& part = parts[p];
+                const uint32_t a = r[0] >> 1, b = r[1], c = r[2], d = r[3] >> 2;
+                const uint32_t x1 = part.yFirst ? b : a, y1 = part.yFirst ? a : b;
+                const uint32_t x2 = part.yFirst ? d : c, y2 = part.yFirst ? c : d;
+                for (const size_t i : {size_t(y1 & hm) * size_t(layerWidth) + (x1 & wm),
+                                       size_t(y2 & hm) * size_t(layerWidth) + (x2 & wm)}) {
+                    __builtin_prefetch(part.from + i);
+                    __builtin_prefetch(to + i, 1);
+                    next.position[next.copies] = i;
+                    next.source[next.copies++] = part.from;
+                }
+            }
+    };
+    int current = 0;
+    for (;;) {
+        const int batch = rounds < BATCH ? int(rounds) : BATCH;
+        rounds -= batch;
+        prepare(batches[current ^ 1], batch);  // empty once the rounds run out
+        const Batch& done = batches[current];
+        for (int k = 0; k < done.copies; ++k) to[done.position[k]] = done.source[k][done.position[k]];
+        current ^= 1;
+        if (batch == 0) break;
+    }
+}
+
+void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
+    if (!validLayers(src1, src2, dst)) return;
+    Pixel* scratch = layers[SCRATCH_LAYER];
+    std::memset(scratch, 127, layerBytes());
+    const long double limit1 = copyLimit(static_cast<float>(static_cast<long double>(w1) * 1.5L));
+    const long double limit2 = copyLimit(static_cast<float>(static_cast<long double>(w2) * 1.5L));
+    randomSeed = 45390954u;
+
+    // Rounds with both sources active come first, then those of the one with
+    // the larger limit alone.
+    const long double both = limit1 < limit2 ? limit1 : limit2;
+    const long double larger = limit1 < limit2 ? limit2 : limit1;
+    const long double bothResidue = fmodl(both, BOTH_PERIOD);
+    // larger - both is exact unless both are huge and far apart; the residue
+    // comes from the exact residues of the two.
+    const long double alone = larger - both;
+    const long double aloneResidue =
+        fmodl(fmodl(larger, ALONE_PERIOD) - fmodl(both, ALONE_PERIOD) + ALONE_PERIOD, ALONE_PERIOD);
+
+    const ScatterPart parts[2] = {{layers[src1], false}, {layers[src2], true}};
+    scatterRounds(reducedRounds(both, bothResidue, BOTH_PERIOD), parts, 2, scratch);
+    scatterRounds(reducedRounds(alone, aloneResidue, ALONE_PERIOD), &parts[limit1 > limit2 ? 0 : 1], 1, scratch);
+    copyLayer(SCRATCH_LAYER, dst);
+}
 
 }  // namespace tex

@@ -1,0 +1,355 @@
+// Byte passes of the colour operations, plain and on 512-bit units.
+//
+// The wide passes look bytes up in 256-entry tables held in four registers
+// (two two-register byte permutes and a blend on the top bit of the index),
+// so a table costs three instructions per 64 bytes. The interleaved channels
+// of a layer repeat every 3 bytes and a register holds 64, so three registers
+// (192 bytes) start at channel phases 0, 1 and 2 and take their channel masks
+// from a small table.
+//
+// The sum and the product are computed exactly in integers and float32:
+// - product: a*b < 2^16 is exact as a float, and one float multiplication by
+//   k rounds the exact product a*b*k once, as single() does.
+// - sum: with both weights whole multiples of 2^E, a*w1 + b*w2 = N * 2^E with
+//   N = a*m1 + b*m2. N is split into NH * 2^15 + NL, both below 2^24 and so
+//   exact as floats; one float addition of NH*2^(15+E) and NL*2^E rounds the
+//   exact sum once, as single() does.
+//
+// Layers of several megabytes are written with streaming stores, which do not
+// read the destination into the cache first.
+#include "engine/colour/kernels.h"
+
+// GCC 12's 512-bit intrinsic headers start some results from an undefined
+// register and then warn about it; the warning says nothing about this code.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <climits>
+
+namespace tex {
+
+namespace {
+
+bool cpuHasWideUnits() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi");
+}
+
+bool& wideUnitsFlag() {
+    static bool enabled = cpuHasWideUnits();
+    return enabled;
+}
+
+}  // namespace
+
+bool wideUnitsEnabled() { return wideUnitsFlag(); }
+
+bool setWideUnits(bool enabled) {
+    wideUnitsFlag() = enabled && cpuHasWideUnits();
+    return wideUnitsFlag();
+}
+
+// ---- Plain passes -----------------------------------------------------------
+
+static void mapPlain(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
+    size_t i = 0;
+    for (; i + 3 <= count; i += 3) {
+        const uint8_t r = in[i], g = in[i + 1], b = in[i + 2];
+        out[i] = tables[0][r];
+        out[i + 1] = tables[1][g];
+        out[i + 2] = tables[2][b];
+    }
+    for (; i < count; ++i) out[i] = tables[i % 3][in[i]];
+}
+
+static uint8_t mulPlain(uint8_t a, uint8_t b, float k) {
+    // a*b is exact as a float; the float product rounds once.
+    return saturateByte(static_cast<float>(a * b) * k);
+}
+
+// ---- Wide passes ------------------------------------------------------------
+
+#define TEX_WIDE __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+namespace {
+
+struct WideTable {
+    __m512i q[4];
+};
+
+TEX_WIDE inline WideTable loadTable(const uint8_t (&t)[256]) {
+    return {
+        {_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128), _mm512_loadu_si512(t + 192)}};
+}
+
+TEX_WIDE inline __m512i lookup(const WideTable& t, __m512i index) {
+    // The table-overwriting form of the permute: the compiler would pick the
+    // index-overwriting one and reload the index, which runs markedly slower
+    // here when one index serves two tables.
+    __m512i low = t.q[0], high = t.q[2];
+    asm("vpermt2b %[t], %[i], %[d]" : [d] "+v"(low) : [i] "v"(index), [t] "v"(t.q[1]));
+    asm("vpermt2b %[t], %[i], %[d]" : [d] "+v"(high) : [i] "v"(index), [t] "v"(t.q[3]));
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+}
+
+// Streaming stores skip reading the destination into the cache first; they
+// need aligned addresses, which the callers arrange (see splitForStreaming).
+TEX_WIDE inline void store64(uint8_t* p, __m512i v, bool stream) {
+    if (stream)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+    else
+        _mm512_storeu_si512(p, v);
+}
+TEX_WIDE inline void store32(uint8_t* p, __m256i v, bool stream) {
+    if (stream)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// Bit j of channelMask(phase, c) is set when byte j of a register starting at
+// channel phase `phase` belongs to channel c.
+constexpr uint64_t channelMask(int phase, int channel) {
+    uint64_t mask = 0;
+    for (int j = 0; j < 64; ++j)
+        if ((phase + j) % 3 == channel) mask |= uint64_t(1) << j;
+    return mask;
+}
+constexpr uint64_t GREEN_MASK[3] = {channelMask(0, 1), channelMask(1, 1), channelMask(2, 1)};
+constexpr uint64_t BLUE_MASK[3] = {channelMask(0, 2), channelMask(1, 2), channelMask(2, 2)};
+
+TEX_WIDE void mapWide(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256], bool stream) {
+    const WideTable red = loadTable(tables[0]), green = loadTable(tables[1]), blue = loadTable(tables[2]);
+    const bool oneTable = std::memcmp(tables[0], tables[1], 256) == 0 && std::memcmp(tables[0], tables[2], 256) == 0;
+    size_t i = 0;
+    if (oneTable) {
+        for (; i + 64 <= count; i += 64) store64(out + i, lookup(red, _mm512_loadu_si512(in + i)), stream);
+    } else {
+        for (; i + 192 <= count; i += 192)
+            for (int phase = 0; phase < 3; ++phase) {
+                __m512i x = _mm512_loadu_si512(in + i + 64 * phase);
+                asm("" : "+v"(x));  // one load, kept in a register for its three lookups
+                __m512i y = lookup(red, x);
+                y = _mm512_mask_blend_epi8(GREEN_MASK[phase], y, lookup(green, x));
+                y = _mm512_mask_blend_epi8(BLUE_MASK[phase], y, lookup(blue, x));
+                store64(out + i + 64 * phase, y, stream);
+            }
+    }
+    for (; i < count; ++i) out[i] = tables[i % 3][in[i]];
+}
+
+TEX_WIDE void selectWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
+                         const uint8_t (&hi)[256], bool stream) {
+    const WideTable low = loadTable(lo), high = loadTable(hi);
+    size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        __m512i x = _mm512_loadu_si512(a + i), y = _mm512_loadu_si512(b + i);
+        asm("" : "+v"(x), "+v"(y));  // one load each, kept in registers
+        const __mmask64 take = _mm512_cmpge_epu8_mask(y, lookup(low, x)) & _mm512_cmple_epu8_mask(y, lookup(high, x));
+        store64(out + i, _mm512_mask_blend_epi8(take, x, y), stream);
+    }
+    for (; i < count; ++i) out[i] = lo[a[i]] <= b[i] && b[i] <= hi[a[i]] ? b[i] : a[i];
+}
+
+template <BitOp op>
+TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+                          const uint8_t (&t2)[256], bool stream) {
+    const WideTable first = loadTable(t1), second = loadTable(t2);
+    size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        __m512i u = _mm512_loadu_si512(a + i), v = _mm512_loadu_si512(b + i);
+        asm("" : "+v"(u), "+v"(v));  // one load each, kept in registers for both of its lookups
+        const __m512i x = lookup(first, u);
+        const __m512i y = lookup(second, v);
+        const __m512i z = op == BitOp::Xor  ? _mm512_xor_si512(x, y)
+                          : op == BitOp::Or ? _mm512_or_si512(x, y)
+                                            : _mm512_and_si512(x, y);
+        store64(out + i, z, stream);
+    }
+    for (; i < count; ++i) {
+        const uint8_t x = t1[a[i]], y = t2[b[i]];
+        out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;
+    }
+}
+
+// Packs two registers of int32 results (in the lane order of unpacklo/hi) to
+// 32 bytes: negative gives 0, above 255 gives 255.
+TEX_WIDE inline void storeSaturated(uint8_t* out, __m512i low, __m512i high, bool stream) {
+    const __m512i words = _mm512_max_epi16(_mm512_packs_epi32(low, high), _mm512_setzero_si512());
+    store32(out, _mm512_cvtusepi16_epi8(words), stream);
+}
+
+TEX_WIDE void mulWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k, bool stream) {
+    const __m512 factor = _mm512_set1_ps(k), top = _mm512_set1_ps(255.0f);
+    const __m512i zero = _mm512_setzero_si512();
+    size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m512i x = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)));
+        const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
+        const __m512i p = _mm512_mullo_epi16(x, y);  // a*b <= 65025: the unsigned low 16 bits
+        __m512 low = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_unpacklo_epi16(p, zero)), factor);
+        __m512 high = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_unpackhi_epi16(p, zero)), factor);
+        // min keeps its second operand when either is NaN; NaN then converts
+        // to INT_MIN, which saturates to 0, as does -inf.
+        low = _mm512_min_ps(top, low);
+        high = _mm512_min_ps(top, high);
+        storeSaturated(out + i, _mm512_cvttps_epi32(low), _mm512_cvttps_epi32(high), stream);
+    }
+    for (; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
+}
+
+// The weights as whole multiples of 2^exponent: weight = multiple * 2^exponent.
+struct FixedWeights {
+    int32_t high1, low1, high2, low2;  // multiple = high * 2^15 + low, 0 <= low < 2^15
+    int exponent;
+};
+
+// Splits a finite weight into odd * 2^shift (odd = 0 for zero).
+void splitWeight(float w, int64_t& odd, int& shift) {
+    odd = 0;
+    shift = INT_MAX;
+    if (w == 0.0f) return;
+    int e;
+    const float m = std::frexp(std::fabs(w), &e);  // |w| = m * 2^e, 0.5 <= m < 1
+    odd = static_cast<int64_t>(std::ldexp(m, 24));
+    shift = e - 24;
+    while ((odd & 1) == 0) odd >>= 1, ++shift;
+    if (w < 0.0f) odd = -odd;
+}
+
+// True when both weights fit: a shared exponent with normal powers of two,
+// multiples below 2^30 in magnitude and every sum below 2^31.
+bool fixWeights(float w1, float w2, FixedWeights& f) {
+    if (!std::isfinite(w1) || !std::isfinite(w2)) return false;
+    if (255.0L * (std::fabs(static_cast<long double>(w1)) + std::fabs(w2)) >= 2147483648.0L) return false;
+    int64_t odd1, odd2;
+    int shift1, shift2;
+    splitWeight(w1, odd1, shift1);
+    splitWeight(w2, odd2, shift2);
+    int e = shift1 < shift2 ? shift1 : shift2;
+    if (e == INT_MAX) e = 0;  // both zero
+    if (e < -126 || e > 100) return false;
+    int64_t multiple[2];
+    const int64_t odd[2] = {odd1, odd2};
+    const int shift[2] = {shift1, shift2};
+    for (int j = 0; j < 2; ++j) {
+        if (odd[j] == 0) {
+            multiple[j] = 0;
+            continue;
+        }
+        if (shift[j] - e > 30) return false;
+        multiple[j] = odd[j] * (int64_t(1) << (shift[j] - e));
+        if (multiple[j] >= (int64_t(1) << 30) || multiple[j] <= -(int64_t(1) << 30)) return false;
+    }
+    // Arithmetic shift and mask give high in [-2^15, 2^15) and low in [0, 2^15).
+    f = {int32_t(multiple[0] >> 15), int32_t(multiple[0] & 0x7FFF), int32_t(multiple[1] >> 15),
+         int32_t(multiple[1] & 0x7FFF), e};
+    return true;
+}
+
+// The truncated sums of 16 byte pairs, whose (a, b) word pairs are in `pairs`.
+TEX_WIDE inline __m512i fixedSum(__m512i pairs, __m512i highPair, __m512i lowPair, __m512 highScale, __m512 lowScale) {
+    const __m512 h = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_madd_epi16(pairs, highPair)), highScale);
+    const __m512 l = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_madd_epi16(pairs, lowPair)), lowScale);
+    return _mm512_cvttps_epi32(_mm512_add_ps(h, l));  // |sum| < 2^31: the truncation is exact
+}
+
+TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& f,
+                      bool stream) {
+    // Word pairs (a, b) in each dword meet (m1, m2) in one multiply-add.
+    const __m512i highPair = _mm512_set1_epi32(int32_t(uint32_t(uint16_t(f.high1)) | uint32_t(f.high2) << 16));
+    const __m512i lowPair = _mm512_set1_epi32(int32_t(uint32_t(f.low1) | uint32_t(f.low2) << 16));
+    const __m512 highScale = _mm512_set1_ps(std::ldexp(1.0f, f.exponent + 15));
+    const __m512 lowScale = _mm512_set1_ps(std::ldexp(1.0f, f.exponent));
+    size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m512i x = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)));
+        const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
+        storeSaturated(out + i, fixedSum(_mm512_unpacklo_epi16(x, y), highPair, lowPair, highScale, lowScale),
+                       fixedSum(_mm512_unpackhi_epi16(x, y), highPair, lowPair, highScale, lowScale), stream);
+    }
+    // The tail in the same arithmetic, one byte at a time.
+    const float highScalar = std::ldexp(1.0f, f.exponent + 15), lowScalar = std::ldexp(1.0f, f.exponent);
+    for (; i < count; ++i) {
+        const int32_t nh = a[i] * f.high1 + b[i] * f.high2, nl = a[i] * f.low1 + b[i] * f.low2;
+        out[i] = saturateByte(static_cast<float>(nh) * highScalar + static_cast<float>(nl) * lowScalar);
+    }
+}
+
+}  // namespace
+
+// ---- Dispatch -----------------------------------------------------------------
+
+// Layers of this size or more are written with streaming stores: they would
+// push the sources out of the cache anyway. The part before the first 64-byte
+// boundary (a whole number of pixels, so channel phases stay put) is written
+// normally.
+constexpr size_t STREAM_BYTES = size_t(4) << 20;
+
+template <typename Pass>  // pass(offset, length, stream)
+void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
+    if (count < STREAM_BYTES) return pass(0, count, false);
+    size_t head = 0;
+    while ((reinterpret_cast<uintptr_t>(out + head) & 63) != 0) head += 3;  // at most 63 steps: 3 is odd
+    pass(0, head, false);
+    pass(head, count - head, true);
+    _mm_sfence();
+}
+
+void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    if (!wideUnitsEnabled()) return mapPlain(in, out, layerBytes(), tables);
+    splitForStreaming(out, layerBytes(),
+                      [&](size_t at, size_t n, bool stream) { mapWide(in + at, out + at, n, tables, stream); });
+}
+
+void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
+                 const uint8_t (&hi)[256]) {
+    if (wideUnitsEnabled())
+        return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
+            selectWide(a + at, b + at, out + at, n, lo, hi, stream);
+        });
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t x = a[i], y = b[i];
+        const uint8_t take = uint8_t(0u - unsigned((lo[x] <= y) & (y <= hi[x])));  // all ones or zero
+        out[i] = uint8_t((y & take) | (x & ~take));
+    }
+}
+
+void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+                  const uint8_t (&t2)[256], BitOp op) {
+    if (wideUnitsEnabled())
+        return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
+            switch (op) {
+                case BitOp::Xor:
+                    return bitwiseWide<BitOp::Xor>(a + at, b + at, out + at, n, t1, t2, stream);
+                case BitOp::Or:
+                    return bitwiseWide<BitOp::Or>(a + at, b + at, out + at, n, t1, t2, stream);
+                case BitOp::And:
+                    return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
+            }
+        });
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t x = t1[a[i]], y = t2[b[i]];
+        out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;
+    }
+}
+
+void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+    if (wideUnitsEnabled())
+        return splitForStreaming(
+            out, count, [&](size_t at, size_t n, bool stream) { mulWide(a + at, b + at, out + at, n, k, stream); });
+    for (size_t i = 0; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
+}
+
+bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
+    FixedWeights f;
+    if (!wideUnitsEnabled() || !fixWeights(w1, w2, f)) return false;
+    splitForStreaming(out, count,
+                      [&](size_t at, size_t n, bool stream) { addWide(a + at, b + at, out + at, n, f, stream); });
+    return true;
+}
+
+}  // namespace tex

@@ -1,0 +1,384 @@
+// Layer combiners: every byte pair against the plain formulas on both the
+// plain and the wide passes, the boundary values, aliasing, the scatter's draw
+// order and its bounded running time, and golden hashes.
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "colour/colour_reference.h"
+#include "engine/colour/kernels.h"
+#include "test_util.h"
+
+using namespace tex;
+using colourref::unitSettings;
+using colourref::WideUnitsReset;
+using textest::at;
+using textest::layerHash;
+
+namespace {
+
+using Combiner = void (*)(int32_t, int32_t, int32_t, float, float);
+using PairFormula = uint8_t (*)(uint8_t, uint8_t, float, float);
+
+uint8_t mulFormula(uint8_t a, uint8_t b, float w1, float w2) {
+    return colourref::mul(a, b, colourref::mulFactor(w1, w2));
+}
+
+struct CombinerCase {
+    const char* name;
+    Combiner run;
+    PairFormula formula;
+};
+const CombinerCase COMBINERS[] = {
+    {"add", addLayers, colourref::add},        {"mul", mulLayers, mulFormula},
+    {"min", minCombineLayers, colourref::min}, {"max", maxCombineLayers, colourref::max},
+    {"xor", xorLayers, colourref::bxor},       {"or", orLayers, colourref::bor},
+    {"and", andLayers, colourref::band},
+};
+
+const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
+
+}  // namespace
+
+// A 256x256 layer pair holding every byte pair (a, b) three times.
+class AllPairs : public textest::EngineTest {
+protected:
+    AllPairs() : EngineTest(256, 256) {}
+    void SetUp() override {
+        EngineTest::SetUp();
+        auto* a = reinterpret_cast<uint8_t*>(layers[0]);
+        auto* b = reinterpret_cast<uint8_t*>(layers[1]);
+        for (size_t i = 0; i < 256 * 256 * 3; ++i) a[i] = uint8_t(i), b[i] = uint8_t(i >> 8);
+    }
+    // Runs the combiner into layer 2 and compares every byte with the formula.
+    void expectAllPairs(const CombinerCase& c, float w1, float w2) {
+        uint8_t expected[256][256];
+        for (int a = 0; a < 256; ++a)
+            for (int b = 0; b < 256; ++b) expected[a][b] = c.formula(uint8_t(a), uint8_t(b), w1, w2);
+        c.run(0, 1, 2, w1, w2);
+        const auto* out = reinterpret_cast<const uint8_t*>(layers[2]);
+        for (size_t i = 0; i < 256 * 256 * 3; ++i) {
+            const uint8_t a = uint8_t(i), b = uint8_t(i >> 8);
+            ASSERT_EQ(int(out[i]), int(expected[a][b])) << c.name << " a=" << int(a) << " b=" << int(b) << " w1=" << w1
+                                                        << " w2=" << w2 << " wide=" << wideUnitsEnabled();
+        }
+    }
+};
+
+TEST_F(AllPairs, EveryCombinerMatchesItsFormulaForSpecialWeights) {
+    WideUnitsReset reset;
+    const float special[] = {0.0f,   -0.0f, 1.0f,  0.5f,   0.25f, 2.0f, -1.0f, -0.5f,  0.3f,       0.7f,
+                             1e-10f, 1e10f, 3e38f, -3e38f, INF,   -INF, NaN,   1e-40f, 1.0f / 255, 8388607.0f};
+    for (bool wide : unitSettings()) {
+        setWideUnits(wide);
+        for (const auto& c : COMBINERS)
+            for (float w1 : special)
+                for (float w2 : special) expectAllPairs(c, w1, w2);
+    }
+}
+
+// Over ten million pairs per combiner and setting, with weights of every
+// scale, sign and number of mantissa bits.
+TEST_F(AllPairs, EveryCombinerMatchesItsFormulaForRandomWeights) {
+    WideUnitsReset reset;
+    std::mt19937 random(20261209);
+    std::uniform_real_distribution<float> exponent(-24.0f, 24.0f);
+    auto weight = [&] {
+        float w = std::exp2(exponent(random));
+        if (random() % 3 == 0) w = std::ldexp(std::round(std::ldexp(w, 8)), -8);  // few mantissa bits
+        return random() % 4 == 0 ? -w : w;
+    };
+    std::vector<std::pair<float, float>> weights(160);
+    for (auto& w : weights) w = {weight(), weight()};
+    for (bool wide : unitSettings()) {
+        setWideUnits(wide);
+        for (const auto& c : COMBINERS)
+            for (const auto& w : weights) expectAllPairs(c, w.first, w.second);
+    }
+}
+
+// Values the operations are known by, on one pixel.
+TEST(CombinerValues, BoundariesTiesAndWraps) {
+    struct Case {
+        Combiner run;
+        uint8_t a, b;
+        float w1, w2;
+        uint8_t expected;
+    };
+    const Case cases[] = {
+        {addLayers, 255, 255, 0.5f, 0.5f, 255},
+        {addLayers, 1, 0, 0.5f, 0.5f, 0},  // 0.5 truncates
+        {addLayers, 10, 200, 1.0f, -1.0f, 0},
+        {addLayers, 255, 0, 1.0f, 7.0f, 255},  // total exactly 255
+        {addLayers, 100, 100, 1.3f, 1.0f, 230},
+        {addLayers, 200, 200, 1.0f, 1.0f, 255},
+        {mulLayers, 255, 255, 1.0f, 1.0f, 255},
+        {mulLayers, 254, 255, 1.0f, 1.0f, 254},
+        {mulLayers, 128, 255, 1.0f, 1.0f, 128},
+        {mulLayers, 1, 1, 1.0f, 1.0f, 0},
+        {mulLayers, 200, 200, -1.0f, 1.0f, 0},
+        {mulLayers, 3, 3, INF, 1.0f, 255},
+        {mulLayers, 0, 3, INF, 1.0f, 0},  // 0 * inf is NaN, stored as 0
+        {maxCombineLayers, 100, 150, 2.0f, 1.0f, 100},
+        {minCombineLayers, 100, 150, 2.0f, 1.0f, 150},
+        {maxCombineLayers, 60, 30, 1.0f, 2.0f, 30},
+        {minCombineLayers, 60, 30, 1.0f, 2.0f, 30},  // ties: src2
+        {maxCombineLayers, 5, 9, NaN, 1.0f, 5},
+        {minCombineLayers, 5, 9, NaN, 1.0f, 5},  // NaN: src1
+        {xorLayers, 200, 3, 2.0f, 1.0f, uint8_t((400 ^ 3) & 255)},
+        {xorLayers, 0xA5, 0x0F, 1.0f, 1.0f, 0xAA},
+        {andLayers, 1, 255, -12.5f, 1.0f, 244},  // trunc(-12.5) = -12, low byte 244
+        {orLayers, 1, 0, 1e30f, 0.0f, 255},      // beyond int32: clamps to 2^31 - 1
+        {orLayers, 1, 0, -1e30f, 0.0f, 0},       // -2^31
+        {orLayers, 1, 0, NaN, 0.0f, 0},
+    };
+    initLayers(1, 1);
+    for (const auto& c : cases) {
+        layers[0][0] = {c.a, c.a, c.a};
+        layers[1][0] = {c.b, c.b, c.b};
+        c.run(0, 1, 2, c.w1, c.w2);
+        EXPECT_EQ(int(layers[2][0].green), int(c.expected))
+            << int(c.a) << "," << int(c.b) << " " << c.w1 << "," << c.w2;
+    }
+    freeLayers();
+}
+
+// Sizes whose byte counts leave tails after the wide blocks, and aliasing of
+// the destination with either source.
+TEST(CombinerLayout, TailsAndAliasingGiveTheSeparateResult) {
+    WideUnitsReset reset;
+    const int32_t sizes[][2] = {{1, 1}, {2, 2}, {4, 4}, {8, 4}, {8, 8}, {7, 9}, {67, 3}, {64, 64}};
+    for (const auto& size : sizes) {
+        initLayers(size[0], size[1]);
+        for (bool wide : unitSettings()) {
+            setWideUnits(wide);
+            for (const auto& c : COMBINERS) {
+                textest::fillNoise(0, 11);
+                textest::fillNoise(1, 12);
+                c.run(0, 1, 2, 0.7f, 0.45f);
+                const auto separate = textest::snapshot(2);
+                const auto* a = reinterpret_cast<const uint8_t*>(layers[0]);
+                const auto* b = reinterpret_cast<const uint8_t*>(layers[1]);
+                for (size_t i = 0; i < separate.size(); ++i)
+                    ASSERT_EQ(int(separate[i]), int(c.formula(a[i], b[i], 0.7f, 0.45f))) << c.name << " byte " << i;
+                c.run(0, 1, 0, 0.7f, 0.45f);
+                EXPECT_EQ(textest::snapshot(0), separate) << c.name << " into src1";
+                textest::fillNoise(0, 11);
+                c.run(0, 1, 1, 0.7f, 0.45f);
+                EXPECT_EQ(textest::snapshot(1), separate) << c.name << " into src2";
+                textest::fillNoise(1, 12);
+                c.run(1, 1, 3, 0.7f, 0.45f);  // one layer as both sources
+                const auto* same = reinterpret_cast<const uint8_t*>(layers[3]);
+                for (size_t i = 0; i < separate.size(); ++i)
+                    ASSERT_EQ(int(same[i]), int(c.formula(b[i], b[i], 0.7f, 0.45f))) << c.name << " byte " << i;
+            }
+        }
+        freeLayers();
+    }
+}
+
+TEST(CombinerLayout, BadLayerIndicesAndNoEngineDoNothing) {
+    initLayers(8, 8);
+    textest::fillNoise(2, 3);
+    const auto before = textest::snapshot(2);
+    const uint32_t seed = randomSeed = 77;
+    for (const auto& c : COMBINERS)
+        for (const int32_t bad : {-1, 5, 6, INT32_MIN}) {
+            c.run(bad, 0, 2, 1.0f, 1.0f);
+            c.run(0, bad, 2, 1.0f, 1.0f);
+            c.run(0, 1, bad, 1.0f, 1.0f);
+        }
+    randCombineLayers(0, 1, 5, 1.0f, 1.0f);
+    EXPECT_EQ(textest::snapshot(2), before);
+    EXPECT_EQ(randomSeed, seed);
+    freeLayers();
+    for (const auto& c : COMBINERS) c.run(0, 1, 2, 1.0f, 1.0f);
+    randCombineLayers(0, 1, 2, 1.0f, 1.0f);
+}
+
+// ---- Random scatter ----
+
+class RandCombine : public textest::EngineTest {
+protected:
+    RandCombine() : EngineTest(32, 16) {}
+    void SetUp() override {
+        EngineTest::SetUp();
+        textest::fillNoise(0, 5);
+        textest::fillNoise(1, 6);
+    }
+};
+
+TEST_F(RandCombine, MatchesThePlainRoundLoopAndItsSeed) {
+    const float weights[][2] = {{1.0f, 1.0f},  {0.3f, 0.0f},  {0.0f, 0.7f},         {2.5f, 0.25f},
+                                {0.25f, 2.5f}, {-1.0f, 0.5f}, {1.0f / 3, 1.0f / 3}, {4.0f, 4.0f}};
+    for (const auto& w : weights) {
+        const auto expected = colourref::randCombine(0, 1, w[0], w[1]);
+        const uint32_t seedAfter = randomSeed;
+        randomSeed = 12345;  // whatever ran before does not matter
+        randCombineLayers(0, 1, 2, w[0], w[1]);
+        EXPECT_EQ(textest::snapshot(2), expected) << w[0] << "," << w[1];
+        EXPECT_EQ(randomSeed, seedAfter) << w[0] << "," << w[1];
+    }
+}
+
+TEST_F(RandCombine, NoCopiesLeaveMidGreyAndStillResetTheSeed) {
+    for (float w : {0.0f, -2.0f, NaN, -INF}) {
+        randomSeed = 99;
+        randCombineLayers(0, 1, 2, w, w);
+        EXPECT_EQ(randomSeed, 45390954u) << w;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 32; ++x) ASSERT_EQ(at(2, x, y), (Pixel{127, 127, 127})) << w;
+    }
+}
+
+TEST_F(RandCombine, DestinationMayBeASource) {
+    randCombineLayers(0, 1, 2, 0.8f, 0.6f);
+    const auto separate = textest::snapshot(2);
+    randCombineLayers(0, 1, 1, 0.8f, 0.6f);
+    EXPECT_EQ(textest::snapshot(1), separate);
+    textest::fillNoise(1, 6);
+    randCombineLayers(0, 1, 0, 0.8f, 0.6f);
+    EXPECT_EQ(textest::snapshot(0), separate);
+}
+
+// The state returns to itself after 2^29 draws from the fixed seed: what the
+// bounded scatter relies on.
+TEST(RandCombinePeriod, TheFixedSeedRepeatsAfterTwoToTheTwentyNineDraws) {
+    uint32_t power = 22695477u;  // multiplier^(2^k) by repeated squaring
+    for (int k = 0; k < 29; ++k) power *= power;
+    EXPECT_EQ(45390954u * power, 45390954u);
+}
+
+// Phases of two periods or more are shortened without changing a bit: both
+// sources active for 2^27 + 1344 rounds, then src2 alone for 2^28 + 48 more,
+// against the plain loop (2^31 draws, a few seconds).
+TEST(RandCombinePeriod, LongRunsGiveThePlainLoopsResult) {
+    initLayers(4, 4);
+    textest::fillNoise(0, 8);
+    textest::fillNoise(1, 9);
+    const float w1 = float((std::ldexp(1.0L, 27) + 1344) / 16 / 1.5L);
+    const float w2 = float((std::ldexp(1.0L, 27) + std::ldexp(1.0L, 28) + 1392) / 16 / 1.5L);
+    ASSERT_GE(rintl(16.0L * float(w1 * 1.5L)), std::ldexp(1.0L, 27));
+    ASSERT_GE(rintl(16.0L * float(w2 * 1.5L)) - rintl(16.0L * float(w1 * 1.5L)), std::ldexp(1.0L, 28));
+    const auto expected = colourref::randCombine(0, 1, w1, w2);
+    const uint32_t seedAfter = randomSeed;
+    randCombineLayers(0, 1, 2, w1, w2);
+    EXPECT_EQ(textest::snapshot(2), expected);
+    EXPECT_EQ(randomSeed, seedAfter);
+    freeLayers();
+}
+
+TEST(RandCombinePeriod, EnormousWeightsFinish) {
+    initLayers(4, 4);
+    textest::fillNoise(0, 8);
+    textest::fillNoise(1, 9);
+    const auto start = std::chrono::steady_clock::now();
+    randCombineLayers(0, 1, 2, INF, 3e38f);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 120.0);  // a hang guard, not a speed target
+    freeLayers();
+}
+
+// ---- Golden hashes of the plain formulas on fixed noise ----
+
+TEST(CombinerGolden, HashesOfThePlainFormulas) {
+    struct Golden {
+        int combiner;
+        float w1, w2;
+        uint64_t hash;
+    };
+    const Golden golden[] = {
+        {0, 0.5f, 0.5f, 4586738120904831841uLL},   {0, 0.7f, 0.45f, 14795283599347478730uLL},
+        {0, 1.0f, -0.3f, 10083519146766227875uLL}, {1, 1.0f, 1.0f, 1631405662690759034uLL},
+        {1, 2.5f, 0.8f, 14366782098054127763uLL},  {2, 1.0f, 1.0f, 5587688270546891737uLL},
+        {2, 2.0f, 0.75f, 5822482635356594965uLL},  {3, 1.0f, 1.0f, 8343478076806396939uLL},
+        {3, 0.6f, 1.1f, 10861596362184783555uLL},  {4, 1.0f, 1.0f, 3213477639258113587uLL},
+        {4, 2.0f, -1.5f, 15022915388140985747uLL}, {5, 0.5f, 3.0f, 6395961687931853856uLL},
+        {6, 1.7f, 0.9f, 7959496399371740104uLL},
+    };
+    WideUnitsReset reset;
+    initLayers(64, 64);
+    textest::fillNoise(0, 1);
+    textest::fillNoise(1, 2);
+    const auto* a = reinterpret_cast<const uint8_t*>(layers[0]);
+    const auto* b = reinterpret_cast<const uint8_t*>(layers[1]);
+    for (const auto& g : golden) {
+        const CombinerCase& c = COMBINERS[g.combiner];
+        auto* plain = reinterpret_cast<uint8_t*>(layers[3]);
+        for (size_t i = 0; i < 64 * 64 * 3; ++i) plain[i] = c.formula(a[i], b[i], g.w1, g.w2);
+        EXPECT_EQ(layerHash(3), g.hash) << c.name << " " << g.w1 << "," << g.w2;
+        for (bool wide : unitSettings()) {
+            setWideUnits(wide);
+            c.run(0, 1, 2, g.w1, g.w2);
+            EXPECT_EQ(layerHash(2), layerHash(3)) << c.name << " " << g.w1 << "," << g.w2 << " wide=" << wide;
+        }
+    }
+    randCombineLayers(0, 1, 2, 0.8f, 0.6f);
+    EXPECT_EQ(textest::snapshot(2), colourref::randCombine(0, 1, 0.8f, 0.6f));
+    EXPECT_EQ(layerHash(2), 7019955993649876999uLL) << "randCombine";
+    freeLayers();
+}
+
+// Each opcode of the family reaches its operation with converted arguments:
+// layer slots and the RGB offsets truncated, the other slots unchanged.
+TEST(ColourOpcodes, RecordsRunTheirOperations) {
+    struct Case {
+        int32_t opcode;
+        textest::Params params;
+        void (*direct)();
+    };
+    const Case cases[] = {
+        {10, {0.9f, 1.2f, 2.7f, 0.7f, 0.45f}, [] { addLayers(0, 1, 2, 0.7f, 0.45f); }},
+        {12, {0, 1, 2, 0.6f, 0.4f}, [] { randCombineLayers(0, 1, 2, 0.6f, 0.4f); }},
+        {15, {0, 1, 2, 2.0f, 1.0f}, [] { xorLayers(0, 1, 2, 2.0f, 1.0f); }},
+        {21, {0, 2, 1.1f, 0.9f, 1.2f}, [] { scaleLayerHSV(0, 2, 1.1f, 0.9f, 1.2f); }},
+        {22, {0, 2, 20.9f, -10.9f, 5.5f}, [] { adjustLayerRGB(0, 2, 20, -10, 5); }},
+        {23, {0, 2, 30.5f, 0.1f, -10.0f}, [] { adjustLayerHSV(0, 2, 30.5f, 0.1f, -10.0f); }},
+        {24, {0, 2, 0.02f, 0.005f, 0.01f}, [] { sineLayerRGB(0, 2, 0.02f, 0.005f, 0.01f); }},
+        {26, {0, 2}, [] { stretchRGB(0, 2); }},
+    };
+    initLayers(16, 16);
+    textest::fillNoise(0, 41);
+    textest::fillNoise(1, 42);
+    for (const auto& c : cases) {
+        c.direct();
+        const auto expected = textest::snapshot(2);
+        textest::fillNoise(2, 43);
+        runOperation(c.opcode, c.params.data());
+        EXPECT_EQ(textest::snapshot(2), expected) << c.opcode;
+    }
+    freeLayers();
+}
+
+// Layers of several megabytes are written with streaming stores after a
+// head up to the first 64-byte boundary; the bytes are those of the plain
+// passes, into a separate destination and in place.
+TEST(ColourLayout, LargeLayersGiveThePlainPassesBytes) {
+    WideUnitsReset reset;
+    if (!setWideUnits(true)) GTEST_SKIP() << "no wide units";
+    initLayers(2048, 1024);
+    using Run = void (*)(int32_t);  // writes layer dst from layers 0 and 1
+    const Run runs[] = {
+        [](int32_t d) { addLayers(0, 1, d, 0.7f, 0.45f); },
+        [](int32_t d) { mulLayers(0, 1, d, 1.2f, 0.9f); },
+        [](int32_t d) { minCombineLayers(0, 1, d, 1.0f, 0.8f); },
+        [](int32_t d) { xorLayers(0, 1, d, 2.0f, 1.0f); },
+        [](int32_t d) { scaleLayerRGB(0, d, 1.2f, 0.9f, 0.5f); },
+        [](int32_t d) { sineLayerRGB(0, d, 0.02f, 0.02f, 0.02f); },
+        [](int32_t d) { equalizeRGB(0, d); },
+    };
+    for (const Run run : runs) {
+        textest::fillNoise(0, 51);
+        textest::fillNoise(1, 52);
+        setWideUnits(false);
+        run(2);
+        const auto plain = textest::snapshot(2);
+        setWideUnits(true);
+        run(3);
+        EXPECT_EQ(textest::snapshot(3), plain);
+        run(0);
+        EXPECT_EQ(textest::snapshot(0), plain);
+    }
+    freeLayers();
+}

@@ -1,0 +1,159 @@
+// The byte-pixel HSV conversions of the HSV operations against rgbToHsv,
+// hsvToRgb and wrapHue: every colour, every hue quotient, and more than ten
+// million hues and HSV triples of every scale.
+#include "engine/colour/hsv.h"
+
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "colour/colour_reference.h"
+#include "test_util.h"
+
+using namespace tex;
+
+namespace {
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A float of any sign and scale, or one of the values where rules change.
+float anyFloat(std::mt19937& random) {
+    static const float special[] = {0.0f,
+                                    -0.0f,
+                                    360.0f,
+                                    -360.0f,
+                                    720.0f,
+                                    -1.0f,
+                                    359.99997f,
+                                    -1e-30f,
+                                    1e-45f,
+                                    std::numeric_limits<float>::infinity(),
+                                    -std::numeric_limits<float>::infinity(),
+                                    std::numeric_limits<float>::quiet_NaN(),
+                                    134217728.0f,
+                                    3e38f};
+    switch (random() % 4) {
+        case 0:
+            return special[random() % (sizeof special / sizeof *special)];
+        case 1:
+            return std::uniform_real_distribution<float>(-1500.0f, 1500.0f)(random);
+        case 2: {
+            const float magnitude = std::exp2(std::uniform_real_distribution<float>(-40.0f, 40.0f)(random));
+            return random() % 2 ? magnitude : -magnitude;
+        }
+        default: {
+            uint32_t bits = random();
+            float f;
+            std::memcpy(&f, &bits, sizeof f);
+            return f;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(HsvConversion, EveryColourConvertsLikeRgbToHsv) {
+    for (uint32_t c = 0; c < (1u << 24); ++c) {
+        const Pixel p{uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+        float h1, s1, v1, h2, s2, v2;
+        rgbToHsv(p.red, p.green, p.blue, h1, s1, v1);
+        hsvOfBytes(p, h2, s2, v2);
+        ASSERT_TRUE(sameBits(h1, h2) && sameBits(s1, s2) && sameBits(v1, v2)) << p;
+    }
+}
+
+// The green and blue hue quotients in one float32 division.
+TEST(HsvConversion, HueQuotientsWithAnOffsetNeedNoExtendedStep) {
+    for (int d = 1; d < 256; ++d)
+        for (int x = -d; x <= d; ++x)
+            for (int offset : {2, 4}) {
+                const float delta = float(d), num = float(x);
+                const float extended = float(colourref::LD(num) / delta + offset);
+                ASSERT_TRUE(sameBits(extended, (num + float(offset) * delta) / delta)) << x << "/" << d;
+            }
+}
+
+TEST(HsvConversion, FastWrapEqualsWrapHue) {
+    std::mt19937 random(360);
+    for (int i = 0; i < 12000000; ++i) {
+        const float h = anyFloat(random);
+        ASSERT_TRUE(sameBits(wrapHueFast(h), wrapHue(h))) << h;
+    }
+    for (float h = -721.0f; h < 721.0f; h += 0.015625f) ASSERT_TRUE(sameBits(wrapHueFast(h), wrapHue(h))) << h;
+}
+
+// Any triple, as the operations pass it after scaling or offsets: clamps,
+// the conversion back and the truncation.
+TEST(HsvConversion, BackToBytesEqualsHsvToRgb) {
+    std::mt19937 random(255);
+    auto plain = [](float h, float s, float v) {
+        if (s > 1.0f) s = 1.0f;
+        if (s < 0.0f) s = 0.0f;
+        if (v > 255.0f) v = 255.0f;
+        if (v < 0.0f) v = 0.0f;
+        float r, g, b;
+        hsvToRgb(h, s, v, r, g, b);
+        return Pixel{uint8_t(colourref::trunc32(r)), uint8_t(colourref::trunc32(g)), uint8_t(colourref::trunc32(b))};
+    };
+    for (int i = 0; i < 12000000; ++i) {
+        const float h = anyFloat(random);
+        float s = std::uniform_real_distribution<float>(-0.2f, 1.2f)(random);
+        float v = std::uniform_real_distribution<float>(-10.0f, 265.0f)(random);
+        if (i % 8 == 0) s = anyFloat(random);
+        if (i % 8 == 1) v = anyFloat(random);
+        if (i % 8 == 2) s = float(random() % 256) / float(1 + random() % 255);  // the quotients rgbToHsv makes
+        if (i % 8 == 3) v = float(random() % 256);
+        ASSERT_EQ(bytesOfHsv(h, s, v), plain(h, s, v)) << h << "," << s << "," << v;
+    }
+}
+
+namespace {
+
+Pixel onePixel(Pixel p, bool scale, float h, float s, float v) {
+    float hue, sat, val;
+    hsvOfBytes(p, hue, sat, val);
+    if (scale)
+        hue *= h, sat *= s, val *= v;
+    else
+        hue += h, sat += s, val += v;
+    return bytesOfHsv(hue, sat, val);
+}
+
+}  // namespace
+
+// The 16-pixel conversion against the one-pixel form (itself checked above)
+// for every colour under several arguments, and against the plain conversion
+// through rgbToHsv and hsvToRgb for every colour under neutral ones.
+TEST(HsvWide, EveryColourMatchesTheOnePixelConversion) {
+    std::vector<Pixel> in(1u << 24), out(1u << 24);
+    for (uint32_t c = 0; c < (1u << 24); ++c) in[c] = {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+    if (!hsvPixelsWide(in.data(), out.data(), in.size(), true, 1.0f, 1.0f, 1.0f)) GTEST_SKIP() << "no wide units";
+    for (uint32_t c = 0; c < (1u << 24); ++c)
+        ASSERT_EQ(out[c], colourref::hsvPixel(in[c], true, 1.0f, 1.0f, 1.0f)) << in[c];
+    const float args[][4] = {{1, 1.1f, 0.9f, 1.2f}, {0, 30.0f, 0.1f, -10.0f}, {0, -200.0f, -0.3f, 40.0f},
+                             {1, 2.5f, 1.7f, 0.6f}, {0, 359.5f, 0.6f, 0.0f},  {1, 1e-30f, 1e20f, 1.0f}};
+    for (const auto& a : args) {
+        hsvPixelsWide(in.data(), out.data(), in.size(), a[0] == 1, a[1], a[2], a[3]);
+        for (uint32_t c = 0; c < (1u << 24); ++c)
+            ASSERT_EQ(out[c], onePixel(in[c], a[0] == 1, a[1], a[2], a[3]))
+                << in[c] << " args " << a[1] << "," << a[2] << "," << a[3];
+    }
+}
+
+// Over ten million random pixels under random arguments of every scale,
+// including NaN, infinities and hues that need several turns.
+TEST(HsvWide, RandomArgumentsMatchTheOnePixelConversion) {
+    std::mt19937 random(77);
+    std::vector<Pixel> in(65536), out(65536);
+    for (int call = 0; call < 160; ++call) {
+        for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
+        const bool scale = call % 2 == 0;
+        const float h = anyFloat(random),
+                    s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
+        const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
+        if (!hsvPixelsWide(in.data(), out.data(), in.size(), scale, h, s, v)) GTEST_SKIP() << "no wide units";
+        for (size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(out[i], onePixel(in[i], scale, h, s, v))
+                << in[i] << " " << scale << " " << h << "," << s << "," << v;
+    }
+}
