@@ -116,3 +116,25 @@ TEST(ShippedListing, CompiledCallsEqualTheReplayedDocument) {
     std::free(loaded);
     EXPECT_EQ(differing, 0u);
 }
+
+// The shipped texture at several sizes, as hashes of loadTexture's pixels: any
+// change of a single bit in any operation it uses shows here.
+TEST(ShippedListing, TextureHashesStayTheSame) {
+    const std::string document = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
+    const struct {
+        int32_t width, height;
+        uint64_t hash;
+    } expected[] = {{256, 256, 5697439504926288294ull}, {64, 64, 9574158055949911636ull}, {512, 128, 3923271675218044664ull}};
+    for (const auto& e : expected) {
+        uint32_t* pixels = nullptr;
+        tex::randomSeed = 0;
+        tex::loadTexture(pixels, document, e.width, e.height, true);
+        uint64_t hash = 14695981039346656037ull;
+        for (size_t i = 0; i < size_t(e.width) * size_t(e.height); ++i) {
+            hash ^= pixels[i];
+            hash *= 1099511628211ull;
+        }
+        std::free(pixels);
+        EXPECT_EQ(hash, e.hash) << e.width << "x" << e.height;
+    }
+}
