@@ -142,28 +142,22 @@ void andLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
 
 // ---- Random scatter -------------------------------------------------------
 //
-// From its fixed seed the generator's state is 2 * odd and returns to itself
-// after 2^29 draws (the multiplier is 5 mod 8, so its order modulo 2^31 is
-// 2^29). A round with both sources active draws 8 numbers, so those rounds
-// repeat every 2^26; a round with one source draws 4 and repeats every 2^27.
-// When a phase runs for two periods or more, only the last write to each
-// position matters and every position written at all is written in every
-// period, so running one period plus the remainder leaves the same scratch
-// layer and the same seed. That bounds the work whatever the weights.
+// Each phase copies limit = round(pixels * weight) times. Beyond 8 copies
+// per pixel (a weight above 16/3, after the factor 1.5) nearly every position
+// has been written several times over, and further rounds only reshuffle which
+// source wrote last; the count is capped there so that the time stays
+// proportional to the layer whatever the weights (huge ones would otherwise
+// run for seconds or, without a bound, forever).
 
-constexpr int64_t BOTH_PERIOD = int64_t(1) << 26, ALONE_PERIOD = int64_t(1) << 27;
+constexpr int64_t COPIES_PER_PIXEL_CAP = 8;
 
-// count is a whole number >= 0 (possibly huge), residue its value modulo period.
-static int64_t reducedRounds(long double count, long double residue, int64_t period) {
-    return count < 2.0L * period ? static_cast<int64_t>(count) : period + static_cast<int64_t>(residue);
-}
-
-// round(pixels * weight), halves to even, as a whole number >= 0; NaN and
-// negative limits give no copies.
-static long double copyLimit(float weight) {
+// round(pixels * weight), halves to even, capped as above; NaN and negative
+// limits give no copies.
+static int64_t copyLimit(float weight) {
     const long double limit = rintl(static_cast<long double>(layerPixels()) * weight);
-    if (!(limit > 0.0L)) return 0.0L;
-    return limit > LDBL_MAX ? LDBL_MAX : limit;  // +inf: any huge whole number reduces alike
+    const long double cap = static_cast<long double>(layerPixels()) * COPIES_PER_PIXEL_CAP;
+    if (!(limit > 0.0L)) return 0;
+    return static_cast<int64_t>(limit < cap ? limit : cap);
 }
 
 // The generator's draws in blocks: draw j of a block is (seed * M^(j+1)) >> 16
@@ -237,24 +231,17 @@ void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float 
     if (!validLayers(src1, src2, dst)) return;
     Pixel* scratch = layers[SCRATCH_LAYER];
     std::memset(scratch, 127, layerBytes());
-    const long double limit1 = copyLimit(static_cast<float>(static_cast<long double>(w1) * 1.5L));
-    const long double limit2 = copyLimit(static_cast<float>(static_cast<long double>(w2) * 1.5L));
+    const int64_t limit1 = copyLimit(static_cast<float>(static_cast<long double>(w1) * 1.5L));
+    const int64_t limit2 = copyLimit(static_cast<float>(static_cast<long double>(w2) * 1.5L));
     randomSeed = 45390954u;
 
     // Rounds with both sources active come first, then those of the one with
     // the larger limit alone.
-    const long double both = limit1 < limit2 ? limit1 : limit2;
-    const long double larger = limit1 < limit2 ? limit2 : limit1;
-    const long double bothResidue = fmodl(both, BOTH_PERIOD);
-    // larger - both is exact unless both are huge and far apart; the residue
-    // comes from the exact residues of the two.
-    const long double alone = larger - both;
-    const long double aloneResidue =
-        fmodl(fmodl(larger, ALONE_PERIOD) - fmodl(both, ALONE_PERIOD) + ALONE_PERIOD, ALONE_PERIOD);
-
+    const int64_t both = limit1 < limit2 ? limit1 : limit2;
+    const int64_t alone = (limit1 < limit2 ? limit2 : limit1) - both;
     const ScatterPart parts[2] = {{layers[src1], false}, {layers[src2], true}};
-    scatterRounds(reducedRounds(both, bothResidue, BOTH_PERIOD), parts, 2, scratch);
-    scatterRounds(reducedRounds(alone, aloneResidue, ALONE_PERIOD), &parts[limit1 > limit2 ? 0 : 1], 1, scratch);
+    scatterRounds(both, parts, 2, scratch);
+    scatterRounds(alone, &parts[limit1 > limit2 ? 0 : 1], 1, scratch);
     copyLayer(SCRATCH_LAYER, dst);
 }
 

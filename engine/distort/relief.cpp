@@ -13,6 +13,7 @@
 // to either side, both sixteen bytes at a time with SSE2 (32 with AVX2 where
 // the processor has it). The relief forms
 // the Sobel sums from per-row column sums and row differences.
+#include <cstddef>
 #include <immintrin.h>
 
 #include <utility>
@@ -165,7 +166,8 @@ static void reliefRow(const uint8_t* up, const uint8_t* own, const uint8_t* down
         std::memcpy(row - 3, row + rowBytes - 3, 3 * sizeof(int16_t));
         std::memcpy(row + rowBytes, row, 3 * sizeof(int16_t));
     }
-    for (size_t i = 0; i < rowBytes; ++i) {
+    // Signed: i - 3 reaches 3 entries before the row.
+    for (ptrdiff_t i = 0; i < ptrdiff_t(rowBytes); ++i) {
         // Left column minus right column; row above minus row below.
         gradientX[i] = sums[i - 3] - sums[i + 3];
         gradientY[i] = differences[i - 3] + 2 * differences[i] + differences[i + 3];

@@ -281,7 +281,7 @@ void medianRun(const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8
     for (size_t start = 0; start < count; start += CHUNK) {
         const size_t n = count - start < CHUNK ? count - start : CHUNK;
         auto sortColumn = [&](size_t k) {  // positions start - 3 + k onwards
-            const size_t p = start - 3 + k;
+            const ptrdiff_t p = ptrdiff_t(start + k) - 3;  // signed: 3 bytes before the run
             auto a = V::load(up + p), b = V::load(own + p), c = V::load(down + p);
             sort3<V>(a, b, c);
             V::store(lo + k, a);

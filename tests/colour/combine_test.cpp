@@ -242,34 +242,24 @@ TEST_F(RandCombine, DestinationMayBeASource) {
     EXPECT_EQ(textest::snapshot(0), separate);
 }
 
-// The state returns to itself after 2^29 draws from the fixed seed: what the
-// bounded scatter relies on.
-TEST(RandCombinePeriod, TheFixedSeedRepeatsAfterTwoToTheTwentyNineDraws) {
-    uint32_t power = 22695477u;  // multiplier^(2^k) by repeated squaring
-    for (int k = 0; k < 29; ++k) power *= power;
-    EXPECT_EQ(45390954u * power, 45390954u);
-}
-
-// Phases of two periods or more are shortened without changing a bit: both
-// sources active for 2^27 + 1344 rounds, then src2 alone for 2^28 + 48 more,
-// against the plain loop (2^31 draws, a few seconds).
-TEST(RandCombinePeriod, LongRunsGiveThePlainLoopsResult) {
-    initLayers(4, 4);
-    textest::fillNoise(0, 8);
-    textest::fillNoise(1, 9);
-    const float w1 = float((std::ldexp(1.0L, 27) + 1344) / 16 / 1.5L);
-    const float w2 = float((std::ldexp(1.0L, 27) + std::ldexp(1.0L, 28) + 1392) / 16 / 1.5L);
-    ASSERT_GE(rintl(16.0L * float(w1 * 1.5L)), std::ldexp(1.0L, 27));
-    ASSERT_GE(rintl(16.0L * float(w2 * 1.5L)) - rintl(16.0L * float(w1 * 1.5L)), std::ldexp(1.0L, 28));
-    const auto expected = colourref::randCombine(0, 1, w1, w2);
+// Copy counts stop at 8 per pixel (weights above 16/3): larger and enormous
+// weights give exactly the picture and seed of the cap, in time proportional
+// to the layer.
+TEST_F(RandCombine, CopyCountsAreCappedAtEightPerPixel) {
+    const float cap = 16.0f / 3.0f;
+    const auto expected = colourref::randCombine(0, 1, cap, 1.0f);
+    ASSERT_EQ(rintl(512.0L * float(cap * 1.5L)), 8 * 512) << "the cap's weight gives exactly 8 copies per pixel";
     const uint32_t seedAfter = randomSeed;
-    randCombineLayers(0, 1, 2, w1, w2);
-    EXPECT_EQ(textest::snapshot(2), expected);
-    EXPECT_EQ(randomSeed, seedAfter);
-    freeLayers();
+    for (float w : {6.0f, 1e9f, 3e38f, INF}) {
+        randCombineLayers(0, 1, 2, w, 1.0f);
+        EXPECT_EQ(textest::snapshot(2), expected) << w;
+        EXPECT_EQ(randomSeed, seedAfter) << w;
+    }
+    randCombineLayers(0, 1, 2, 1e9f, 3e38f);
+    EXPECT_EQ(textest::snapshot(2), colourref::randCombine(0, 1, cap, cap));
 }
 
-TEST(RandCombinePeriod, EnormousWeightsFinish) {
+TEST(RandCombineCap, EnormousWeightsFinish) {
     initLayers(4, 4);
     textest::fillNoise(0, 8);
     textest::fillNoise(1, 9);
