@@ -142,20 +142,20 @@ void andLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
 
 // ---- Random scatter -------------------------------------------------------
 //
-// Each phase copies limit = round(pixels * weight) times. Beyond 8 copies
-// per pixel (a weight above 16/3, after the factor 1.5) nearly every position
-// has been written several times over, and further rounds only reshuffle which
+// Each source runs limit = round(pixels * weight) rounds of two copies. Beyond
+// 8 rounds per pixel (a weight above 16/3, after the factor 1.5) nearly every position
+// has been written many times over, and further rounds only reshuffle which
 // source wrote last; the count is capped there so that the time stays
 // proportional to the layer whatever the weights (huge ones would otherwise
 // run for seconds or, without a bound, forever).
 
-constexpr int64_t COPIES_PER_PIXEL_CAP = 8;
+constexpr int64_t ROUNDS_PER_PIXEL_CAP = 8;
 
 // round(pixels * weight), halves to even, capped as above; NaN and negative
 // limits give no copies.
 static int64_t copyLimit(float weight) {
     const long double limit = rintl(static_cast<long double>(layerPixels()) * weight);
-    const long double cap = static_cast<long double>(layerPixels()) * COPIES_PER_PIXEL_CAP;
+    const long double cap = static_cast<long double>(layerPixels()) * ROUNDS_PER_PIXEL_CAP;
     if (!(limit > 0.0L)) return 0;
     return static_cast<int64_t>(limit < cap ? limit : cap);
 }

@@ -242,13 +242,13 @@ TEST_F(RandCombine, DestinationMayBeASource) {
     EXPECT_EQ(textest::snapshot(0), separate);
 }
 
-// Copy counts stop at 8 per pixel (weights above 16/3): larger and enormous
+// Rounds stop at 8 per pixel (weights above 16/3): larger and enormous
 // weights give exactly the picture and seed of the cap, in time proportional
 // to the layer.
-TEST_F(RandCombine, CopyCountsAreCappedAtEightPerPixel) {
+TEST_F(RandCombine, RoundsAreCappedAtEightPerPixel) {
     const float cap = 16.0f / 3.0f;
     const auto expected = colourref::randCombine(0, 1, cap, 1.0f);
-    ASSERT_EQ(rintl(512.0L * float(cap * 1.5L)), 8 * 512) << "the cap's weight gives exactly 8 copies per pixel";
+    ASSERT_EQ(rintl(512.0L * float(cap * 1.5L)), 8 * 512) << "the cap's weight gives exactly 8 rounds per pixel";
     const uint32_t seedAfter = randomSeed;
     for (float w : {6.0f, 1e9f, 3e38f, INF}) {
         randCombineLayers(0, 1, 2, w, 1.0f);
