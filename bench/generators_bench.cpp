@@ -3,24 +3,13 @@
 
 using namespace texbench;
 
-#define GENERATOR_BENCH(name, call)                  \
-    static void name(benchmark::State& state) {      \
-        prepareLayers(int32_t(state.range(0)));      \
-        for (auto _ : state) {                       \
-            call;                                    \
-            benchmark::ClobberMemory();              \
-        }                                            \
-        countPixels(state);                          \
-        tex::freeLayers();                           \
-    }                                                \
-    TEX_BENCH(name)
 
-GENERATOR_BENCH(BM_SubPlasma, tex::subPlasma(1, 64, 12345, 256, true));
-GENERATOR_BENCH(BM_SubPlasmaStep4, tex::subPlasma(1, 4, 12345, 256, true));
-GENERATOR_BENCH(BM_SubPlasmaStep2, tex::subPlasma(1, 2, 12345, 256, true));
-GENERATOR_BENCH(BM_SubPlasmaStep16, tex::subPlasma(1, 16, 12345, 256, true));
-GENERATOR_BENCH(BM_SinePlasma, tex::sinePlasma(1, 0.05f, 0.11f, 256));
-GENERATOR_BENCH(BM_PerlinNoise, tex::perlinNoise(1, 64, 12345, 256, 128, 6, true));
-GENERATOR_BENCH(BM_BlobsLayer, tex::blobsLayer(1, 7, 16, true));
-GENERATOR_BENCH(BM_CellMachine, tex::cellMachine(1, 5, 30));
-GENERATOR_BENCH(BM_MandelBrot, tex::mandelBrot(1, -2.1f, 3.0f, -1.3f, 2.6f, 16.0f));
+TEX_OPERATION_BENCH(BM_SubPlasma, tex::subPlasma(1, 64, 12345, 256, true));
+TEX_OPERATION_BENCH(BM_SubPlasmaStep4, tex::subPlasma(1, 4, 12345, 256, true));
+TEX_OPERATION_BENCH(BM_SubPlasmaStep2, tex::subPlasma(1, 2, 12345, 256, true));
+TEX_OPERATION_BENCH(BM_SubPlasmaStep16, tex::subPlasma(1, 16, 12345, 256, true));
+TEX_OPERATION_BENCH(BM_SinePlasma, tex::sinePlasma(1, 0.05f, 0.11f, 256));
+TEX_OPERATION_BENCH(BM_PerlinNoise, tex::perlinNoise(1, 64, 12345, 256, 128, 6, true));
+TEX_OPERATION_BENCH(BM_BlobsLayer, tex::blobsLayer(1, 7, 16, true));
+TEX_OPERATION_BENCH(BM_CellMachine, tex::cellMachine(1, 5, 30));
+TEX_OPERATION_BENCH(BM_MandelBrot, tex::mandelBrot(1, -2.1f, 3.0f, -1.3f, 2.6f, 16.0f));

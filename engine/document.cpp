@@ -62,7 +62,7 @@ void loadTexture(uint32_t*& pixels, const std::string& fileName, int32_t width, 
 
 void saveTexture(const std::string& fileName) {
     const fs::path target(fileName);
-    if (fileName.empty()) throw IoError("Cannot save a document without a file name");
+    if (fileName.empty()) throw IoError("Cannot write a document without a file name");
     // A fresh name beside the target, so that the final rename stays on one file system.
     fs::path temporary;
     std::error_code ec;

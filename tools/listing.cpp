@@ -16,7 +16,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <vector>
 
@@ -492,34 +491,19 @@ Document readDocument(const std::string& fileName) {
 }
 
 void writeDocument(const Document& document, const std::string& fileName) {
-    namespace fs = std::filesystem;
-    static_assert(sizeof document.programs == size_t(tex::DOCUMENT_SIZE), "a document is the five programs");
-    if (fileName.empty()) throw tex::IoError("Cannot write a document without a file name");
-    // Written beside the target and renamed into place, so that a failure
-    // never leaves a truncated document behind.
-    const fs::path target(fileName);
-    std::error_code ec;
-    fs::path temporary;
-    for (unsigned attempt = 0;; ++attempt) {
-        temporary = target;
-        temporary += ".tmp" + std::to_string(attempt);
-        if (!fs::exists(temporary, ec)) break;
+    static_assert(sizeof document.programs == sizeof tex::layerPrograms, "a document is the five programs");
+    // saveTexture writes the engine's programs (under a temporary name,
+    // renamed into place): lend it this document's and put them back.
+    tex::LayerProgram kept[tex::LAYER_COUNT];
+    std::memcpy(kept, tex::layerPrograms, sizeof kept);
+    std::memcpy(tex::layerPrograms, document.programs, sizeof kept);
+    try {
+        tex::saveTexture(fileName);
+    } catch (...) {
+        std::memcpy(tex::layerPrograms, kept, sizeof kept);
+        throw;
     }
-    std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
-    const auto fail = [&](const std::string& reason) {
-        if (file) std::fclose(file);
-        fs::remove(temporary, ec);
-        throw tex::IoError("Cannot write " + fileName + ": " + reason);
-    };
-    if (!file) fail(std::strerror(errno));
-    if (std::fwrite(document.programs, 1, sizeof document.programs, file) != sizeof document.programs ||
-        std::fflush(file) != 0)
-        fail(std::strerror(errno));
-    const int closed = std::fclose(file);
-    file = nullptr;
-    if (closed != 0) fail(std::strerror(errno));
-    fs::rename(temporary, target, ec);
-    if (ec) fail(ec.message());
+    std::memcpy(tex::layerPrograms, kept, sizeof kept);
 }
 
 }  // namespace texlisting

@@ -10,16 +10,13 @@
 #include "test_util.h"
 
 using namespace tex;
+using colourref::INF;
+using colourref::NaN;
 using colourref::unitSettings;
 using colourref::WideUnitsReset;
 using textest::at;
 using textest::layerHash;
 
-namespace {
-
-const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
-
-}  // namespace
 
 // Layer 0 holds every byte in every channel, each channel in its own order.
 class ChannelBytes : public textest::EngineTest {

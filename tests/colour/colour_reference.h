@@ -4,6 +4,7 @@
 // these over all inputs where that is feasible.
 #pragma once
 
+#include <limits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "engine/engine.h"
 
 namespace colourref {
+
+const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
 
 using LD = long double;
 

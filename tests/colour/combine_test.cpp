@@ -11,6 +11,8 @@
 #include "test_util.h"
 
 using namespace tex;
+using colourref::INF;
+using colourref::NaN;
 using colourref::unitSettings;
 using colourref::WideUnitsReset;
 using textest::at;
@@ -37,7 +39,6 @@ const CombinerCase COMBINERS[] = {
     {"and", andLayers, colourref::band},
 };
 
-const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 

@@ -9,6 +9,8 @@
 #include "test_util.h"
 
 using namespace tex;
+using colourref::INF;
+using colourref::NaN;
 using colourref::unitSettings;
 using colourref::WideUnitsReset;
 using textest::at;
@@ -16,7 +18,6 @@ using textest::layerHash;
 
 namespace {
 
-const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
 
 // Equalisation or stretch of one layer, the plain way: histograms, the
 // mapping per channel, then every byte through it.
