@@ -1,0 +1,54 @@
+// Extended precision, the engine's own number type.
+//
+// `ext` is binary floating point with a 64-bit significand (explicit integer
+// bit), a 15-bit exponent and subnormals, rounded to nearest with ties to even
+// after every operation: exactly what the x87 computes in 64-bit precision.
+// Wherever the engine evaluates an expression in extended precision it uses
+// `ext` and rounds the result once to float (static_cast<float>).
+//
+// With GCC or Clang on x86 `ext` is the x87 long double itself; everywhere
+// else (and with -DTEX_SOFT_EXT) it is SoftExt, the same arithmetic in
+// portable integer code. The functions below are the engine's own and are
+// evaluated with ext's + - * / only, so every platform gets the same bits.
+#pragma once
+
+#include <cfloat>
+#include <cstdint>
+
+#if !defined(TEX_SOFT_EXT) && (defined(__x86_64__) || defined(__i386__)) && \
+    (defined(__GNUC__) || defined(__clang__)) && LDBL_MANT_DIG == 64
+#define TEX_EXT_IS_LONG_DOUBLE 1
+#else
+#define TEX_EXT_IS_LONG_DOUBLE 0
+#endif
+
+#include "engine/numeric/soft_ext.h"
+
+namespace tex {
+
+#if TEX_EXT_IS_LONG_DOUBLE
+using ext = long double;
+#else
+using ext = SoftExt;
+#endif
+
+// The value with the given 80-bit pattern: sign and 15-bit exponent, then the
+// 64-bit significand with its integer bit. For constants that no double holds.
+ext extFromBits(uint16_t signExponent, uint64_t significand);
+
+// Correctly rounded or exact, as the x87 computes them.
+ext extSqrt(ext x);
+ext extFabs(ext x);
+ext extFmod(ext x, ext y);  // x - trunc(x / y) * y, exact
+ext extRint(ext x);         // nearest integer, halves to even
+bool extIsNan(ext x);
+bool extIsFinite(ext x);
+
+// The engine's transcendental functions, within one unit in the last place of
+// the 64-bit significand.
+ext extSin(ext x);
+ext extCos(ext x);
+ext extAtan(ext x);
+ext extExp(ext x);
+
+}  // namespace tex
