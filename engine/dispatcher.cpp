@@ -69,8 +69,8 @@ constexpr const char* checkedSlots(const char* slots) {
 // mandelBrot's record holds two corners of the plane; the call takes the first
 // corner, the two extents (rounded to float32) and the escape limit 16.
 void runMandelBrot(const float* p) {
-    mandelBrot(slotInteger(p[0]), p[1], static_cast<float>(static_cast<long double>(p[3]) - p[1]), p[2],
-               static_cast<float>(static_cast<long double>(p[4]) - p[2]), 16.0f);
+    mandelBrot(slotInteger(p[0]), p[1], static_cast<float>(ext(p[3]) - p[1]), p[2],
+               static_cast<float>(ext(p[4]) - p[2]), 16.0f);
 }
 
 #define OPERATION(code, procedure, slots) {code, #procedure, checkedSlots<procedure>(slots), &runRecord<procedure>}

@@ -143,8 +143,8 @@ std::string realText(float v) {
 // mandelBrot's extent as the dispatcher computes it: the difference in
 // extended precision rounded to float32 (infinite beyond the float range).
 float extentOf(float start, float corner) {
-    constexpr long double limit = 0x1.ffffffp127L;  // halfway between FLT_MAX and 2^128
-    const long double difference = static_cast<long double>(corner) - start;
+    const ext limit = 0x1.ffffffp127;  // halfway between FLT_MAX and 2^128
+    const ext difference = ext(corner) - start;
     if (difference >= limit) return INFINITY;
     if (difference <= -limit) return -INFINITY;
     return static_cast<float>(difference);

@@ -1,7 +1,7 @@
 // Shared numeric and sampling helpers: the engine's random generator, the two
 // approximate square roots, cosine-weighted resampling and the HSV
 // conversions. Operations depend on their exact roundings, so each follows its
-// formula step by step: long double for every extended intermediate, one
+// formula step by step: ext for every extended intermediate, one
 // conversion to float where a value is stored as float32.
 #include "engine/internal.h"
 
@@ -37,15 +37,15 @@ float fastSqrt(float x) {
 }
 
 // Cosine weight of a fraction: single((1 - cos(f * pi)) * 0.5).
-static float blendWeight(float f) { return static_cast<float>((1.0L - cosl(static_cast<long double>(f) * PI_F)) * 0.5L); }
+static float blendWeight(float f) { return static_cast<float>((ext(1.0) - extCos(ext(f) * PI_F)) * ext(0.5)); }
 
 Pixel blendTexels(const Pixel texels[4], float fx, float fy) {
     const float wx = blendWeight(fx), wy = blendWeight(fy);
-    const float ax = static_cast<float>(1.0L - wx), ay = static_cast<float>(1.0L - wy);
-    const long double w0 = static_cast<float>(static_cast<long double>(ax) * ay);
-    const long double w1 = static_cast<float>(static_cast<long double>(wx) * ay);
-    const long double w2 = static_cast<float>(static_cast<long double>(ax) * wy);
-    const long double w3 = static_cast<float>(static_cast<long double>(wx) * wy);
+    const float ax = static_cast<float>(ext(1.0) - wx), ay = static_cast<float>(ext(1.0) - wy);
+    const ext w0 = static_cast<float>(ext(ax) * ay);
+    const ext w1 = static_cast<float>(ext(wx) * ay);
+    const ext w2 = static_cast<float>(ext(ax) * wy);
+    const ext w3 = static_cast<float>(ext(wx) * wy);
     // Truncated, never rounded; the low byte is kept.
     auto channel = [&](uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3) {
         return static_cast<uint8_t>(truncInt32(c0 * w0 + c1 * w1 + c2 * w2 + c3 * w3));
@@ -62,9 +62,9 @@ Pixel blendTexels(const Pixel texels[4], float fx, float fy) {
 static void splitCoordinate(float c, int32_t& whole, float& fraction) {
     if (std::fabs(c) < 2147483648.0f) {
         whole = static_cast<int32_t>(c);
-        fraction = static_cast<float>(static_cast<long double>(c) - whole);
+        fraction = static_cast<float>(ext(c) - whole);
     } else if (std::isfinite(c)) {
-        whole = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(fmodl(c, 4294967296.0L))));
+        whole = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(extFmod(c, ext(4294967296.0)))));
         fraction = 0.0f;
     } else {
         whole = 0;
@@ -91,10 +91,10 @@ float wrapHue(float h) {
     // below gives the same bits as stepping by 360; beyond that, where stepping
     // would take ages or never end, it is the exact remainder.
     if (h < 0.0f) {
-        const long double r = fmodl(h, 360.0L);
-        h = r < 0.0L ? static_cast<float>(r + 360.0L) : 0.0f;
+        const ext r = extFmod(h, ext(360.0));
+        h = r < ext(0.0) ? static_cast<float>(r + ext(360.0)) : 0.0f;
     }
-    if (h >= 360.0f) h = static_cast<float>(fmodl(h, 360.0L));
+    if (h >= 360.0f) h = static_cast<float>(extFmod(h, ext(360.0)));
     return h;
 }
 
@@ -105,24 +105,24 @@ void rgbToHsv(float r, float g, float b, float& h, float& s, float& v) {
     if (b < n) n = b;
     v = m;
     float saturation = 0.0f;
-    if (m != 0.0f) saturation = static_cast<float>((static_cast<long double>(m) - n) / m);
+    if (m != 0.0f) saturation = static_cast<float>((ext(m) - n) / m);
     s = saturation;
     if (saturation == 0.0f) {
         h = -1.0f;
         return;
     }
-    const float delta = static_cast<float>(static_cast<long double>(m) - n);
-    const float dr = static_cast<float>(static_cast<long double>(m) - r);
-    const float dg = static_cast<float>(static_cast<long double>(m) - g);
-    const float db = static_cast<float>(static_cast<long double>(m) - b);
+    const float delta = static_cast<float>(ext(m) - n);
+    const float dr = static_cast<float>(ext(m) - r);
+    const float dg = static_cast<float>(ext(m) - g);
+    const float db = static_cast<float>(ext(m) - b);
     float hue;
     if (r == m)
-        hue = static_cast<float>((static_cast<long double>(db) - dg) / delta);
+        hue = static_cast<float>((ext(db) - dg) / delta);
     else if (g == m)
-        hue = static_cast<float>((static_cast<long double>(dr) - db) / delta + 2.0L);
+        hue = static_cast<float>((ext(dr) - db) / delta + ext(2.0));
     else
-        hue = static_cast<float>((static_cast<long double>(dg) - dr) / delta + 4.0L);
-    hue = static_cast<float>(static_cast<long double>(hue) * 60.0L);
+        hue = static_cast<float>((ext(dg) - dr) / delta + ext(4.0));
+    hue = static_cast<float>(ext(hue) * ext(60.0));
     h = wrapHue(hue);
 }
 
@@ -134,14 +134,14 @@ void hsvToRgb(float h, float s, float v, float& r, float& g, float& b) {
     }
     // 0.016666667 is slightly more than 1/60; the sector comes from the
     // unrounded product, the fraction from the rounded one.
-    const long double product = static_cast<long double>(h) * 0.016666667L;
+    const ext product = ext(h) * SIXTIETH;
     const float hs = static_cast<float>(product);
     const int32_t sector = static_cast<int32_t>(product);  // 0..5: h is in [0, 360)
-    const float f = static_cast<float>(static_cast<long double>(hs) - sector);
-    const long double lv = v, ls = s;
-    const float p = static_cast<float>(lv * (1.0L - ls));
-    const float q = static_cast<float>(lv * (1.0L - ls * f));
-    const float t = static_cast<float>(lv * (1.0L - ls * (1.0L - f)));
+    const float f = static_cast<float>(ext(hs) - sector);
+    const ext lv = v, ls = s;
+    const float p = static_cast<float>(lv * (ext(1.0) - ls));
+    const float q = static_cast<float>(lv * (ext(1.0) - ls * f));
+    const float t = static_cast<float>(lv * (ext(1.0) - ls * (ext(1.0) - f)));
     switch (sector) {
         case 0: r = v, g = t, b = p; break;
         case 1: r = q, g = v, b = p; break;

@@ -1,8 +1,8 @@
 // Routines shared by the operation families; not part of the public interface.
 //
 // Numeric conventions: an expression the engine evaluates "in extended
-// precision" is written with long double operands and converted to float once
-// (static_cast<float>), which rounds to nearest, ties to even. Conversions to
+// precision" is written with ext operands (engine/numeric/ext.h) and converted
+// to float once (static_cast<float>), which rounds to nearest, ties to even. Conversions to
 // integers go through the helpers below so that no value, however large or
 // NaN, is ever undefined behaviour.
 #pragma once
@@ -14,33 +14,51 @@
 #include <cstring>
 
 #include "engine/engine.h"
+#include "engine/numeric/ext.h"
+#include "engine/vectors.h"
 
-#if !defined(__x86_64__) && !defined(__i386__)
-#error "the texture engine needs the x87 80-bit long double: build with GCC or Clang (mingw-w64 included) on x86 or x86-64"
-#endif
-static_assert(LDBL_MANT_DIG == 64,
-              "the texture engine needs a long double with a 64-bit mantissa (x87 extended precision): build with "
-              "GCC or Clang on x86 or x86-64, mingw-w64 included; MSVC and other targets are not supported");
 
 namespace tex {
 
 // pi as the float32 nearest to it, used as a factor in extended precision.
 constexpr float PI_F = 3.14159274101257324f;
 
+// Decimal constants of the formulas as extended values; no double holds them.
+inline const ext SIXTIETH = extFromBits(0x3FF9, 0x888888B658A848F0);              // 0.016666667
+inline const ext THIRD = extFromBits(0x3FFD, 0xAAAA9F7B5AEA3162);                 // 0.333333
+inline const ext BYTE_UNIT = extFromBits(0x3FF7, 0x80808080805D2DFB);             // 0.00392156862745
+inline const ext BLOB_C1 = extFromBits(0x4000, 0x9C71C53F39D1B2E6);               // 2.444444
+inline const ext BLOB_C2 = extFromBits(0x3FFF, 0xF1C714FCE746CB96);               // 1.888888
+inline const ext BLOB_C3 = extFromBits(0x3FFD, 0xE38E29F9CE8D972D);               // 0.444444
+inline const ext BLOB_BRIGHTNESS_BASE = extFromBits(0x3FFB, 0xCCCCCCCCCCCCCCCD);  // 0.1
+
 // Truncation toward zero to int32: NaN gives 0, values beyond the range clamp.
-inline int32_t truncInt32(long double v) {
+inline int32_t truncInt32(ext v) {
     if (!(v == v)) return 0;
-    if (v >= 2147483647.0L) return INT32_MAX;
-    if (v <= -2147483648.0L) return INT32_MIN;
+    if (v >= ext(2147483647.0)) return INT32_MAX;
+    if (v <= -ext(2147483648.0)) return INT32_MIN;
     return static_cast<int32_t>(v);
 }
 
 // The default rule for colour results: at or above 255 gives 255, at or below
 // 0 (and NaN) gives 0, anything between is truncated.
-inline uint8_t saturateByte(long double v) {
-    if (v >= 255.0L) return 255;
-    if (!(v > 0.0L)) return 0;
+inline uint8_t saturateByte(ext v) {
+    if (v >= ext(255.0)) return 255;
+    if (!(v > ext(0.0))) return 0;
     return static_cast<uint8_t>(static_cast<int32_t>(v));
+}
+
+// Asks for the cache line at p ahead of its use (for writing with `write`);
+// nothing where the compiler has no way to say so.
+inline void prefetch(const void* p, bool write = false) {
+#if defined(__GNUC__) || defined(__clang__)
+    if (write)
+        __builtin_prefetch(p, 1);
+    else
+        __builtin_prefetch(p);
+#else
+    (void)p, (void)write;
+#endif
 }
 
 // True when every index names a user layer and the buffers exist.

@@ -19,7 +19,7 @@ void scaleLayerRGB(int32_t src, int32_t dst, float r, float g, float b) {
     uint8_t tables[3][256];
     for (int c = 0; c < 3; ++c)
         for (int v = 0; v < 256; ++v)
-            tables[c][v] = saturateByte(static_cast<float>(v * static_cast<long double>(factor[c])));
+            tables[c][v] = saturateByte(static_cast<float>(v * ext(factor[c])));
     mapLayerBytes(src, dst, tables);
 }
 

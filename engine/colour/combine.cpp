@@ -14,13 +14,13 @@ namespace {
 
 // The pair formulas, used to fill the per-call tables and by the plain paths.
 inline uint8_t addPair(uint8_t a, uint8_t b, float w1, float w2) {
-    return saturateByte(static_cast<float>(a * static_cast<long double>(w1) + b * static_cast<long double>(w2)));
+    return saturateByte(static_cast<float>(a * ext(w1) + b * ext(w2)));
 }
 
 // Low 8 bits of trunc(byte * weight); beyond the int32 range the operand
 // clamps (truncInt32), NaN gives 0.
 inline uint8_t bitOperand(uint8_t byte, float weight) {
-    return static_cast<uint8_t>(truncInt32(byte * static_cast<long double>(weight)));
+    return static_cast<uint8_t>(truncInt32(byte * ext(weight)));
 }
 
 // Bytes of the two sources, as flat arrays, and of the destination.
@@ -92,7 +92,7 @@ void addLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
 // the decimal constant, not 1/255, so that 255*255 with unit weights stays 255.
 void mulLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     if (!validLayers(src1, src2, dst)) return;
-    const float k = static_cast<float>(static_cast<long double>(w1) * w2 * 0.00392156862745L);
+    const float k = static_cast<float>(ext(w1) * w2 * BYTE_UNIT);
     const PairLayers l = pairLayers(src1, src2, dst);
     mulBytes(l.a, l.b, l.out, l.count, k);
 }
@@ -154,9 +154,9 @@ constexpr int64_t ROUNDS_PER_PIXEL_CAP = 8;
 // round(pixels * weight), halves to even, capped as above; NaN and negative
 // limits give no copies.
 static int64_t copyLimit(float weight) {
-    const long double limit = rintl(static_cast<long double>(layerPixels()) * weight);
-    const long double cap = static_cast<long double>(layerPixels()) * ROUNDS_PER_PIXEL_CAP;
-    if (!(limit > 0.0L)) return 0;
+    const ext limit = extRint(ext(layerPixels()) * weight);
+    const ext cap = ext(layerPixels()) * ROUNDS_PER_PIXEL_CAP;
+    if (!(limit > ext(0.0))) return 0;
     return static_cast<int64_t>(limit < cap ? limit : cap);
 }
 
@@ -208,8 +208,8 @@ static void scatterRounds(int64_t rounds, const ScatterPart* parts, int partCoun
                 const uint32_t x2 = part.yFirst ? d : c, y2 = part.yFirst ? c : d;
                 for (const size_t i : {size_t(y1 & hm) * size_t(layerWidth) + (x1 & wm),
                                        size_t(y2 & hm) * size_t(layerWidth) + (x2 & wm)}) {
-                    __builtin_prefetch(part.from + i);
-                    __builtin_prefetch(to + i, 1);
+                    prefetch(part.from + i);
+                    prefetch(to + i, true);
                     next.position[next.copies] = i;
                     next.source[next.copies++] = part.from;
                 }
@@ -231,8 +231,8 @@ void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float 
     if (!validLayers(src1, src2, dst)) return;
     Pixel* scratch = layers[SCRATCH_LAYER];
     std::memset(scratch, 127, layerBytes());
-    const int64_t limit1 = copyLimit(static_cast<float>(static_cast<long double>(w1) * 1.5L));
-    const int64_t limit2 = copyLimit(static_cast<float>(static_cast<long double>(w2) * 1.5L));
+    const int64_t limit1 = copyLimit(static_cast<float>(ext(w1) * ext(1.5)));
+    const int64_t limit2 = copyLimit(static_cast<float>(ext(w2) * ext(1.5)));
     randomSeed = 45390954u;
 
     // Rounds with both sources active come first, then those of the one with

@@ -9,12 +9,12 @@
 namespace tex {
 
 // The sine curve's byte for v * f, from the extended-precision sine.
-static uint8_t sineByte(long double x) { return uint8_t(truncInt32((sinl(x) + 1.0L) * 127.5L)); }
+static uint8_t sineByte(ext x) { return uint8_t(truncInt32((extSin(x) + ext(1.0)) * ext(127.5))); }
 
 // The same from the double sine where that provably gives the same byte.
 // For |x| <= 2^20 the double result y differs from the true value by less
-// than 2^-43 and the extended one (the x87 sine, whose reduction error near
-// multiples of pi is below |x| * 2^-66) by less than 2^-38; whenever y lies
+// than 2^-43 and the extended one (within 1 ulp of its 64-bit significand
+// after an exact argument reduction) by less than 2^-38; whenever y lies
 // 2^-30 or more from a whole number both truncate alike. Closer (a chance of
 // about 2^-29 per argument), larger or non-finite arguments take the extended
 // sine.
@@ -34,8 +34,8 @@ void sineLayerRGB(int32_t src, int32_t dst, float r, float g, float b) {
     const float frequency[3] = {r, g, b};
     uint8_t tables[3][256];
     for (int c = 0; c < 3; ++c) {
-        const float f = static_cast<float>(static_cast<long double>(frequency[c]) * PI_F);
-        if (c > 0 && f == static_cast<float>(static_cast<long double>(frequency[c - 1]) * PI_F)) {
+        const float f = static_cast<float>(ext(frequency[c]) * PI_F);
+        if (c > 0 && f == static_cast<float>(ext(frequency[c - 1]) * PI_F)) {
             std::memcpy(tables[c], tables[c - 1], 256);
             continue;
         }
@@ -87,7 +87,7 @@ void countChannels(int32_t src, Histograms& counts) {
 void accumulate(uint32_t (&table)[256], float scale, float start) {
     float accumulator = start;
     for (int v = 0; v < 256; ++v) {
-        accumulator = static_cast<float>(table[v] * static_cast<long double>(scale) + accumulator);
+        accumulator = static_cast<float>(table[v] * ext(scale) + accumulator);
         table[v] = uint32_t(std::nearbyint(accumulator));
     }
 }
@@ -105,7 +105,7 @@ void equalizeRGB(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
     Histograms table;
     countChannels(src, table);
-    const float scale = static_cast<float>(255.0L / static_cast<long double>(layerPixels()));
+    const float scale = static_cast<float>(ext(255.0) / ext(layerPixels()));
     for (int c = 0; c < 3; ++c) accumulate(table[c], scale, 0.0f);
     writeThrough(src, dst, table);
 }
@@ -119,7 +119,7 @@ void stretchRGB(int32_t src, int32_t dst) {
         int low = 0, high = 255;
         while (low < 255 && table[c][low] == 0) ++low;
         while (high > 0 && table[c][high] == 0) --high;
-        const float scale = static_cast<float>(static_cast<long double>(high - low) / layerPixels());
+        const float scale = static_cast<float>(ext(high - low) / layerPixels());
         accumulate(table[c], scale, float(low));
     }
     writeThrough(src, dst, table);

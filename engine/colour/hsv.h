@@ -13,11 +13,13 @@
 // extended constant and with 1 - s stay in extended precision.
 #pragma once
 
-#include <xmmintrin.h>
-
 #include <algorithm>
 
 #include "engine/internal.h"
+
+#if TEX_X86_VECTORS
+#include <xmmintrin.h>
+#endif
 
 namespace tex {
 
@@ -54,9 +56,13 @@ inline void hsvOfBytes(Pixel p, float& h, float& s, float& v) {
 
 // A conversion result to a byte: truncation toward zero on the SSE unit (the
 // extended truncation would switch the x87 rounding mode for every value);
-// NaN converts to INT32_MIN and so gives 0.
+// NaN and values beyond the int32 range convert to INT32_MIN and so give 0.
 inline uint8_t truncatedByte(float x) {
+#if TEX_X86_VECTORS
     const int32_t i = _mm_cvttss_si32(_mm_set_ss(x));
+#else
+    const int32_t i = x > -2147483648.0f && x < 2147483648.0f ? int32_t(x) : INT32_MIN;
+#endif
     return uint8_t(std::min(std::max(i, 0), 255));
 }
 
@@ -71,17 +77,17 @@ inline Pixel bytesOfHsv(float h, float s, float v) {
     out[0] = truncatedByte(v);
     if (s == 0.0f) return {out[0], out[0], out[0]};
     h = wrapHueFast(h);
-    const long double product = static_cast<long double>(h) * 0.016666667L;
+    const ext product = ext(h) * SIXTIETH;
     const float hs = static_cast<float>(product);
     // trunc(product) from the rounded product: hs is at most one whole number
     // above it, when the rounding carries it up to that whole number.
     int32_t sector = static_cast<int32_t>(hs);              // 0 <= hs <= 6
     if (hs == float(sector) && sector > product) --sector;  // only where hs is whole
     const float f = hs - float(sector);                     // exact
-    const long double lv = v, ls = s;
-    out[1] = truncatedByte(static_cast<float>(lv * (1.0L - ls)));
-    out[2] = truncatedByte(static_cast<float>(lv * (1.0L - ls * f)));
-    out[3] = truncatedByte(static_cast<float>(lv * (1.0L - ls * (1.0L - static_cast<long double>(f)))));
+    const ext lv = v, ls = s;
+    out[1] = truncatedByte(static_cast<float>(lv * (ext(1.0) - ls)));
+    out[2] = truncatedByte(static_cast<float>(lv * (ext(1.0) - ls * f)));
+    out[3] = truncatedByte(static_cast<float>(lv * (ext(1.0) - ls * (ext(1.0) - ext(f)))));
     // Sectors 0..5: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q).
     static constexpr uint8_t ORDER[6][3] = {{0, 3, 1}, {2, 0, 1}, {1, 0, 3}, {1, 2, 0}, {3, 1, 0}, {0, 1, 2}};
     const uint8_t* order = ORDER[std::min(sector, 5)];

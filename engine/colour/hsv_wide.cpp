@@ -18,12 +18,16 @@
 #include "engine/colour/hsv.h"
 #include "engine/colour/kernels.h"
 
+#if TEX_X86_VECTORS
 // GCC 12's 512-bit intrinsic headers start some results from an undefined
 // register and then warn about it; the warning says nothing about this code.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#endif
 
 namespace tex {
+
+#if TEX_X86_VECTORS
 
 #define TEX_WIDE __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
@@ -91,7 +95,7 @@ struct HalfResult {
 
 // hsvToRgb's steps for 8 lanes: hue in [0, 360), s in (0, 1], v in [0, 255].
 TEX_WIDE inline HalfResult backHalf(__m256 h, __m256 s, __m256 v, __mmask8& unsure) {
-    const __m512d x = _mm512_mul_pd(_mm512_cvtps_pd(h), _mm512_set1_pd(double(0.016666667L)));
+    const __m512d x = _mm512_mul_pd(_mm512_cvtps_pd(h), _mm512_set1_pd(double(SIXTIETH)));
     const __m256 hs = _mm512_cvtpd_ps(x);
     const __m512d tolerance = _mm512_mul_pd(x, _mm512_set1_pd(0x1p-45));
     const __m256i hsBits = _mm256_castps_si256(hs);
@@ -226,5 +230,12 @@ bool hsvPixelsWide(const Pixel* in, Pixel* out, size_t count, bool scale, float 
     convertWide(in, out, count, Change{scale, h, s, v});
     return true;
 }
+
+#else
+
+// Without the wide units the callers convert one pixel at a time.
+bool hsvPixelsWide(const Pixel*, Pixel*, size_t, bool, float, float, float) { return false; }
+
+#endif
 
 }  // namespace tex

@@ -19,21 +19,27 @@
 // read the destination into the cache first.
 #include "engine/colour/kernels.h"
 
+#include <climits>
+
+#if TEX_X86_VECTORS
 // GCC 12's 512-bit intrinsic headers start some results from an undefined
 // register and then warn about it; the warning says nothing about this code.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
-
-#include <climits>
+#endif
 
 namespace tex {
 
 namespace {
 
 bool cpuHasWideUnits() {
+#if TEX_X86_VECTORS
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
 }
 
 bool& wideUnitsFlag() {
@@ -69,6 +75,8 @@ static uint8_t mulPlain(uint8_t a, uint8_t b, float k) {
 }
 
 // ---- Wide passes ------------------------------------------------------------
+
+#if TEX_X86_VECTORS
 
 #define TEX_WIDE __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
@@ -222,7 +230,7 @@ void splitWeight(float w, int64_t& odd, int& shift) {
 // multiples below 2^30 in magnitude and every sum below 2^31.
 bool fixWeights(float w1, float w2, FixedWeights& f) {
     if (!std::isfinite(w1) || !std::isfinite(w2)) return false;
-    if (255.0L * (std::fabs(static_cast<long double>(w1)) + std::fabs(w2)) >= 2147483648.0L) return false;
+    if (ext(255.0) * (extFabs(ext(w1)) + std::fabs(w2)) >= ext(2147483648.0)) return false;
     int64_t odd1, odd2;
     int shift1, shift2;
     splitWeight(w1, odd1, shift1);
@@ -296,21 +304,26 @@ void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
     pass(head, count - head, true);
     _mm_sfence();
 }
+#endif
 
 void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
     const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
     auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
     if (!wideUnitsEnabled()) return mapPlain(in, out, layerBytes(), tables);
+#if TEX_X86_VECTORS
     splitForStreaming(out, layerBytes(),
                       [&](size_t at, size_t n, bool stream) { mapWide(in + at, out + at, n, tables, stream); });
+#endif
 }
 
 void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
                  const uint8_t (&hi)[256]) {
+#if TEX_X86_VECTORS
     if (wideUnitsEnabled())
         return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
             selectWide(a + at, b + at, out + at, n, lo, hi, stream);
         });
+#endif
     for (size_t i = 0; i < count; ++i) {
         const uint8_t x = a[i], y = b[i];
         const uint8_t take = uint8_t(0u - unsigned((lo[x] <= y) & (y <= hi[x])));  // all ones or zero
@@ -320,6 +333,7 @@ void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 
 void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
                   const uint8_t (&t2)[256], BitOp op) {
+#if TEX_X86_VECTORS
     if (wideUnitsEnabled())
         return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
             switch (op) {
@@ -331,6 +345,7 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
                     return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
             }
         });
+#endif
     for (size_t i = 0; i < count; ++i) {
         const uint8_t x = t1[a[i]], y = t2[b[i]];
         out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;
@@ -338,18 +353,25 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 }
 
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+#if TEX_X86_VECTORS
     if (wideUnitsEnabled())
         return splitForStreaming(
             out, count, [&](size_t at, size_t n, bool stream) { mulWide(a + at, b + at, out + at, n, k, stream); });
+#endif
     for (size_t i = 0; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
 }
 
 bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
+#if TEX_X86_VECTORS
     FixedWeights f;
     if (!wideUnitsEnabled() || !fixWeights(w1, w2, f)) return false;
     splitForStreaming(out, count,
                       [&](size_t at, size_t n, bool stream) { addWide(a + at, b + at, out + at, n, f, stream); });
     return true;
+#else
+    (void)a, (void)b, (void)out, (void)count, (void)w1, (void)w2;
+    return false;
+#endif
 }
 
 }  // namespace tex

@@ -7,7 +7,7 @@
 
 namespace tex {
 
-// Double-precision arc tangent with the long double formula as fallback.
+// Double-precision arc tangent with the extended formula as fallback.
 uint8_t directionCode(int32_t gx, int32_t gy);
 // Polynomial arc tangent, falling back to directionCode near a code boundary.
 uint8_t fastDirectionCode(int32_t gx, int32_t gy);

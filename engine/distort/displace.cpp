@@ -24,7 +24,7 @@ using distort::sampleRow;
 static uint32_t jitterSource[MAX_LAYER_SIDE];
 
 // The vertical sine term of each column, kept in extended precision.
-static long double columnShift[MAX_LAYER_SIDE];
+static ext columnShift[MAX_LAYER_SIDE];
 
 static bool isPowerOfTwo(int32_t n) { return (n & (n - 1)) == 0; }
 
@@ -44,10 +44,10 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
     copyLayer(src, SCRATCH_LAYER);
     Pixel* out = layers[dst];
     // The vertical sine term stays extended: the sum with y is rounded once.
-    for (int32_t x = 0; x < layerWidth; ++x) columnShift[x] = vAmp * sinl(static_cast<long double>(vFreq) * x);
+    for (int32_t x = 0; x < layerWidth; ++x) columnShift[x] = vAmp * extSin(ext(vFreq) * x);
     for (int32_t y = 0; y < layerHeight; ++y) {
-        const float ox = static_cast<float>(hAmp * sinl(static_cast<long double>(hFreq) * y));
-        const long double row = y;
+        const float ox = static_cast<float>(hAmp * extSin(ext(hFreq) * y));
+        const ext row = y;
         for (int32_t x = 0; x < layerWidth; ++x) {
             // A sum of two float32 values rounded once: one float32 addition.
             rowX[x] = static_cast<float>(x) + ox;
@@ -63,8 +63,8 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
     // The offsets depend on the brightness only: one table entry per value.
     float offsetX[256], offsetY[256];
     for (int32_t v = 0; v < 256; ++v) {
-        offsetX[v] = static_cast<float>(static_cast<long double>(v) * scaleX);
-        offsetY[v] = static_cast<float>(static_cast<long double>(v) * scaleY);
+        offsetX[v] = static_cast<float>(ext(v) * scaleX);
+        offsetY[v] = static_cast<float>(ext(v) * scaleY);
     }
     const Pixel* brightness = layers[map];
     Pixel* const result = resultBuffer(dst, src, map);
@@ -143,7 +143,7 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
             jitterSource[x] = uint32_t(size_t(sy) * width + sx);
         }
         for (size_t x = 0; x < width; ++x) {
-            if (x + 16 < width) _mm_prefetch(reinterpret_cast<const char*>(in + jitterSource[x + 16]), _MM_HINT_T0);
+            if (x + 16 < width) prefetch(in + jitterSource[x + 16]);
             out[x] = in[jitterSource[x]];
         }
     }

@@ -21,7 +21,7 @@ using distort::rowY;
 using distort::sampleRow;
 
 // Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
-static long double columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
+static ext columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
 static float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
 static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
@@ -70,7 +70,7 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
-    const float k = static_cast<float>(1.0L / (sqrtl(2.0L * layerWidth * layerHeight) * scale));
+    const float k = static_cast<float>(ext(1.0) / (extSqrt(ext(2.0) * layerWidth * layerHeight) * scale));
     for (int32_t t = 0; t <= cy; ++t) {
         twistValues(cx, static_cast<float>(t), strength, k);
         twirlRow(dst, cy - t, cx, cy);
@@ -157,7 +157,7 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
-    const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
+    const float k = static_cast<float>(layerWidth / (ext(PI_F) * ext(2.0)));
     // single(1 / dx) of a float32 dx is one float32 division (the centre
     // column has none).
     for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = x == cx ? 0.0f : 1.0f / static_cast<float>(x - cx);
@@ -175,20 +175,20 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
 
 void logPolLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    const float step = static_cast<float>(static_cast<long double>(PI_F) * 2.0L / layerHeight);
+    const float step = static_cast<float>(ext(PI_F) * ext(2.0) / layerHeight);
     const float cx = float(layerWidth / 2), cy = float(layerHeight / 2);
     // The radius belongs to the row, the angle (and its extended cosine and
     // sine) to the column.
     for (int32_t j = 0; j < layerWidth; ++j) {
-        const float a = static_cast<float>(static_cast<long double>(j) * step);
-        columnCos[j] = cosl(a);
-        columnSin[j] = sinl(a);
+        const float a = static_cast<float>(ext(j) * step);
+        columnCos[j] = extCos(a);
+        columnSin[j] = extSin(a);
     }
     // Straight into a destination that is not the source.
     const int32_t result = dst == src ? SCRATCH_LAYER : dst;
     Pixel* out = layers[result];
     for (int32_t i = 0; i < layerHeight; ++i) {
-        const long double r = static_cast<float>(expl(static_cast<long double>(i) * step));
+        const ext r = static_cast<float>(extExp(ext(i) * step));
         for (int32_t j = 0; j < layerWidth; ++j) {
             rowX[j] = static_cast<float>(r * columnCos[j] + cx);
             rowY[j] = static_cast<float>(r * columnSin[j] + cy);

@@ -14,13 +14,15 @@
 // the processor has it). The relief forms
 // the Sobel sums from per-row column sums and row differences.
 #include <cstddef>
-#include <immintrin.h>
-
 #include <utility>
 
 #include "engine/distort/direction.h"
 #include "engine/distort/sampling.h"
 #include "engine/neighbourhood.h"
+
+#if TEX_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace tex {
 
@@ -32,7 +34,7 @@ namespace tex {
 // The arc tangent of gy / gx is taken in double: the quotient's rounding
 // changes it by at most 2^-53 of itself (its slope 1 / (1 + q^2) never exceeds
 // atan(q) / q) and the library's by 1 ulp, so within 2^-46 relative of the
-// long double value; the long double formula runs when the float32 rounding
+// extended value; the extended formula runs when the float32 rounding
 // is not settled by that bound. a * K is exact in double (24 by 24 bits);
 // a * K + 127.5 errs by under 2^-45, so it truncates alike unless it lies
 // within 2^-44 of a whole number.
@@ -42,12 +44,12 @@ uint8_t directionCode(int32_t gx, int32_t gy) {
     const double estimate = std::atan(double(gy) / gx);
     float a;
     if (!distort::roundsAlike(estimate, std::fabs(estimate) * 0x1p-46, a))
-        a = static_cast<float>(atanl(static_cast<long double>(gy) / gx));
+        a = static_cast<float>(extAtan(ext(gy) / gx));
     if (gx < 0) return static_cast<uint8_t>(static_cast<int32_t>(double(a) * K));
     const double v = double(a) * K + 127.5;
     const int32_t lo = static_cast<int32_t>(v - 0x1p-44), hi = static_cast<int32_t>(v + 0x1p-44);
     if (lo == hi) return static_cast<uint8_t>(lo);
-    return static_cast<uint8_t>(static_cast<int32_t>(static_cast<long double>(a) * K + 127.5L));
+    return static_cast<uint8_t>(static_cast<int32_t>(ext(a) * K + ext(127.5)));
 }
 
 // directionCode through a polynomial arc tangent: x (1 + a2 x^2 + ... +
@@ -111,6 +113,7 @@ static void walkRows(int32_t src, int32_t dst, Row row) {
 static int16_t columnSums[(MAX_LAYER_SIDE + 2) * 3], rowDifferences[(MAX_LAYER_SIDE + 2) * 3];
 static int32_t gradientX[MAX_LAYER_SIDE * 3], gradientY[MAX_LAYER_SIDE * 3];
 
+#if TEX_X86_VECTORS
 // fastDirectionCode of two gradients side by side in SSE2 lanes; returns
 // the lanes it could not settle as bits 0 and 1.
 static int directionCodePair(const int32_t* gradX, const int32_t* gradY, uint8_t* out) {
@@ -144,15 +147,20 @@ static int directionCodePair(const int32_t* gradX, const int32_t* gradY, uint8_t
     out[1] = static_cast<uint8_t>(_mm_cvtsi128_si32(_mm_srli_si128(whole, 4)));
     return ~_mm_movemask_pd(settled) & 3;
 }
+#endif
 
 void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count) {
     size_t i = 0;
+#if !TEX_X86_VECTORS
+    for (; i < count; ++i) out[i] = fastDirectionCode(gx[i], gy[i]);
+#else
     for (; i + 2 <= count; i += 2) {
         const int unsettled = directionCodePair(gx + i, gy + i, out + i);
         if (unsettled & 1) out[i] = directionCode(gx[i], gy[i]);
         if (unsettled & 2) out[i + 1] = directionCode(gx[i + 1], gy[i + 1]);
     }
     if (i < count) out[i] = fastDirectionCode(gx[i], gy[i]);
+#endif
 }
 
 static void reliefRow(const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
@@ -192,28 +200,35 @@ static uint8_t rowExtreme[(MAX_LAYER_SIDE + 2) * 3];
 
 struct Minimum {
     static uint8_t of(uint8_t a, uint8_t b) { return a < b ? a : b; }
+#if TEX_X86_VECTORS
     static __m128i of(__m128i a, __m128i b) { return _mm_min_epu8(a, b); }
     __attribute__((target("avx2"))) static __m256i of(__m256i a, __m256i b) { return _mm256_min_epu8(a, b); }
+#endif
 };
 struct Maximum {
     static uint8_t of(uint8_t a, uint8_t b) { return a > b ? a : b; }
+#if TEX_X86_VECTORS
     static __m128i of(__m128i a, __m128i b) { return _mm_max_epu8(a, b); }
     __attribute__((target("avx2"))) static __m256i of(__m256i a, __m256i b) { return _mm256_max_epu8(a, b); }
+#endif
 };
 
 // out[i] = extreme of a[i], b[i], c[i] for i < count.
 template <typename Extreme>
 static void extremeOfThree(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* out, size_t count) {
     size_t i = 0;
+#if TEX_X86_VECTORS
     for (; i + 16 <= count; i += 16) {
         const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
         const __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), Extreme::of(Extreme::of(va, vb), vc));
     }
+#endif
     for (; i < count; ++i) out[i] = Extreme::of(Extreme::of(a[i], b[i]), c[i]);
 }
 
+#if TEX_X86_VECTORS
 // The same 32 bytes at a time, for processors with AVX2 (chosen at run time).
 template <typename Extreme>
 __attribute__((target("avx2"))) static void extremeOfThreeWide(const uint8_t* a, const uint8_t* b, const uint8_t* c,
@@ -227,6 +242,7 @@ __attribute__((target("avx2"))) static void extremeOfThreeWide(const uint8_t* a,
     }
     extremeOfThree<Extreme>(a + i, b + i, c + i, out + i, count - i);
 }
+#endif
 
 template <typename Extreme>
 static void morphology(int32_t src, int32_t dst) {
@@ -239,7 +255,11 @@ static void morphology(int32_t src, int32_t dst) {
         });
         return;
     }
+#if TEX_X86_VECTORS
     static const auto extreme = __builtin_cpu_supports("avx2") ? extremeOfThreeWide<Extreme> : extremeOfThree<Extreme>;
+#else
+    static const auto extreme = extremeOfThree<Extreme>;
+#endif
     walkRows(src, dst, [](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
         extreme(up, own, down, rowExtreme + 3, rowBytes);
         // Wrap: the last pixel before the first, the first after the last.

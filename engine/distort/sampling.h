@@ -1,23 +1,25 @@
 // Fast forms of the cosine-weighted sampler and of the transcendental values
 // the distortions round to float32, shared by the distortion family.
 //
-// Each returns the same bits as the plain long double formula. A value is
+// Each returns the same bits as the plain ext formula. A value is
 // first computed in double precision with a known error bound; it is used
 // only when every number within that bound of it rounds to the same float32
 // (or truncates to the same integer), and otherwise the plain formula runs.
-// Every bound below is the double computation's own error plus the long
-// double formula's (1 ulp of the long double library result, 2^-63
-// relative, measured far smaller than the margins used here), rounded up
-// generously.
+// Every bound below is the double computation's own error (the C library's
+// double functions within 1 ulp) plus the extended formula's (the engine's
+// functions within 1 ulp of their 64-bit significand, 2^-63 relative), rounded
+// up generously.
 //
 // single(a op b) for float32 a and b and op one of + - * / is the float32
 // operation itself: rounding the exact value to 64 bits first and then to 24
 // never differs from rounding it to 24 bits once, since 64 >= 2 * 24 + 2.
 #pragma once
 
-#include <emmintrin.h>
-
 #include "engine/internal.h"
+
+#if TEX_X86_VECTORS
+#include <emmintrin.h>
+#endif
 
 namespace tex::distort {
 
@@ -31,7 +33,7 @@ inline bool roundsAlike(double v, double err, float& out) {
 
 // The blend weight single((1 - cos(f * pi)) * 0.5) as written.
 inline float plainWeight(float f) {
-    return static_cast<float>((1.0L - cosl(static_cast<long double>(f) * PI_F)) * 0.5L);
+    return static_cast<float>((ext(1.0) - extCos(ext(f) * PI_F)) * ext(0.5));
 }
 
 // The same weight. With t = |f| * pi (exact in double: 24-bit by 24-bit),
@@ -72,10 +74,11 @@ inline uint8_t blendChannel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, floa
     const double sum = double(c0) * w0 + double(c1) * w1 + double(c2) * w2 + double(c3) * w3;
     const int32_t lo = static_cast<int32_t>(sum - 0x1p-42), hi = static_cast<int32_t>(sum + 0x1p-42);
     if (lo == hi) return static_cast<uint8_t>(lo);
-    const long double w[4] = {w0, w1, w2, w3};
+    const ext w[4] = {w0, w1, w2, w3};
     return static_cast<uint8_t>(truncInt32(c0 * w[0] + c1 * w[1] + c2 * w[2] + c3 * w[3]));
 }
 
+#if TEX_X86_VECTORS
 // The series of fastWeight for the two fractions in f at once (SSE2 lanes);
 // alike gets bit i set where lane i's float32 result is settled.
 inline __m128 fastWeightLanes(__m128d f, int& alike) {
@@ -109,11 +112,12 @@ inline __m128 fastWeightLanes(__m128d f, int& alike) {
     alike = _mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(lo, hi), zero)) & 3;
     return _mm_andnot_ps(zero, lo);
 }
+#endif
 
 // The blend of four texels with float32 weights w0..w3, channel by channel.
 // When every weight is 0 or at least 2^-30 it is a whole multiple of 2^-53:
 // each product with a byte then has at most 61 significant bits and each
-// partial sum at most 62, so the long double sum is exact and equals the
+// partial sum at most 62, so the ext sum is exact and equals the
 // integer sum of c * (w * 2^53), truncated by the shift. Otherwise each
 // channel goes through blendChannel.
 inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float w0, float w1,
@@ -150,11 +154,28 @@ inline int32_t wholeBeyondRange(float c) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(c))));
 }
 
-// Whole parts and weights of rowX and rowY at entries i..i+3: trunc and the
+// The whole part and weight of one coordinate: trunc and the weight of the
 // exact fraction c - trunc(c) (the float32 subtraction is exact for
-// |c| < 2^31, the only coordinates it is used for), then the weights, the
-// four series running side by side.
+// |c| < 2^31, the only coordinates it is used for).
+inline void weighOne(float c, int32_t& whole, float& weight) {
+    if (std::fabs(c) < 2147483648.0f) {
+        whole = static_cast<int32_t>(c);
+        weight = fastWeight(c - static_cast<float>(whole));
+    } else {
+        whole = wholeBeyondRange(c);
+        weight = 0.0f;
+    }
+}
+
+// weighOne for rowX and rowY at entries i..i+3, the four series running side
+// by side where SSE2 is at hand.
 inline void weighFour(int32_t i) {
+#if !TEX_X86_VECTORS
+    for (int32_t k = i; k < i + 4; ++k) {
+        weighOne(rowX[k], rowWholeX[k], rowWeightX[k]);
+        weighOne(rowY[k], rowWholeY[k], rowWeightY[k]);
+    }
+#else
     const __m128 x = _mm_loadu_ps(rowX + i), y = _mm_loadu_ps(rowY + i);
     const __m128i wholeX = _mm_cvttps_epi32(x), wholeY = _mm_cvttps_epi32(y);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeX + i), wholeX);
@@ -189,6 +210,7 @@ inline void weighFour(int32_t i) {
         if (!(settledX >> lane & 1)) rowWeightX[i + lane] = fastWeight(fractionX[lane]);
         if (!(settledY >> lane & 1)) rowWeightY[i + lane] = fastWeight(fractionY[lane]);
     }
+#endif
 }
 
 // out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
@@ -208,8 +230,8 @@ inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered =
             const Pixel* p0 = pixels + size_t(rowWholeY[j] & heightMask) * width + size_t(rowWholeX[j] & widthMask);
             const Pixel* p1 = pixels + size_t((uint32_t(rowWholeY[j]) + 1u) & uint32_t(heightMask)) * width +
                               size_t(rowWholeX[j] & widthMask);
-            _mm_prefetch(reinterpret_cast<const char*>(p0), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(p1), _MM_HINT_T0);
+            prefetch(p0);
+            prefetch(p1);
         }
         const uint32_t ix = uint32_t(rowWholeX[i]), iy = uint32_t(rowWholeY[i]);
         const size_t x0 = size_t(ix & uint32_t(widthMask)), x1 = size_t((ix + 1u) & uint32_t(widthMask));
@@ -255,16 +277,16 @@ inline double cosineSeries(double r) {
 }
 
 // single(sin(angle)) and single(cos(angle)). For |angle| <= 4096 the C
-// library's double sine and cosine (within 1 ulp, 2^-53) and the long double
-// ones (within 2^-63 even after argument reduction) differ by far less than
+// library's double sine and cosine (within 1 ulp, 2^-53) and the extended
+// ones (within 2^-63 after an exact argument reduction) differ by far less than
 // the 2^-46 used.
 inline void sinCosFast(float angle, float& sine, float& cosine) {
     if (std::fabs(angle) <= 4096.0f) {
         const double a = angle;
         if (roundsAlike(std::sin(a), 0x1p-46, sine) && roundsAlike(std::cos(a), 0x1p-46, cosine)) return;
     }
-    sine = static_cast<float>(sinl(angle));
-    cosine = static_cast<float>(cosl(angle));
+    sine = static_cast<float>(extSin(angle));
+    cosine = static_cast<float>(extCos(angle));
 }
 
 // single(atan(z)) for a z that double holds exactly; both library arc
@@ -273,17 +295,17 @@ inline float atanFast(double z) {
     const double a = std::atan(z);
     float result;
     if (roundsAlike(a, std::fabs(a) * 0x1p-46, result)) return result;
-    return static_cast<float>(atanl(static_cast<long double>(z)));
+    return static_cast<float>(extAtan(ext(z)));
 }
 
 // single(k * angle + c) for float32 k and angle and a whole c: the product is
 // exact in double, and the one rounding of the sum errs by 2^-53 of the
-// result (2^-64 in long double), inside the 2^-50 relative bound used.
+// result (2^-64 in ext), inside the 2^-50 relative bound used.
 inline float scaledAngle(float k, float angle, int32_t c) {
     const double v = double(k) * angle + c;
     float result;
     if (roundsAlike(v, std::fabs(v) * 0x1p-50, result)) return result;
-    return static_cast<float>(static_cast<long double>(k) * angle + c);
+    return static_cast<float>(ext(k) * angle + c);
 }
 
 // cos(a) for |a| <= 1.6 within 2^-50 relative: the cosine series to a^18
@@ -299,13 +321,13 @@ inline double cosineSmall(double a) {
 
 // single(|cos(angle) * depth * inv|), the tunnel's source row. The double
 // form errs by the cosine's 2^-50 and two roundings, under 2^-49 relative,
-// against the long double one's 2^-62: inside the 2^-46 relative bound used.
+// against the extended one's 2^-62: inside the 2^-46 relative bound used.
 inline float cosDepthFast(float angle, float depth, float inv) {
     const double c = std::fabs(angle) <= 1.6f ? cosineSmall(angle) : std::cos(double(angle));
     const double v = std::fabs(c * depth * inv);
     float result;
     if (roundsAlike(v, v * 0x1p-46, result)) return result;
-    return static_cast<float>(fabsl(cosl(angle) * depth * inv));
+    return static_cast<float>(extFabs(extCos(angle) * depth * inv));
 }
 
 // single(strength * d * d * k), the products taken left to right. In double
@@ -315,7 +337,7 @@ inline float twistAngle(float strength, float d, float k) {
     const double v = double(strength) * d * d * k;
     float result;
     if (roundsAlike(v, std::fabs(v) * 0x1p-50, result)) return result;
-    return static_cast<float>(static_cast<long double>(strength) * d * d * k);
+    return static_cast<float>(ext(strength) * d * d * k);
 }
 
 // single(c + (a * b + e * f)) for float32 a, b, e, f with whole a and e of at
@@ -326,7 +348,7 @@ inline float rotatedCoordinate(int32_t c, float a, float b, float e, float f) {
     const double v = c + (p + q);
     float result;
     if (roundsAlike(v, (std::fabs(p) + std::fabs(q) + std::fabs(double(c))) * 0x1p-50, result)) return result;
-    return static_cast<float>(c + (static_cast<long double>(a) * b + static_cast<long double>(e) * f));
+    return static_cast<float>(c + (ext(a) * b + ext(e) * f));
 }
 
 }  // namespace tex::distort

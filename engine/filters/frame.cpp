@@ -9,10 +9,14 @@
 namespace tex {
 
 KernelSet bestKernelSet() {
+#if TEX_X86_VECTORS
     static const KernelSet best = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
                                       ? KERNELS_AVX512
                                       : __builtin_cpu_supports("avx2") ? KERNELS_AVX2 : KERNELS_SSE2;
     return best;
+#else
+    return KERNELS_PORTABLE;
+#endif
 }
 
 KernelSet kernelSetLimit = KERNELS_AVX512;
@@ -30,10 +34,14 @@ const uint16_t* rootsBelowSquares() {
 void filter3x3(Kernel3x3 kernel, int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
     // The widest set allowed that has the kernel.
+    RowFilter filter = nullptr;
+#if TEX_X86_VECTORS
     const KernelSet set = bestKernelSet() < kernelSetLimit ? bestKernelSet() : kernelSetLimit;
-    RowFilter filter = set >= KERNELS_AVX512 ? rowFilterAvx512(kernel) : nullptr;
+    if (set >= KERNELS_AVX512) filter = rowFilterAvx512(kernel);
     if (!filter && set >= KERNELS_AVX2) filter = rowFilterAvx2(kernel);
-    if (!filter) filter = rowFilterSse2(kernel);
+    if (!filter && set >= KERNELS_SSE2) filter = rowFilterSse2(kernel);
+#endif
+    if (!filter) filter = rowFilterPortable(kernel);
     const size_t rowBytes = size_t(layerWidth) * 3;
     const auto* source = reinterpret_cast<const uint8_t*>(layers[src]);
     auto* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);

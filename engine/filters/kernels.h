@@ -1,6 +1,6 @@
 // Row kernels of the 3x3 filters, written once over a small vector interface
 // and compiled once per instruction set (kernels_sse2.cpp, kernels_avx2.cpp,
-// kernels_avx512.cpp).
+// kernels_avx512.cpp) and once in plain C++ (kernels_portable.cpp).
 //
 // Data layout: a row is width pixels of three bytes, so the same channel of
 // the left and right neighbours lies 3 bytes before and after. A vector holds
@@ -16,23 +16,172 @@
 // with code that runs without them.
 #pragma once
 
-#include <immintrin.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 
 #include "engine/filters/frame.h"
+#include "engine/vectors.h"
+
+#if TEX_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace tex {
 namespace {
 
 // The kernels must melt into the row loops: a call per vector would store
 // and reload all nine neighbours.
+#if defined(__GNUC__) || defined(__clang__)
 #define FORCE_INLINE inline __attribute__((always_inline))
+#else
+#define FORCE_INLINE inline
+#endif
 
 // ---- vector interfaces -------------------------------------------------------
 
+// 16 bytes in plain C++ with exactly the lane rules of the SSE2 interface
+// below: 16-bit lanes wrap, pack16 saturates to 0..255, pack32 to int16,
+// squares sum as int32. Lanes are read and written in the machine's own byte
+// order, consistently, so only the lane values matter.
+struct Portable {
+    struct R {
+        alignas(16) uint8_t b[16];
+    };
+    struct F {
+        float f[4];
+    };
+    static constexpr size_t N = 16;
+    template <typename T>
+    FORCE_INLINE static T lane(const R& r, int i) {
+        T v;
+        std::memcpy(&v, r.b + i * sizeof(T), sizeof(T));
+        return v;
+    }
+    template <typename T>
+    FORCE_INLINE static void setLane(R& r, int i, T v) {
+        std::memcpy(r.b + i * sizeof(T), &v, sizeof(T));
+    }
+    template <typename Op>
+    FORCE_INLINE static R each16(R a, R b, Op op) {
+        R r;
+        for (int i = 0; i < 8; ++i) setLane<int16_t>(r, i, int16_t(op(lane<int16_t>(a, i), lane<int16_t>(b, i))));
+        return r;
+    }
+    FORCE_INLINE static R load(const uint8_t* p) {
+        R r;
+        std::memcpy(r.b, p, 16);
+        return r;
+    }
+    FORCE_INLINE static void store(uint8_t* p, R v) { std::memcpy(p, v.b, 16); }
+    FORCE_INLINE static R minU8(R a, R b) {
+        for (int i = 0; i < 16; ++i) a.b[i] = a.b[i] < b.b[i] ? a.b[i] : b.b[i];
+        return a;
+    }
+    FORCE_INLINE static R maxU8(R a, R b) {
+        for (int i = 0; i < 16; ++i) a.b[i] = a.b[i] > b.b[i] ? a.b[i] : b.b[i];
+        return a;
+    }
+    FORCE_INLINE static R low16(R v) {
+        R r;
+        for (int i = 0; i < 8; ++i) setLane<int16_t>(r, i, v.b[i]);
+        return r;
+    }
+    FORCE_INLINE static R high16(R v) {
+        R r;
+        for (int i = 0; i < 8; ++i) setLane<int16_t>(r, i, v.b[8 + i]);
+        return r;
+    }
+    FORCE_INLINE static uint8_t saturateU8(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+    FORCE_INLINE static R pack16(R lo, R hi) {
+        R r;
+        for (int i = 0; i < 8; ++i) {
+            r.b[i] = saturateU8(lane<int16_t>(lo, i));
+            r.b[8 + i] = saturateU8(lane<int16_t>(hi, i));
+        }
+        return r;
+    }
+    // Sums and differences on 32 bits, cut to 16 as the vector units wrap.
+    FORCE_INLINE static R add(R a, R b) {
+        return each16(a, b, [](int x, int y) { return uint16_t(x + y); });
+    }
+    FORCE_INLINE static R sub(R a, R b) {
+        return each16(a, b, [](int x, int y) { return uint16_t(x - y); });
+    }
+    FORCE_INLINE static R max16(R a, R b) {
+        return each16(a, b, [](int x, int y) { return x > y ? x : y; });
+    }
+    FORCE_INLINE static R set16(int16_t v) {
+        R r;
+        for (int i = 0; i < 8; ++i) setLane<int16_t>(r, i, v);
+        return r;
+    }
+    template <int S>
+    FORCE_INLINE static R shl(R a) {
+        for (int i = 0; i < 8; ++i) setLane<uint16_t>(a, i, uint16_t(lane<uint16_t>(a, i) << S));
+        return a;
+    }
+    template <int S>
+    FORCE_INLINE static R shr(R a) {
+        for (int i = 0; i < 8; ++i) setLane<uint16_t>(a, i, uint16_t(lane<uint16_t>(a, i) >> S));
+        return a;
+    }
+    FORCE_INLINE static R squares(R x, R y, int first) {
+        R r;
+        for (int i = 0; i < 4; ++i) {
+            const int32_t a = lane<int16_t>(x, first + i), b = lane<int16_t>(y, first + i);
+            setLane<int32_t>(r, i, int32_t(uint32_t(a * a) + uint32_t(b * b)));
+        }
+        return r;
+    }
+    FORCE_INLINE static R squaresLow(R x, R y) { return squares(x, y, 0); }
+    FORCE_INLINE static R squaresHigh(R x, R y) { return squares(x, y, 4); }
+    FORCE_INLINE static F toFloat(R v) {
+        F r;
+        for (int i = 0; i < 4; ++i) r.f[i] = float(lane<int32_t>(v, i));
+        return r;
+    }
+    // The values here lie far inside the int32 range.
+    FORCE_INLINE static R truncToInt(F v) {
+        R r;
+        for (int i = 0; i < 4; ++i) setLane<int32_t>(r, i, int32_t(v.f[i]));
+        return r;
+    }
+    FORCE_INLINE static F minF(F a, F b) {
+        for (int i = 0; i < 4; ++i) a.f[i] = a.f[i] < b.f[i] ? a.f[i] : b.f[i];
+        return a;
+    }
+    FORCE_INLINE static F addF(F a, F b) {
+        for (int i = 0; i < 4; ++i) a.f[i] += b.f[i];
+        return a;
+    }
+    FORCE_INLINE static F mulF(F a, F b) {
+        for (int i = 0; i < 4; ++i) a.f[i] *= b.f[i];
+        return a;
+    }
+    FORCE_INLINE static F sqrtF(F v) {
+        for (int i = 0; i < 4; ++i) v.f[i] = std::sqrt(v.f[i]);
+        return v;
+    }
+    FORCE_INLINE static F setF(float v) { return F{{v, v, v, v}}; }
+    FORCE_INLINE static int equalMask(F a, F b) {
+        int mask = 0;
+        for (int i = 0; i < 4; ++i) mask |= int(a.f[i] == b.f[i]) << i;
+        return mask;
+    }
+    FORCE_INLINE static int16_t saturate16(int32_t v) { return int16_t(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
+    FORCE_INLINE static R pack32(R lo, R hi) {
+        R r;
+        for (int i = 0; i < 4; ++i) {
+            setLane<int16_t>(r, i, saturate16(lane<int32_t>(lo, i)));
+            setLane<int16_t>(r, 4 + i, saturate16(lane<int32_t>(hi, i)));
+        }
+        return r;
+    }
+};
+
+#if TEX_X86_VECTORS
 struct Sse2 {
     using R = __m128i;
     static constexpr size_t N = 16;
@@ -65,6 +214,7 @@ struct Sse2 {
     FORCE_INLINE static int equalMask(F a, F b) { return _mm_movemask_ps(_mm_cmpeq_ps(a, b)); }
     FORCE_INLINE static R pack32(R lo, R hi) { return _mm_packs_epi32(lo, hi); }
 };
+#endif
 
 // Present only in the file compiled for AVX2 (kernels_avx2.cpp).
 #ifdef TEX_KERNELS_AVX2

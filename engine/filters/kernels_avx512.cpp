@@ -2,6 +2,8 @@
 // instructions), chosen at run time when the processor has them. The whole
 // file is compiled for AVX-512 and holds nothing else, so no AVX-512 code can
 // be shared with the rest of the engine.
+#include "engine/vectors.h"
+#if TEX_X86_VECTORS
 #pragma GCC target("avx512f,avx512bw")
 // GCC's own AVX-512 headers trip this warning.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -18,3 +20,4 @@ RowFilter rowFilterAvx512(Kernel3x3 kernel) {
 }
 
 }  // namespace tex
+#endif

@@ -5,9 +5,11 @@
 // separate source is read directly, and when the destination is the source
 // the rows (motion blur) or the whole layer (seam removal) are first staged in
 // the scratch layer.
-#include <emmintrin.h>
-
 #include "engine/internal.h"
+
+#if TEX_X86_VECTORS
+#include <emmintrin.h>
+#endif
 
 namespace tex {
 
@@ -17,15 +19,17 @@ namespace {
 // right by right), sixteen bytes at a time; 16-bit shifts with byte masks
 // keep each byte's bits from spilling into its neighbour.
 void rotateBytes(const uint8_t* in, uint8_t* out, size_t count, int left, int right) {
+    size_t i = 0;
+#if TEX_X86_VECTORS
     const __m128i leftCount = _mm_cvtsi32_si128(left), rightCount = _mm_cvtsi32_si128(right);
     const __m128i leftMask = _mm_set1_epi8(char(0xFF << left)), rightMask = _mm_set1_epi8(char(0xFF >> right));
-    size_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
         const __m128i high = _mm_and_si128(_mm_sll_epi16(v, leftCount), leftMask);
         const __m128i low = _mm_and_si128(_mm_srl_epi16(v, rightCount), rightMask);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_or_si128(high, low));
     }
+#endif
     for (; i < count; ++i) out[i] = uint8_t((in[i] << left) | (in[i] >> right));
 }
 
@@ -36,12 +40,14 @@ void invertLayer(int32_t src, int32_t dst) {
     const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
     auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
     const size_t count = layerBytes();
-    const __m128i ones = _mm_set1_epi8(char(0xFF));
     size_t i = 0;
+#if TEX_X86_VECTORS
+    const __m128i ones = _mm_set1_epi8(char(0xFF));
     for (; i + 16 <= count; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(v, ones));
     }
+#endif
     for (; i < count; ++i) out[i] = uint8_t(255 - in[i]);
 }
 
@@ -179,20 +185,20 @@ struct TileWeights {
     float r2, factor;
     // True where both weights are 0.25.
     bool equal(int64_t d2) const {
-        const float t = static_cast<float>(static_cast<long double>(d2) - r2);
-        return t > 0.0f && static_cast<long double>(t) * factor > 0.75L;
+        const float t = static_cast<float>(ext(d2) - r2);
+        return t > 0.0f && ext(t) * factor > ext(0.75);
     }
     bool at(int64_t d2, float& a, float& b) const {
-        const float t = static_cast<float>(static_cast<long double>(d2) - r2);
+        const float t = static_cast<float>(ext(d2) - r2);
         if (t <= 0.0f) return false;
         // The product of two floats is exact in extended precision.
-        const long double product = static_cast<long double>(t) * factor;
-        if (product > 0.75L) {
+        const ext product = ext(t) * factor;
+        if (product > ext(0.75)) {
             a = b = 0.25f;
         } else {
             const float scaled = static_cast<float>(product);
-            b = static_cast<float>(1.0L - scaled);
-            a = static_cast<float>(static_cast<long double>(scaled) * 0.333333L);
+            b = static_cast<float>(ext(1.0) - scaled);
+            a = static_cast<float>(ext(scaled) * THIRD);
         }
         return true;
     }
@@ -211,8 +217,8 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
     const int64_t r = halfW - int64_t(border);
     TileWeights weights;
     weights.r2 = static_cast<float>(r * r);
-    const float denominator = static_cast<float>(static_cast<long double>(halfW * halfH) - weights.r2);
-    weights.factor = denominator == 0.0f ? 75000.0f : static_cast<float>(0.75L / denominator);
+    const float denominator = static_cast<float>(ext(halfW * halfH) - weights.r2);
+    weights.factor = denominator == 0.0f ? 75000.0f : static_cast<float>(ext(0.75) / denominator);
 
     // Every squared distance d2 is at most halfW^2 + halfH^2 < 2^31. t is d2 -
     // r2 rounded, which keeps its sign, so a pixel is left alone exactly when
@@ -259,7 +265,7 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
             float a = 0.25f, b = 0.25f;
             weights.at(d2, a, b);
             auto blend = [&](uint8_t self, int32_t m) {
-                return saturateByte(static_cast<long double>(m) * a + static_cast<long double>(self) * b);
+                return saturateByte(ext(m) * a + ext(self) * b);
             };
             out[y * w + x] = {blend(p.red, lr.red + both.red + tb.red), blend(p.green, lr.green + both.green + tb.green),
                               blend(p.blue, lr.blue + both.blue + tb.blue)};

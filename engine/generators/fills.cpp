@@ -51,16 +51,16 @@ void checkerBoardLayer(int32_t dst, int32_t cellWidth, int32_t cellHeight, int32
 void particle(int32_t dst, float falloff) {
     if (!validLayers(dst)) return;
     const int32_t halfWidth = layerWidth / 2, halfHeight = layerHeight / 2;
-    const float invHalfWidth = halfWidth ? static_cast<float>(1.0L / halfWidth) : 0.0f;
-    const float invHalfHeight = halfHeight ? static_cast<float>(1.0L / halfHeight) : 0.0f;
-    const float scale = static_cast<float>(static_cast<long double>(falloff) * 180.0L);
+    const float invHalfWidth = halfWidth ? static_cast<float>(ext(1.0) / halfWidth) : 0.0f;
+    const float invHalfHeight = halfHeight ? static_cast<float>(ext(1.0) / halfHeight) : 0.0f;
+    const float scale = static_cast<float>(ext(falloff) * ext(180.0));
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
-        const float dy = static_cast<float>(static_cast<long double>(y - halfHeight) * invHalfHeight);
+        const float dy = static_cast<float>(ext(y - halfHeight) * invHalfHeight);
         for (int32_t x = 0; x < layerWidth; ++x) {
-            const float dx = static_cast<float>(static_cast<long double>(x - halfWidth) * invHalfWidth);
-            const float d = fastSqrt(static_cast<float>(static_cast<long double>(dx) * dx + static_cast<long double>(dy) * dy));
-            const float v = static_cast<float>(255.0L - static_cast<long double>(scale) * d);
+            const float dx = static_cast<float>(ext(x - halfWidth) * invHalfWidth);
+            const float d = fastSqrt(static_cast<float>(ext(dx) * dx + ext(dy) * dy));
+            const float v = static_cast<float>(ext(255.0) - ext(scale) * d);
             // Below 0 gives 0, above 255 gives 255, else truncation: saturateByte.
             const uint8_t grey = saturateByte(v);
             *out++ = {grey, grey, grey};

@@ -6,13 +6,15 @@
 // float32 and accumulates its plane coordinates by repeated addition.
 #include "engine/generators/patterns.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 #include "engine/internal.h"
+
+#if TEX_X86_VECTORS
+#include <emmintrin.h>
+#endif
 
 namespace tex {
 
@@ -44,7 +46,7 @@ constexpr int32_t MAX_BLOBS = 16;
 
 // Strength of one channel from a fresh draw: 15 to 165.
 float blobStrength() {
-    return static_cast<float>(((nextRandom() & 255u) * 0.00392156862745L + 0.1L) * 150.0L);
+    return static_cast<float>(((nextRandom() & 255u) * BYTE_UNIT + BLOB_BRIGHTNESS_BASE) * ext(150.0));
 }
 
 // Field values of one row of a blob, by horizontal distance and by column;
@@ -66,8 +68,8 @@ float blobField(float t) {
     const double slack = (((1.0 + cube) + square) + linear) * 0x1p-47;
     const float low = float(value - slack), high = float(value + slack);
     if (low == high) return low;
-    const long double e1 = t, e2 = e1 * e1, e3 = e2 * e1;
-    return static_cast<float>(1.0L - 0.444444L * e3 + 1.888888L * e2 - 2.444444L * e1);
+    const ext e1 = t, e2 = e1 * e1, e3 = e2 * e1;
+    return static_cast<float>(ext(1.0) - BLOB_C3 * e3 + BLOB_C2 * e2 - BLOB_C1 * e1);
 }
 
 // The product of two floats is exact in double; the sum is then rounded as
@@ -75,7 +77,7 @@ float blobField(float t) {
 float addShare(float sum, float strength, float field) {
     const double product = double(strength) * field, total = sum + product;
     if (floatRoundingInDoubt(sum, product, total))
-        return static_cast<float>(sum + static_cast<long double>(strength) * field);
+        return static_cast<float>(sum + ext(strength) * field);
     return float(total);
 }
 
@@ -84,6 +86,7 @@ float addShare(float sum, float strength, float field) {
 // exact in double and rounds once to float32, as the extended product does.
 static void fieldValues(int64_t dy2, int64_t reach, float k) {
     int64_t a = 0;
+#if TEX_X86_VECTORS
     if (reach * reach + dy2 < (int64_t(1) << 29)) {
         const __m128d scale = _mm_set1_pd(k), one = _mm_set1_pd(1.0), slackScale = _mm_set1_pd(0x1p-47);
         const __m128d c3 = _mm_set1_pd(0.444444), c2 = _mm_set1_pd(1.888888), c1 = _mm_set1_pd(2.444444);
@@ -107,9 +110,10 @@ static void fieldValues(int64_t dy2, int64_t reach, float k) {
             }
         }
     }
+#endif
     for (; a <= reach; ++a) {
         const int64_t d = a * a + dy2;
-        fieldRow[a] = blobField(static_cast<float>(static_cast<long double>(d) * k));
+        fieldRow[a] = blobField(static_cast<float>(ext(d) * k));
     }
 }
 
@@ -118,6 +122,9 @@ static void fieldValues(int64_t dy2, int64_t reach, float k) {
 // rounding midpoint (the low 29 bits of its pattern are 1 followed by
 // zeros) or below the float32 normal range; those go through addShare.
 void addShares(float* sum, const float* field, float strength, int32_t count) {
+#if !TEX_X86_VECTORS
+    for (int32_t x = 0; x < count; ++x) sum[x] = addShare(sum[x], strength, field[x]);
+#else
     const __m128d s = _mm_set1_pd(strength), tiny = _mm_set1_pd(0x1p-126);
     const __m128d magnitude = _mm_castsi128_pd(_mm_set_epi32(0x7FFFFFFF, -1, 0x7FFFFFFF, -1));
     const __m128i low29 = _mm_set_epi32(0, 0x1FFFFFFF, 0, 0x1FFFFFFF), half = _mm_set_epi32(0, 0x10000000, 0, 0x10000000);
@@ -134,6 +141,7 @@ void addShares(float* sum, const float* field, float strength, int32_t count) {
         if (doubt & 1) sum[x] = addShare(previous[0], strength, field[x]);
         if ((doubt & 4) && x + 1 < count) sum[x + 1] = addShare(previous[1], strength, field[x + 1]);
     }
+#endif
 }
 
 // More than 16 blobs are drawn as 16: the blob tables hold no more. Squared
@@ -158,7 +166,7 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
             strength[i][2] = blobStrength();
         }
     }
-    const float k = static_cast<float>(1.0L / (static_cast<long double>(layerPixels()) * 0.333333L));
+    const float k = static_cast<float>(ext(1.0) / (ext(layerPixels()) * THIRD));
     const int channels = colored ? 3 : 1;
     const int32_t width = layerWidth;
 
@@ -224,18 +232,18 @@ namespace {
 inline bool escapeStep(float& zr, float& zi, float cx, float cy, float bailout, int32_t& n, uint8_t& count) {
     const float zr2 = zr * zr, zi2 = zi * zi;
     const double magnitude = double(zr2) + zi2;
-    if (magnitude > bailout || (magnitude == bailout && static_cast<long double>(zr2) + zi2 > bailout)) {
+    if (magnitude > bailout || (magnitude == bailout && ext(zr2) + zi2 > bailout)) {
         count = uint8_t(n);
         return true;
     }
     const double twice = 2.0 * zr * double(zi), newZi = twice + cy;
     const double a = zr2, b = -double(zi2), difference = a + b, newZr = difference + cx;
     if (floatRoundingInDoubt(twice, cy, newZi))
-        zi = static_cast<float>(2.0L * zr * zi + cy);
+        zi = static_cast<float>(ext(2.0) * zr * zi + cy);
     else
         zi = float(newZi);
     if (sumError(a, b, difference) != 0.0 || floatRoundingInDoubt(difference, cx, newZr))
-        zr = static_cast<float>(static_cast<long double>(zr2) - zi2 + cx);
+        zr = static_cast<float>(ext(zr2) - zi2 + cx);
     else
         zr = float(newZr);
     if (n >= 255) {
@@ -257,8 +265,8 @@ float planeX[MAX_LAYER_SIDE], planeY[MAX_LAYER_SIDE];
 // column), accumulated once by float addition as the row-by-row walk does.
 void mandelBrot(int32_t dst, float xStart, float xSpan, float yStart, float ySpan, float bailout) {
     if (!validLayers(dst)) return;
-    const float dx = static_cast<float>(static_cast<long double>(xSpan) / layerWidth);
-    const float dy = static_cast<float>(static_cast<long double>(ySpan) / layerHeight);
+    const float dx = static_cast<float>(ext(xSpan) / layerWidth);
+    const float dy = static_cast<float>(ext(ySpan) / layerHeight);
     planeX[0] = xStart;
     for (int32_t x = 1; x < layerWidth; ++x) planeX[x] = planeX[x - 1] + dx;  // the rounding is part of the picture
     planeY[0] = yStart;

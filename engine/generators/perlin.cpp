@@ -4,10 +4,12 @@
 // masks every value to 0). Each later octave halves the grid spacing, scales
 // the range by persistence/256 in 32-bit integer arithmetic, is drawn into
 // the scratch layer and added into the destination, saturating at 255.
-#include <emmintrin.h>
-
 #include "engine/generators/plasma.h"
 #include "engine/internal.h"
+
+#if TEX_X86_VECTORS
+#include <emmintrin.h>
+#endif
 
 namespace tex {
 
@@ -16,11 +18,13 @@ namespace {
 // dst = min(dst + src, 255) on every byte.
 void addSaturated(uint8_t* dst, const uint8_t* src, size_t n) {
     size_t i = 0;
+#if TEX_X86_VECTORS
     for (; i + 16 <= n; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_adds_epu8(a, b));
     }
+#endif
     for (; i < n; ++i) {
         const unsigned sum = unsigned(dst[i]) + src[i];
         dst[i] = uint8_t(sum > 255 ? 255 : sum);

@@ -13,14 +13,15 @@
 // so a bound on the rounding error decides the truncation except for the
 // rare sums next to a whole number. Those are redone in double and, failing
 // that, in extended precision (see blendRow and blendChannel).
-#include <emmintrin.h>
-#include <immintrin.h>
-
 #include <utility>
 
 #include "engine/generators/plasma.h"
 
 #include "engine/internal.h"
+
+#if TEX_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace tex {
 
@@ -69,9 +70,9 @@ void drawValues(int64_t count, uint32_t mask) {
 // single(position * inv).
 void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int64_t count, float inv) {
     for (int64_t k = 0; k < count; ++k) {
-        const float f = static_cast<float>(static_cast<long double>(first + k) * inv);
+        const float f = static_cast<float>(ext(first + k) * inv);
         weight[k] = cosineWeight(f);
-        rest[k] = static_cast<float>(1.0L - weight[k]);
+        rest[k] = static_cast<float>(ext(1.0) - weight[k]);
         grain[k] = weightGrain(weight[k], rest[k]);
     }
 }
@@ -90,6 +91,15 @@ alignas(16) float cellTop[3][MAX_LAYER_SIDE + 4], cellBottom[3][MAX_LAYER_SIDE +
 // Mixes positions 0..count-1 of the cell with corners c into the edge
 // arrays from index `at` on (rounded up to a multiple of 4 positions).
 inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, int64_t count, int64_t at) {
+#if !TEX_X86_VECTORS
+    for (int ch = 0; ch < 3; ++ch) {
+        const float c0 = c[ch], c1 = c[3 + ch], c2 = c[6 + ch], c3 = c[9 + ch];
+        for (int64_t i = 0; i < (count + 3) / 4 * 4; ++i) {
+            cellTop[ch][at + i] = c0 * rest[i] + c1 * weight[i];
+            cellBottom[ch][at + i] = c2 * rest[i] + c3 * weight[i];
+        }
+    }
+#else
     for (int ch = 0; ch < 3; ++ch) {
         const __m128 c0 = _mm_set1_ps(c[ch]), c1 = _mm_set1_ps(c[3 + ch]);
         const __m128 c2 = _mm_set1_ps(c[6 + ch]), c3 = _mm_set1_ps(c[9 + ch]);
@@ -99,6 +109,7 @@ inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, i
             _mm_storeu_ps(cellBottom[ch] + at + i, _mm_add_ps(_mm_mul_ps(c2, ax), _mm_mul_ps(c3, wx)));
         }
     }
+#endif
 }
 
 // Redoes the channels of the undecided positions k0 + lane (bits of
@@ -129,6 +140,20 @@ inline void redoUndecided(const uint8_t* corners, int cellShift, const float* we
 inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
                            const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t first,
                            int64_t count, Pixel* out) {
+#if !TEX_X86_VECTORS
+    // The same float32 steps one position at a time.
+    for (int64_t k = first; k < count; ++k) {
+        bool clear = true;
+        uint8_t* channel = &out[k].red;
+        for (int ch = 0; ch < 3; ++ch) {
+            const float sum = ay * cellTop[ch][k] + wy * cellBottom[ch][k];
+            clear = clear && int32_t(sum - 0x1p-12f) == int32_t(sum + 0x1p-12f);
+            channel[ch] = uint8_t(int32_t(sum));
+        }
+        if (!clear && grain[k] >= 17 - rowGrainValue)
+            redoUndecided(corners, cellShift, weight, rest, wy, ay, k, 1, count, out);
+    }
+#else
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
     const __m128i threeBytes = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF), firstSix = _mm_set_epi32(0, 0, 0xFFFF, -1);
@@ -161,8 +186,10 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
         }
         redoUndecided(corners, cellShift, weight, rest, wy, ay, i, undecided, count, out);
     }
+#endif
 }
 
+#if TEX_X86_VECTORS
 // Eight positions at a time with 256-bit float and integer operations, the
 // same float32 operations lane by lane; the last positions go four at a time.
 __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int cellShift, const float* weight,
@@ -199,14 +226,17 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
 
 // Set up before main, so the processor's feature bits are read explicitly.
 const bool wideBlendAvailable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+#else
+const bool wideBlendAvailable = false;
+#endif
 bool wideBlend = wideBlendAvailable;
 
 inline void blendRow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
                      const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t count, Pixel* out) {
-    if (wideBlend)
-        blendRowWide(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, count, out);
-    else
-        blendRowNarrow(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, 0, count, out);
+#if TEX_X86_VECTORS
+    if (wideBlend) return blendRowWide(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, count, out);
+#endif
+    blendRowNarrow(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, 0, count, out);
 }
 
 // The cells of a step that divides both sides (a power of two, 2 or more)
@@ -246,6 +276,7 @@ inline Pixel mean2(Pixel a, Pixel b) {
     return {uint8_t((a.red + b.red) >> 1), uint8_t((a.green + b.green) >> 1), uint8_t((a.blue + b.blue) >> 1)};
 }
 
+#if TEX_X86_VECTORS
 inline __m128i mean2(__m128i a, __m128i b) {
     const __m128i half = _mm_and_si128(_mm_srli_epi16(_mm_xor_si128(a, b), 1), _mm_set1_epi8(0x7F));
     return _mm_add_epi8(_mm_and_si128(a, b), half);
@@ -260,13 +291,16 @@ inline __m128i mean4(__m128i a, __m128i b, __m128i c, __m128i d) {
     };
     return _mm_packus_epi16(sum(_mm_unpacklo_epi8), sum(_mm_unpackhi_epi8));
 }
+#endif
 
+#if TEX_X86_VECTORS
 // A grid row's bytes with its last pixel before and its first pixel after.
 uint8_t haloRows[2][3 * MAX_LAYER_SIDE + 6];
+#endif
 
 void blendHalves(Pixel* out) {
-    const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
-    if (width < 16) {
+    const int64_t width = layerWidth, height = layerHeight;
+    if (width < 16 || !TEX_X86_VECTORS) {
         for (int64_t y = 0; y < height; y += 2) {
             Pixel* top = out + y * width;
             Pixel* middle = top + width;
@@ -283,6 +317,8 @@ void blendHalves(Pixel* out) {
         }
         return;
     }
+#if TEX_X86_VECTORS
+    const int64_t rowBytes = 3 * width;
     // Byte masks of the odd pixels among 16 (48 bytes, three vectors).
     alignas(16) uint8_t oddBytes[48];
     for (int b = 0; b < 48; ++b) oddBytes[b] = (b / 3) % 2 ? 0xFF : 0;
@@ -314,12 +350,13 @@ void blendHalves(Pixel* out) {
         }
         std::swap(above, below);
     }
+#endif
 }
 
 }  // namespace
 
 float cosineWeight(float f) {
-    return static_cast<float>((1.0L - cosl(static_cast<long double>(f) * PI_F)) * 0.5L);
+    return static_cast<float>((ext(1.0) - extCos(ext(f) * PI_F)) * ext(0.5));
 }
 
 int32_t weightGrain(float weight, float rest) {
@@ -342,8 +379,8 @@ uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const f
     if (e1 == 0.0 && e2 == 0.0 && e3 == 0.0) return uint8_t(int32_t(quick));
     const int32_t low = int32_t(quick - SLACK), high = int32_t(quick + SLACK);
     if (low == high) return uint8_t(low);
-    const long double sum = c0 * static_cast<long double>(w[0]) + c1 * static_cast<long double>(w[1]) +
-                            c2 * static_cast<long double>(w[2]) + c3 * static_cast<long double>(w[3]);
+    const ext sum = c0 * ext(w[0]) + c1 * ext(w[1]) +
+                            c2 * ext(w[2]) + c3 * ext(w[3]);
     return static_cast<uint8_t>(truncInt32(sum));
 }
 
@@ -405,7 +442,7 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
     // corners are copied before it writes, so when step exceeds the layer
     // only the last position landing on each pixel decides it: positions
     // step - width .. step - 1 (one write per pixel instead of step squared).
-    const float inv = static_cast<float>(1.0L / step);
+    const float inv = static_cast<float>(ext(1.0) / step);
     const int64_t firstColumn = step > width ? step - width : 0, cellWidth = step - firstColumn;
     const int64_t firstRow = step > height ? step - height : 0, cellHeight = step - firstRow;
     fillWeights(columnWeight, columnRest, columnGrain, firstColumn, cellWidth, inv);
@@ -463,17 +500,17 @@ void subPlasma(int32_t dst, int32_t step, int32_t seed, int32_t amplitude, bool 
 // values beyond the int32 range, the extended formula decides.
 void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude) {
     if (!validLayers(dst)) return;
-    static long double columnTerm[MAX_LAYER_SIDE];
+    static ext columnTerm[MAX_LAYER_SIDE];
     static double columnQuick[MAX_LAYER_SIDE];
-    const float scale = static_cast<float>(static_cast<long double>(amplitude) * 0.00390625L);
+    const float scale = static_cast<float>(ext(amplitude) * ext(0.00390625));
     const double slack = std::fabs(double(scale)) * 0x1p-40;
     for (int32_t x = 0; x < layerWidth; ++x) {
-        columnTerm[x] = sinl(static_cast<long double>(x) * xFrequency) * 63.5L;
+        columnTerm[x] = extSin(ext(x) * xFrequency) * ext(63.5);
         columnQuick[x] = double(columnTerm[x]);
     }
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
-        const float rowTerm = static_cast<float>(sinl(static_cast<long double>(y) * yFrequency) * 63.5L + 127.0L);
+        const float rowTerm = static_cast<float>(extSin(ext(y) * yFrequency) * ext(63.5) + ext(127.0));
         for (int32_t x = 0; x < layerWidth; ++x, ++out) {
             const double quick = (columnQuick[x] + rowTerm) * scale;
             uint8_t grey;

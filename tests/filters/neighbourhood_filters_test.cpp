@@ -29,9 +29,10 @@ const Filter FILTERS[] = {
 // Runs every check with each set of kernels the processor supports.
 template <typename Check>
 void withEachKernelSet(Check check) {
-    for (KernelSet set : {KERNELS_AVX512, KERNELS_AVX2, KERNELS_SSE2}) {
+    static const char* const NAMES[] = {"portable kernels", "SSE2 kernels", "AVX2 kernels", "AVX-512 kernels"};
+    for (KernelSet set : {KERNELS_AVX512, KERNELS_AVX2, KERNELS_SSE2, KERNELS_PORTABLE}) {
         if (set > bestKernelSet()) continue;
-        SCOPED_TRACE(set == KERNELS_AVX512 ? "AVX-512 kernels" : set == KERNELS_AVX2 ? "AVX2 kernels" : "SSE2 kernels");
+        SCOPED_TRACE(NAMES[set]);
         kernelSetLimit = set;
         check();
     }

@@ -1,0 +1,12 @@
+// Which vector code the engine is built with. x86 vector code (SSE2, and
+// AVX2 or AVX-512 chosen at run time) is built with GCC or Clang for x86-64;
+// elsewhere, or with -DTEX_PORTABLE_VECTORS, plain C++ forms that give the
+// same bytes run instead. Only a macro: files compiled for wider units
+// include this without pulling in any shared inline code.
+#pragma once
+
+#if !defined(TEX_PORTABLE_VECTORS) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TEX_X86_VECTORS 1
+#else
+#define TEX_X86_VECTORS 0
+#endif
