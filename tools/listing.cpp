@@ -19,6 +19,8 @@
 #include <limits>
 #include <vector>
 
+#include "engine/numeric/ext.h"
+
 namespace texlisting {
 
 ListingError::ListingError(const std::string& file_, int line_, int column_, const std::string& message_)
@@ -27,28 +29,29 @@ ListingError::ListingError(const std::string& file_, int line_, int column_, con
 
 namespace {
 
+using tex::ext;
 using tex::OperationInfo;
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
 // Rounds to float32; beyond the largest float the result is the infinity that
 // IEEE rounding gives, without relying on an out-of-range conversion.
-float roundToFloat(long double v) {
-    constexpr long double limit = 0x1.ffffffp127L;  // halfway between FLT_MAX and 2^128
+float roundToFloat(ext v) {
+    const ext limit = 0x1.ffffffp127;  // halfway between FLT_MAX and 2^128
     if (v >= limit) return INFINITY;
     if (v <= -limit) return -INFINITY;
     return static_cast<float>(v);
 }
 
 // The extent mandelBrot's dispatcher derives from a start and a corner.
-float extentOf(float start, float corner) { return roundToFloat(static_cast<long double>(corner) - start); }
+float extentOf(float start, float corner) { return roundToFloat(ext(corner) - start); }
 
 // A corner from which the dispatcher derives exactly `extent`: the float32
 // nearest start + extent (the original corner whenever the record's extent was
 // exact), one of its neighbours, or for infinite starts and extents one of the
 // values that give them. False when no float32 corner gives it.
 bool cornerFor(float start, float extent, float& corner) {
-    const float nearest = roundToFloat(static_cast<long double>(start) + extent);
+    const float nearest = roundToFloat(ext(start) + extent);
     std::vector<float> candidates{nearest};
     float below = nearest, above = nearest;
     for (int step = 0; step < 4; ++step) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/numeric/ext.h"
 #include "engine/operations.h"
 #include "tools/texgen.h"
 
@@ -61,7 +62,7 @@ std::string argumentsOf(const tex::OperationInfo& row, const float* p, std::vect
     if (row.opcode == tex::MANDELBROT_OPCODE) {
         // The record holds two corners; the call takes the first corner and
         // the extents, each rounded to float32, and the escape limit 16.
-        const auto extent = [](float from, float to) { return float((long double)to - from); };
+        const auto extent = [](float from, float to) { return float(tex::ext(to) - from); };
         add(realText(p[1]));
         add(realText(extent(p[1], p[3])));
         add(realText(p[2]));

@@ -17,7 +17,10 @@ namespace colourref {
 
 const float INF = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
 
-using LD = long double;
+using LD = tex::ext;
+using tex::BYTE_UNIT;
+using tex::extRint;
+using tex::extSin;
 
 // Both settings of the wide units that this machine can run; the default
 // (wide where available) is restored by WideUnitsReset at the end of a test.
@@ -32,15 +35,15 @@ struct WideUnitsReset {
 
 inline int32_t trunc32(LD v) {  // toward zero; NaN gives 0, beyond the range clamps
     if (v != v) return 0;
-    if (v >= 2147483647.0L) return INT32_MAX;
-    if (v <= -2147483648.0L) return INT32_MIN;
+    if (v >= LD(2147483647.0)) return INT32_MAX;
+    if (v <= -LD(2147483648.0)) return INT32_MIN;
     return int32_t(v);
 }
-inline uint8_t saturate(LD v) { return v >= 255.0L ? 255 : v > 0.0L ? uint8_t(int32_t(v)) : 0; }
+inline uint8_t saturate(LD v) { return v >= LD(255.0) ? 255 : v > LD(0.0) ? uint8_t(int32_t(v)) : 0; }
 
 // ---- Combiners: the byte for one pair ----
 inline uint8_t add(uint8_t a, uint8_t b, float w1, float w2) { return saturate(float(a * LD(w1) + b * LD(w2))); }
-inline float mulFactor(float w1, float w2) { return float(LD(w1) * LD(w2) * 0.00392156862745L); }
+inline float mulFactor(float w1, float w2) { return float(LD(w1) * LD(w2) * BYTE_UNIT); }
 inline uint8_t mul(uint8_t a, uint8_t b, float k) { return saturate(float(LD(int32_t(a) * int32_t(b)) * k)); }
 inline uint8_t min(uint8_t a, uint8_t b, float w1, float w2) { return b * LD(w2) <= a * LD(w1) ? b : a; }
 inline uint8_t max(uint8_t a, uint8_t b, float w1, float w2) { return b * LD(w2) >= a * LD(w1) ? b : a; }
@@ -59,10 +62,10 @@ inline uint8_t band(uint8_t a, uint8_t b, float w1, float w2) {
 inline std::vector<uint8_t> randCombine(int32_t src1, int32_t src2, float w1, float w2) {
     const size_t pixels = size_t(tex::layerWidth) * tex::layerHeight;
     std::vector<tex::Pixel> scratch(pixels, tex::Pixel{127, 127, 127});
-    w1 = float(LD(w1) * 1.5L);
-    w2 = float(LD(w2) * 1.5L);
+    w1 = float(LD(w1) * LD(1.5));
+    w2 = float(LD(w2) * LD(1.5));
     tex::randomSeed = 45390954u;
-    const int64_t limit1 = int64_t(rintl(LD(pixels) * w1)), limit2 = int64_t(rintl(LD(pixels) * w2));
+    const int64_t limit1 = int64_t(extRint(LD(pixels) * w1)), limit2 = int64_t(extRint(LD(pixels) * w2));
     int64_t count1 = 0, count2 = 0;
     auto put = [&](int32_t src, uint32_t x, uint32_t y) {
         const size_t i = size_t(y) * tex::layerWidth + x;
@@ -99,7 +102,7 @@ inline uint8_t adjustRGB(uint8_t v, int32_t offset) {
 }
 inline uint8_t sine(uint8_t v, float frequency) {
     const float f = float(LD(frequency) * LD(3.14159274101257324f));
-    return uint8_t(trunc32((sinl(v * LD(f)) + 1.0L) * 127.5L));
+    return uint8_t(trunc32((extSin(v * LD(f)) + LD(1.0)) * LD(127.5)));
 }
 
 // ---- HSV: one pixel, through the engine's conversions ----
@@ -123,7 +126,7 @@ inline void equalizeTable(const uint32_t (&counts)[256], bool stretch, size_t pi
     int low = 0, high = 255;
     while (low < 255 && counts[low] == 0) ++low;
     while (high > 0 && counts[high] == 0) --high;
-    const float scale = stretch ? float(LD(high - low) / LD(pixels)) : float(255.0L / LD(pixels));
+    const float scale = stretch ? float(LD(high - low) / LD(pixels)) : float(LD(255.0) / LD(pixels));
     float accumulator = stretch ? float(low) : 0.0f;
     for (int v = 0; v < 256; ++v) {
         accumulator = float(counts[v] * LD(scale) + accumulator);

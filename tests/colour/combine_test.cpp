@@ -249,7 +249,7 @@ TEST_F(RandCombine, DestinationMayBeASource) {
 TEST_F(RandCombine, RoundsAreCappedAtEightPerPixel) {
     const float cap = 16.0f / 3.0f;
     const auto expected = colourref::randCombine(0, 1, cap, 1.0f);
-    ASSERT_EQ(rintl(512.0L * float(cap * 1.5L)), 8 * 512) << "the cap's weight gives exactly 8 rounds per pixel";
+    ASSERT_EQ(extRint(ext(512.0) * float(cap * ext(1.5))), 8 * 512) << "the cap's weight gives exactly 8 rounds per pixel";
     const uint32_t seedAfter = randomSeed;
     for (float w : {6.0f, 1e9f, 3e38f, INF}) {
         randCombineLayers(0, 1, 2, w, 1.0f);

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "engine/numeric/ext.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -187,7 +188,7 @@ TEST(RealFormat, ReadsBackAsTheSameFloatExceptTinyNegatives) {
 // 3.0000001192092896 would compile to the float above.
 TEST(ExportSource, MandelBrotExtentsAreTheDispatchersFloat32Values) {
     const float x1 = -2.0f, x2 = std::nextafter(1.0f, 2.0f);
-    const float extent = static_cast<float>(static_cast<long double>(x2) - x1);
+    const float extent = static_cast<float>(tex::ext(x2) - x1);
     EXPECT_EQ(extent, 3.0f);
     EXPECT_EQ(line(7, {0, x1, 0, x2, 1}), "mandelBrot(0,-2,3,0,1,16);");
 }

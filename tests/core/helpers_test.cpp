@@ -161,8 +161,8 @@ TEST(HsvRoundTrip, KnownLosses) {
 
 // Hue reduction stepping by 360 as the conversion is defined.
 static float wrapHueStepwise(float h) {
-    while (h < 0.0f) h = static_cast<float>(static_cast<long double>(h) + 360.0L);
-    while (h >= 360.0f) h = static_cast<float>(static_cast<long double>(h) - 360.0L);
+    while (h < 0.0f) h = static_cast<float>(ext(h) + ext(360.0));
+    while (h >= 360.0f) h = static_cast<float>(ext(h) - ext(360.0));
     return h;
 }
 
@@ -192,19 +192,19 @@ TEST(WrapHue, EqualsSteppingBy360ForModerateHues) {
 }
 
 TEST(Conversions, TruncationAndSaturationAreDefinedEverywhere) {
-    EXPECT_EQ(truncInt32(-0.5L), 0);
-    EXPECT_EQ(truncInt32(255.99L), 255);
-    EXPECT_EQ(truncInt32(-3.9L), -3);
+    EXPECT_EQ(truncInt32(-ext(0.5)), 0);
+    EXPECT_EQ(truncInt32(ext(255.99)), 255);
+    EXPECT_EQ(truncInt32(-ext(3.9)), -3);
     EXPECT_EQ(truncInt32(NAN), 0);
-    EXPECT_EQ(truncInt32(3e9L), INT32_MAX);
-    EXPECT_EQ(truncInt32(-3e9L), INT32_MIN);
+    EXPECT_EQ(truncInt32(ext(3e9)), INT32_MAX);
+    EXPECT_EQ(truncInt32(-ext(3e9)), INT32_MIN);
     EXPECT_EQ(truncInt32(INFINITY), INT32_MAX);
     EXPECT_EQ(truncInt32(-INFINITY), INT32_MIN);
-    EXPECT_EQ(saturateByte(255.0L), 255);
-    EXPECT_EQ(saturateByte(254.999L), 254);
-    EXPECT_EQ(saturateByte(0.0L), 0);
-    EXPECT_EQ(saturateByte(0.99L), 0);
-    EXPECT_EQ(saturateByte(-1e30L), 0);
+    EXPECT_EQ(saturateByte(ext(255.0)), 255);
+    EXPECT_EQ(saturateByte(ext(254.999)), 254);
+    EXPECT_EQ(saturateByte(ext(0.0)), 0);
+    EXPECT_EQ(saturateByte(ext(0.99)), 0);
+    EXPECT_EQ(saturateByte(-ext(1e30)), 0);
     EXPECT_EQ(saturateByte(NAN), 0);
     EXPECT_EQ(saturateByte(INFINITY), 255);
 }

@@ -126,10 +126,10 @@ TEST_F(PolarTest, LogPolarRowZeroIsTheUnitCircle) {
     logPolLayer(0, 1);
     // Column 0 of row 0 samples (cx + 1, cy) exactly.
     EXPECT_EQ(at(1, 0, 0), at(0, 33, 32));
-    const float step = static_cast<float>(2.0L * PI_F / 64);
+    const float step = static_cast<float>(ext(2.0) * PI_F / 64);
     for (int j = 0; j < 64; ++j) {
         const float a = float(j) * step;
-        EXPECT_EQ(at(1, j, 0), sampleLayer(0, static_cast<float>(cosl(a) + 32.0L), static_cast<float>(sinl(a) + 32.0L)));
+        EXPECT_EQ(at(1, j, 0), sampleLayer(0, static_cast<float>(extCos(a) + ext(32.0)), static_cast<float>(extSin(a) + ext(32.0))));
     }
     const auto apart = snapshot(1);
     logPolLayer(0, 0);

@@ -1,5 +1,5 @@
 // The distortions written as plainly as their formulas read: one sampleLayer
-// (or one neighbourhood formula) per pixel, every intermediate in long double.
+// (or one neighbourhood formula) per pixel, every intermediate in ext.
 // The engine's fast paths are checked against these bit for bit.
 #include "reference.h"
 
@@ -13,11 +13,11 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
     copyLayer(src, SCRATCH_LAYER);
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
-        const float ox = static_cast<float>(hAmp * sinl(static_cast<long double>(hFreq) * y));
+        const float ox = static_cast<float>(hAmp * extSin(ext(hFreq) * y));
         for (int32_t x = 0; x < layerWidth; ++x) {
-            const float fx = static_cast<float>(static_cast<long double>(x) + ox);
+            const float fx = static_cast<float>(ext(x) + ox);
             // The vertical sine term stays extended: the sum is rounded once.
-            const float fy = static_cast<float>(y + vAmp * sinl(static_cast<long double>(vFreq) * x));
+            const float fy = static_cast<float>(y + vAmp * extSin(ext(vFreq) * x));
             *out++ = sampleLayer(SCRATCH_LAYER, fx, fy);
         }
     }
@@ -32,10 +32,10 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
             const Pixel m = *brightness++;
             uint8_t v = m.green >= m.red ? m.green : m.red;
             if (m.blue > v) v = m.blue;
-            const float ox = static_cast<float>(static_cast<long double>(v) * scaleX);
-            const float oy = static_cast<float>(static_cast<long double>(v) * scaleY);
-            *out++ = sampleLayer(src, static_cast<float>(static_cast<long double>(x) + ox),
-                                 static_cast<float>(static_cast<long double>(y) + oy));
+            const float ox = static_cast<float>(ext(v) * scaleX);
+            const float oy = static_cast<float>(ext(v) * scaleY);
+            *out++ = sampleLayer(src, static_cast<float>(ext(x) + ox),
+                                 static_cast<float>(ext(y) + oy));
         }
     copyLayer(SCRATCH_LAYER, dst);
 }
@@ -96,22 +96,22 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
-    const float k = static_cast<float>(1.0L / (sqrtl(2.0L * layerWidth * layerHeight) * scale));
+    const float k = static_cast<float>(ext(1.0) / (extSqrt(ext(2.0) * layerWidth * layerHeight) * scale));
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(y - cy);
         for (int32_t x = 0; x < layerWidth; ++x, ++out) {
             const float dx = static_cast<float>(x - cx);
-            const float dist = fastSqrt(static_cast<float>(static_cast<long double>(dx) * dx + static_cast<long double>(dy) * dy));
-            const float d = static_cast<float>(cx - static_cast<long double>(dist));
+            const float dist = fastSqrt(static_cast<float>(ext(dx) * dx + ext(dy) * dy));
+            const float d = static_cast<float>(cx - ext(dist));
             if (d <= 0.0f) {
                 *out = pixelAt(SCRATCH_LAYER, x, y);
                 continue;
             }
-            const float angle = static_cast<float>(static_cast<long double>(strength) * d * d * k);
-            const float cosA = static_cast<float>(cosl(angle)), sinA = static_cast<float>(sinl(angle));
-            const float fx = static_cast<float>(cx + (static_cast<long double>(dx) * cosA - static_cast<long double>(dy) * sinA));
-            const float fy = static_cast<float>(cy + (static_cast<long double>(dx) * sinA + static_cast<long double>(dy) * cosA));
+            const float angle = static_cast<float>(ext(strength) * d * d * k);
+            const float cosA = static_cast<float>(extCos(angle)), sinA = static_cast<float>(extSin(angle));
+            const float fx = static_cast<float>(cx + (ext(dx) * cosA - ext(dy) * sinA));
+            const float fy = static_cast<float>(cy + (ext(dx) * sinA + ext(dy) * cosA));
             *out = sampleLayer(SCRATCH_LAYER, fx, fy);
         }
     }
@@ -123,7 +123,7 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
-    const float k = static_cast<float>(layerWidth / (static_cast<long double>(PI_F) * 2.0L));
+    const float k = static_cast<float>(layerWidth / (ext(PI_F) * ext(2.0)));
     Pixel* out = layers[dst];
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(y - cy);
@@ -133,11 +133,11 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
                 *out = x > 0 ? out[-1] : pixelAt(SCRATCH_LAYER, x, y);
                 continue;
             }
-            const float inv = static_cast<float>(1.0L / dx);
-            const float angle = static_cast<float>(atanl(static_cast<long double>(dy) * inv));
-            const float u = dx > 0.0f ? static_cast<float>(static_cast<long double>(k) * angle + cx)
-                                      : static_cast<float>(static_cast<long double>(k) * angle);
-            const float v = static_cast<float>(fabsl(cosl(angle) * depth * inv));
+            const float inv = static_cast<float>(ext(1.0) / dx);
+            const float angle = static_cast<float>(extAtan(ext(dy) * inv));
+            const float u = dx > 0.0f ? static_cast<float>(ext(k) * angle + cx)
+                                      : static_cast<float>(ext(k) * angle);
+            const float v = static_cast<float>(extFabs(extCos(angle) * depth * inv));
             *out = sampleLayer(SCRATCH_LAYER, u, v);
         }
     }
@@ -145,14 +145,14 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
 
 void logPolLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    const float step = static_cast<float>(static_cast<long double>(PI_F) * 2.0L / layerHeight);
+    const float step = static_cast<float>(ext(PI_F) * ext(2.0) / layerHeight);
     const float cx = float(layerWidth / 2), cy = float(layerHeight / 2);
     Pixel* out = layers[SCRATCH_LAYER];
     for (int32_t i = 0; i < layerHeight; ++i) {
-        const float r = static_cast<float>(expl(static_cast<long double>(i) * step));
+        const float r = static_cast<float>(extExp(ext(i) * step));
         for (int32_t j = 0; j < layerWidth; ++j) {
-            const float a = static_cast<float>(static_cast<long double>(j) * step);
-            *out++ = sampleLayer(src, static_cast<float>(r * cosl(a) + cx), static_cast<float>(r * sinl(a) + cy));
+            const float a = static_cast<float>(ext(j) * step);
+            *out++ = sampleLayer(src, static_cast<float>(r * extCos(a) + cx), static_cast<float>(r * extSin(a) + cy));
         }
     }
     copyLayer(SCRATCH_LAYER, dst);
@@ -167,9 +167,9 @@ static uint8_t gradientDirection(const int32_t n[9]) {
     const int32_t gx = n[0] + 2 * n[3] + n[6] - n[2] - 2 * n[5] - n[8];
     const int32_t gy = n[0] + 2 * n[1] + n[2] - n[6] - 2 * n[7] - n[8];
     if (gx == 0) return gy > 0 ? 196 : gy == 0 ? 128 : 64;
-    const long double K = 40.584510803222656L;
-    const float a = static_cast<float>(atanl(static_cast<long double>(gy) / gx));
-    if (gx > 0) return static_cast<uint8_t>(static_cast<int32_t>(a * K + 127.5L));
+    const ext K = ext(40.584510803222656);
+    const float a = static_cast<float>(extAtan(ext(gy) / gx));
+    if (gx > 0) return static_cast<uint8_t>(static_cast<int32_t>(a * K + ext(127.5)));
     return static_cast<uint8_t>(static_cast<int32_t>(a * K));
 }
 

@@ -86,7 +86,7 @@ TEST_F(ReliefTest, OpeningNeverExceedsTheSource) {
 // The direction code's three forms against its formula for every gradient a
 // 3x3 Sobel sum of bytes can give.
 TEST(DirectionCode, EqualsTheFormulaForEveryGradient) {
-    const long double K = 40.584510803222656L;
+    const ext K = ext(40.584510803222656);
     std::vector<int32_t> gxs(2041), gys(2041);
     std::vector<uint8_t> codes(2041);
     for (int32_t gx = -1020; gx <= 1020; ++gx) {
@@ -97,8 +97,8 @@ TEST(DirectionCode, EqualsTheFormulaForEveryGradient) {
             if (gx == 0) {
                 expected = gy > 0 ? 196 : gy == 0 ? 128 : 64;
             } else {
-                const float a = static_cast<float>(atanl(static_cast<long double>(gy) / gx));
-                expected = gx > 0 ? uint8_t(int32_t(a * K + 127.5L)) : uint8_t(int32_t(a * K));
+                const float a = static_cast<float>(extAtan(ext(gy) / gx));
+                expected = gx > 0 ? uint8_t(int32_t(a * K + ext(127.5))) : uint8_t(int32_t(a * K));
             }
             ASSERT_EQ(directionCode(gx, gy), expected) << gx << ", " << gy;
             ASSERT_EQ(fastDirectionCode(gx, gy), expected) << gx << ", " << gy;
@@ -106,5 +106,6 @@ TEST(DirectionCode, EqualsTheFormulaForEveryGradient) {
         }
     }
     EXPECT_EQ(double(40.584510803222656f), 40.584510803222656);  // K is a float32 value
-    EXPECT_EQ(40.584510803222656f, static_cast<float>(127.5L / 3.14159265358979323846L));
+    const ext pi = extFromBits(0x4000, 0xC90FDAA22168C235);
+    EXPECT_EQ(40.584510803222656f, static_cast<float>(ext(127.5) / pi));
 }

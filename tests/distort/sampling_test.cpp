@@ -108,7 +108,7 @@ TEST(FastTranscendentals, CosineKeepsItsPrecisionNearHalfPi) {
     for (int i = 0; i < 1000000; ++i, a = std::nextafter(a, 0.0f))
         for (float angle : {a, -a}) {
             ASSERT_EQ(bitsOf(cosDepthFast(angle, 8192.0f, 0.001f)),
-                      bitsOf(static_cast<float>(fabsl(cosl(angle) * 8192.0f * 0.001f))))
+                      bitsOf(static_cast<float>(extFabs(extCos(angle) * 8192.0f * 0.001f))))
                 << angle;
         }
 }
@@ -124,19 +124,19 @@ TEST(FastTranscendentals, EqualTheLongDoubleFormulas) {
         const float angle = i % 2 ? wideFloat(-30, 13) : std::uniform_real_distribution<float>(-40, 40)(random);
         float s, c;
         sinCosFast(angle, s, c);
-        ASSERT_EQ(bitsOf(s), bitsOf(static_cast<float>(sinl(angle)))) << angle;
-        ASSERT_EQ(bitsOf(c), bitsOf(static_cast<float>(cosl(angle)))) << angle;
+        ASSERT_EQ(bitsOf(s), bitsOf(static_cast<float>(extSin(angle)))) << angle;
+        ASSERT_EQ(bitsOf(c), bitsOf(static_cast<float>(extCos(angle)))) << angle;
         // The tunnel's arc tangent of dy * (1 / dx) and its source row.
         const int32_t dx = int32_t(random() % 65536) - 32768, dy = int32_t(random() % 65536) - 32768;
         if (dx == 0) continue;
-        const float inv = static_cast<float>(1.0L / dx);
+        const float inv = static_cast<float>(ext(1.0) / dx);
         const float a = atanFast(double(dy) * inv);
-        ASSERT_EQ(bitsOf(a), bitsOf(static_cast<float>(atanl(static_cast<long double>(dy) * inv)))) << dy << "/" << dx;
+        ASSERT_EQ(bitsOf(a), bitsOf(static_cast<float>(extAtan(ext(dy) * inv)))) << dy << "/" << dx;
         const float k = wideFloat(-10, 12);
         const int32_t centre = int32_t(random() % 32768);
-        ASSERT_EQ(bitsOf(scaledAngle(k, a, centre)), bitsOf(static_cast<float>(static_cast<long double>(k) * a + centre)));
+        ASSERT_EQ(bitsOf(scaledAngle(k, a, centre)), bitsOf(static_cast<float>(ext(k) * a + centre)));
         const float depth = wideFloat(-20, 40);
-        ASSERT_EQ(bitsOf(cosDepthFast(a, depth, inv)), bitsOf(static_cast<float>(fabsl(cosl(a) * depth * inv))))
+        ASSERT_EQ(bitsOf(cosDepthFast(a, depth, inv)), bitsOf(static_cast<float>(extFabs(extCos(a) * depth * inv))))
             << a << " " << depth;
     }
 }
@@ -151,14 +151,14 @@ TEST(FastTwist, EqualsTheLongDoubleFormulas) {
     for (int i = 0; i < 10000000; ++i) {
         const float strength = wideFloat(-20, 20), d = std::abs(wideFloat(-10, 15)), k = std::abs(wideFloat(-40, 5));
         ASSERT_EQ(bitsOf(twistAngle(strength, d, k)),
-                  bitsOf(static_cast<float>(static_cast<long double>(strength) * d * d * k)));
+                  bitsOf(static_cast<float>(ext(strength) * d * d * k)));
         const int32_t c = int32_t(random() % 32768);
         const float a = float(int32_t(random() % 65536) - 32768), e = float(int32_t(random() % 65536) - 32768);
         float b = std::uniform_real_distribution<float>(-1, 1)(random), f = std::uniform_real_distribution<float>(-1, 1)(random);
         if (i % 3 == 0) b = wideFloat(-40, 0);
         if (i % 5 == 0) f = std::sqrt(1.0f - b * b);
         ASSERT_EQ(bitsOf(rotatedCoordinate(c, a, b, e, f)),
-                  bitsOf(static_cast<float>(c + (static_cast<long double>(a) * b + static_cast<long double>(e) * f))))
+                  bitsOf(static_cast<float>(c + (ext(a) * b + ext(e) * f))))
             << c << " " << a << " " << b << " " << e << " " << f;
     }
 }

@@ -123,21 +123,21 @@ inline void makeTilable(int32_t src, int32_t dst, int32_t border) {
     const int64_t w = layerWidth, h = layerHeight, halfW = w / 2, halfH = h / 2;
     const int64_t r = halfW - int64_t(border);
     const float r2 = static_cast<float>(r * r);
-    const float denominator = static_cast<float>(static_cast<long double>(halfW * halfH) - r2);
-    const float factor = denominator == 0.0f ? 75000.0f : static_cast<float>(0.75L / denominator);
+    const float denominator = static_cast<float>(ext(halfW * halfH) - r2);
+    const float factor = denominator == 0.0f ? 75000.0f : static_cast<float>(ext(0.75) / denominator);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             const int64_t dx = x - halfW, dy = y - halfH;
-            float t = static_cast<float>(static_cast<long double>(dx * dx + dy * dy) - r2);
+            float t = static_cast<float>(ext(dx * dx + dy * dy) - r2);
             if (t <= 0.0f) continue;
             float a, b;
-            if (static_cast<long double>(t) * factor > 0.75L) {
+            if (ext(t) * factor > ext(0.75)) {
                 a = 0.25f;
                 b = 0.25f;
             } else {
-                t = static_cast<float>(static_cast<long double>(t) * factor);
-                b = static_cast<float>(1.0L - t);
-                a = static_cast<float>(static_cast<long double>(t) * 0.333333L);
+                t = static_cast<float>(ext(t) * factor);
+                b = static_cast<float>(ext(1.0) - t);
+                a = static_cast<float>(ext(t) * THIRD);
             }
             const auto* own = reinterpret_cast<const uint8_t*>(&pixelAt(SCRATCH_LAYER, x, y));
             const auto* lr = reinterpret_cast<const uint8_t*>(&pixelAt(SCRATCH_LAYER, int32_t(w - 1 - x), y));
@@ -146,7 +146,7 @@ inline void makeTilable(int32_t src, int32_t dst, int32_t border) {
             auto* out = reinterpret_cast<uint8_t*>(&pixelAt(dst, x, y));
             for (int k = 0; k < 3; ++k) {
                 const int32_t m = lr[k] + both[k] + tb[k];
-                out[k] = saturateByte(static_cast<long double>(m) * a + static_cast<long double>(own[k]) * b);
+                out[k] = saturateByte(ext(m) * a + ext(own[k]) * b);
             }
         }
 }

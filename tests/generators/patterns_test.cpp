@@ -6,6 +6,7 @@
 #include <random>
 
 #include "engine/generators/patterns.h"
+#include "engine/internal.h"
 
 #include "test_util.h"
 
@@ -25,18 +26,18 @@ void plainBlobs(int32_t layer, int32_t seed, int32_t count, bool colored) {
         bx[i] = int32_t(((nextRandom() * uint32_t(layerWidth)) >> 8) & uint32_t(widthMask));
         by[i] = int32_t(((nextRandom() * uint32_t(layerHeight)) >> 8) & uint32_t(heightMask));
         for (int ch = 0; ch < (colored ? 3 : 1); ++ch)
-            strength[i][ch] = static_cast<float>(((nextRandom() & 255) * 0.00392156862745L + 0.1L) * 150.0L);
+            strength[i][ch] = static_cast<float>(((nextRandom() & 255) * BYTE_UNIT + BLOB_BRIGHTNESS_BASE) * ext(150.0));
     }
-    const float k = static_cast<float>(1.0L / (layerWidth * layerHeight * 0.333333L));
+    const float k = static_cast<float>(ext(1.0) / (layerWidth * layerHeight * THIRD));
     for (int32_t y = 0; y < layerHeight; ++y)
         for (int32_t x = 0; x < layerWidth; ++x) {
             float sum[3] = {0, 0, 0};
             for (int32_t i = 0; i < count; ++i) {
                 const int64_t dx = bx[i] - x, dy = by[i] - y;
-                const float t = static_cast<float>((dx * dx + dy * dy) * static_cast<long double>(k));
-                const long double lt = t;
-                const float f = static_cast<float>(1 - 0.444444L * (lt * lt * lt) + 1.888888L * (lt * lt) - 2.444444L * lt);
-                for (int ch = 0; ch < 3; ++ch) sum[ch] = static_cast<float>(sum[ch] + static_cast<long double>(strength[i][ch]) * f);
+                const float t = static_cast<float>((dx * dx + dy * dy) * ext(k));
+                const ext lt = t;
+                const float f = static_cast<float>(1 - BLOB_C3 * (lt * lt * lt) + BLOB_C2 * (lt * lt) - BLOB_C1 * lt);
+                for (int ch = 0; ch < 3; ++ch) sum[ch] = static_cast<float>(sum[ch] + ext(strength[i][ch]) * f);
             }
             auto byte = [](float s) { return uint8_t(s <= 0 ? 0 : s >= 255 ? 255 : int32_t(s)); };
             const uint8_t red = byte(sum[0]);
@@ -47,11 +48,11 @@ void plainBlobs(int32_t layer, int32_t seed, int32_t count, bool colored) {
 uint8_t plainEscape(float cx, float cy, float bailout) {
     float zr = cx, zi = cy;
     for (int n = 0;; ++n) {
-        const float zr2 = static_cast<float>(static_cast<long double>(zr) * zr);
-        const float zi2 = static_cast<float>(static_cast<long double>(zi) * zi);
-        if (static_cast<long double>(zr2) + zi2 > bailout) return uint8_t(n);
-        const float nzi = static_cast<float>(2.0L * zr * zi + cy);
-        zr = static_cast<float>(static_cast<long double>(zr2) - zi2 + cx);
+        const float zr2 = static_cast<float>(ext(zr) * zr);
+        const float zi2 = static_cast<float>(ext(zi) * zi);
+        if (ext(zr2) + zi2 > bailout) return uint8_t(n);
+        const float nzi = static_cast<float>(ext(2.0) * zr * zi + cy);
+        zr = static_cast<float>(ext(zr2) - zi2 + cx);
         zi = nzi;
         if (n >= 255) return 255;
     }
@@ -117,8 +118,8 @@ TEST_F(PatternsTest, BlobCountIsClampedToZeroAndSixteen) {
 namespace {
 
 float plainField(float t) {
-    const long double lt = t;
-    return static_cast<float>(1 - 0.444444L * (lt * lt * lt) + 1.888888L * (lt * lt) - 2.444444L * lt);
+    const ext lt = t;
+    return static_cast<float>(1 - BLOB_C3 * (lt * lt * lt) + BLOB_C2 * (lt * lt) - BLOB_C1 * lt);
 }
 
 bool sameFloat(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -129,9 +130,9 @@ bool sameFloat(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // scaled distance of a 256 x 256 layer and on ten million seeded values,
 // half of them next to the roots 1 and 2.25 where the field nearly cancels.
 TEST(Blobs, FieldEqualsTheExtendedFormula) {
-    const float k = static_cast<float>(1.0L / (65536 * 0.333333L));
+    const float k = static_cast<float>(ext(1.0) / (65536 * THIRD));
     for (int32_t d = 0; d <= 2 * 255 * 255; ++d) {
-        const float t = static_cast<float>(d * static_cast<long double>(k));
+        const float t = static_cast<float>(d * ext(k));
         ASSERT_TRUE(sameFloat(blobField(t), plainField(t))) << d;
     }
     std::mt19937 random(99);
@@ -162,8 +163,8 @@ TEST(Blobs, ShareSumEqualsTheExtendedFormula) {
             sum = (float(random()) * 0x1p-23f - 100.0f) * std::ldexp(1.0f, int(random() % 12) - 6);
             field = plainField(float(random()) * 0x1p-30f);
         }
-        const float strength = static_cast<float>(((random() & 255) * 0.00392156862745L + 0.1L) * 150.0L);
-        const float expected = static_cast<float>(sum + static_cast<long double>(strength) * field);
+        const float strength = static_cast<float>(((random() & 255) * BYTE_UNIT + BLOB_BRIGHTNESS_BASE) * ext(150.0));
+        const float expected = static_cast<float>(sum + ext(strength) * field);
         ASSERT_TRUE(sameFloat(addShare(sum, strength, field), expected)) << sum << " " << strength << " " << field;
         float pair[2] = {sum, 0.0f};
         const float fields[2] = {field, 0.0f};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/generators/plasma.h"
+#include "engine/internal.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -30,15 +31,15 @@ void plainPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, b
             p.blue = colored ? uint8_t(nextRandom() & mask) : p.red;
         }
     if (step <= 1) return;
-    const float inv = static_cast<float>(1.0L / step);
+    const float inv = static_cast<float>(ext(1.0) / step);
     for (int32_t y = 0; y < layerHeight; y += step)
         for (int32_t x = 0; x < layerWidth; x += step) {
             const int32_t xr = (x + step) & widthMask, yb = (y + step) & heightMask;
             const Pixel c[4] = {at(layer, x, y), at(layer, xr, y), at(layer, x, yb), at(layer, xr, yb)};
             for (int32_t j = 0; j < step; ++j)
                 for (int32_t i = 0; i < step; ++i) {
-                    const float fx = static_cast<float>(static_cast<long double>(i) * inv);
-                    const float fy = static_cast<float>(static_cast<long double>(j) * inv);
+                    const float fx = static_cast<float>(ext(i) * inv);
+                    const float fy = static_cast<float>(ext(j) * inv);
                     at(layer, (x + i) & widthMask, (y + j) & heightMask) = blendTexels(c, fx, fy);
                 }
         }
@@ -178,8 +179,8 @@ namespace {
 
 // The channel sum as blendTexels forms it, in extended precision.
 uint8_t extendedChannel(const uint32_t c[4], const float w[4]) {
-    const long double sum = c[0] * static_cast<long double>(w[0]) + c[1] * static_cast<long double>(w[1]) +
-                            c[2] * static_cast<long double>(w[2]) + c[3] * static_cast<long double>(w[3]);
+    const ext sum = c[0] * ext(w[0]) + c[1] * ext(w[1]) +
+                            c[2] * ext(w[2]) + c[3] * ext(w[3]);
     return uint8_t(static_cast<int32_t>(sum));
 }
 
@@ -197,9 +198,9 @@ std::vector<std::array<float, 2>> cellPositions(std::mt19937& random) {
     for (int n = 0; n < 65536; ++n) {
         // Every tenth a fraction of 0, 1/2 or 1/4, whose sums are often exact.
         const int32_t step = n % 10 == 0 ? 4 : 2 + int32_t(random() % 1023);
-        const float inv = static_cast<float>(1.0L / step);
-        const float w = cosineWeight(static_cast<float>(static_cast<long double>(random() % step) * inv));
-        positions.push_back({w, static_cast<float>(1.0L - w)});
+        const float inv = static_cast<float>(ext(1.0) / step);
+        const float w = cosineWeight(static_cast<float>(ext(random() % step) * inv));
+        positions.push_back({w, static_cast<float>(ext(1.0) - w)});
     }
     return positions;
 }
@@ -292,12 +293,12 @@ TEST(SinePlasma, EqualsTheExtendedFormulaOnRandomArguments) {
         const float yf = std::ldexp(float(random()) * 0x1p-32f - 0.5f, int(random() % 24) - 8);
         const float amplitude = call % 2 ? amplitudes[random() % 7] : float(random()) * 0x1p-22f - 512.0f;
         sinePlasma(0, xf, yf, amplitude);
-        const float scale = static_cast<float>(amplitude * 0.00390625L);
+        const float scale = static_cast<float>(amplitude * ext(0.00390625));
         for (int y = 0; y < 256; ++y) {
-            const float rowTerm = static_cast<float>(sinl(static_cast<long double>(y) * yf) * 63.5L + 127.0L);
+            const float rowTerm = static_cast<float>(extSin(ext(y) * yf) * ext(63.5) + ext(127.0));
             for (int x = 0; x < 256; ++x) {
-                const long double v = (sinl(static_cast<long double>(x) * xf) * 63.5L + rowTerm) * scale;
-                const int32_t whole = v >= 2147483647.0L ? INT32_MAX : v <= -2147483648.0L ? INT32_MIN : int32_t(v);
+                const ext v = (extSin(ext(x) * xf) * ext(63.5) + rowTerm) * scale;
+                const int32_t whole = v >= ext(2147483647.0) ? INT32_MAX : v <= -ext(2147483648.0) ? INT32_MIN : int32_t(v);
                 ASSERT_EQ(at(0, x, y).red, uint8_t(whole)) << xf << " " << yf << " " << amplitude << " at " << x << "," << y;
             }
         }

@@ -11,6 +11,7 @@
 #include <locale>
 #include <random>
 
+#include "engine/numeric/ext.h"
 #include "test_util.h"
 #include "tools/listing.h"
 
@@ -34,7 +35,7 @@ uint32_t floatBits(float v) {
 }
 
 // The extent the dispatcher passes mandelBrot for a start and a corner.
-float extent(float start, float corner) { return static_cast<float>(static_cast<long double>(corner) - start); }
+float extent(float start, float corner) { return static_cast<float>(tex::ext(corner) - start); }
 
 // The record of a one-line listing in layer 0.
 const float* onlyRecord(const Document& document) {
