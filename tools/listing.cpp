@@ -509,4 +509,14 @@ void writeDocument(const Document& document, const std::string& fileName) {
     std::memcpy(tex::layerPrograms, kept, sizeof kept);
 }
 
+void replayDocument(const Document& document, int32_t width, int32_t height) {
+    tex::initLayers(width, height);
+    std::memcpy(tex::layerPrograms, document.programs, sizeof document.programs);
+    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const tex::LayerProgram& program = tex::layerPrograms[layer];
+        const int32_t count = program.count < tex::MAX_OPS ? program.count : tex::MAX_OPS;
+        for (int32_t i = 0; i < count; ++i) tex::runOperation(program.opcode[i], program.params[i]);
+    }
+}
+
 }  // namespace texlisting

@@ -76,4 +76,10 @@ std::string formatCppSource(const Document& document, const std::string& functio
 Document readDocument(const std::string& fileName);
 void writeDocument(const Document& document, const std::string& fileName);
 
+// Rebuilds every layer at width by height as the loader does: initLayers, the
+// programs into layerPrograms, then layer 0's program to layer 4's (at most
+// MAX_OPS records each, none for a negative count). The layers stay allocated
+// for the caller, who calls freeLayers; initLayers' exceptions pass through.
+void replayDocument(const Document& document, int32_t width, int32_t height);
+
 }  // namespace texlisting

@@ -3,6 +3,7 @@
 //   texgen info DOC.tex
 //   texgen build LISTING -o DOC.tex
 //   texgen export DOC.tex [--cpp [--function NAME]]
+//   texgen hash DOC.tex [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
 // Every failure is one line on standard error naming the file and the cause,
 // with exit code 1; a usage error exits with CLI11's code.
 #include <CLI/CLI.hpp>
@@ -69,6 +70,19 @@ int main(int argc, char** argv) {
     CLI::Option* cppFlag = exportCommand->add_flag("--cpp", cpp, "Print a C++ function making the calls");
     exportCommand->add_option("--function", functionName, "Name of that function (default buildTexture)")->needs(cppFlag);
 
+    texgen::HashOptions hash;
+    std::string hashSize = "256";
+    CLI::App* hashCommand =
+        app.add_subcommand("hash", "Print the SHA-256 of a layer's pixels (red, green, blue bytes, row after row)");
+    hashCommand->add_option("document", hash.document, "Texture document (.tex)")->required();
+    hashCommand->add_option("--size", hashSize, "N or WxH, powers of two (default 256)");
+    CLI::Option* hashLayer =
+        hashCommand->add_option("--layer", hash.layer, "Layer to hash, 0 to 4 (default 4)")->check(CLI::Range(0, 4));
+    hashCommand->add_flag("--all-layers", hash.allLayers, "Hash every layer, one \"layer N HASH\" line each")
+        ->excludes(hashLayer);
+    hashCommand->add_flag("--lenient", hash.lenient,
+                          "Hash a document whose counts are outside 0..100 as the viewers replay it");
+
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -83,6 +97,9 @@ int main(int argc, char** argv) {
             if (!malformed.empty()) throw texgen::CommandError(infoDocument + " is malformed: " + malformed);
         } else if (*buildCommand) {
             texlisting::writeDocument(texlisting::parseListing(readText(listing), listing), built);
+        } else if (*hashCommand) {
+            texgen::parseSize(hashSize, hash.width, hash.height);
+            std::cout << texgen::hash(hash);
         } else if (*exportCommand) {
             const texlisting::Document document = texlisting::readDocument(exportDocument);
             std::cout << (cpp ? texlisting::formatCppSource(document, functionName) : texlisting::formatListing(document));

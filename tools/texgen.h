@@ -24,12 +24,25 @@ struct RenderOptions {
     bool lenient = false;  // render a document with counts outside 0..MAX_OPS as the engine replays it
 };
 
+struct HashOptions {
+    std::string document;
+    int32_t width = 256, height = 256;
+    int32_t layer = 4;
+    bool allLayers = false;
+    bool lenient = false;
+};
+
 // Parses "N" or "WxH"; every side a power of two the engine accepts.
 void parseSize(const std::string& text, int32_t& width, int32_t& height);
 
 // Rebuilds the document at the size and writes the layer (or every layer) as
 // an 8-bit RGB PNG. Returns the files written.
 std::string render(const RenderOptions& options);
+
+// Rebuilds the document at the size and returns the SHA-256 of the layer's
+// pixels (bytes red, green, blue, row after row) in hexadecimal with a line
+// end, or "layer N HASH" lines for every layer.
+std::string hash(const HashOptions& options);
 
 // The file name of one layer's PNG with --all-layers: "out.png" gives
 // "out-layer2.png".

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <new>
 
+#include "tools/sha256.h"
 #include "tools/texgen.h"
 
 namespace texgen {
@@ -108,29 +109,28 @@ void writePng(const std::string& fileName, const tex::Pixel* pixels, int32_t wid
 
 }  // namespace
 
-std::string render(const RenderOptions& options) {
-    const texlisting::Document document = texlisting::readDocument(options.document);
+// Replays the document as the loader does, refusing a malformed one unless
+// lenient; the layers stay allocated for the caller.
+void rebuild(const texlisting::Document& document, const std::string& name, int32_t width, int32_t height,
+             bool lenient) {
     const std::string malformed = malformation(document);
-    if (!malformed.empty() && !options.lenient)
-        throw CommandError(options.document + " is malformed: " + malformed +
+    if (!malformed.empty() && !lenient)
+        throw CommandError(name + " is malformed: " + malformed +
                            " (--lenient renders it as the viewers would, replaying at most " +
                            std::to_string(tex::MAX_OPS) + " records and none for a negative count)");
     try {
-        tex::initLayers(options.width, options.height);
+        texlisting::replayDocument(document, width, height);
     } catch (const std::bad_alloc&) {
-        throw CommandError("Not enough memory to rebuild " + options.document + " at " + std::to_string(options.width) +
-                           "x" + std::to_string(options.height));
+        throw CommandError("Not enough memory to rebuild " + name + " at " + std::to_string(width) + "x" +
+                           std::to_string(height));
     } catch (const std::invalid_argument& error) {
-        throw CommandError("Cannot rebuild " + options.document + ": " + error.what());
+        throw CommandError("Cannot rebuild " + name + ": " + error.what());
     }
-    // Replayed as the loader does: layer 0's program first, at most MAX_OPS
-    // records of each.
-    std::memcpy(tex::layerPrograms, document.programs, sizeof document.programs);
-    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::LayerProgram& program = tex::layerPrograms[layer];
-        const int32_t count = program.count < tex::MAX_OPS ? program.count : tex::MAX_OPS;
-        for (int32_t i = 0; i < count; ++i) tex::runOperation(program.opcode[i], program.params[i]);
-    }
+}
+
+std::string render(const RenderOptions& options) {
+    const texlisting::Document document = texlisting::readDocument(options.document);
+    rebuild(document, options.document, options.width, options.height, options.lenient);
     std::string written;
     try {
         for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
@@ -145,6 +145,21 @@ std::string render(const RenderOptions& options) {
     }
     tex::freeLayers();
     return written;
+}
+
+std::string hash(const HashOptions& options) {
+    const texlisting::Document document = texlisting::readDocument(options.document);
+    rebuild(document, options.document, options.width, options.height, options.lenient);
+    std::string lines;
+    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        if (options.allLayers ? false : layer != options.layer) continue;
+        const std::string digest =
+            texlisting::sha256Hex(reinterpret_cast<const uint8_t*>(tex::layers[layer]),
+                                  size_t(options.width) * size_t(options.height) * sizeof(tex::Pixel));
+        lines += options.allLayers ? "layer " + std::to_string(layer) + " " + digest + "\n" : digest + "\n";
+    }
+    tex::freeLayers();
+    return lines;
 }
 
 }  // namespace texgen
