@@ -15,8 +15,15 @@
 #include <cfloat>
 #include <cstdint>
 
-#if !defined(TEX_SOFT_EXT) && (defined(__x86_64__) || defined(__i386__)) && \
-    (defined(__GNUC__) || defined(__clang__)) && LDBL_MANT_DIG == 64
+// TEX_HAVE_X87: long double is the x87 format here (whatever ext is), so the
+// tests can check SoftExt and the functions against it.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && LDBL_MANT_DIG == 64
+#define TEX_HAVE_X87 1
+#else
+#define TEX_HAVE_X87 0
+#endif
+
+#if !defined(TEX_SOFT_EXT) && TEX_HAVE_X87
 #define TEX_EXT_IS_LONG_DOUBLE 1
 #else
 #define TEX_EXT_IS_LONG_DOUBLE 0

@@ -1,29 +1,25 @@
-// Placeholder: forwards to the C library until the engine's own functions land.
-#include <cmath>
-#include <cstring>
-
-#include "engine/numeric/ext.h"
+// The interface of ext.h on the type `ext` is: the exact helpers of exact.h
+// and the functions of sincos.h, atan.h and exp.h, written once for both
+// forms of the type.
+#include "engine/numeric/atan.h"
+#include "engine/numeric/exact.h"
+#include "engine/numeric/exp.h"
+#include "engine/numeric/sincos.h"
 
 namespace tex {
 
 ext extFromBits(uint16_t signExponent, uint64_t significand) {
-    unsigned char bytes[sizeof(long double)] = {};
-    std::memcpy(bytes, &significand, 8);
-    std::memcpy(bytes + 8, &signExponent, 2);
-    long double v;
-    std::memcpy(&v, bytes, sizeof v);
-    return v;
+    return numeric::fromBits<ext>(signExponent, significand);
 }
-
-ext extSqrt(ext x) { return sqrtl(x); }
-ext extFabs(ext x) { return fabsl(x); }
-ext extFmod(ext x, ext y) { return fmodl(x, y); }
-ext extRint(ext x) { return rintl(x); }
-bool extIsNan(ext x) { return x != x; }
-bool extIsFinite(ext x) { return std::isfinite(x); }
-ext extSin(ext x) { return sinl(x); }
-ext extCos(ext x) { return cosl(x); }
-ext extAtan(ext x) { return atanl(x); }
-ext extExp(ext x) { return expl(x); }
+ext extSqrt(ext x) { return numeric::squareRoot(x); }
+ext extFabs(ext x) { return numeric::absolute(x); }
+ext extFmod(ext x, ext y) { return numeric::remainder(x, y); }
+ext extRint(ext x) { return numeric::roundToInteger(x); }
+bool extIsNan(ext x) { return numeric::isNaN(x); }
+bool extIsFinite(ext x) { return numeric::isFinite(x); }
+ext extSin(ext x) { return numeric::sine(x); }
+ext extCos(ext x) { return numeric::cosine(x); }
+ext extAtan(ext x) { return numeric::arcTangent(x); }
+ext extExp(ext x) { return numeric::exponential(x); }
 
 }  // namespace tex
