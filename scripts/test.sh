@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: the normal
 # build, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a bounded time
+# UndefinedBehaviorSanitizer, then the engine built for its other platforms
+# (long double as double, AArch64 under qemu, WebAssembly under node) against
+# the same hashes, then each fuzz target for a bounded time
 # (TEX_FUZZ_SECONDS, default 60). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +22,8 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 echo "== tests (sanitizers)"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+scripts/other-platforms.sh
 
 echo "== fuzzing (about a minute per target)"
 scripts/fuzz.sh "${TEX_FUZZ_SECONDS:-60}"

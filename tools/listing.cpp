@@ -15,6 +15,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -31,6 +32,38 @@ namespace {
 
 using tex::ext;
 using tex::OperationInfo;
+
+// Decimal text to the nearest float or double; false when it lies beyond the
+// type's range. Standard libraries without the floating-point from_chars
+// (WebAssembly's, for one) use strtof and strtod, which read the same way in
+// the "C" locale every program starts in and these tools never leave.
+template <typename T>
+bool readReal(const char* begin, const char* end, T& value) {
+#if defined(__cpp_lib_to_chars)
+    return std::from_chars(begin, end, value).ec == std::errc();
+#else
+    const std::string text(begin, end);
+    char* stop = nullptr;
+    errno = 0;
+    const T read = sizeof(T) == sizeof(float) ? T(std::strtof(text.c_str(), &stop)) : T(std::strtod(text.c_str(), &stop));
+    if (stop != text.c_str() + text.size() || errno == ERANGE) return false;
+    value = read;
+    return true;
+#endif
+}
+
+// The shortest decimal text that reads back as v.
+std::string shortestText(float v) {
+    char buffer[64];
+#if defined(__cpp_lib_to_chars)
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+#else
+    for (int digits = 1;; ++digits) {  // 9 significant digits always suffice
+        std::snprintf(buffer, sizeof buffer, "%.*g", digits, double(v));
+        if (std::strtof(buffer, nullptr) == v || digits == 9) return buffer;
+    }
+#endif
+}
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
@@ -369,13 +402,11 @@ private:
         float value = 0;
         if (floatSuffix || (!point && !exponent)) {
             // A float literal, or an integer literal converted to float: one rounding.
-            if (std::from_chars(begin, end, value).ec != std::errc())
-                fail(a.start, what + " within the float32 range");
+            if (!readReal(begin, end, value)) fail(a.start, what + " within the float32 range");
         } else {
             // A double literal passed to a float parameter: rounded twice, as C++ does.
             double wide = 0;
-            if (std::from_chars(begin, end, wide).ec != std::errc())
-                fail(a.start, what + " within the float32 range");
+            if (!readReal(begin, end, wide)) fail(a.start, what + " within the float32 range");
             // 2^128 - 2^103 and above would round to infinity.
             if (wide >= 0x1.ffffffp127) fail(a.start, what + " within the float32 range");
             value = wide > FLT_MAX ? FLT_MAX : static_cast<float>(wide);
@@ -393,9 +424,7 @@ private:
 std::string cppReal(float v) {
     if (std::isnan(v)) return "std::numeric_limits<float>::quiet_NaN()";
     if (std::isinf(v)) return v < 0 ? "-std::numeric_limits<float>::infinity()" : "std::numeric_limits<float>::infinity()";
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);  // shortest text that reads back as v
-    std::string text(buffer, result.ptr);
+    std::string text = shortestText(v);
     if (text.find_first_of(".e") == std::string::npos) text += ".0";
     return text + "f";
 }

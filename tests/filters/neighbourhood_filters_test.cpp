@@ -120,7 +120,7 @@ TEST(NeighbourhoodFilters, FlatLayersAndSteps) {
                 keeps(0, 1);
                 ASSERT_EQ(textest::snapshot(0), textest::snapshot(1)) << value;
             }
-            for (auto [filter, expected] : {std::pair{edgeHLayer, 0}, {edgeVLayer, 0}, {embossLayer, 181}}) {
+            for (auto [filter, expected] : {std::pair<Operation, int>{edgeHLayer, 0}, {edgeVLayer, 0}, {embossLayer, 181}}) {
                 filter(0, 1);
                 ASSERT_EQ(at(1, 31, 15), (Pixel{uint8_t(expected), uint8_t(expected), uint8_t(expected)}));
             }

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the engine for its other platforms and checks that they render the
+# same pixels as this machine (the hash manifest and the golden hashes):
+#   x86-64 with -mlong-double-64  the portable extended type where long double
+#                                 is double, as with MSVC and Apple's arm64
+#   AArch64                       Debian's cross compiler, run under qemu-user
+#   WebAssembly                   Debian's emscripten, run under node
+# A pass whose tools are missing says so and is skipped (scripts/setup.sh
+# installs them). Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+common=(-DCMAKE_BUILD_TYPE=Release -DTEX_BUILD_PROGRAMS=OFF -DTEX_BUILD_BENCH=OFF)
+
+run_pass() {  # name, build dir, then cmake's configure command
+    local name=$1 dir=$2
+    shift 2
+    echo "== $name"
+    "$@" -S . -B "$dir" "${common[@]}" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+}
+
+run_pass "x86-64, long double of 64 bits (software extended precision)" build-ld64 \
+    cmake -DCMAKE_CXX_FLAGS=-mlong-double-64
+
+if command -v aarch64-linux-gnu-g++ >/dev/null && command -v qemu-aarch64 >/dev/null; then
+    run_pass "AArch64 under qemu-user" build-aarch64 \
+        cmake -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
+else
+    echo "== AArch64: SKIPPED (needs g++-aarch64-linux-gnu and qemu-user)"
+fi
+
+if command -v emcmake >/dev/null && command -v node >/dev/null; then
+    # Debian's emscripten finds its JavaScript parser among Debian's node modules.
+    NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH} run_pass "WebAssembly under node" build-wasm emcmake cmake
+else
+    echo "== WebAssembly: SKIPPED (needs emscripten and node)"
+fi
