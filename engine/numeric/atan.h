@@ -6,7 +6,7 @@
 // atan(+-0) = +-0, atan(x) = x below 2^-32, atan(+-inf) = +-pi/2 rounded,
 // NaN gives NaN (quieted).
 //
-// Reduction, exact or to 2^-85: with c = i/8 the nearest eighth (x <= 2.0625)
+// Reduction, exact or to 2^-85: with c = i/8 the nearest eighth (x < 2.0625)
 // atan x = atan c + atan t, t = (x - c) / (1 + x c), and beyond it, with c
 // the nearest eighth to 1/x, atan x = (pi/2 - atan c) - atan t,
 // t = (1 - c x) / (x + c); either way |t| <= 1/16. The numerator is exact (or
@@ -57,7 +57,7 @@ T arcTangent(T x) {
         const T z = ax * ax;
         result = ax + ax * z * polynomial(z, tables::ARC_TANGENT);
     } else {
-        const bool near = ax <= T(2.0625);
+        const bool near = ax < T(2.0625);  // i <= 16
         int i;
         if (near) {
             i = static_cast<int>(ax * T(8) + T(0.5));
