@@ -59,12 +59,14 @@ T arcTangent(T x) {
     } else {
         const bool near = ax < T(2.0625);  // i <= 16
         int i;
+        T c;
         if (near) {
-            i = static_cast<int>(ax * T(8) + T(0.5));
+            i = int(nearestInteger(ax * T(8), c));
         } else {  // the eighth nearest to 8 / x
             i = ax <= T(16.0 / 7) ? 4 : ax <= T(3.2) ? 3 : ax <= T(16.0 / 3) ? 2 : ax <= T(16) ? 1 : 0;
+            c = T(i);
         }
-        const T c = T(i) * T(0.125);
+        c = c * T(0.125);
         T xh, xl;
         split(ax, 41, xh, xl);
         T th, tl;

@@ -26,9 +26,8 @@ T exponential(T x) {
     if (isNaN(x)) return x + x;
     if (x > T(11357.3)) return fromBits<T>(0x7FFF, INTEGER_BIT);  // beyond the largest value
     if (x < T(-11400)) return T(0);                                 // below half the smallest subnormal
-    const T kf = x * constant<T>(tables::INV_LN2_64);
-    const int64_t k = static_cast<int64_t>(kf + (kf < T(0) ? T(-0.5) : T(0.5)));
-    const T kt = T(static_cast<long long>(k));
+    T kt;
+    const int64_t k = nearestInteger(x * constant<T>(tables::INV_LN2_64), kt);
     const T r = (x - kt * constant<T>(tables::LN2_64_HI)) - kt * constant<T>(tables::LN2_64_LO);
     const T p = r + r * r * polynomial(r, tables::EXPONENTIAL);  // e^r - 1
     const int j = int(k & 63);
