@@ -46,7 +46,7 @@ void quotient(T nh, T nl, T d1, T d2, T& th, T& tl) {
 
 template <typename T>
 T arcTangent(T x) {
-    if (isNaN(x)) return x + x;
+    if (isNaN(x)) return quieted(x);
     const T ax = absolute(x);
     const bool negative = x < T(0);
     if (ax < T(0x1p-32)) return x;  // atan x = x once rounded; keeps +-0

@@ -23,7 +23,7 @@ namespace tex::numeric {
 
 template <typename T>
 T exponential(T x) {
-    if (isNaN(x)) return x + x;
+    if (isNaN(x)) return quieted(x);
     if (x > T(11357.3)) return fromBits<T>(0x7FFF, INTEGER_BIT);  // beyond the largest value
     if (x < T(-11400)) return T(0);                                 // below half the smallest subnormal
     T kt;

@@ -82,7 +82,7 @@ int reduce(T ax, T& rh, T& rl) {
 // sin (cosine false) or cos (cosine true) of x.
 template <typename T>
 T sineOrCosine(T x, bool cosine) {
-    if (!isFinite(x)) return isNaN(x) ? x + x : x - x;  // NaN quieted; inf - inf is the default NaN
+    if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN<T>();
     const T ax = absolute(x);
     if (ax < T(0x1p-32)) return cosine ? T(1) : x;  // sin x = x and cos x = 1 once rounded
     T rh, rl;

@@ -69,17 +69,7 @@ ExtBits argument(textest::Random& r, int f) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int SAMPLES = 5000;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int SAMPLES = 5000;
-#else
 constexpr int SAMPLES = 100000;
-#endif
-#else
-constexpr int SAMPLES = 100000;
-#endif
 
 TEST(ExtFunctions, LongDoubleAndSoftExtGiveTheSameBits) {
 #if TEX_HAVE_X87
