@@ -4,6 +4,12 @@ arc tangent and exponential, from values computed here to 20000 bits:
 
   python3 tests/numeric/make_tables.py > engine/numeric/tables.h
   python3 tests/numeric/make_tables.py --references > tests/numeric/references.h
+  python3 tests/numeric/make_tables.py --closest
+
+--closest bounds how close an extended value comes to a multiple of pi/2:
+for each exponent e, x * 2/pi = m * frac(2^(e-63) * 2/pi) + a whole number,
+and no m below 2^64 brings m * a closer to an integer than the last
+convergent of a's continued fraction with a denominator below 2^64 does.
 
 Needs mpmath (Debian: python3-mpmath). Every extended constant is the value
 rounded to nearest (64-bit significand, ties to even); a hi/lo pair is the
@@ -99,6 +105,34 @@ def references():
     out += ["};", "", "}  // namespace textest"]
     print("\n".join(out))
 
+
+def closest():
+    precision = 320
+    two_over_pi = int(mpmath.floor(2 / mpmath.pi * mpf(2) ** (64 * WORDS)))
+    worst, where = mpf(1), None
+    for e in range(-1, 16384):
+        a = (two_over_pi >> (64 * WORDS - (e - 63 + precision))) & ((1 << precision) - 1)
+        # continued fraction of a / 2^precision; convergents p/q
+        num, den = a, 1 << precision
+        p0, q0, p1, q1 = 0, 1, 1, 0
+        best = None
+        while den and q1 < (1 << 64):
+            t = num // den
+            num, den = den, num - t * den
+            p0, q0, p1, q1 = p1, q1, t * p1 + p0, t * q1 + q0
+            if 0 < q1 < (1 << 64):
+                best = abs(q1 * a - p1 * (1 << precision))
+        d = mpf(best) / mpf(2) ** precision
+        if d < worst:
+            worst, where = d, e
+    print("closest approach to a multiple of pi/2: %s quarter turns = 2^%.2f (exponent %d)"
+          % (mpmath.nstr(worst, 6), float(mpmath.log(worst, 2)), where))
+
+
+if "--closest" in sys.argv:
+    mpmath.mp.prec = 17000
+    closest()
+    sys.exit(0)
 
 if "--references" in sys.argv:
     references()
