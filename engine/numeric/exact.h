@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "engine/numeric/ext.h"
+#include "engine/numeric/soft_ext_internal.h"
 
 namespace tex::numeric {
 
@@ -64,6 +65,27 @@ bool isNaN(T x) {
     return !(x == x);
 }
 
+// NaN results are built from bit patterns, never from an operation such as
+// inf - inf: a compiler folding that operation on constants may choose
+// another NaN than the processor.
+template <typename T>
+T defaultNaN() {
+    return fromBits<T>(0xFFFF, 0xC000000000000000ull);
+}
+template <typename T>
+T quieted(T nan) {
+    const ExtBits b = bitsOf(nan);
+    return fromBits<T>(b.signExponent, b.significand | softext::QUIET_BIT);
+}
+// The NaN an operation on x and y gives when either is NaN (soft_ext.h's rule).
+template <typename T>
+T propagatedNaN(T x, T y) {
+    const ExtBits a = bitsOf(x), b = bitsOf(y);
+    const SoftExt sx = SoftExt::fromBits(a.signExponent, a.significand), sy = SoftExt::fromBits(b.signExponent, b.significand);
+    const SoftExt r = softext::propagateNaN(sx, sy, softext::unpack(sx).kind, softext::unpack(sy).kind);
+    return fromBits<T>(r.signExponent(), r.significand());
+}
+
 template <typename T>
 bool isFinite(T x) {
     return (bitsOf(x).signExponent & 0x7FFF) != 0x7FFF;
@@ -88,7 +110,7 @@ T roundToInteger(T x) {
     const ExtBits b = bitsOf(x);
     const int32_t field = b.signExponent & 0x7FFF;
     const bool negative = (b.signExponent & 0x8000) != 0;
-    if (field == 0x7FFF) return x + x;  // infinity stays, NaN comes out quiet
+    if (field == 0x7FFF) return isNaN(x) ? quieted(x) : x;
     const int32_t e = field - EXPONENT_BIAS;
     if (e >= 63) return x;
     if (e < -1 || b.significand == 0) return fromBits<T>(negative ? 0x8000 : 0, 0);
@@ -105,10 +127,10 @@ T roundToInteger(T x) {
 // x - trunc(x / y) * y, exactly, with the sign of x; as fprem.
 template <typename T>
 T remainder(T x, T y) {
-    if (isNaN(x) || isNaN(y)) return x + y;  // the NaN rules of any operation
+    if (isNaN(x) || isNaN(y)) return propagatedNaN(x, y);
     const ExtBits bx = bitsOf(x), by = bitsOf(y);
     const bool negative = (bx.signExponent & 0x8000) != 0;
-    if ((bx.signExponent & 0x7FFF) == 0x7FFF || by.significand == 0) return fromBits<T>(0xFFFF, 0xC000000000000000ull);
+    if ((bx.signExponent & 0x7FFF) == 0x7FFF || by.significand == 0) return defaultNaN<T>();
     if ((by.signExponent & 0x7FFF) == 0x7FFF || bx.significand == 0) return x;
     // Normalised significands and unbiased exponents (subnormals below -16382).
     auto unpack = [](ExtBits b, uint64_t& m, int32_t& e) {

@@ -52,7 +52,8 @@ bool extIsNan(ext x);
 bool extIsFinite(ext x);
 
 // The engine's transcendental functions, within one unit in the last place of
-// the 64-bit significand.
+// the 64-bit significand; the same bits for both forms of ext, by
+// construction (sincos.h, atan.h and exp.h state each bound and its proof).
 ext extSin(ext x);
 ext extCos(ext x);
 ext extAtan(ext x);

@@ -36,6 +36,18 @@ void fastTwoSum(T a, T b, T& s, T& e) {
     e = b - (s - a);
 }
 
+// The integer nearest to x (ties to even), for |x| < 2^62, both as a value
+// and as an int64: adding 1.5 * 2^63 leaves the integer in the low bits of
+// the significand, without a conversion (which on the x87 means switching
+// the rounding mode).
+template <typename T>
+int64_t nearestInteger(T x, T& whole) {
+    const T magic = fromBits<T>(EXPONENT_BIAS + 63, 0xC000000000000000ull);
+    const T shifted = x + magic;
+    whole = shifted - magic;
+    return int64_t(bitsOf(shifted).significand - 0xC000000000000000ull);
+}
+
 // Horner's scheme: c[0] + z * (c[1] + z * (... + z * c[n - 1])).
 template <typename T, int N>
 T polynomial(T z, const ExtBits (&c)[N]) {

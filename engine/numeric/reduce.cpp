@@ -76,7 +76,7 @@ QuarterTurns reduceQuarterTurns(uint64_t m, int32_t e) {
         }
     }
     // Leading word and bit; 128 bits from there. The fraction is never 0
-    // (pi is irrational) and never below 2^-200 (see sincos.h).
+    // (pi is irrational) and never below 2^-77 (see sincos.h).
     int top = WINDOW - 1;
     while (top > 0 && f[top] == 0) --top;
     const int zeros = wide::leadingZeros(f[top] | (top == 0));

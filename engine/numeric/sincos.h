@@ -1,28 +1,29 @@
 // Sine and cosine of extended values, for either form of the type.
 //
-// Accuracy: within 0.75 units in the last place of the 64-bit significand for
-// every finite argument; measured at most 0.6x (see below). Exact where the
-// mathematics is: sin(+-0) = +-0, cos(0) = 1. NaN gives NaN (quieted), an
-// infinity the default NaN.
+// Accuracy: within 0.85 units in the last place of the 64-bit significand for
+// every finite argument (the bound below); against MPFR, at most 0.80 ulp
+// measured on 2 * 10^8 arguments of the engine's ranges
+// (tests/numeric/ext_compare.cpp). Exact where the
+// mathematics is: sin(+-0) = +-0, cos(0) = 1; sin x = x and cos x = 1 below
+// 2^-32. NaN gives NaN (quieted), an infinity the default NaN.
 //
 // Reduction: |x| = (q + f) * pi/2 with q whole and |f| <= 1/2, in integer
-// arithmetic on 320 bits of 2/pi chosen by the exponent (reduce.cpp), exact
-// to 2^-255 absolute in f for every extended argument, however large. Over
-// all extended values |f| is never below 2^-69 (the closest extended value
-// to a multiple of pi/2, found by tests/numeric/make_tables.py --closest), so
-// r = f * pi/2 comes out as rh + rl with a relative error below 2^-124.
+// arithmetic on 320 bits of 2/pi chosen by the exponent (reduce.cpp): f is
+// exact to 2^-255 for every extended argument, however large. No extended
+// value comes closer to a multiple of pi/2 than |f| = 2^-76.2
+// (tests/numeric/make_tables.py --closest), so r = f * pi/2, formed from the
+// leading 128 bits of f and of pi/4, comes out as rh + rl with a relative
+// error below 2^-124.
 //
 // Kernels, for |r| <= pi/4, in the type's own + - *: the Taylor series of
 // sin to r^19 and of cos to r^20, whose first omitted terms are below 2^-72
 // and 2^-77 of the result (alternating series: the error is below the first
-// omitted term). sin r = rh + (rh^3 p(rh^2) + rl (1 - rh^2 / 2)), where the
-// tail is at most 0.11 of the result and carries at most 3 roundings of 2^-64
-// relative each: at most 0.25 ulp, plus the final rounding's 0.5. For cos r,
-// 1 - r^2 / 2 is formed from Veltkamp halves of rh (a^2 exact) with the
-// rounding error of 1 - a^2/2 recovered by a fast two-sum, so only the tail
-// (at most 0.016 of the result) is inexact: about 0.52 ulp in all.
-// Measured with MPFR (tests/numeric/ext_compare.cpp, 10^8 arguments over the
-// ranges the engine uses): see the tool's report for the worst cases.
+// omitted term). sin r = rh + (rh^3 p(rh^2) + rl (1 - rh^2 / 2)): the tail is
+// at most 0.114 of the result and carries about 3 roundings of 2^-64
+// relative, at most 0.35 ulp of the result, plus the final rounding's 0.5.
+// For cos r, 1 - r^2 / 2 is formed from Veltkamp halves of rh (a^2 exact)
+// with the rounding error of 1 - a^2 / 2 recovered by a fast two-sum, so only
+// the tail (at most 0.016 of the result) is inexact: about 0.55 ulp.
 #pragma once
 
 #include "engine/numeric/ext_parts.h"
@@ -82,7 +83,7 @@ int reduce(T ax, T& rh, T& rl) {
 // sin (cosine false) or cos (cosine true) of x.
 template <typename T>
 T sineOrCosine(T x, bool cosine) {
-    if (!isFinite(x)) return isNaN(x) ? x + x : x - x;  // NaN quieted; inf - inf is the default NaN
+    if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN<T>();
     const T ax = absolute(x);
     if (ax < T(0x1p-32)) return cosine ? T(1) : x;  // sin x = x and cos x = 1 once rounded
     T rh, rl;

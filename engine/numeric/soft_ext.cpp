@@ -19,11 +19,11 @@ namespace {
 
 constexpr int32_t MAX_EXPONENT = 0x7FFF;
 
-// The value (-1)^sign * (hi:lo / 2^64) * 2^(exponent - 16383 - 63 + 64)...
-// that is, hi read as the significand at `exponent` with lo the bits below
-// it, rounded to 64 bits. hi:lo need not be normalised: it is shifted left
-// while the exponent stays above 1 and right (with sticky bits) while it is
-// below 1; whatever is left with its top bit clear is subnormal.
+// (-1)^negative * hi:lo * 2^(exponent - 16383 - 127), that is hi read as a
+// significand at the biased `exponent` with lo the bits below it, rounded to
+// 64 bits. hi:lo need not be normalised: it is shifted left while the
+// exponent stays above 1 and right (with sticky bits) while it is below 1;
+// whatever is left with its top bit clear is subnormal.
 SoftExt roundPack(bool negative, int32_t exponent, uint64_t hi, uint64_t lo) {
     const uint16_t sign = negative ? 0x8000 : 0;
     if (hi == 0 && lo == 0) return SoftExt::fromBits(sign, 0);

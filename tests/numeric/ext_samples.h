@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/numeric/ext.h"
+#include "engine/numeric/exact.h"
 
 namespace textest {
 
@@ -33,10 +33,7 @@ private:
     uint64_t a_, b_;
 };
 
-struct Bits {
-    uint16_t signExponent;
-    uint64_t significand;
-};
+using Bits = tex::numeric::ExtBits;
 
 // A 64-bit significand with its integer bit: random, short (few significant
 // bits, so that exact results and halfway cases occur), all ones or a power

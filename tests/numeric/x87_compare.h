@@ -4,6 +4,7 @@
 // double is the x87's (x86 with GCC or Clang).
 #pragma once
 
+#include "engine/numeric/exact.h"
 #include "tests/numeric/ext_samples.h"
 
 #if TEX_HAVE_X87
@@ -34,24 +35,9 @@ inline const char* opName(OpKind k) {
     return names[int(k)];
 }
 
-inline long double x87(Bits b) {
-    unsigned char bytes[sizeof(long double)] = {};
-    std::memcpy(bytes, &b.significand, 8);
-    std::memcpy(bytes + 8, &b.signExponent, 2);
-    long double v;
-    std::memcpy(&v, bytes, sizeof v);
-    return v;
-}
-inline Bits bitsOf(long double v) {
-    unsigned char bytes[sizeof(long double)];
-    std::memcpy(bytes, &v, sizeof v);
-    Bits b;
-    std::memcpy(&b.significand, bytes, 8);
-    std::memcpy(&b.signExponent, bytes + 8, 2);
-    return b;
-}
+inline long double x87(Bits b) { return tex::numeric::fromBits<long double>(b.signExponent, b.significand); }
+using tex::numeric::bitsOf;
 inline tex::SoftExt soft(Bits b) { return tex::SoftExt::fromBits(b.signExponent, b.significand); }
-inline Bits bitsOf(tex::SoftExt v) { return {v.signExponent(), v.significand()}; }
 inline bool same(Bits a, Bits b) { return a.signExponent == b.signExponent && a.significand == b.significand; }
 inline std::string show(Bits b) {
     char text[40];
