@@ -51,7 +51,7 @@ inline uint8_t saturateByte(ext v) {
 // Asks for the cache line at p ahead of its use (for writing with `write`);
 // nothing where the compiler has no way to say so.
 inline void prefetch(const void* p, bool write = false) {
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(TEX_PLAIN_CXX)
     if (write)
         __builtin_prefetch(p, 1);
     else

@@ -33,7 +33,7 @@ namespace {
 
 // The kernels must melt into the row loops: a call per vector would store
 // and reload all nine neighbours.
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(TEX_PLAIN_CXX)
 #define FORCE_INLINE inline __attribute__((always_inline))
 #else
 #define FORCE_INLINE inline

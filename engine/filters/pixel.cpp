@@ -6,6 +6,7 @@
 // the rows (motion blur) or the whole layer (seam removal) are first staged in
 // the scratch layer.
 #include "engine/internal.h"
+#include "engine/numeric/wide.h"
 
 #if TEX_X86_VECTORS
 #include <emmintrin.h>
@@ -120,6 +121,31 @@ void blurRow(const uint8_t* p, uint8_t* out, size_t w, uint64_t length, Divide d
     }
 }
 
+// Sums for windows beyond 2^27 pixels, which reach 255 * L * L > 2^64:
+// unsigned arithmetic modulo 2^128 on two words, as blurRow needs it.
+struct Sum128 {
+    uint64_t hi = 0, lo = 0;
+    Sum128() = default;
+    Sum128(uint64_t v) : lo(v) {}
+    Sum128& operator+=(Sum128 b) {
+        lo += b.lo;
+        hi += b.hi + (lo < b.lo);
+        return *this;
+    }
+    friend Sum128 operator-(Sum128 a, Sum128 b) {
+        Sum128 r;
+        r.lo = a.lo - b.lo;
+        r.hi = a.hi - b.hi - (a.lo < b.lo);
+        return r;
+    }
+    friend Sum128 operator*(Sum128 a, Sum128 b) {
+        Sum128 r;
+        wide::multiply(a.lo, b.lo, r.hi, r.lo);
+        r.hi += a.hi * b.lo + a.lo * b.hi;
+        return r;
+    }
+};
+
 }  // namespace
 
 void motionBlur(int32_t src, int32_t dst, int32_t radius) {
@@ -141,7 +167,7 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
     // 255*L*L): sums below 2^31 by a multiply and shift (with s = 31 + l,
     // 2^l >= L*L and M = ceil(2^s / (L*L)), the error of n*M / 2^s is below
     // 1/(L*L) for n < 2^31, too little to reach the next integer); larger ones
-    // from a double estimate corrected by one step, or on 128 bits.
+    // from a double estimate corrected by one step, or on two words.
     int shift = 31;
     uint64_t magic = 0;
     if (length <= 2901) {  // 255 * 2902^2 >= 2^31
@@ -171,9 +197,11 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
                     ++quotient;
                 return quotient;
             });
-        } else {
-            const unsigned __int128 d = (unsigned __int128)length * length;
-            blurRow<unsigned __int128>(in, out, w, length, [&](unsigned __int128 sum) { return sum / d; });
+        } else {  // L * L < 2^62 and the quotient at most 255
+            blurRow<Sum128>(in, out, w, length, [&](Sum128 sum) {
+                uint64_t remainder;
+                return wide::divide(sum.hi, sum.lo, divisor, remainder);
+            });
         }
     }
 }

@@ -17,7 +17,8 @@
 
 // TEX_HAVE_X87: long double is the x87 format here (whatever ext is), so the
 // tests can check SoftExt and the functions against it.
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && LDBL_MANT_DIG == 64
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && \
+    LDBL_MANT_DIG == 64 && !defined(TEX_PLAIN_CXX)
 #define TEX_HAVE_X87 1
 #else
 #define TEX_HAVE_X87 0

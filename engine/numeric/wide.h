@@ -63,7 +63,7 @@ inline uint64_t divide(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& r) {
 
 // Number of leading zero bits of a nonzero word.
 constexpr int leadingZeros(uint64_t v) {
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(TEX_PLAIN_CXX)
     return __builtin_clzll(v);
 #else
     return portable::leadingZeros(v);
@@ -72,7 +72,7 @@ constexpr int leadingZeros(uint64_t v) {
 
 // The 128-bit product a * b as hi:lo.
 inline void multiply(uint64_t a, uint64_t b, uint64_t& hi, uint64_t& lo) {
-#ifdef __SIZEOF_INT128__
+#if defined(__SIZEOF_INT128__) && !defined(TEX_PLAIN_CXX)
     const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
     hi = static_cast<uint64_t>(p >> 64);
     lo = static_cast<uint64_t>(p);
@@ -83,7 +83,7 @@ inline void multiply(uint64_t a, uint64_t b, uint64_t& hi, uint64_t& lo) {
 
 // q = hi:lo / d and r = hi:lo mod d, for hi < d (so that q fits in 64 bits).
 inline uint64_t divide(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& r) {
-#ifdef __SIZEOF_INT128__
+#if defined(__SIZEOF_INT128__) && !defined(TEX_PLAIN_CXX)
     const unsigned __int128 n = (static_cast<unsigned __int128>(hi) << 64) | lo;
     const uint64_t q = static_cast<uint64_t>(n / d);
     r = static_cast<uint64_t>(n - static_cast<unsigned __int128>(q) * d);
