@@ -1,8 +1,9 @@
 // texgen: texture documents from the command line.
-//   texgen render DOC.tex -o OUT.png [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
-//   texgen info DOC.tex
+//   texgen render DOC -o OUT.png [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
+//   texgen info DOC
 //   texgen build LISTING -o DOC.tex
-//   texgen export DOC.tex [--cpp [--function NAME]]
+//   texgen export DOC [--cpp [--function NAME]]
+// DOC is a document or a listing, told apart by content.
 // Every failure is one line on standard error naming the file and the cause,
 // with exit code 1; a usage error exits with CLI11's code.
 #include <CLI/CLI.hpp>
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     texgen::RenderOptions render;
     std::string size = "256";
     CLI::App* renderCommand = app.add_subcommand("render", "Rebuild a document and write a layer as a PNG file");
-    renderCommand->add_option("document", render.document, "Texture document (.tex)")->required();
+    renderCommand->add_option("document", render.document, "Texture document (.tex) or listing")->required();
     renderCommand->add_option("-o,--output", render.output, "PNG file to write")->required();
     renderCommand->add_option("--size", size, "N or WxH, powers of two (default 256)");
     CLI::Option* layerOption =
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
 
     std::string infoDocument;
     CLI::App* infoCommand = app.add_subcommand("info", "Show each layer's program and what the engine will skip");
-    infoCommand->add_option("document", infoDocument, "Texture document (.tex)")->required();
+    infoCommand->add_option("document", infoDocument, "Texture document (.tex) or listing")->required();
 
     std::string listing, built;
     CLI::App* buildCommand = app.add_subcommand("build", "Make a document from a listing of source lines");
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     std::string exportDocument, functionName = "buildTexture";
     bool cpp = false;
     CLI::App* exportCommand = app.add_subcommand("export", "Print a document as a listing, or as C++ source");
-    exportCommand->add_option("document", exportDocument, "Texture document (.tex)")->required();
+    exportCommand->add_option("document", exportDocument, "Texture document (.tex) or listing")->required();
     CLI::Option* cppFlag = exportCommand->add_flag("--cpp", cpp, "Print a C++ function making the calls");
     exportCommand->add_option("--function", functionName, "Name of that function (default buildTexture)")->needs(cppFlag);
 
@@ -77,14 +78,14 @@ int main(int argc, char** argv) {
             const std::string written = texgen::render(render);
             std::cout << "wrote " << written << "\n";
         } else if (*infoCommand) {
-            const texlisting::Document document = texlisting::readDocument(infoDocument);
+            const texlisting::Document document = texlisting::readDocumentOrListing(infoDocument);
             texgen::describe(document, infoDocument, std::cout);
             const std::string malformed = texgen::malformation(document);
             if (!malformed.empty()) throw texgen::CommandError(infoDocument + " is malformed: " + malformed);
         } else if (*buildCommand) {
             texlisting::writeDocument(texlisting::parseListing(readText(listing), listing), built);
         } else if (*exportCommand) {
-            const texlisting::Document document = texlisting::readDocument(exportDocument);
+            const texlisting::Document document = texlisting::readDocumentOrListing(exportDocument);
             std::cout << (cpp ? texlisting::formatCppSource(document, functionName) : texlisting::formatListing(document));
         }
     } catch (const std::exception& error) {

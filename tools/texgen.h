@@ -31,6 +31,9 @@ void parseSize(const std::string& text, int32_t& width, int32_t& height);
 // an 8-bit RGB PNG. Returns the files written.
 std::string render(const RenderOptions& options);
 
+// A layer's Pixels as the bytes of an 8-bit RGB PNG file. Throws CommandError.
+std::string encodePng(const tex::Pixel* pixels, int32_t width, int32_t height);
+
 // The file name of one layer's PNG with --all-layers: "out.png" gives
 // "out-layer2.png".
 std::string layerFileName(const std::string& output, int32_t layer);
