@@ -3,6 +3,7 @@
 //   texgen info DOC
 //   texgen build LISTING -o DOC.tex
 //   texgen export DOC [--cpp [--function NAME]]
+//   texgen studio [FILE] [--port N] [--host ADDR] [--no-open]
 // DOC is a document or a listing, told apart by content.
 // Every failure is one line on standard error naming the file and the cause,
 // with exit code 1; a usage error exits with CLI11's code.
@@ -15,6 +16,9 @@
 #include <sstream>
 
 #include "tools/texgen.h"
+#ifdef TEX_STUDIO
+#include "tools/studio/server.h"
+#endif
 
 #ifndef TEX_VERSION
 #define TEX_VERSION "0"
@@ -70,7 +74,26 @@ int main(int argc, char** argv) {
     CLI::Option* cppFlag = exportCommand->add_flag("--cpp", cpp, "Print a C++ function making the calls");
     exportCommand->add_option("--function", functionName, "Name of that function (default buildTexture)")->needs(cppFlag);
 
+#ifdef TEX_STUDIO
+    studio::Options studioOptions;
+    bool noOpen = false;
+    CLI::App* studioCommand = app.add_subcommand("studio", "Author a texture in the browser with live preview");
+    studioCommand->add_option("file", studioOptions.file,
+                              "Document (.tex) or listing to open, created at the first save (default untitled.tex)");
+    studioCommand->add_option("--port", studioOptions.port, "Port to listen on (default 8421; 0 picks a free one)")
+        ->check(CLI::Range(0, 65535));
+    studioCommand->add_option("--host", studioOptions.host, "Address to listen on (default 127.0.0.1)");
+    studioCommand->add_flag("--no-open", noOpen, "Do not open the page in the desktop's browser");
+#endif
+
     CLI11_PARSE(app, argc, argv);
+
+#ifdef TEX_STUDIO
+    if (*studioCommand) {
+        studioOptions.openBrowser = !noOpen;
+        return studio::runStudio(studioOptions);
+    }
+#endif
 
     try {
         if (*renderCommand) {

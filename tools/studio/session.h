@@ -64,6 +64,7 @@ public:
     const Document& document() const { return current_; }
     int64_t revision() const { return revision_; }
     const std::string& name() const { return name_; }
+    const Folder& folder() const { return folder_; }
     bool dirty() const;
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
