@@ -14,7 +14,7 @@
 // undo, files) is guarded by one mutex and the engine, global state, by
 // another, so that an edit never waits for a render. A render checks between
 // records that its revision is still the current one and stops when a newer
-// edit has superseded it.
+// edit has superseded it, and then starts again from the newer document.
 #include "tools/studio/server.h"
 
 #include <httplib.h>
@@ -233,7 +233,7 @@ private:
     void handle(const Route& route, const Request& req, Response& res);
     std::string stateJson() const;  // the session mutex is held
     std::string operationsJson() const;
-    texlisting::Document snapshot(int64_t revision);
+    texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
     void publish() { revision_ = session_.revision(); }
 
     httplib::Server server_;
@@ -266,8 +266,9 @@ const Route ROUTES[] = {
      "would overwrite changes not seen"},
     {"GET", "/api/files", READ, &Studio::files, "the documents and listings of the working folder"},
     {"GET", "/api/render", READ, &Studio::render,
-     "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails; 409 when a newer "
-     "edit superseded it"},
+     "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails, of the current "
+     "document (X-Studio-Revision), at least that revision; an edit arriving meanwhile supersedes the render, "
+     "which starts again"},
     {"GET", "/api/export/listing", READ, &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", READ, &Studio::exportCpp, "?function: C++ source, as a download"},
     {"GET", "/api/export/png", READ, &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
@@ -277,6 +278,13 @@ const Route ROUTES[] = {
 
 bool Studio::bind(int port) {
     server_.set_payload_max_length(MAX_BODY);
+    // Small answers go out at once (no waiting for the peer's delayed
+    // acknowledgement), and a page keeps its connections; each open
+    // connection holds a thread while it waits, so there are enough of them
+    // for a browser's six and a second page.
+    server_.set_tcp_nodelay(true);
+    server_.set_keep_alive_max_count(1000);
+    server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
     server_.set_pre_routing_handler([this](const Request& req, Response& res) {
         // Host and Origin for every request; the token for the API.
         const bool api = req.path.rfind("/api/", 0) == 0;
@@ -501,25 +509,30 @@ void Studio::files(const Request&, Response& res) {
                     "application/json");
 }
 
-texlisting::Document Studio::snapshot(int64_t revision) {
+texlisting::Document Studio::snapshot(int64_t& revision) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    if (revision >= 0 && revision != session_.revision())
-        throw Refusal{409, "A newer edit replaced this render."};
+    revision = session_.revision();
     return session_.document();
 }
 
 void Studio::render(const Request& req, Response& res) {
-    const int64_t revision = integerParameter(req, "revision", 0, INT64_MAX);
+    const int64_t wanted = integerParameter(req, "revision", 0, INT64_MAX);
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
     sizeParameters(req, width, height);
-    const texlisting::Document document = snapshot(revision);
     std::string body;
+    int64_t revision = 0;
     {
         std::lock_guard<std::mutex> lock(engineMutex_);
-        const auto current = [&](int64_t, int64_t) { return revision_.load() == revision; };
-        if (!current(0, 0) || !previewCache_.render(document, width, height, current))
-            return reply(res, 409, "A newer edit replaced this render.", {{"superseded", true}});
+        // The newest document, never an older one: an edit that arrives while
+        // it renders abandons the render, which starts again from the newer
+        // document (only a few times, so that a long drag still shows frames).
+        for (int attempt = 0;; ++attempt) {
+            const texlisting::Document document = snapshot(revision);
+            if (revision < wanted) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
+            const auto current = [&](int64_t, int64_t) { return attempt >= 3 || revision_.load() == revision; };
+            if (previewCache_.render(document, width, height, current)) break;
+        }
         const size_t bytes = size_t(width) * size_t(height) * sizeof(tex::Pixel);
         body.reserve(bytes + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
         body.assign(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
@@ -552,7 +565,8 @@ void Studio::exportPng(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
     sizeParameters(req, width, height);
-    const texlisting::Document document = snapshot(-1);
+    int64_t revision = 0;
+    const texlisting::Document document = snapshot(revision);
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);

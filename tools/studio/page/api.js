@@ -9,10 +9,11 @@
 //                                   undo, redo, recovery, import; answers the new state
 //   POST /api/open   {name}         POST /api/save {name?, overwrite?}
 //   GET  /api/files                 documents and listings of the working folder
-//   GET  /api/render ?revision&layer&width&height   RGB bytes, then five 64x64 thumbnails
+//   GET  /api/render ?revision&layer&width&height   RGB bytes, then five 64x64 thumbnails,
+//                                   of the newest revision (X-Studio-Revision)
 //   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height
 //   GET  /api/export/progress       GET /api/link {fragment}
-// Refusals answer {error: one sentence}, and 409 with stale, conflict or superseded.
+// Refusals answer {error: one sentence}, and 409 with stale or conflict.
 
 const TOKEN_KEY = 'texture-studio-token';
 
@@ -24,7 +25,6 @@ export class ApiError extends Error {
     super(message);
     this.stale = !!details.stale;
     this.conflict = !!details.conflict;
-    this.superseded = !!details.superseded;
   }
 }
 
@@ -79,17 +79,20 @@ export const files = () => json('GET', '/api/files');
 export const link = () => json('GET', '/api/link');
 export const exportProgress = () => json('GET', '/api/export/progress');
 
-// The layer's RGB bytes and the five thumbnails.
+// The layer's RGB bytes and the five thumbnails, of the studio's newest
+// revision (at least `revision`), which it answers.
 export async function render({ revision, layer, width, height }) {
   const query = new URLSearchParams({ revision, layer, width, height });
-  const bytes = new Uint8Array(await (await request('GET', '/api/render?' + query)).arrayBuffer());
+  const response = await request('GET', '/api/render?' + query);
+  const rendered = Number(response.headers.get('X-Studio-Revision'));
+  const bytes = new Uint8Array(await response.arrayBuffer());
   const size = width * height * 3;
   const thumbs = [];
   for (let i = 0; i < 5; i++) {
     const start = size + i * THUMBNAIL * THUMBNAIL * 3;
     thumbs.push(bytes.subarray(start, start + THUMBNAIL * THUMBNAIL * 3));
   }
-  return { pixels: bytes.subarray(0, size), thumbs };
+  return { pixels: bytes.subarray(0, size), thumbs, revision: rendered };
 }
 
 // Fetches an export and hands it to the browser as a download; `progress`

@@ -66,9 +66,12 @@ async function start() {
   try {
     await load();
   } catch (error) {
-    status(error.message, 'error');
+    $('#blocked p').textContent = error.message;
+    $('#blocked').hidden = false;
     return;
   }
+  // Shown once there is a document to show: nothing can be clicked before.
+  $('#app').hidden = false;
   const importLink = async (link) => {
     const doc = await edit('import', { link });
     if (doc) status('Opened the document from the link: Undo returns to the one before.');

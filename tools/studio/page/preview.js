@@ -3,7 +3,7 @@
 // on its way; when it returns, the newest state is asked for if it changed
 // meanwhile, so a drag never queues renders behind each other.
 import * as api from './api.js';
-import { store, on, emit, setView, status, reload } from './store.js';
+import { store, on, emit, setView, status } from './store.js';
 
 const SIZES = [128, 256, 512, 1024, 2048];
 const SIDES = Array.from({ length: 14 }, (_, i) => 2 ** i);  // 1 .. 8192
@@ -87,10 +87,15 @@ export function mountPreview(root) {
 
   function wanted() {
     const { view, selection, doc } = store;
-    return { revision: doc.revision, layer: view.texture ? 4 : selection.layer, width: view.width, height: view.height };
+    return {
+      revision: doc.revision, sent: store.sent, layer: view.texture ? 4 : selection.layer, width: view.width, height: view.height,
+    };
   }
 
-  const same = (a, b) => a && b && a.revision === b.revision && a.layer === b.layer && a.width === b.width && a.height === b.height;
+  // What is drawn may be newer than the page's document: an edit's answer can
+  // arrive after the render of its revision.
+  const same = (a, b) => a && b && b.revision >= a.revision && b.sent >= a.sent && a.layer === b.layer &&
+    a.width === b.width && a.height === b.height;
 
   async function pump() {
     if (inFlight || !store.doc) return;
@@ -99,19 +104,14 @@ export function mountPreview(root) {
     inFlight = true;
     const started = performance.now();
     try {
-      const { pixels, thumbs } = await api.render(want);
+      const { pixels, thumbs, revision } = await api.render(want);
       paint(pixels, want.width, want.height);
-      drawn = want;
+      drawn = { ...want, revision };
       info.textContent = `${want.width} × ${want.height} · ${Math.round(performance.now() - started)} ms`;
       emit('thumbs', thumbs);
     } catch (error) {
-      if (error.superseded) {
-        // A newer edit exists; if this page has not heard of it, fetch it.
-        if (store.doc.revision === want.revision && !store.editing) await reload().catch(() => {});
-      } else {
-        status(error.message, 'error');
-        drawn = want;  // do not ask again for what failed
-      }
+      status(error.message, 'error');
+      drawn = want;  // do not ask again for what failed
     } finally {
       inFlight = false;
     }
@@ -174,6 +174,7 @@ export function mountPreview(root) {
     pump();
   });
   on('doc', pump);
+  on('sent', pump);
   on('selection', pump);
   setView({});
 }

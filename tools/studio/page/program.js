@@ -78,30 +78,39 @@ export function mountProgram(root) {
     const program = store.doc.layers[layer];
     title.textContent = `Layer ${layer} program`;
     note.textContent = `${program.records.length} / 100`;
-    list.replaceChildren();
+    // Items are kept and only their text changes, so that a drag's edits
+    // cost little and the list does not jump.
+    while (list.children.length > program.records.length) list.lastChild.remove();
     program.records.forEach((record, i) => {
-      const item = document.createElement('li');
-      item.id = `record-${i}`;
-      item.setAttribute('role', 'option');
+      let item = list.children[i];
+      if (!item) {
+        item = document.createElement('li');
+        item.id = `record-${i}`;
+        item.setAttribute('role', 'option');
+        const number = document.createElement('span');
+        number.className = 'record-number';
+        number.textContent = i;
+        item.append(number, document.createElement('code'));
+        item.addEventListener('click', () => {
+          select(store.selection.layer, i);
+          list.focus();
+        });
+        list.append(item);
+      }
       item.setAttribute('aria-selected', String(i === index));
       item.className = 'record' + (record.warnings.length ? ' warned' : '');
-      const number = document.createElement('span');
-      number.className = 'record-number';
-      number.textContent = i;
-      const source = document.createElement('code');
-      source.textContent = record.source;
-      item.append(number, source);
-      for (const warning of record.warnings) {
-        const mark = document.createElement('span');
-        mark.className = 'record-warning';
-        mark.textContent = warning;
-        item.append(mark);
+      const source = item.querySelector('code');
+      if (source.textContent !== record.source) source.textContent = record.source;
+      const marks = [...item.querySelectorAll('.record-warning')];
+      if (marks.map((mark) => mark.textContent).join('\n') !== record.warnings.join('\n')) {
+        marks.forEach((mark) => mark.remove());
+        for (const warning of record.warnings) {
+          const mark = document.createElement('span');
+          mark.className = 'record-warning';
+          mark.textContent = warning;
+          item.append(mark);
+        }
       }
-      item.addEventListener('click', () => {
-        select(layer, i);
-        list.focus();
-      });
-      list.append(item);
     });
     if (program.warning) {
       empty.textContent = `Warning: ${program.warning}.`;

@@ -13,8 +13,8 @@ export const store = {
   byOpcode: new Map(),
   selection: { layer: 4, index: -1, perLayer: [-1, -1, -1, -1, -1] },
   view: { texture: false, width: 256, height: 256, zoom: 'fit', tile: false },
-  thumbs: null,          // the last render's five thumbnails
   editing: false,        // an edit is on its way
+  sent: 0,               // edits sent so far: a render asked for after one shows it or a newer state
 };
 
 const listeners = new Map();
@@ -104,10 +104,19 @@ function serially(work) {
   return run;
 }
 
+// Sends an edit on the current revision. The preview may ask for a render
+// at once: the studio renders its newest state, so it need not wait for the answer.
+function send(fields) {
+  const answer = api.edit({ revision: store.doc.revision, ...fields });
+  store.sent++;
+  emit('sent');
+  return answer;
+}
+
 // One edit command; answers the new document, or null when it was refused.
 export function edit(command, fields = {}) {
   return serially(async () => {
-    const doc = await api.edit({ revision: store.doc.revision, command, ...fields });
+    const doc = await send({ command, ...fields });
     setDoc(doc);
     return doc;
   });
@@ -123,7 +132,7 @@ export function drag(fields) {
   serially(async () => {
     const latest = pendingDrag;
     pendingDrag = null;
-    setDoc(await api.edit({ revision: store.doc.revision, command: 'set', ...latest }));
+    setDoc(await send({ command: 'set', ...latest }));
   });
 }
 
