@@ -236,6 +236,7 @@ TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
     EXPECT_EQ(working.list(), (std::vector<std::string>{"alias.tex", "b.listing", "inside.tex"}));
     Session session(working, "new.tex");
     EXPECT_THROW(session.save("link.tex", true), EditError);
+    EXPECT_THROW(session.save("..", true), EditError) << "not \"...tex\"";
     EXPECT_THROW(session.open("../secret.tex"), EditError);
 }
 

@@ -285,6 +285,12 @@ bool Studio::bind(int port) {
     server_.set_tcp_nodelay(true);
     server_.set_keep_alive_max_count(1000);
     server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Not SO_REUSEPORT, which cpp-httplib sets by default: with it a second
+    // studio could bind the same port and take half of this one's requests.
+    server_.set_socket_options([](socket_t socket) {
+        int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_.set_pre_routing_handler([this](const Request& req, Response& res) {
         // Host and Origin for every request; the token for the API.
         const bool api = req.path.rfind("/api/", 0) == 0;

@@ -250,6 +250,7 @@ void Session::open(const std::string& name) {
 
 std::string Session::save(const std::string& requested, bool overwrite) {
     std::string name = requested.empty() ? name_ : requested;
+    folder_.resolve(name);  // refuses "..", folder parts and the like before an extension is added
     if (fs::path(name).extension().empty()) name += ".tex";
     const std::string path = folder_.resolve(name);
     const std::string bytes = isDocumentName(name) ? bytesOf(current_) : texlisting::formatListing(current_);
