@@ -225,6 +225,8 @@ test('a dragged slider updates the preview at 256 by 256; the README screenshot'
     const drawn = await frames(page);
     await page.getByRole('button', { name: 'Texture' }).click();
     await previewPixels(page, drawn);
+    await page.getByRole('button', { name: 'Tile preview' }).click();
+    await page.waitForTimeout(200);
     await page.screenshot({ path: process.env.SCREENSHOT });
   }
   assert.deepEqual(problems, []);
