@@ -71,7 +71,6 @@ export function mountArguments(root) {
         slider.max = argument.high;
         slider.step = argument.kind === 'integer' ? 1 : (argument.high - argument.low) / 1000;
         slider.setAttribute('aria-label', `${argument.name} slider`);
-        slider.tabIndex = -1;  // the text field is the keyboard's way in
         let shown = '';
         let sent = '';  // committed, not yet answered
         let dragKey = '';

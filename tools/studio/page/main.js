@@ -17,6 +17,7 @@ function mountStatus() {
   let timer = 0;
   on('status', ({ message, kind }) => {
     region.textContent = message;
+    region.title = message;  // the whole sentence, where the bar cuts it
     region.dataset.kind = kind;
     clearTimeout(timer);
     if (kind === 'info') timer = setTimeout(() => { region.textContent = ''; }, 8000);
@@ -72,6 +73,8 @@ async function start() {
   }
   // Shown once there is a document to show: nothing can be clicked before.
   $('#app').hidden = false;
+  const { warnings, name } = store.doc;
+  if (warnings.length) status(`${name} opened with the warnings texgen info gives: ${warnings.join('; ')}.`, 'warning');
   const importLink = async (link) => {
     const doc = await edit('import', { link });
     if (doc) status('Opened the document from the link: Undo returns to the one before.');

@@ -100,7 +100,10 @@ export function mountProgram(root) {
       item.setAttribute('aria-selected', String(i === index));
       item.className = 'record' + (record.warnings.length ? ' warned' : '');
       const source = item.querySelector('code');
-      if (source.textContent !== record.source) source.textContent = record.source;
+      if (source.textContent !== record.source) {
+        source.textContent = record.source;
+        source.title = record.source;
+      }
       const marks = [...item.querySelectorAll('.record-warning')];
       if (marks.map((mark) => mark.textContent).join('\n') !== record.warnings.join('\n')) {
         marks.forEach((mark) => mark.remove());

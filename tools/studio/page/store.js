@@ -148,7 +148,7 @@ export function openFile(name) {
     const warnings = doc.warnings || [];
     status(
       warnings.length
-        ? `Opened ${doc.name} with ${warnings.length} warning${warnings.length > 1 ? 's' : ''}: ${warnings.join('; ')}.`
+        ? `Opened ${doc.name} with the warnings texgen info gives: ${warnings.join('; ')}.`
         : `Opened ${doc.name}.`,
       warnings.length ? 'warning' : 'info',
     );
