@@ -210,27 +210,20 @@ void Session::setArgument(int64_t base, int layer, int index, int argument, cons
 
 void Session::replaceDocument(int64_t base, const Document& document) { change(base, document, ""); }
 
-void Session::undo(int64_t base) {
+// Undo and redo move the current document onto one stack and take the other's top.
+void Session::restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing) {
     checkRevision(base);
-    if (undo_.empty()) throw EditError("There is nothing to undo.");
-    redo_.push_back(current_);
-    current_ = undo_.back();
-    undo_.pop_back();
+    if (from.empty()) throw EditError(nothing);
+    to.push_back(current_);
+    current_ = from.back();
+    from.pop_back();
     ++revision_;
     lastDragKey_.clear();
     writeRecovery();
 }
 
-void Session::redo(int64_t base) {
-    checkRevision(base);
-    if (redo_.empty()) throw EditError("There is nothing to redo.");
-    undo_.push_back(current_);
-    current_ = redo_.back();
-    redo_.pop_back();
-    ++revision_;
-    lastDragKey_.clear();
-    writeRecovery();
-}
+void Session::undo(int64_t base) { restore(base, undo_, redo_, "There is nothing to undo."); }
+void Session::redo(int64_t base) { restore(base, redo_, undo_, "There is nothing to redo."); }
 
 void Session::resolveRecovery(int64_t base, bool restore) {
     checkRevision(base);

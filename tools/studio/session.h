@@ -110,6 +110,7 @@ public:
 
 private:
     void checkRevision(int64_t base) const;
+    void restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing);
     void change(int64_t base, const Document& next, const std::string& dragKey);
     void writeRecovery();
     void removeRecovery(const std::string& name) const;

@@ -3,16 +3,7 @@
 // offer and the question before leaving with unsaved changes.
 import * as api from './api.js';
 import { store, on, status, openFile, saveFile, edit } from './store.js';
-
-function element(tag, properties = {}, ...children) {
-  const node = Object.assign(document.createElement(tag), properties);
-  node.append(...children);
-  return node;
-}
-
-function button(label, onClick, className = '') {
-  return element('button', { type: 'button', textContent: label, className, onclick: onClick });
-}
+import { element, button } from './dom.js';
 
 // A modal dialog with a title, content and buttons; resolves with the value
 // of the button chosen (Escape: null). `content` is a list of nodes, or a

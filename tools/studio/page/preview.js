@@ -4,6 +4,7 @@
 // meanwhile, so a drag never queues renders behind each other.
 import * as api from './api.js';
 import { store, on, emit, setView, status } from './store.js';
+import { toggle } from './dom.js';
 
 const SIZES = [128, 256, 512, 1024, 2048];
 const SIDES = Array.from({ length: 14 }, (_, i) => 2 ** i);  // 1 .. 8192
@@ -14,16 +15,6 @@ function control(tag, label, options) {
   element.setAttribute('aria-label', label);
   element.title = label;
   for (const [value, text] of options) element.add(new Option(text, value));
-  return element;
-}
-
-function toggle(label, pressed, onClick) {
-  const element = document.createElement('button');
-  element.type = 'button';
-  element.className = 'toggle';
-  element.textContent = label;
-  element.setAttribute('aria-pressed', String(pressed));
-  element.addEventListener('click', onClick);
   return element;
 }
 

@@ -2,15 +2,7 @@
 // its source line, with what the engine will skip or change marked; and the
 // buttons that add, duplicate, delete and move records.
 import { store, on, emit, edit, select, records } from './store.js';
-
-function button(label, onClick, className = '') {
-  const element = document.createElement('button');
-  element.type = 'button';
-  element.textContent = label;
-  element.className = className;
-  element.addEventListener('click', onClick);
-  return element;
-}
+import { button } from './dom.js';
 
 export function mountProgram(root) {
   const heading = document.createElement('div');
