@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "tools/studio/link.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
 
@@ -238,6 +239,35 @@ TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
     EXPECT_THROW(session.save("link.tex", true), EditError);
     EXPECT_THROW(session.save("..", true), EditError) << "not \"...tex\"";
     EXPECT_THROW(session.open("../secret.tex"), EditError);
+}
+
+// Links carry whole documents; damaged ones and any typed text are refused
+// with a sentence, never a crash.
+TEST(StudioInput, LinksRoundTripAndGarbageIsRefused) {
+    Document document = texlisting::readDocument(SHIPPED);
+    document.programs[3].params[77][9] = -0.0f;  // bytes no listing keeps
+    const std::string fragment = studio::linkFragment(document);
+    EXPECT_EQ(bytesOf(studio::documentFromLink("http://127.0.0.1:8421/#" + fragment)), bytesOf(document));
+    std::mt19937 random(11);
+    const std::string alphabet = "ABCxyz019-_=#&doc.%\n ";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = round % 2 ? fragment : "doc=";
+        for (int k = int(random() % 40); k > 0; --k) {
+            const size_t at = text.empty() ? 0 : random() % text.size();
+            text.insert(at, 1, alphabet[random() % alphabet.size()]);
+            if (random() % 3 == 0 && !text.empty()) text.erase(random() % text.size(), 1);
+        }
+        try {
+            studio::documentFromLink(text);
+        } catch (const EditError&) {
+        }
+        float params[10] = {4, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        for (int32_t opcode : {2, 7, 24, 45})
+            try {
+                studio::setArgument(opcode, params, int(random() % 8), text.substr(0, random() % 24));
+            } catch (const EditError&) {
+            }
+    }
 }
 
 // Pixels of all five layers after a render.
