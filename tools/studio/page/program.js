@@ -32,7 +32,7 @@ export function mountProgram(root) {
   buttons.className = 'record-buttons';
   buttons.append(add, duplicate, remove, up, down);
 
-  root.append(heading, list, empty, buttons);
+  root.append(heading, empty, list, buttons);
 
   function withSelection(action) {
     const { layer, index } = store.selection;
