@@ -18,11 +18,26 @@ enum SlotKind : char {
     SLOT_BOOLEAN = 'b',  // true exactly when the slot equals 1.0
 };
 
+// One argument of an operation as an authoring tool shows it: the parameter's
+// name in engine.h and the range over which a slider is useful (ignored for
+// layers and booleans; values outside it are still valid).
+struct ParameterInfo {
+    const char* name;
+    float low = 0, high = 0;
+};
+
+constexpr int32_t MAX_PARAMETERS = 9;  // checkerBoardLayer's nine
+
 struct OperationInfo {
     int32_t opcode;
     const char* name;                   // procedure name, as written in source lines
     const char* slots;                  // one SlotKind per used slot, slot 0 first
     void (*run)(const float* params);   // converts the slots and calls the procedure
+    const char* family;                 // "generators", "combiners", "colour", "filters" or "distortions"
+    const char* summary;                // what it does, in one line
+    // One per slot kind, in call order; mandelBrot's are those of the call
+    // (xStart, xSpan, yStart, ySpan) that the dispatcher derives from its corners.
+    ParameterInfo parameters[MAX_PARAMETERS];
 };
 
 // The row of an opcode, or nullptr for an unassigned one.

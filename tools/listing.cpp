@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <vector>
 
@@ -76,14 +77,14 @@ float roundToFloat(ext v) {
     return static_cast<float>(v);
 }
 
-// The extent mandelBrot's dispatcher derives from a start and a corner.
-float extentOf(float start, float corner) { return roundToFloat(ext(corner) - start); }
+}  // namespace
 
-// A corner from which the dispatcher derives exactly `extent`: the float32
-// nearest start + extent (the original corner whenever the record's extent was
-// exact), one of its neighbours, or for infinite starts and extents one of the
-// values that give them. False when no float32 corner gives it.
-bool cornerFor(float start, float extent, float& corner) {
+float mandelBrotExtent(float start, float corner) { return roundToFloat(ext(corner) - start); }
+
+// The float32 nearest start + extent (the original corner whenever the
+// record's extent was exact), one of its neighbours, or for infinite starts
+// and extents one of the values that give them.
+bool mandelBrotCorner(float start, float extent, float& corner) {
     const float nearest = roundToFloat(ext(start) + extent);
     std::vector<float> candidates{nearest};
     float below = nearest, above = nearest;
@@ -95,12 +96,14 @@ bool cornerFor(float start, float extent, float& corner) {
     }
     candidates.insert(candidates.end(), {-nearest, 0.0f, INFINITY, -INFINITY});
     for (float candidate : candidates)
-        if (sameBits(extentOf(start, candidate), extent)) {
+        if (sameBits(mandelBrotExtent(start, candidate), extent)) {
             corner = candidate;
             return true;
         }
     return false;
 }
+
+namespace {
 
 enum TokenKind { END, NAME, NUMBER, PUNCT, MARKER };
 
@@ -325,9 +328,9 @@ private:
         params[0] = values[0];
         params[1] = values[1];
         params[2] = values[3];
-        if (!cornerFor(values[1], values[2], params[3]))
+        if (!mandelBrotCorner(values[1], values[2], params[3]))
             fail(arguments[2].start, "a width that float32 corners can hold from x = " + arguments[1].value.text);
-        if (!cornerFor(values[3], values[4], params[4]))
+        if (!mandelBrotCorner(values[3], values[4], params[4]))
             fail(arguments[4].start, "a height that float32 corners can hold from y = " + arguments[3].value.text);
         return row->opcode;
     }
@@ -483,8 +486,8 @@ std::string formatCppSource(const Document& document, const std::string& functio
             }
             std::string arguments;
             if (row->opcode == tex::MANDELBROT_OPCODE) {
-                arguments = cppInteger(p[0]) + ", " + cppReal(p[1]) + ", " + cppReal(extentOf(p[1], p[3])) + ", " +
-                            cppReal(p[2]) + ", " + cppReal(extentOf(p[2], p[4])) + ", 16.0f";
+                arguments = cppInteger(p[0]) + ", " + cppReal(p[1]) + ", " + cppReal(mandelBrotExtent(p[1], p[3])) + ", " +
+                            cppReal(p[2]) + ", " + cppReal(mandelBrotExtent(p[2], p[4])) + ", 16.0f";
             } else {
                 for (size_t k = 0; row->slots[k]; ++k) {
                     if (k) arguments += ", ";
@@ -523,19 +526,57 @@ Document readDocument(const std::string& fileName) {
 }
 
 void writeDocument(const Document& document, const std::string& fileName) {
-    static_assert(sizeof document.programs == sizeof tex::layerPrograms, "a document is the five programs");
-    // saveTexture writes the engine's programs (under a temporary name,
-    // renamed into place): lend it this document's and put them back.
-    tex::LayerProgram kept[tex::LAYER_COUNT];
-    std::memcpy(kept, tex::layerPrograms, sizeof kept);
-    std::memcpy(tex::layerPrograms, document.programs, sizeof kept);
-    try {
-        tex::saveTexture(fileName);
-    } catch (...) {
-        std::memcpy(tex::layerPrograms, kept, sizeof kept);
-        throw;
+    writeFileAtomically(fileName, std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs));
+}
+
+bool looksLikeDocument(const std::string& content) {
+    // An empty file is a document cut short rather than a listing of nothing.
+    if (content.empty() || content.find('\0') != std::string::npos) return true;
+    if (content.size() != size_t(tex::DOCUMENT_SIZE)) return false;
+    const auto control = [](unsigned char c) { return (c < 0x20 && !std::strchr("\t\n\v\f\r", c)) || c == 0x7f; };
+    return std::any_of(content.begin(), content.end(), control);
+}
+
+Document readDocumentOrListing(const std::string& fileName) {
+    // A listing longer than this is no listing: 500 records take a few kB.
+    constexpr size_t LIMIT = 16 << 20;
+    std::FILE* file = std::fopen(fileName.c_str(), "rb");
+    if (!file) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(errno));
+    std::string content(LIMIT + 1, '\0');
+    content.resize(std::fread(content.data(), 1, content.size(), file));
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (error) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(error));
+    if (looksLikeDocument(content)) return readDocument(fileName);
+    if (content.size() > LIMIT)
+        throw tex::IoError("Cannot read " + fileName + ": it is neither a texture document nor a listing");
+    return parseListing(content, fileName);
+}
+
+void writeFileAtomically(const std::string& fileName, const std::string& bytes) {
+    if (fileName.empty()) throw tex::IoError("Cannot write a document without a file name");
+    // A fresh name beside the target, so that the final rename stays on one file system.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::string temporary;
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary = fileName + ".tmp" + std::to_string(attempt);
+        if (!fs::exists(temporary, ec)) break;
     }
-    std::memcpy(tex::layerPrograms, kept, sizeof kept);
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    const auto fail = [&](const std::string& reason) {
+        if (file) std::fclose(file);
+        fs::remove(temporary, ec);
+        throw tex::IoError("Cannot write " + fileName + ": " + reason);
+    };
+    if (!file) fail(std::strerror(errno));
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0)
+        fail(std::strerror(errno));
+    const int closed = std::fclose(file);
+    file = nullptr;
+    if (closed != 0) fail(std::strerror(errno));
+    fs::rename(temporary, fileName, ec);
+    if (ec) fail(ec.message());
 }
 
 void replayDocument(const Document& document, int32_t width, int32_t height) {

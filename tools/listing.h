@@ -69,12 +69,28 @@ std::string formatListing(const Document& document);
 // Throws std::invalid_argument when functionName is not a C++ identifier.
 std::string formatCppSource(const Document& document, const std::string& functionName);
 
-// Reads and writes documents as their DOCUMENT_SIZE raw bytes (a longer file
-// reads as its first DOCUMENT_SIZE bytes, as the loader reads it). Writing goes
+// Reads and writes documents as their DOCUMENT_SIZE raw bytes. Writing goes
 // through a temporary file renamed into place. Both throw tex::IoError with a
 // message naming the file and the cause.
 Document readDocument(const std::string& fileName);
 void writeDocument(const Document& document, const std::string& fileName);
+
+// Whether a file's content is a document rather than a listing: it is empty,
+// holds a NUL byte (every document whose counts are 0..100 does), or is
+// exactly DOCUMENT_SIZE bytes with control characters no text holds.
+bool looksLikeDocument(const std::string& content);
+// Reads a document or a listing, told apart by content, not by name. Throws
+// tex::IoError or ListingError.
+Document readDocumentOrListing(const std::string& fileName);
+// Writes `bytes` under a temporary name beside the file and renames it into
+// place, so that a failure never leaves a truncated file. Throws tex::IoError.
+void writeFileAtomically(const std::string& fileName, const std::string& bytes);
+
+// A mandelBrot record's opposite corner from which the dispatcher derives
+// exactly `extent` from `start`; false when no float32 corner does.
+bool mandelBrotCorner(float start, float extent, float& corner);
+// The extent the dispatcher derives from a start and a corner.
+float mandelBrotExtent(float start, float corner);
 
 // Rebuilds every layer at width by height as the loader does: initLayers, the
 // programs into layerPrograms, then layer 0's program to layer 4's (at most

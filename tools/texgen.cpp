@@ -1,9 +1,11 @@
 // texgen: texture documents from the command line.
-//   texgen render DOC.tex -o OUT.png [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
-//   texgen info DOC.tex
+//   texgen render DOC -o OUT.png [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
+//   texgen info DOC
 //   texgen build LISTING -o DOC.tex
-//   texgen export DOC.tex [--cpp [--function NAME]]
-//   texgen hash DOC.tex [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
+//   texgen export DOC [--cpp [--function NAME]]
+//   texgen hash DOC [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
+//   texgen studio [FILE] [--port N] [--host ADDR] [--no-open]
+// DOC is a document or a listing, told apart by content.
 // Every failure is one line on standard error naming the file and the cause,
 // with exit code 1; a usage error exits with CLI11's code.
 #include <CLI/CLI.hpp>
@@ -15,6 +17,9 @@
 #include <sstream>
 
 #include "tools/texgen.h"
+#ifdef TEX_STUDIO
+#include "tools/studio/server.h"
+#endif
 
 #ifndef TEX_VERSION
 #define TEX_VERSION "0"
@@ -45,7 +50,7 @@ int main(int argc, char** argv) {
     texgen::RenderOptions render;
     std::string size = "256";
     CLI::App* renderCommand = app.add_subcommand("render", "Rebuild a document and write a layer as a PNG file");
-    renderCommand->add_option("document", render.document, "Texture document (.tex)")->required();
+    renderCommand->add_option("document", render.document, "Texture document (.tex) or listing")->required();
     renderCommand->add_option("-o,--output", render.output, "PNG file to write")->required();
     renderCommand->add_option("--size", size, "N or WxH, powers of two (default 256)");
     CLI::Option* layerOption =
@@ -56,7 +61,7 @@ int main(int argc, char** argv) {
 
     std::string infoDocument;
     CLI::App* infoCommand = app.add_subcommand("info", "Show each layer's program and what the engine will skip");
-    infoCommand->add_option("document", infoDocument, "Texture document (.tex)")->required();
+    infoCommand->add_option("document", infoDocument, "Texture document (.tex) or listing")->required();
 
     std::string listing, built;
     CLI::App* buildCommand = app.add_subcommand("build", "Make a document from a listing of source lines");
@@ -66,7 +71,7 @@ int main(int argc, char** argv) {
     std::string exportDocument, functionName = "buildTexture";
     bool cpp = false;
     CLI::App* exportCommand = app.add_subcommand("export", "Print a document as a listing, or as C++ source");
-    exportCommand->add_option("document", exportDocument, "Texture document (.tex)")->required();
+    exportCommand->add_option("document", exportDocument, "Texture document (.tex) or listing")->required();
     CLI::Option* cppFlag = exportCommand->add_flag("--cpp", cpp, "Print a C++ function making the calls");
     exportCommand->add_option("--function", functionName, "Name of that function (default buildTexture)")->needs(cppFlag);
 
@@ -74,7 +79,7 @@ int main(int argc, char** argv) {
     std::string hashSize = "256";
     CLI::App* hashCommand =
         app.add_subcommand("hash", "Print the SHA-256 of a layer's pixels (red, green, blue bytes, row after row)");
-    hashCommand->add_option("document", hash.document, "Texture document (.tex)")->required();
+    hashCommand->add_option("document", hash.document, "Texture document (.tex) or listing")->required();
     hashCommand->add_option("--size", hashSize, "N or WxH, powers of two (default 256)");
     CLI::Option* hashLayer =
         hashCommand->add_option("--layer", hash.layer, "Layer to hash, 0 to 4 (default 4)")->check(CLI::Range(0, 4));
@@ -83,7 +88,26 @@ int main(int argc, char** argv) {
     hashCommand->add_flag("--lenient", hash.lenient,
                           "Hash a document whose counts are outside 0..100 as the viewers replay it");
 
+#ifdef TEX_STUDIO
+    studio::Options studioOptions;
+    bool noOpen = false;
+    CLI::App* studioCommand = app.add_subcommand("studio", "Author a texture in the browser with live preview");
+    studioCommand->add_option("file", studioOptions.file,
+                              "Document (.tex) or listing to open, created at the first save (default untitled.tex)");
+    studioCommand->add_option("--port", studioOptions.port, "Port to listen on (default 8421; 0 picks a free one)")
+        ->check(CLI::Range(0, 65535));
+    studioCommand->add_option("--host", studioOptions.host, "Address to listen on (default 127.0.0.1)");
+    studioCommand->add_flag("--no-open", noOpen, "Do not open the page in the desktop's browser");
+#endif
+
     CLI11_PARSE(app, argc, argv);
+
+#ifdef TEX_STUDIO
+    if (*studioCommand) {
+        studioOptions.openBrowser = !noOpen;
+        return studio::runStudio(studioOptions);
+    }
+#endif
 
     try {
         if (*renderCommand) {
@@ -91,7 +115,7 @@ int main(int argc, char** argv) {
             const std::string written = texgen::render(render);
             std::cout << "wrote " << written << "\n";
         } else if (*infoCommand) {
-            const texlisting::Document document = texlisting::readDocument(infoDocument);
+            const texlisting::Document document = texlisting::readDocumentOrListing(infoDocument);
             texgen::describe(document, infoDocument, std::cout);
             const std::string malformed = texgen::malformation(document);
             if (!malformed.empty()) throw texgen::CommandError(infoDocument + " is malformed: " + malformed);
@@ -101,7 +125,7 @@ int main(int argc, char** argv) {
             texgen::parseSize(hashSize, hash.width, hash.height);
             std::cout << texgen::hash(hash);
         } else if (*exportCommand) {
-            const texlisting::Document document = texlisting::readDocument(exportDocument);
+            const texlisting::Document document = texlisting::readDocumentOrListing(exportDocument);
             std::cout << (cpp ? texlisting::formatCppSource(document, functionName) : texlisting::formatListing(document));
         }
     } catch (const std::exception& error) {

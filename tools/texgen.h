@@ -7,6 +7,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "tools/listing.h"
 
@@ -44,6 +45,9 @@ std::string render(const RenderOptions& options);
 // end, or "layer N HASH" lines for every layer.
 std::string hash(const HashOptions& options);
 
+// A layer's Pixels as the bytes of an 8-bit RGB PNG file. Throws CommandError.
+std::string encodePng(const tex::Pixel* pixels, int32_t width, int32_t height);
+
 // The file name of one layer's PNG with --all-layers: "out.png" gives
 // "out-layer2.png".
 std::string layerFileName(const std::string& output, int32_t layer);
@@ -51,6 +55,15 @@ std::string layerFileName(const std::string& output, int32_t layer);
 // Each layer's program as a table, with a warning for every record the engine
 // will skip or clamp. Returns the number of warnings.
 int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out);
+
+// What the engine will skip or clamp in one record (unassigned opcode, layer
+// index outside 0..4, integer slot beyond int32 or not a number), one
+// sentence each; and for a count outside 0..MAX_OPS, or empty. describe prints
+// these.
+std::vector<std::string> recordWarnings(int32_t opcode, const float params[10]);
+std::string countWarning(int32_t count);
+// Every warning of a document, each "layer L: ..." or "layer L, record I: ...".
+std::vector<std::string> documentWarnings(const texlisting::Document& document);
 
 // What makes a document malformed though the engine can replay it: counts
 // outside 0..MAX_OPS, e.g. "layer 2's count 150 is outside 0..100". Empty for

@@ -2,6 +2,7 @@
 // with the arguments the dispatcher passes, and a warning wherever the engine
 // will skip or clamp something. Names and slot kinds come from the opcode
 // table, so this never disagrees with what a replay does.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +86,38 @@ std::string malformation(const texlisting::Document& document) {
     return text;
 }
 
+std::vector<std::string> recordWarnings(int32_t opcode, const float params[10]) {
+    std::vector<std::string> warnings;
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    if (row)
+        argumentsOf(*row, params, warnings);
+    else
+        warnings.push_back("opcode " + std::to_string(opcode) + " is unassigned: the engine skips it");
+    return warnings;
+}
+
+std::string countWarning(int32_t count) {
+    if (count > tex::MAX_OPS)
+        return "count " + std::to_string(count) + " is above " + std::to_string(tex::MAX_OPS) + ": only the first " +
+               std::to_string(tex::MAX_OPS) + " records are replayed";
+    if (count < 0) return "count " + std::to_string(count) + " is negative: nothing is replayed";
+    return "";
+}
+
+std::vector<std::string> documentWarnings(const texlisting::Document& document) {
+    std::vector<std::string> warnings;
+    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const tex::LayerProgram& program = document.programs[layer];
+        const std::string where = "layer " + std::to_string(layer);
+        const std::string count = countWarning(program.count);
+        if (!count.empty()) warnings.push_back(where + ": " + count);
+        for (int32_t i = 0; i < std::min(program.count, tex::MAX_OPS); ++i)
+            for (const std::string& warning : recordWarnings(program.opcode[i], program.params[i]))
+                warnings.push_back(where + ", record " + std::to_string(i) + ": " + warning);
+    }
+    return warnings;
+}
+
 int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out) {
     int warningCount = 0;
     const auto warn = [&](const std::string& where, const std::string& what) {
@@ -95,26 +128,22 @@ int describe(const texlisting::Document& document, const std::string& fileName, 
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
         out << "\nlayer " << layer << ": " << program.count << (program.count == 1 ? " record\n" : " records\n");
-        if (program.count > tex::MAX_OPS)
-            warn("", "count " + std::to_string(program.count) + " is above " + std::to_string(tex::MAX_OPS) +
-                         ": only the first " + std::to_string(tex::MAX_OPS) + " records are replayed");
-        else if (program.count < 0)
-            warn("", "count " + std::to_string(program.count) + " is negative: nothing is replayed");
-        const int32_t count = program.count < tex::MAX_OPS ? program.count : tex::MAX_OPS;
-        if (count <= 0) continue;
+        const std::string count = countWarning(program.count);
+        if (!count.empty()) warn("", count);
+        const int32_t records = std::min(program.count, tex::MAX_OPS);
+        if (records <= 0) continue;
         char line[64];
         std::snprintf(line, sizeof line, "  %3s  %6s  %-18s %s\n", "pos", "opcode", "operation", "arguments");
         out << line;
-        for (int32_t i = 0; i < count; ++i) {
+        for (int32_t i = 0; i < records; ++i) {
             const int32_t opcode = program.opcode[i];
             const tex::OperationInfo* row = tex::findOperation(opcode);
-            std::vector<std::string> warnings;
-            const std::string arguments = row ? argumentsOf(*row, program.params[i], warnings) : "";
+            std::vector<std::string> ignored;
+            const std::string arguments = row ? argumentsOf(*row, program.params[i], ignored) : "";
             std::snprintf(line, sizeof line, "  %3d  %6d  %-18s ", i, opcode, row ? row->name : "(unassigned)");
             out << line << arguments << "\n";
-            const std::string where = "record " + std::to_string(i) + ": ";
-            if (!row) warn(where, "opcode " + std::to_string(opcode) + " is unassigned: the engine skips it");
-            for (const std::string& warning : warnings) warn(where, warning);
+            for (const std::string& warning : recordWarnings(opcode, program.params[i]))
+                warn("record " + std::to_string(i) + ": ", warning);
         }
     }
     return warningCount;

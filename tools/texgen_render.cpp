@@ -4,7 +4,6 @@
 // of the layer as it stands.
 #include <png.h>
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -59,9 +58,15 @@ void pngError(png_structp png, png_const_charp message) {
 
 void pngWarning(png_structp, png_const_charp) {}
 
+void appendBytes(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void flushNothing(png_structp) {}
+
 // libpng reports errors through longjmp: nothing with a destructor lives in
 // this function.
-bool writeRows(std::FILE* file, const tex::Pixel* pixels, int32_t width, int32_t height, PngFailure& failure) {
+bool encodeRows(std::string* out, const tex::Pixel* pixels, int32_t width, int32_t height, PngFailure& failure) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
     if (!png) {
         std::snprintf(failure.message, sizeof failure.message, "libpng could not start");
@@ -72,7 +77,7 @@ bool writeRows(std::FILE* file, const tex::Pixel* pixels, int32_t width, int32_t
         png_destroy_write_struct(&png, info ? &info : nullptr);
         return false;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, out, appendBytes, flushNothing);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -83,28 +88,29 @@ bool writeRows(std::FILE* file, const tex::Pixel* pixels, int32_t width, int32_t
     return true;
 }
 
-// Written under a temporary name and renamed into place, so that a failure
-// never leaves a truncated picture behind.
-void writePng(const std::string& fileName, const tex::Pixel* pixels, int32_t width, int32_t height) {
-    const std::string temporary = fileName + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) throw CommandError("Cannot write " + fileName + ": " + std::strerror(errno));
+}  // namespace
+
+std::string encodePng(const tex::Pixel* pixels, int32_t width, int32_t height) {
+    std::string bytes;
     PngFailure failure{};
-    bool written = writeRows(file, pixels, width, height, failure);
-    if (written && std::fflush(file) != 0) {
-        written = false;
-        std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
+    try {
+        if (!encodeRows(&bytes, pixels, width, height, failure)) throw CommandError(failure.message);
+    } catch (const std::bad_alloc&) {
+        throw CommandError("not enough memory for the PNG file");
     }
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
+    return bytes;
+}
+
+namespace {
+
+void writePng(const std::string& fileName, const tex::Pixel* pixels, int32_t width, int32_t height) {
+    std::string bytes;
+    try {
+        bytes = encodePng(pixels, width, height);
+    } catch (const CommandError& error) {
+        throw CommandError("Cannot write " + fileName + ": " + error.what());
     }
-    std::error_code ec;
-    if (written) fs::rename(temporary, fileName, ec);
-    if (!written || ec) {
-        fs::remove(temporary, ec);
-        throw CommandError("Cannot write " + fileName + ": " + (written ? ec.message() : failure.message));
-    }
+    texlisting::writeFileAtomically(fileName, bytes);
 }
 
 }  // namespace
@@ -129,7 +135,7 @@ void rebuild(const texlisting::Document& document, const std::string& name, int3
 }
 
 std::string render(const RenderOptions& options) {
-    const texlisting::Document document = texlisting::readDocument(options.document);
+    const texlisting::Document document = texlisting::readDocumentOrListing(options.document);
     rebuild(document, options.document, options.width, options.height, options.lenient);
     std::string written;
     try {
@@ -148,7 +154,7 @@ std::string render(const RenderOptions& options) {
 }
 
 std::string hash(const HashOptions& options) {
-    const texlisting::Document document = texlisting::readDocument(options.document);
+    const texlisting::Document document = texlisting::readDocumentOrListing(options.document);
     rebuild(document, options.document, options.width, options.height, options.lenient);
     std::string lines;
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {

@@ -279,6 +279,31 @@ TEST(TexgenBuild, ReportsTheListingsLineAndWritesNothing) {
     EXPECT_FALSE(fs::exists(out));
 }
 
+// render, info and export take a listing wherever they take a document,
+// whatever its name: the content decides.
+TEST(TexgenListings, AreAcceptedWhereDocumentsAreByContent) {
+    programs::TemporaryDirectory folder;
+    const std::string data = std::string(TEX_SOURCE_DIR) + "/data/";
+    const std::string listingNamedTex = folder.path + "/listing.tex", documentNamedListing = folder.path + "/doc.listing";
+    std::ofstream(listingNamedTex, std::ios::binary) << readBytes(data + "Testin3.listing");
+    std::ofstream(documentNamedListing, std::ios::binary) << readBytes(data + "Testin3.tex");
+    for (const std::string& input : {listingNamedTex, documentNamedListing}) {
+        SCOPED_TRACE(input);
+        const std::string out = input + ".png";
+        const Outcome rendered = texgen({"render", input, "-o", out, "--size", "64"});
+        ASSERT_EQ(rendered.exitCode, 0) << rendered.err;
+        int width = 0, height = 0;
+        EXPECT_EQ(readPng(out, width, height), loaded(data + "Testin3.tex", 64, 64));
+        const Outcome exported = texgen({"export", input});
+        EXPECT_EQ(exported.out, readBytes(data + "Testin3.listing"));
+        EXPECT_EQ(texgen({"info", input}).exitCode, 0);
+    }
+    std::ofstream(listingNamedTex) << "// layer 0\nblurLayer(0);\n";
+    const Outcome bad = texgen({"info", listingNamedTex});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("listing.tex:2:"), std::string::npos) << bad.err;
+}
+
 TEST(TexgenExport, PrintsCppSourceWithTheChosenFunctionName) {
     const std::string document = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
     const Outcome outcome = texgen({"export", document, "--cpp", "--function", "makeShippedTexture"});

@@ -1,0 +1,234 @@
+// texgen studio in a real browser (Debian's chromium driven by
+// playwright-core), tried as a new user would: build the shipped texture
+// from nothing through the page alone and save it byte for byte, see the
+// preview follow an edit and Undo, find the recovery offer after a killed
+// server, measure how fast the preview follows a dragged slider, and take
+// the README's screenshot.
+//   TEXGEN=build/tools/texgen SOURCE_DIR=. node --test tests/browser/studio.test.mjs
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const TEXGEN = process.env.TEXGEN;
+const SOURCE_DIR = process.env.SOURCE_DIR;
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+const SHIPPED = path.join(SOURCE_DIR, 'data', 'Testin3.tex');
+
+let browser;
+const servers = [];
+
+before(async () => {
+  assert.ok(TEXGEN && SOURCE_DIR, 'TEXGEN and SOURCE_DIR name the program and the source tree');
+  const args = ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync'];
+  if (process.getuid && process.getuid() === 0) args.push('--no-sandbox');
+  // playwright starts every browser with a fresh, empty profile of its own.
+  browser = await chromium.launch({ executablePath: CHROMIUM, args });
+});
+
+after(async () => {
+  for (const server of servers) if (server.exitCode === null) server.kill('SIGKILL');
+  await browser?.close();
+});
+
+// Starts `texgen studio` in `folder`; resolves with the process and the address it printed.
+function startStudio(folder, file = []) {
+  const server = spawn(TEXGEN, ['studio', ...file, '--no-open', '--port', '0'], { cwd: folder });
+  servers.push(server);
+  return new Promise((resolve, reject) => {
+    let out = '';
+    server.stdout.on('data', (chunk) => {
+      out += chunk;
+      const match = out.match(/^Texture studio: (http:\/\/127\.0\.0\.1:\d+\/#token=[0-9a-f]{32})$/m);
+      if (match) resolve({ server, address: match[1], output: () => out });
+    });
+    server.on('exit', (code) => reject(new Error(`texgen studio exited with ${code}`)));
+  });
+}
+
+function temporaryFolder() {
+  return fs.mkdtempSync(path.join(os.tmpdir(), 'studio-browser-'));
+}
+
+async function openPage(address, viewport = { width: 1280, height: 800 }) {
+  const page = await browser.newPage({ viewport });
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(error.message));
+  await page.goto(address);
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  return { page, problems };
+}
+
+// The records of the selected layer's program.
+const records = (page, options) => page.getByRole('listbox', { name: /program$/ }).getByRole('option', options);
+
+const frames = (page) => page.getByRole('img', { name: 'Preview' }).getAttribute('data-frames').then(Number);
+
+// The preview's pixels once it has drawn more than `after` frames and settled.
+async function previewPixels(page, after) {
+  await page.waitForFunction((n) => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > n, after);
+  await page.waitForTimeout(150);
+  return page.evaluate(() => document.querySelector('canvas[aria-label="Preview"]').toDataURL());
+}
+
+// The shipped listing as [layer, name, [argument texts]].
+function shippedRecords() {
+  const records = [];
+  let layer = -1;
+  for (const line of fs.readFileSync(path.join(SOURCE_DIR, 'data', 'Testin3.listing'), 'utf8').split('\n')) {
+    const marker = line.match(/^\/\/ layer (\d)/);
+    if (marker) layer = Number(marker[1]);
+    const call = line.match(/^(\w+)\((.*)\);$/);
+    if (call) records.push([layer, call[1], call[2].split(',')]);
+  }
+  return records;
+}
+
+test('builds the shipped texture from nothing through the page and saves it byte for byte', async () => {
+  const folder = temporaryFolder();
+  const { address, output } = await startStudio(folder);
+  const { page, problems } = await openPage(address);
+  const operations = await page.evaluate(() => window.studio.operations);
+  const status = page.getByRole('status');
+
+  const counts = [0, 0, 0, 0, 0];
+  for (const [layer, name, values] of shippedRecords()) {
+    await page.getByRole('tab', { name: `Layer ${layer}` }).click();
+    await page.getByRole('button', { name: 'Add operation' }).click();
+    const search = page.getByRole('searchbox', { name: 'Search operations' });
+    await search.fill(name);
+    await search.press('Enter');
+    // The new record is selected once the studio has answered.
+    await records(page, { selected: true }).getByText(`${name}(`).waitFor();
+    await page.waitForFunction((n) => document.querySelectorAll('[role="listbox"] [role="option"]').length === n,
+      ++counts[layer]);
+    const argumentsOf = operations.find((operation) => operation.name === name).arguments;
+    for (let k = 0; k < argumentsOf.length; k++) {
+      const { name: label, kind } = argumentsOf[k];
+      const field = page.getByLabel(label, { exact: true });
+      if (kind === 'layer') await field.selectOption(values[k]);
+      else if (kind === 'boolean') await field.setChecked(values[k] === 'true');
+      else {
+        await field.fill(values[k]);
+        await field.press('Enter');
+      }
+    }
+    // The record shows the line the listing holds.
+    await records(page, { selected: true }).getByText(`${name}(${values.join(',')});`).waitFor();
+  }
+  assert.equal(await records(page).count(), 4, 'layer 4 holds four records');
+
+  await page.getByRole('button', { name: 'Save as' }).click();
+  await page.getByLabel('File name').fill('Built.tex');
+  await page.getByRole('dialog', { name: 'Save as' }).getByRole('button', { name: 'Save', exact: true }).click();
+  await status.getByText('Saved Built.tex.').waitFor();
+  assert.ok(fs.readFileSync(path.join(folder, 'Built.tex')).equals(fs.readFileSync(SHIPPED)),
+    'the saved document equals data/Testin3.tex byte for byte');
+  assert.match(output(), /^saved .*Built\.tex$/m);
+  assert.equal(await page.title(), 'Built.tex — Texture studio');
+  assert.deepEqual(problems, []);
+  await page.close();
+});
+
+test('the preview follows an edit and Undo brings it back', async () => {
+  const folder = temporaryFolder();
+  fs.copyFileSync(SHIPPED, path.join(folder, 'Testin3.tex'));
+  const { address } = await startStudio(folder, ['Testin3.tex']);
+  const { page, problems } = await openPage(address);
+  const before = await previewPixels(page, 0);
+
+  await page.getByRole('tab', { name: 'Layer 0' }).click();
+  await records(page).first().click();
+  await page.getByRole('button', { name: 'Texture' }).click();
+  let drawn = await frames(page);
+  const seed = page.getByLabel('seed', { exact: true });
+  await seed.fill('12345');
+  await seed.press('Enter');
+  const changed = await previewPixels(page, drawn);
+  assert.notEqual(changed, before, 'a new seed in layer 0 changes the texture');
+  assert.match(await page.title(), /^• Testin3\.tex/);
+
+  drawn = await frames(page);
+  await page.getByRole('img', { name: 'Preview' }).click();
+  await page.keyboard.press('Control+z');
+  assert.equal(await previewPixels(page, drawn), before, 'Undo shows the texture as it was');
+  assert.equal(await seed.inputValue(), '694787904');
+  assert.deepEqual(problems, []);
+  await page.close();
+});
+
+test('a killed studio offers its unsaved changes at the next start', async () => {
+  const folder = temporaryFolder();
+  fs.copyFileSync(SHIPPED, path.join(folder, 'Testin3.tex'));
+  const first = await startStudio(folder, ['Testin3.tex']);
+  const { page } = await openPage(first.address);
+  await page.getByRole('tab', { name: 'Layer 1' }).click();
+  await records(page).first().click();
+  await page.getByRole('button', { name: 'Delete record' }).click();
+  await records(page).first().getByText('sineLayerRGB(').waitFor();
+  first.server.kill('SIGKILL');
+  await page.close();
+
+  const second = await startStudio(folder, ['Testin3.tex']);
+  const reopened = await openPage(second.address);
+  const offer = reopened.page.getByRole('dialog', { name: 'Recover unsaved changes' });
+  await offer.waitFor();
+  await offer.getByRole('button', { name: 'Restore' }).click();
+  await reopened.page.getByRole('tab', { name: 'Layer 1' }).click();
+  await records(reopened.page).first().getByText('sineLayerRGB(').waitFor();
+  assert.equal(await records(reopened.page).count(), 2);
+  assert.match(await reopened.page.title(), /^• /, 'restored changes are unsaved');
+  await reopened.page.close();
+});
+
+test('a dragged slider updates the preview at 256 by 256; the README screenshot', async () => {
+  const folder = temporaryFolder();
+  fs.copyFileSync(SHIPPED, path.join(folder, 'Testin3.tex'));
+  const { address } = await startStudio(folder, ['Testin3.tex']);
+  const { page, problems } = await openPage(address);
+  await previewPixels(page, 0);
+  // Layer 4's third record, addLayers: drag its second weight back and forth
+  // for three seconds, one input event per display frame as a pointer gives.
+  await records(page).nth(2).click();
+  const slider = page.getByLabel('w2 slider');
+  const start = await frames(page);
+  const seconds = await slider.evaluate((element) => new Promise((resolve) => {
+    const began = performance.now();
+    const step = (now) => {
+      const t = (now - began) / 1000;
+      if (t >= 3) {
+        element.dispatchEvent(new Event('change', { bubbles: true }));
+        resolve(t);
+        return;
+      }
+      element.value = String(-1 + Math.abs(((t * 0.8) % 2) - 1) * 2);
+      element.dispatchEvent(new Event('input', { bubbles: true }));
+      requestAnimationFrame(step);
+    };
+    requestAnimationFrame(step);
+  }));
+  const rate = ((await frames(page)) - start) / seconds;
+  console.log(`# slider drag at 256x256 with the shipped texture: ${rate.toFixed(1)} preview updates a second`);
+  assert.ok(rate > 0, 'the preview follows the drag');
+
+  // One drag is one undo step.
+  await page.getByRole('button', { name: 'Undo' }).click();
+  await records(page).nth(2).getByText('addLayers(4,2,4,1,-1);').waitFor();
+
+  if (process.env.SCREENSHOT) {
+    await page.getByRole('tab', { name: 'Layer 2' }).click();
+    await records(page).nth(4).click();
+    const drawn = await frames(page);
+    await page.getByRole('button', { name: 'Texture' }).click();
+    await previewPixels(page, drawn);
+    await page.getByRole('button', { name: 'Tile preview' }).click();
+    await page.waitForTimeout(200);
+    await page.screenshot({ path: process.env.SCREENSHOT });
+  }
+  assert.deepEqual(problems, []);
+  await page.close();
+});

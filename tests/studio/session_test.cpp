@@ -1,0 +1,325 @@
+// The studio's document session in process: edits keep every byte they do not
+// touch, undo and redo restore whole documents, a drag is one step, stale
+// revisions are refused, the recovery file follows every change, names
+// cannot leave the working folder, and incremental renders equal renders
+// from scratch.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "tools/studio/link.h"
+#include "tools/studio/render_cache.h"
+#include "tools/studio/session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using studio::Document;
+using studio::EditError;
+using studio::Session;
+
+struct Folder {
+    Folder() {
+        std::string pattern = (fs::temp_directory_path() / "texstudio-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~Folder() { fs::remove_all(path); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::string read(const std::string& name) const {
+        std::ifstream in(file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string path;
+};
+
+const std::string SHIPPED = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
+
+std::string bytesOf(const Document& document) {
+    return std::string(reinterpret_cast<const char*>(&document), sizeof document);
+}
+
+// Testin3 with garbage beyond layer 1's count: edits elsewhere must keep it.
+Session shippedSession(const Folder& folder) {
+    Document document = texlisting::readDocument(SHIPPED);
+    document.programs[1].opcode[50] = 77;
+    document.programs[1].params[50][3] = 1.25f;
+    texlisting::writeDocument(document, folder.file("shipped.tex"));
+    return Session(studio::Folder(folder.path), "shipped.tex");
+}
+
+TEST(StudioSession, RecordEditsChangeOnlyWhatTheyTouch) {
+    Folder folder;
+    Session session = shippedSession(folder);
+    const Document original = session.document();
+    const float spot[10] = {2, 2};
+
+    // A generator inserted mid-program keeps the records around it.
+    session.insertRecord(session.revision(), 2, 1, 3, spot);
+    const tex::LayerProgram& layer2 = session.document().programs[2];
+    EXPECT_EQ(layer2.count, 7);
+    EXPECT_EQ(layer2.opcode[0], 3);
+    EXPECT_EQ(layer2.opcode[1], 3);
+    EXPECT_EQ(layer2.opcode[2], 44);
+    session.duplicateRecord(session.revision(), 2, 0);
+    session.moveRecord(session.revision(), 2, 0, 3);
+    EXPECT_EQ(session.document().programs[2].opcode[3], 3);
+    EXPECT_EQ(session.document().programs[2].opcode[2], 44);
+    session.deleteRecord(session.revision(), 2, 3);
+    session.deleteRecord(session.revision(), 2, 1);
+    session.deleteRecord(session.revision(), 2, 0);
+    // Layer 2 lost its first record; the freed entries at the end are zero.
+    Document expected = original;
+    tex::LayerProgram& program = expected.programs[2];
+    for (int i = 0; i < 5; ++i) {
+        program.opcode[i] = program.opcode[i + 1];
+        std::memcpy(program.params[i], program.params[i + 1], sizeof program.params[i]);
+    }
+    program.count = 5;
+    program.opcode[5] = 0;
+    std::memset(program.params[5], 0, sizeof program.params[5]);
+    EXPECT_EQ(bytesOf(session.document()), bytesOf(expected));
+    EXPECT_EQ(session.document().programs[1].opcode[50], 77) << "bytes beyond another count are kept";
+
+    // Refusals change nothing.
+    const int64_t revision = session.revision();
+    EXPECT_THROW(session.insertRecord(revision, 5, 0, 33, spot), EditError);
+    EXPECT_THROW(session.insertRecord(revision, 0, 9, 33, spot), EditError);
+    EXPECT_THROW(session.insertRecord(revision, 0, 0, 9, spot), EditError);
+    EXPECT_THROW(session.deleteRecord(revision, 4, 4), EditError);
+    EXPECT_THROW(session.moveRecord(revision, 4, 0, 4), EditError);
+    EXPECT_THROW(session.setArgument(revision, 4, 0, 7, "1"), EditError);
+    EXPECT_EQ(session.revision(), revision);
+
+    Session full(studio::Folder(folder.path), "full.tex");
+    for (int i = 0; i < tex::MAX_OPS; ++i) full.insertRecord(full.revision(), 0, 0, 33, spot);
+    EXPECT_THROW(full.insertRecord(full.revision(), 0, 0, 33, spot), EditError);
+}
+
+TEST(StudioSession, UndoRedoRestoreWholeDocumentsAndADragIsOneStep) {
+    Folder folder;
+    Session session = shippedSession(folder);
+    const std::string original = bytesOf(session.document());
+    session.setArgument(session.revision(), 0, 0, 1, "32");
+    const std::string afterEdit = bytesOf(session.document());
+    for (int value = 1; value <= 20; ++value) session.setArgument(session.revision(), 4, 2, 3, std::to_string(value), "drag-1");
+    session.setArgument(session.revision(), 4, 2, 4, "0.5", "drag-2");
+    EXPECT_TRUE(session.dirty());
+
+    session.undo(session.revision());  // drag-2
+    session.undo(session.revision());  // the whole of drag-1
+    EXPECT_EQ(bytesOf(session.document()), afterEdit);
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), original);
+    EXPECT_FALSE(session.dirty());
+    EXPECT_FALSE(session.canUndo());
+    EXPECT_THROW(session.undo(session.revision()), EditError);
+    session.redo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), afterEdit);
+    // A new edit drops what could be redone.
+    session.deleteRecord(session.revision(), 3, 0);
+    EXPECT_FALSE(session.canRedo());
+
+    // Every change needs the current revision.
+    const int64_t stale = session.revision() - 1;
+    EXPECT_THROW(session.setArgument(stale, 0, 0, 1, "16"), studio::StaleRevision);
+    EXPECT_THROW(session.undo(stale), studio::StaleRevision);
+    EXPECT_THROW(session.deleteRecord(stale, 0, 0), studio::StaleRevision);
+}
+
+TEST(StudioArguments, TypedValuesAreStoredAsTheNearestFloatAndShownAsExported) {
+    float p[10] = {0, 64, 694787904, 256, 121, 4, 1};
+    studio::setArgument(2, p, 2, " 694787905 ");  // no float32 holds it: the nearest is stored
+    EXPECT_EQ(p[2], 694787904.0f);
+    EXPECT_THROW(studio::setArgument(2, p, 1, "1.5"), EditError);
+    EXPECT_THROW(studio::setArgument(2, p, 1, "3e10"), EditError);
+    EXPECT_THROW(studio::setArgument(2, p, 0, "5"), EditError);
+    EXPECT_THROW(studio::setArgument(2, p, 6, "yes"), EditError);
+    studio::setArgument(2, p, 6, "false");
+    EXPECT_EQ(p[6], 0.0f);
+
+    float s[10] = {0, 0, 0, 0, 0};
+    studio::setArgument(24, s, 2, "0.014");
+    EXPECT_EQ(s[2], 0.014f);
+    EXPECT_EQ(studio::argumentTexts(24, s)[2], "0.01400000043213367");
+    EXPECT_THROW(studio::setArgument(24, s, 3, "1e39"), EditError);
+    EXPECT_THROW(studio::setArgument(24, s, 3, "nan"), EditError);
+    EXPECT_THROW(studio::setArgument(24, s, 3, "0.5x"), EditError);
+    try {
+        studio::setArgument(24, s, 3, "");
+    } catch (const EditError& error) {
+        EXPECT_STREQ(error.what(), "g must be a number, such as 0.5.");
+    }
+
+    // mandelBrot's arguments are the call's: moving a start keeps the span.
+    float m[10] = {4, -2, -1.25f, 0.5f, 1.25f};
+    EXPECT_EQ(studio::argumentTexts(7, m), (std::vector<std::string>{"4", "-2", "2.5", "-1.25", "2.5"}));
+    studio::setArgument(7, m, 1, "-1");
+    studio::setArgument(7, m, 4, "1");
+    EXPECT_EQ(studio::argumentTexts(7, m), (std::vector<std::string>{"4", "-1", "2.5", "-1.25", "1"}));
+    EXPECT_EQ(m[3], 1.5f);
+    EXPECT_EQ(m[4], -0.25f);
+    EXPECT_THROW(studio::setArgument(7, m, 1, "3e38"), EditError) << "no float32 corner keeps a span of 2.5 there";
+}
+
+TEST(StudioSession, RecoveryFileFollowsEveryChangeAndIsOfferedOnReopening) {
+    Folder folder;
+    std::string recovery;
+    {
+        Session session = shippedSession(folder);
+        EXPECT_FALSE(session.recoveryOffered());
+        session.setArgument(session.revision(), 1, 2, 2, "4096");
+        recovery = folder.read("shipped.tex.recovery");
+        EXPECT_EQ(recovery, bytesOf(session.document()));
+        session.undo(session.revision());
+        EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery"))) << "back to the file: nothing to recover";
+        session.redo(session.revision());
+    }  // the studio ends without saving
+    Session reopened(studio::Folder(folder.path), "shipped.tex");
+    ASSERT_TRUE(reopened.recoveryOffered());
+    const std::string file = bytesOf(reopened.document());
+    reopened.resolveRecovery(reopened.revision(), true);
+    EXPECT_EQ(bytesOf(reopened.document()), recovery);
+    EXPECT_TRUE(reopened.dirty());
+    reopened.undo(reopened.revision());
+    EXPECT_EQ(bytesOf(reopened.document()), file);
+    reopened.redo(reopened.revision());
+    reopened.save("", false);
+    EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery"))) << "a clean save removes it";
+    EXPECT_EQ(folder.read("shipped.tex"), recovery);
+
+    // Discarding removes it too.
+    reopened.setArgument(reopened.revision(), 1, 2, 2, "100");
+    Session declined(studio::Folder(folder.path), "shipped.tex");
+    ASSERT_TRUE(declined.recoveryOffered());
+    declined.resolveRecovery(declined.revision(), false);
+    EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery")));
+    EXPECT_THROW(declined.resolveRecovery(declined.revision(), true), EditError);
+}
+
+TEST(StudioSession, SavesByExtensionAndAsksBeforeOverwritingUnseenChanges) {
+    Folder folder;
+    Session session = shippedSession(folder);
+    session.setArgument(session.revision(), 0, 0, 1, "32");
+    const std::string edited = bytesOf(session.document());
+
+    std::ofstream(folder.file("shipped.tex"), std::ios::binary | std::ios::app) << "x";  // changed by another program
+    EXPECT_THROW(session.save("", false), studio::SaveConflict);
+    EXPECT_EQ(session.save("", true), folder.file("shipped.tex"));
+    EXPECT_EQ(folder.read("shipped.tex"), edited);
+    EXPECT_FALSE(session.dirty());
+
+    EXPECT_EQ(session.save("other", false), folder.file("other.tex")) << "no extension means .tex";
+    EXPECT_THROW(session.save("shipped", false), studio::SaveConflict) << "Save as an existing file asks first";
+    session.save("copy.listing", false);
+    EXPECT_EQ(session.name(), "copy.listing");
+    EXPECT_EQ(bytesOf(texlisting::readDocumentOrListing(folder.file("copy.listing"))),
+              bytesOf(texlisting::parseListing(texlisting::formatListing(session.document()), "x")));
+    EXPECT_EQ(folder.read("copy.listing").rfind("// layer 0\nperlinNoise(0,32,", 0), 0u);
+}
+
+TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
+    Folder folder, outside;
+    std::ofstream(outside.file("secret.tex")) << "x";
+    fs::create_symlink(outside.file("secret.tex"), folder.file("link.tex"));
+    std::ofstream(folder.file("inside.tex")) << "x";
+    fs::create_symlink(folder.file("inside.tex"), folder.file("alias.tex"));
+    std::ofstream(folder.file("notes.txt")) << "x";
+    std::ofstream(folder.file("b.listing")) << "x";
+    const studio::Folder working(folder.path);
+    for (const std::string& bad : std::vector<std::string>{"", "../x.tex", "/etc/passwd", "sub/x.tex", "..", ".", "a\\b.tex", "link.tex",
+                                   std::string(300, 'a')})
+        EXPECT_THROW(working.resolve(bad), EditError) << bad;
+    EXPECT_EQ(working.resolve("alias.tex"), folder.file("alias.tex"));
+    EXPECT_EQ(working.list(), (std::vector<std::string>{"alias.tex", "b.listing", "inside.tex"}));
+    Session session(working, "new.tex");
+    EXPECT_THROW(session.save("link.tex", true), EditError);
+    EXPECT_THROW(session.save("..", true), EditError) << "not \"...tex\"";
+    EXPECT_THROW(session.open("../secret.tex"), EditError);
+}
+
+// Links carry whole documents; damaged ones and any typed text are refused
+// with a sentence, never a crash.
+TEST(StudioInput, LinksRoundTripAndGarbageIsRefused) {
+    Document document = texlisting::readDocument(SHIPPED);
+    document.programs[3].params[77][9] = -0.0f;  // bytes no listing keeps
+    const std::string fragment = studio::linkFragment(document);
+    EXPECT_EQ(bytesOf(studio::documentFromLink("http://127.0.0.1:8421/#" + fragment)), bytesOf(document));
+    std::mt19937 random(11);
+    const std::string alphabet = "ABCxyz019-_=#&doc.%\n ";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = round % 2 ? fragment : "doc=";
+        for (int k = int(random() % 40); k > 0; --k) {
+            const size_t at = text.empty() ? 0 : random() % text.size();
+            text.insert(at, 1, alphabet[random() % alphabet.size()]);
+            if (random() % 3 == 0 && !text.empty()) text.erase(random() % text.size(), 1);
+        }
+        try {
+            studio::documentFromLink(text);
+        } catch (const EditError&) {
+        }
+        float params[10] = {4, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        for (int32_t opcode : {2, 7, 24, 45})
+            try {
+                studio::setArgument(opcode, params, int(random() % 8), text.substr(0, random() % 24));
+            } catch (const EditError&) {
+            }
+    }
+}
+
+// Pixels of all five layers after a render.
+std::vector<tex::Pixel> allLayers() {
+    const size_t n = size_t(tex::layerWidth) * size_t(tex::layerHeight);
+    std::vector<tex::Pixel> pixels;
+    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) pixels.insert(pixels.end(), tex::layers[layer], tex::layers[layer] + n);
+    return pixels;
+}
+
+bool samePixels(const std::vector<tex::Pixel>& a, const std::vector<tex::Pixel>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(tex::Pixel)) == 0;
+}
+
+TEST(StudioRenderCache, IncrementalRendersEqualRendersFromScratch) {
+    Folder folder;
+    Session session = shippedSession(folder);
+    studio::RenderCache cache, scratch;
+    std::mt19937 random(7);
+    const auto check = [&](int expectedFirst) {
+        ASSERT_TRUE(cache.render(session.document(), 64, 32));
+        EXPECT_EQ(cache.firstReplayed(), expectedFirst);
+        const std::vector<tex::Pixel> incremental = allLayers();
+        scratch.clear();
+        ASSERT_TRUE(scratch.render(session.document(), 64, 32));
+        EXPECT_TRUE(samePixels(incremental, allLayers()));
+    };
+    check(0);
+    check(5);  // nothing changed: nothing replayed
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const int layer = int(random() % 5);
+        const int count = session.document().programs[layer].count;
+        if (count == 0) continue;
+        const int index = int(random() % uint32_t(count));
+        // A change of layer index or seed changes what later programs see.
+        const int64_t before = session.revision();
+        if (random() % 3 == 0)
+            session.deleteRecord(session.revision(), layer, index);
+        else
+            session.setArgument(session.revision(), layer, index, 0, std::to_string(random() % 5));
+        check(session.revision() == before ? 5 : layer);
+    }
+    // An abandoned render leaves nothing stale behind.
+    session.setArgument(session.revision(), 3, 0, 2, "12345");
+    EXPECT_FALSE(cache.render(session.document(), 64, 32, [](int64_t done, int64_t) { return done < 2; }));
+    session.setArgument(session.revision(), 0, 0, 1, "16");
+    check(0);
+    // Another size starts afresh.
+    ASSERT_TRUE(cache.render(session.document(), 32, 32));
+    EXPECT_EQ(cache.firstReplayed(), 0);
+    tex::freeLayers();
+}
+
+}  // namespace

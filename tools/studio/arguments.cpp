@@ -1,0 +1,145 @@
+// Arguments of records: shown as the exporter prints them, set from what the
+// author types or drags, and their defaults taken from the operations' examples.
+#include "tools/studio/arguments.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "tools/listing.h"
+
+namespace studio {
+
+namespace {
+
+const tex::OperationInfo& rowOf(int32_t opcode) {
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    if (!row) throw EditError("This record's opcode " + std::to_string(opcode) + " is unassigned: it has no arguments.");
+    return *row;
+}
+
+std::string trimmed(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return "";
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+// A decimal number as typed (sign, digits, point, exponent); false otherwise.
+template <typename T>
+bool parseNumber(const std::string& text, T& value, bool& outOfRange) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
+    outOfRange = result.ec == std::errc::result_out_of_range;
+    return result.ptr == end && begin != end && (result.ec == std::errc() || outOfRange);
+}
+
+float integerSlot(const std::string& name, const std::string& text) {
+    double value = 0;
+    bool outOfRange = false;
+    if (!parseNumber(text, value, outOfRange) || outOfRange || !std::isfinite(value) || value != std::trunc(value))
+        throw EditError(name + " must be a whole number, such as 64.");
+    if (value < -2147483648.0 || value > 2147483647.0)
+        throw EditError(name + " must be between -2147483648 and 2147483647.");
+    // The nearest float32: beyond 2^24 not every whole number has one, and
+    // the field then shows the one that is stored.
+    return static_cast<float>(value);
+}
+
+float realSlot(const std::string& name, const std::string& text) {
+    float value = 0;
+    bool outOfRange = false;
+    if (!parseNumber(text, value, outOfRange) || std::isnan(value))
+        throw EditError(name + " must be a number, such as 0.5.");
+    if (outOfRange) {
+        double wide = 0;
+        parseNumber(text, wide, outOfRange);
+        if (std::fabs(wide) > 1) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
+        value = static_cast<float>(wide);  // so small it rounds to a subnormal or to zero
+    }
+    if (std::isinf(value)) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
+    return value;
+}
+
+// mandelBrot keeps the opposite corner; an extent becomes the corner that gives it.
+void setCorner(float params[10], int startSlot, int cornerSlot, float start, float extent, const std::string& name) {
+    float corner = 0;
+    if (!texlisting::mandelBrotCorner(start, extent, corner))
+        throw EditError(name + " cannot be held: no float32 far corner of the region gives it there; choose a "
+                        "smaller value.");
+    params[startSlot] = start;
+    params[cornerSlot] = corner;
+}
+
+}  // namespace
+
+std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]) {
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    if (!row) return {};
+    // "name(a,b,c);": no argument text holds a comma.
+    const std::string line = tex::exportSource(opcode, params);
+    const size_t open = line.find('(');
+    const std::string inner = line.substr(open + 1, line.size() - open - 3);
+    std::vector<std::string> texts;
+    size_t begin = 0;
+    for (size_t k = 0; row->slots[k]; ++k) {
+        const size_t comma = inner.find(',', begin);
+        texts.push_back(inner.substr(begin, comma - begin));
+        begin = comma + 1;
+    }
+    return texts;
+}
+
+void setArgument(int32_t opcode, float params[10], int argument, const std::string& typed) {
+    const tex::OperationInfo& row = rowOf(opcode);
+    const int count = int(std::strlen(row.slots));
+    if (argument < 0 || argument >= count)
+        throw EditError(std::string(row.name) + " has no argument " + std::to_string(argument + 1) + ".");
+    const std::string name = row.parameters[argument].name;
+    const std::string text = trimmed(typed);
+    float value = 0;
+    switch (row.slots[argument]) {
+        case tex::SLOT_LAYER:
+            if (text.size() != 1 || text[0] < '0' || text[0] > '4') throw EditError(name + " must be a layer from 0 to 4.");
+            value = float(text[0] - '0');
+            break;
+        case tex::SLOT_INTEGER: value = integerSlot(name, text); break;
+        case tex::SLOT_REAL: value = realSlot(name, text); break;
+        default:
+            if (text == "true" || text == "1")
+                value = 1.0f;
+            else if (text == "false" || text == "0")
+                value = 0.0f;
+            else
+                throw EditError(name + " must be true or false.");
+    }
+    if (opcode != tex::MANDELBROT_OPCODE || argument == 0) {
+        params[argument] = value;
+        return;
+    }
+    // Arguments 1..4 are xStart, xSpan, yStart, ySpan over slots x1, y1, x2, y2.
+    const int startSlot = argument <= 2 ? 1 : 2, cornerSlot = startSlot + 2;
+    const float start = params[startSlot];
+    const float extent = texlisting::mandelBrotExtent(start, params[cornerSlot]);
+    const bool isStart = argument == 1 || argument == 3;
+    setCorner(params, startSlot, cornerSlot, isStart ? value : start, isStart ? extent : value, name);
+}
+
+bool exampleRecord(const std::string& listing, int32_t opcode, int32_t layer, float params[10]) {
+    const tex::OperationInfo& row = rowOf(opcode);
+    const texlisting::Document example = texlisting::parseListing(listing, row.name + std::string(".listing"));
+    for (const tex::LayerProgram& program : example.programs)
+        for (int32_t i = 0; i < program.count; ++i) {
+            if (program.opcode[i] != opcode) continue;
+            std::memcpy(params, program.params[i], sizeof program.params[i]);
+            for (int k = 0; row.slots[k]; ++k) {
+                const std::string name = row.parameters[k].name;
+                if (name == "dst" || name == "src") params[k] = float(layer);
+            }
+            return true;
+        }
+    return false;
+}
+
+}  // namespace studio

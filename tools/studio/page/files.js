@@ -1,0 +1,205 @@
+// The files region: the title with unsaved changes, Open, Save, Save as,
+// Export (listing, C++ source, PNG with progress), Copy link, the recovery
+// offer and the question before leaving with unsaved changes.
+import * as api from './api.js';
+import { store, on, status, openFile, saveFile, edit } from './store.js';
+import { element, button } from './dom.js';
+
+// A modal dialog with a title, content and buttons; resolves with the value
+// of the button chosen (Escape: null). `content` is a list of nodes, or a
+// function that makes them given `close`, for content that ends the dialog.
+export function dialog(title, content, buttons) {
+  return new Promise((resolve) => {
+    const box = element('dialog', { className: 'modal' });
+    box.setAttribute('aria-label', title);
+    const heading = element('h2', { textContent: title });
+    const actions = element('div', { className: 'actions' });
+    const close = (value) => {
+      box.close();
+      box.remove();
+      resolve(value);
+    };
+    for (const [label, value, primary] of buttons)
+      actions.append(button(label, () => close(typeof value === 'function' ? value() : value), primary ? 'primary' : ''));
+    box.append(heading, ...(typeof content === 'function' ? content(close) : content), actions);
+    box.addEventListener('cancel', (event) => {
+      event.preventDefault();
+      close(null);
+    });
+    document.body.append(box);
+    box.showModal();
+  });
+}
+
+export const ask = (message, yes = 'Overwrite') =>
+  dialog('Please confirm', [element('p', { textContent: message })], [['Cancel', false], [yes, true, true]]);
+
+async function confirmDiscard() {
+  if (!store.doc.dirty) return true;
+  return ask(`${store.doc.name} has unsaved changes. Discard them?`, 'Discard changes');
+}
+
+async function chooseFile() {
+  let listing;
+  try {
+    listing = await api.files();
+  } catch (error) {
+    status(error.message, 'error');
+    return;
+  }
+  const name = await dialog('Open', (close) => {
+    const list = element('div', { className: 'file-list' });
+    list.setAttribute('role', 'group');
+    list.setAttribute('aria-label', 'Files');
+    for (const file of listing.files) list.append(button(file, () => close(file), 'file'));
+    if (!listing.files.length) list.append(element('p', { className: 'muted', textContent: 'No documents or listings here yet.' }));
+    return [element('p', { className: 'muted', textContent: `Documents (.tex) and listings (.listing) in ${listing.folder}` }), list];
+  }, [['Cancel', null]]);
+  if (name && (await confirmDiscard())) await openFile(name);
+}
+
+async function saveAs() {
+  const field = element('input', { type: 'text', id: 'save-name', value: store.doc.name, spellcheck: false });
+  const label = element('label', { htmlFor: 'save-name', textContent: 'File name' });
+  const note = element('p', { className: 'muted', textContent: 'A name ending in .tex saves a document; any other extension a listing.' });
+  field.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') {
+      event.preventDefault();
+      field.closest('dialog').querySelector('.actions .primary').click();
+    }
+  });
+  setTimeout(() => field.select(), 0);
+  const name = await dialog('Save as', [label, field, note], [['Cancel', null], ['Save', () => field.value.trim(), true]]);
+  if (name) await saveFile(name, (message) => ask(message));
+}
+
+const SIDES = Array.from({ length: 14 }, (_, i) => 2 ** i);
+
+async function exportDialog() {
+  const select = (id, label, values, chosen) => {
+    const node = element('select', { id });
+    for (const value of values) node.add(new Option(String(value), String(value)));
+    node.value = String(chosen);
+    return [element('label', { htmlFor: id, textContent: label }), node];
+  };
+  const [layerLabel, layer] = select('export-layer', 'Layer', [0, 1, 2, 3, 4], store.view.texture ? 4 : store.selection.layer);
+  const [widthLabel, width] = select('export-width', 'Width', SIDES, 1024);
+  const [heightLabel, height] = select('export-height', 'Height', SIDES, 1024);
+  const functionName = element('input', { type: 'text', id: 'export-function', value: 'buildTexture', spellcheck: false });
+  const progress = element('progress', { max: 1, value: 0, hidden: true });
+  progress.setAttribute('aria-label', 'Export progress');
+
+  const run = async (work) => {
+    try {
+      status(`Exported ${await work()}.`);
+    } catch (error) {
+      status(error.message, 'error');
+    }
+  };
+  const png = async () => {
+    progress.hidden = false;
+    progress.value = 0;
+    // The server reports records done while it renders; the download follows.
+    const timer = setInterval(async () => {
+      try {
+        const p = await api.exportProgress();
+        if (p.active && p.total) progress.value = 0.9 * p.done / p.total;
+      } catch {
+        // progress is only shown
+      }
+    }, 250);
+    try {
+      return await api.download('/api/export/png', { layer: layer.value, width: width.value, height: height.value },
+        (fraction) => { progress.value = 0.9 + 0.1 * fraction; });
+    } finally {
+      clearInterval(timer);
+      progress.hidden = true;
+    }
+  };
+
+  const sections = [
+    element('section', {}, element('h3', { textContent: 'Listing' }),
+      element('p', { className: 'muted', textContent: 'One source line per record, layer by layer.' }),
+      button('Download listing', () => run(() => api.download('/api/export/listing')))),
+    element('section', {}, element('h3', { textContent: 'C++ source' }),
+      element('label', { htmlFor: 'export-function', textContent: 'Function name' }), functionName,
+      button('Download C++', () => run(() => api.download('/api/export/cpp', { function: functionName.value.trim() })))),
+    element('section', {}, element('h3', { textContent: 'PNG' }),
+      element('div', { className: 'inline' }, layerLabel, layer, widthLabel, width, heightLabel, height),
+      button('Download PNG', () => run(png)), progress),
+  ];
+  await dialog('Export', sections, [['Close', null, true]]);
+}
+
+async function copyLink() {
+  try {
+    const { fragment } = await api.link();
+    const address = `${location.origin}/#${fragment}`;
+    try {
+      await navigator.clipboard.writeText(address);
+    } catch {
+      const area = element('textarea', { value: address });
+      document.body.append(area);
+      area.select();
+      document.execCommand('copy');
+      area.remove();
+    }
+    status('Link copied: opening it in a studio reproduces this document.');
+  } catch (error) {
+    status(error.message, 'error');
+  }
+}
+
+async function offerRecovery() {
+  const restore = await dialog('Recover unsaved changes', [element('p', {
+    textContent: `The studio found changes to ${store.doc.name} that were never saved: it stopped before they were. ` +
+      'Restore them, or discard them and keep the file as it is?',
+  })], [['Discard', false], ['Restore', true, true]]);
+  if (restore === null) return;
+  const doc = await edit('recovery', { restore });
+  if (doc) status(restore ? 'Restored the unsaved changes: Undo returns to the file.' : 'Discarded the recovered changes.');
+}
+
+export function mountFiles(header) {
+  const title = element('span', { className: 'doc-name' });
+  const dirty = element('span', { className: 'dirty', textContent: '●', title: 'Unsaved changes' });
+  dirty.setAttribute('aria-label', 'unsaved changes');
+  const name = element('div', { className: 'doc-title' }, title, dirty);
+
+  const save = () => saveFile('', (message) => ask(message));
+  const buttons = {
+    open: button('Open', async () => chooseFile()),
+    save: button('Save', save),
+    saveAs: button('Save as', saveAs),
+    exportButton: button('Export', exportDialog),
+    link: button('Copy link', copyLink),
+  };
+  const group = element('div', { className: 'button-group' }, buttons.open, buttons.save, buttons.saveAs);
+  const out = element('div', { className: 'button-group' }, buttons.exportButton, buttons.link);
+  header.prepend(name);
+  header.querySelector('.file-buttons').append(group, out);
+
+  let offered = false;
+  on('doc', (doc) => {
+    title.textContent = doc.name;
+    dirty.hidden = !doc.dirty;
+    document.title = `${doc.dirty ? '• ' : ''}${doc.name} — Texture studio`;
+    if (doc.recoveryProblem) status(doc.recoveryProblem, 'warning');
+    if (doc.recovery && !offered) {
+      offered = true;
+      offerRecovery();
+    }
+  });
+  window.addEventListener('beforeunload', (event) => {
+    if (store.doc && store.doc.dirty) {
+      event.preventDefault();
+      event.returnValue = '';
+    }
+  });
+  document.addEventListener('keydown', (event) => {
+    if ((event.ctrlKey || event.metaKey) && event.key.toLowerCase() === 's') {
+      event.preventDefault();
+      (event.shiftKey ? saveAs : save)();
+    }
+  });
+}
