@@ -56,7 +56,7 @@ T arcTangent(T x) {
         result = constant<T>(tables::PI_OVER_2_HI);  // pi/2 - 1/x rounds to pi/2
     } else if (ax <= T(0.0625)) {
         const T z = ax * ax;
-        result = ax + ax * z * polynomial(z, tables::ARC_TANGENT);
+        result = ax + ax * z * polynomial<T, tables::ARC_TANGENT>(z);
     } else {
         const bool near = ax < T(2.0625);  // i <= 16
         int i;
@@ -79,9 +79,9 @@ T arcTangent(T x) {
             quotient(nh, nl, xh + c, xl, th, tl);
         }
         const T z = th * th;
-        const T tail = (tl - tl * z) + th * z * polynomial(z, tables::ARC_TANGENT);
-        const T hi = constant<T>(near ? tables::ATAN_EIGHTHS[2 * i] : tables::ACOT_EIGHTHS[2 * i]);
-        const T lo = constant<T>(near ? tables::ATAN_EIGHTHS[2 * i + 1] : tables::ACOT_EIGHTHS[2 * i + 1]);
+        const T tail = (tl - tl * z) + th * z * polynomial<T, tables::ARC_TANGENT>(z);
+        const T* pair = near ? &VALUES<T, tables::ATAN_EIGHTHS>[2 * i] : &VALUES<T, tables::ACOT_EIGHTHS>[2 * i];
+        const T hi = pair[0], lo = pair[1];
         T s, e;
         if (near) {
             fastTwoSum(hi, th, s, e);

@@ -30,10 +30,11 @@ T exponential(T x) {
     T kt;
     const int64_t k = nearestInteger(x * constant<T>(tables::INV_LN2_64), kt);
     const T r = (x - kt * constant<T>(tables::LN2_64_HI)) - kt * constant<T>(tables::LN2_64_LO);
-    const T p = r + r * r * polynomial(r, tables::EXPONENTIAL);  // e^r - 1
+    const T p = r + r * r * polynomial<T, tables::EXPONENTIAL>(r);  // e^r - 1
     const int j = int(k & 63);
     const int64_t n = (k - j) / 64;
-    const T hi = constant<T>(tables::TWO_TO_J_64[2 * j]), lo = constant<T>(tables::TWO_TO_J_64[2 * j + 1]);
+    const T* pair = &VALUES<T, tables::TWO_TO_J_64>[2 * j];
+    const T hi = pair[0], lo = pair[1];
     const T y = hi + (lo + hi * p);
     if (n > 16383) return y * powerOfTwo<T>(16383) * powerOfTwo<T>(int32_t(n - 16383));  // overflows
     if (n < -16382) return y * powerOfTwo<T>(int32_t(n + 200)) * powerOfTwo<T>(-200);  // one rounding, subnormal

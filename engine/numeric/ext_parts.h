@@ -4,6 +4,10 @@
 // the error-free sum of two values. Each uses the type's + - * only.
 #pragma once
 
+#include <array>
+#include <iterator>
+#include <utility>
+
 #include "engine/numeric/exact.h"
 
 namespace tex::numeric {
@@ -13,11 +17,47 @@ T constant(ExtBits b) {
     return fromBits<T>(b.signExponent, b.significand);
 }
 
+// The tables of tables.h as arrays of T, built at compile time (an indexed
+// 80-bit pattern would otherwise be rebuilt in memory on every read).
+template <typename T>
+constexpr T compileTimeConstant(ExtBits b);
+template <>
+constexpr SoftExt compileTimeConstant<SoftExt>(ExtBits b) {
+    return SoftExt::fromBits(b.signExponent, b.significand);
+}
+#if TEX_HAVE_X87
+// The significand scaled by powers of two, exact for the tables' values.
+template <>
+constexpr long double compileTimeConstant<long double>(ExtBits b) {
+    long double v = static_cast<long double>(b.significand);
+    for (int32_t e = (b.signExponent & 0x7FFF) - EXPONENT_BIAS - 63; e != 0; e += e > 0 ? -1 : 1) v *= e > 0 ? 2.0L : 0.5L;
+    return (b.signExponent & 0x8000) ? -v : v;
+}
+#endif
+template <typename T, const auto& Table, size_t... I>
+constexpr std::array<T, sizeof...(I)> convertTable(std::index_sequence<I...>) {
+    return {{compileTimeConstant<T>(Table[I])...}};
+}
+template <typename T, const auto& Table>
+inline constexpr std::array<T, std::size(Table)> VALUES = convertTable<T, Table>(std::make_index_sequence<std::size(Table)>());
+
 // 2^n for -16382 <= n <= 16383.
 template <typename T>
 T powerOfTwo(int32_t n) {
     return fromBits<T>(uint16_t(n + EXPONENT_BIAS), INTEGER_BIT);
 }
+#if TEX_HAVE_X87
+// Within double's range through a double, whose 8 bytes the x87 loads
+// straight from the store that wrote them.
+template <>
+inline long double powerOfTwo<long double>(int32_t n) {
+    if (n < -1022 || n > 1023) return fromBits<long double>(uint16_t(n + EXPONENT_BIAS), INTEGER_BIT);
+    const uint64_t bits = uint64_t(n + 1023) << 52;
+    double d;
+    std::memcpy(&d, &bits, 8);
+    return d;
+}
+#endif
 
 // x = high + low exactly, high with at most 64 - s significant bits and low
 // with at most s; for |x| far from overflow. With s = 32 both halves have 32
@@ -48,12 +88,18 @@ int64_t nearestInteger(T x, T& whole) {
     return int64_t(bitsOf(shifted).significand - 0xC000000000000000ull);
 }
 
-// Horner's scheme: c[0] + z * (c[1] + z * (... + z * c[n - 1])).
-template <typename T, int N>
-T polynomial(T z, const ExtBits (&c)[N]) {
-    T p = constant<T>(c[N - 1]);
-    for (int k = N - 2; k >= 0; --k) p = p * z + constant<T>(c[k]);
+// Horner's scheme on a table c of tables.h: c[0] + z * (c[1] + z * (... +
+// z * c[n - 1])), unrolled so that each coefficient is a compile-time constant.
+template <typename T, const auto& C, size_t... I>
+T horner(T z, std::index_sequence<I...>) {
+    constexpr size_t n = sizeof...(I) + 1;
+    T p = VALUES<T, C>[n - 1];
+    ((p = p * z + VALUES<T, C>[n - 2 - I]), ...);
     return p;
+}
+template <typename T, const auto& C>
+T polynomial(T z) {
+    return horner<T, C>(z, std::make_index_sequence<std::size(C) - 1>());
 }
 
 }  // namespace tex::numeric

@@ -45,7 +45,7 @@ QuarterTurns reduceQuarterTurns(uint64_t m, int32_t e);
 template <typename T>
 T sineKernel(T rh, T rl) {
     const T z = rh * rh;
-    const T p = polynomial(z, tables::SINE);
+    const T p = polynomial<T, tables::SINE>(z);
     return rh + (rh * z * p + (rl - rl * z * T(0.5)));
 }
 
@@ -57,7 +57,7 @@ T cosineKernel(T rh, T rl) {
     T w, e;
     fastTwoSum(T(1), -hz, w, e);
     const T z = rh * rh;
-    const T q = polynomial(z, tables::COSINE);
+    const T q = polynomial<T, tables::COSINE>(z);
     return w + (e - ((a * b + half * b * b) + rh * rl) + z * z * q);
 }
 

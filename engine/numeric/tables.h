@@ -85,7 +85,7 @@ constexpr uint64_t PI_OVER_4[2] = {0xC90FDAA22168C234ULL, 0xC4C6628B80DC1CD1ULL}
 constexpr ExtBits PI_OVER_2_HI = {0x3FFF, 0xC90FDAA22168C235ULL}, PI_OVER_2_LO = {0xBFBD, 0xECE675D1FC8F8CBBULL};
 
 // Taylor coefficients of the sine: (-1)^k / (2k+1)!, k = 1..9.
-constexpr ExtBits SINE[9] = {
+inline constexpr ExtBits SINE[9] = {
     {0xBFFC, 0xAAAAAAAAAAAAAAABULL},
     {0x3FF8, 0x8888888888888889ULL},
     {0xBFF2, 0xD00D00D00D00D00DULL},
@@ -98,7 +98,7 @@ constexpr ExtBits SINE[9] = {
 };
 
 // Of the cosine: (-1)^k / (2k)!, k = 2..10.
-constexpr ExtBits COSINE[9] = {
+inline constexpr ExtBits COSINE[9] = {
     {0x3FFA, 0xAAAAAAAAAAAAAAABULL},
     {0xBFF5, 0xB60B60B60B60B60BULL},
     {0x3FEF, 0xD00D00D00D00D00DULL},
@@ -111,7 +111,7 @@ constexpr ExtBits COSINE[9] = {
 };
 
 // Of the arc tangent: (-1)^k / (2k+1), k = 1..8.
-constexpr ExtBits ARC_TANGENT[8] = {
+inline constexpr ExtBits ARC_TANGENT[8] = {
     {0xBFFD, 0xAAAAAAAAAAAAAAABULL},
     {0x3FFC, 0xCCCCCCCCCCCCCCCDULL},
     {0xBFFC, 0x9249249249249249ULL},
@@ -123,7 +123,7 @@ constexpr ExtBits ARC_TANGENT[8] = {
 };
 
 // atan(i/8) for i = 0..16, hi and lo.
-constexpr ExtBits ATAN_EIGHTHS[34] = {
+inline constexpr ExtBits ATAN_EIGHTHS[34] = {
     {0x0000, 0x0000000000000000ULL},
     {0x0000, 0x0000000000000000ULL},
     {0x3FFB, 0xFEADD4D5617B6E33ULL},
@@ -161,7 +161,7 @@ constexpr ExtBits ATAN_EIGHTHS[34] = {
 };
 
 // pi/2 - atan(i/8) for i = 0..4, hi and lo.
-constexpr ExtBits ACOT_EIGHTHS[10] = {
+inline constexpr ExtBits ACOT_EIGHTHS[10] = {
     {0x3FFF, 0xC90FDAA22168C235ULL},
     {0xBFBD, 0xECE675D1FC8F8CBBULL},
     {0x3FFF, 0xB924FD54CB510B52ULL},
@@ -179,7 +179,7 @@ constexpr ExtBits ACOT_EIGHTHS[10] = {
 constexpr ExtBits LN2_64_HI = {0x3FF8, 0xB17217F7D1C00000ULL}, LN2_64_LO = {0x3FCC, 0xF79ABC9E3B39803FULL}, INV_LN2_64 = {0x4005, 0xB8AA3B295C17F0BCULL};
 
 // Taylor coefficients of the exponential: 1/n!, n = 2..8.
-constexpr ExtBits EXPONENTIAL[7] = {
+inline constexpr ExtBits EXPONENTIAL[7] = {
     {0x3FFE, 0x8000000000000000ULL},
     {0x3FFC, 0xAAAAAAAAAAAAAAABULL},
     {0x3FFA, 0xAAAAAAAAAAAAAAABULL},
@@ -190,7 +190,7 @@ constexpr ExtBits EXPONENTIAL[7] = {
 };
 
 // 2^(j/64) for j = 0..63, hi and lo.
-constexpr ExtBits TWO_TO_J_64[128] = {
+inline constexpr ExtBits TWO_TO_J_64[128] = {
     {0x3FFF, 0x8000000000000000ULL},
     {0x0000, 0x0000000000000000ULL},
     {0x3FFF, 0x8164D1F3BC030773ULL},

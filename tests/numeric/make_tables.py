@@ -74,7 +74,7 @@ def fmt(bits):
 
 
 def array(name, rows, comment):
-    out = ["// " + comment, "constexpr ExtBits %s[%d] = {" % (name, len(rows))]
+    out = ["// " + comment, "inline constexpr ExtBits %s[%d] = {" % (name, len(rows))]
     out += ["    %s," % r for r in rows]
     out.append("};")
     return "\n".join(out)
