@@ -13,9 +13,10 @@
 //   scratch layer that operations use internally. An operation called with a
 //   layer index outside 0..4, or before initLayers, does nothing.
 // - The destination may always be the same layer as a source.
-// - Real-valued intermediates are evaluated in x87 extended precision and
-//   rounded once to float32 where the engine stores them; results are
-//   bit-exact across builds and platforms that provide an 80-bit long double.
+// - Real-valued intermediates are evaluated in x87 extended precision (the
+//   engine's own type and functions, engine/numeric) and rounded once to
+//   float32 where the engine stores them; results are bit-exact on every
+//   platform and compiler.
 #pragma once
 
 #include <cstdint>
