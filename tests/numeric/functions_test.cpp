@@ -32,7 +32,7 @@ template <typename T>
 T make(ExtBits b) {
     return fromBits<T>(b.signExponent, b.significand);
 }
-bool same(ExtBits a, ExtBits b) { return a.signExponent == b.signExponent && a.significand == b.significand; }
+[[maybe_unused]] bool same(ExtBits a, ExtBits b) { return a.signExponent == b.signExponent && a.significand == b.significand; }
 
 // Distance in units in the last place between two finite values of one sign
 // and binade neighbourhood: their patterns read as integers.
@@ -52,7 +52,7 @@ int64_t ulps(ExtBits a, ExtBits b) {
 // The arguments the comparisons draw: the engine's ranges (products of a
 // float32 and a small integer, angles, gradient ratios, exponents of a few
 // units) and bit patterns of every class.
-ExtBits argument(textest::Random& r, int f) {
+[[maybe_unused]] ExtBits argument(textest::Random& r, int f) {
     switch (r.below(4)) {
         case 0: {
             const float v = float(int32_t(r.next() >> 40) - (1 << 23)) * 0x1p-10f;
@@ -69,7 +69,7 @@ ExtBits argument(textest::Random& r, int f) {
     }
 }
 
-constexpr int SAMPLES = 100000;
+[[maybe_unused]] constexpr int SAMPLES = 100000;
 
 TEST(ExtFunctions, LongDoubleAndSoftExtGiveTheSameBits) {
 #if TEX_HAVE_X87
