@@ -24,13 +24,23 @@ namespace tex {
 constexpr float PI_F = 3.14159274101257324f;
 
 // Decimal constants of the formulas as extended values; no double holds them.
-inline const ext SIXTIETH = extFromBits(0x3FF9, 0x888888B658A848F0);              // 0.016666667
-inline const ext THIRD = extFromBits(0x3FFD, 0xAAAA9F7B5AEA3162);                 // 0.333333
-inline const ext BYTE_UNIT = extFromBits(0x3FF7, 0x80808080805D2DFB);             // 0.00392156862745
-inline const ext BLOB_C1 = extFromBits(0x4000, 0x9C71C53F39D1B2E6);               // 2.444444
-inline const ext BLOB_C2 = extFromBits(0x3FFF, 0xF1C714FCE746CB96);               // 1.888888
-inline const ext BLOB_C3 = extFromBits(0x3FFD, 0xE38E29F9CE8D972D);               // 0.444444
-inline const ext BLOB_BRIGHTNESS_BASE = extFromBits(0x3FFB, 0xCCCCCCCCCCCCCCCD);  // 0.1
+// Where ext is the x87 type the compiler reads the decimal literal (rounding
+// it as the x87 would) and folds it into the code; elsewhere the 80-bit
+// pattern of that rounding is given (a test checks that the two agree).
+#if TEX_EXT_IS_LONG_DOUBLE
+#define TEX_EXT_CONSTANT(name, literal, signExponent, significand) constexpr ext name = literal;
+#else
+#define TEX_EXT_CONSTANT(name, literal, signExponent, significand) \
+    inline const ext name = extFromBits(signExponent, significand);
+#endif
+TEX_EXT_CONSTANT(SIXTIETH, 0.016666667L, 0x3FF9, 0x888888B658A848F0)
+TEX_EXT_CONSTANT(THIRD, 0.333333L, 0x3FFD, 0xAAAA9F7B5AEA3162)
+TEX_EXT_CONSTANT(BYTE_UNIT, 0.00392156862745L, 0x3FF7, 0x80808080805D2DFB)
+TEX_EXT_CONSTANT(BLOB_C1, 2.444444L, 0x4000, 0x9C71C53F39D1B2E6)
+TEX_EXT_CONSTANT(BLOB_C2, 1.888888L, 0x3FFF, 0xF1C714FCE746CB96)
+TEX_EXT_CONSTANT(BLOB_C3, 0.444444L, 0x3FFD, 0xE38E29F9CE8D972D)
+TEX_EXT_CONSTANT(BLOB_BRIGHTNESS_BASE, 0.1L, 0x3FFB, 0xCCCCCCCCCCCCCCCD)
+#undef TEX_EXT_CONSTANT
 
 // Truncation toward zero to int32: NaN gives 0, values beyond the range clamp.
 inline int32_t truncInt32(ext v) {

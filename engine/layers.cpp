@@ -16,6 +16,7 @@ LayerProgram layerPrograms[LAYER_COUNT];
 uint32_t randomSeed;
 
 void initLayers(int32_t width, int32_t height) {
+    extUseFullPrecision();
     if (width < 1 || height < 1 || width > MAX_LAYER_SIDE || height > MAX_LAYER_SIDE ||
         int64_t(width) * height > MAX_LAYER_PIXELS)
         throw std::invalid_argument("layer size " + std::to_string(width) + "x" + std::to_string(height) +

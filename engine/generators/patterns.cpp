@@ -51,8 +51,8 @@ float blobStrength() {
 
 // Field values of one row of a blob, by horizontal distance and by column;
 // the per-row channel sums.
-float fieldRow[MAX_LAYER_SIDE];
-alignas(16) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+alignas(64) float fieldRow[MAX_LAYER_SIDE];
+alignas(64) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
 
 }  // namespace
 

@@ -52,6 +52,11 @@ ext extRint(ext x);         // nearest integer, halves to even
 bool extIsNan(ext x);
 bool extIsFinite(ext x);
 
+// Where ext is the x87 long double, sets the x87 to round to a 64-bit
+// significand if it does not (Windows may start a process at 53 bits);
+// nothing for SoftExt. initLayers calls it.
+void extUseFullPrecision();
+
 // The engine's transcendental functions, within one unit in the last place of
 // the 64-bit significand; the same bits for both forms of ext, by
 // construction (sincos.h, atan.h and exp.h state each bound and its proof).

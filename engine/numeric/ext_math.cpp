@@ -17,6 +17,18 @@ ext extFmod(ext x, ext y) { return numeric::remainder(x, y); }
 ext extRint(ext x) { return numeric::roundToInteger(x); }
 bool extIsNan(ext x) { return numeric::isNaN(x); }
 bool extIsFinite(ext x) { return numeric::isFinite(x); }
+void extUseFullPrecision() {
+#if TEX_EXT_IS_LONG_DOUBLE
+    // Bits 8 and 9 of the control word: 11 for a 64-bit significand.
+    uint16_t control;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    if ((control & 0x300) != 0x300) {
+        control = uint16_t(control | 0x300);
+        __asm__ volatile("fldcw %0" : : "m"(control));
+    }
+#endif
+}
+
 ext extSin(ext x) { return numeric::sine(x); }
 ext extCos(ext x) { return numeric::cosine(x); }
 ext extAtan(ext x) { return numeric::arcTangent(x); }

@@ -1,6 +1,7 @@
 // The layer store's lifecycle: sizes, masks, black layers, kept records.
 #include <stdexcept>
 
+#include "engine/numeric/ext.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -65,4 +66,26 @@ TEST(FreeLayers, ReleasesAndCanRepeat) {
     initLayers(8, 8);
     EXPECT_TRUE(allZero(0));
     freeLayers();
+}
+
+// A process may start with the x87 rounding to 53 bits (Windows does): the
+// engine's extended arithmetic needs all 64, and initLayers asks for them.
+TEST(InitLayers, SetsTheX87ToItsFullPrecision) {
+#if TEX_EXT_IS_LONG_DOUBLE
+    uint16_t control;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    const uint16_t doublePrecision = uint16_t((control & ~0x300) | 0x200);
+    __asm__ volatile("fldcw %0" : : "m"(doublePrecision));
+    initLayers(4, 4);
+    uint16_t after;
+    __asm__ volatile("fnstcw %0" : "=m"(after));
+    volatile tex::ext one = 1, tiny = tex::ext(0x1p-60);
+    const bool distinct = one + tiny != one;  // rounds to 1 at 53 bits
+    __asm__ volatile("fldcw %0" : : "m"(control));
+    freeLayers();
+    EXPECT_EQ(after & 0x300, 0x300);
+    EXPECT_TRUE(distinct);
+#else
+    GTEST_SKIP() << "ext is the software type here";
+#endif
 }
