@@ -4,6 +4,7 @@
 #include <random>
 
 #include "engine/internal.h"
+#include "engine/numeric/exact.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -207,4 +208,25 @@ TEST(Conversions, TruncationAndSaturationAreDefinedEverywhere) {
     EXPECT_EQ(saturateByte(-ext(1e30)), 0);
     EXPECT_EQ(saturateByte(NAN), 0);
     EXPECT_EQ(saturateByte(INFINITY), 255);
+}
+
+// The formulas' decimal constants are literals where ext is the x87's and bit
+// patterns elsewhere: both must be the same extended values.
+TEST(ExtendedConstants, LiteralsAndBitPatternsAgree) {
+    struct Constant {
+        ext value;
+        uint16_t signExponent;
+        uint64_t significand;
+    };
+    const Constant constants[] = {
+        {SIXTIETH, 0x3FF9, 0x888888B658A848F0},  {THIRD, 0x3FFD, 0xAAAA9F7B5AEA3162},
+        {BYTE_UNIT, 0x3FF7, 0x80808080805D2DFB}, {BLOB_C1, 0x4000, 0x9C71C53F39D1B2E6},
+        {BLOB_C2, 0x3FFF, 0xF1C714FCE746CB96},   {BLOB_C3, 0x3FFD, 0xE38E29F9CE8D972D},
+        {BLOB_BRIGHTNESS_BASE, 0x3FFB, 0xCCCCCCCCCCCCCCCD},
+    };
+    for (const Constant& c : constants) {
+        const numeric::ExtBits bits = numeric::bitsOf(c.value);
+        EXPECT_EQ(bits.signExponent, c.signExponent);
+        EXPECT_EQ(bits.significand, c.significand);
+    }
 }
