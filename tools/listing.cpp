@@ -438,11 +438,11 @@ std::string cppInteger(float slot) {
     return value == INT32_MIN ? "-2147483647 - 1" : std::to_string(value);
 }
 
+}  // namespace
+
 int32_t countedRecords(const tex::LayerProgram& program) {
     return std::clamp(program.count, int32_t(0), int32_t(tex::MAX_OPS));
 }
-
-}  // namespace
 
 Document parseListing(const std::string& text, const std::string& fileName) {
     return Parser(text, fileName).parse();
@@ -582,11 +582,8 @@ void writeFileAtomically(const std::string& fileName, const std::string& bytes) 
 void replayDocument(const Document& document, int32_t width, int32_t height) {
     tex::initLayers(width, height);
     std::memcpy(tex::layerPrograms, document.programs, sizeof document.programs);
-    for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::LayerProgram& program = tex::layerPrograms[layer];
-        const int32_t count = program.count < tex::MAX_OPS ? program.count : tex::MAX_OPS;
-        for (int32_t i = 0; i < count; ++i) tex::runOperation(program.opcode[i], program.params[i]);
-    }
+    for (const tex::LayerProgram& program : tex::layerPrograms)
+        for (int32_t i = 0; i < countedRecords(program); ++i) tex::runOperation(program.opcode[i], program.params[i]);
 }
 
 }  // namespace texlisting

@@ -92,6 +92,10 @@ bool mandelBrotCorner(float start, float extent, float& corner);
 // The extent the dispatcher derives from a start and a corner.
 float mandelBrotExtent(float start, float corner);
 
+// How many of a program's records the loader replays: its count, clamped to
+// 0..MAX_OPS.
+int32_t countedRecords(const tex::LayerProgram& program);
+
 // Rebuilds every layer at width by height as the loader does: initLayers, the
 // programs into layerPrograms, then layer 0's program to layer 4's (at most
 // MAX_OPS records each, none for a negative count). The layers stay allocated

@@ -111,7 +111,7 @@ std::vector<std::string> documentWarnings(const texlisting::Document& document) 
         const std::string where = "layer " + std::to_string(layer);
         const std::string count = countWarning(program.count);
         if (!count.empty()) warnings.push_back(where + ": " + count);
-        for (int32_t i = 0; i < std::min(program.count, tex::MAX_OPS); ++i)
+        for (int32_t i = 0; i < texlisting::countedRecords(program); ++i)
             for (const std::string& warning : recordWarnings(program.opcode[i], program.params[i]))
                 warnings.push_back(where + ", record " + std::to_string(i) + ": " + warning);
     }
@@ -130,7 +130,7 @@ int describe(const texlisting::Document& document, const std::string& fileName, 
         out << "\nlayer " << layer << ": " << program.count << (program.count == 1 ? " record\n" : " records\n");
         const std::string count = countWarning(program.count);
         if (!count.empty()) warn("", count);
-        const int32_t records = std::min(program.count, tex::MAX_OPS);
+        const int32_t records = texlisting::countedRecords(program);
         if (records <= 0) continue;
         char line[64];
         std::snprintf(line, sizeof line, "  %3s  %6s  %-18s %s\n", "pos", "opcode", "operation", "arguments");

@@ -9,13 +9,11 @@ namespace studio {
 
 namespace {
 
-int recordCount(const tex::LayerProgram& program) { return std::clamp(program.count, 0, int(tex::MAX_OPS)); }
-
 // Two programs replay alike when their counted records are the same; entries
 // beyond the count and the sign of a negative count change nothing.
 bool replaysAlike(const tex::LayerProgram& a, const tex::LayerProgram& b) {
-    const int count = recordCount(a);
-    return count == recordCount(b) && std::memcmp(a.opcode, b.opcode, sizeof a.opcode[0] * size_t(count)) == 0 &&
+    const int count = texlisting::countedRecords(a);
+    return count == texlisting::countedRecords(b) && std::memcmp(a.opcode, b.opcode, sizeof a.opcode[0] * size_t(count)) == 0 &&
            std::memcmp(a.params, b.params, sizeof a.params[0] * size_t(count)) == 0;
 }
 
@@ -54,10 +52,10 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
     validThrough_ = first - 1;
 
     int64_t total = 0, done = 0;
-    for (int layer = first; layer < tex::LAYER_COUNT; ++layer) total += recordCount(document.programs[layer]);
+    for (int layer = first; layer < tex::LAYER_COUNT; ++layer) total += texlisting::countedRecords(document.programs[layer]);
     for (int layer = first; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
-        for (int i = 0; i < recordCount(program); ++i, ++done) {
+        for (int i = 0; i < texlisting::countedRecords(program); ++i, ++done) {
             if (progress && !progress(done, total)) return false;
             tex::runOperation(program.opcode[i], program.params[i]);
         }

@@ -184,15 +184,15 @@ std::string thumbnails() {
 class Studio;
 using Handler = void (Studio::*)(const Request&, Response&);
 
-// What a route needs besides the Host check that every request passes:
-// PAGE files are served to anyone; READ needs the token; CHANGE needs the
-// token and no foreign Origin.
+// What a request needs besides the Host check that every request passes,
+// decided by its method and path before any route sees it: PAGE files (GET
+// outside /api/) are served to anyone; READ (GET under /api/) needs the
+// token; CHANGE (every other method) needs the token and no foreign Origin.
 enum Access { PAGE, READ, CHANGE };
 
 struct Route {
     const char* method;
     const char* pattern;
-    Access access;
     Handler handler;
     const char* about;  // the body it takes and what it answers
 };
@@ -231,7 +231,7 @@ public:
 private:
     std::optional<Refusal> refusal(const Request& req, Access access) const;
     void handle(const Route& route, const Request& req, Response& res);
-    std::string stateJson() const;  // the session mutex is held
+    json stateJson() const;  // the session mutex is held
     std::string operationsJson() const;
     texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
     void publish() { revision_ = session_.revision(); }
@@ -249,31 +249,31 @@ private:
 };
 
 const Route ROUTES[] = {
-    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png)", PAGE, &Studio::page,
+    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png)", &Studio::page,
      "the page: index.html, its ES modules and style, and the operation pictures"},
-    {"GET", "/api/operations", READ, &Studio::operations,
+    {"GET", "/api/operations", &Studio::operations,
      "every operation: opcode, name, family, summary, picture, and each argument's name, kind and slider range"},
-    {"GET", "/api/state", READ, &Studio::state,
+    {"GET", "/api/state", &Studio::state,
      "the document: revision, file name, unsaved changes, undo and redo, recovery offer, warnings, and each "
      "layer's records (source line, argument texts, warnings)"},
-    {"POST", "/api/edit", CHANGE, &Studio::edit,
+    {"POST", "/api/edit", &Studio::edit,
      "{revision, command, ...}: insert {layer, index, opcode}, duplicate|delete {layer, index}, move {layer, "
      "index, to}, set {layer, index, argument, value, drag?}, newSeed {layer, index, argument}, undo, redo, "
      "recovery {restore}, import {link}; answers the new state, 409 for a stale revision"},
-    {"POST", "/api/open", CHANGE, &Studio::open, "{name}: opens a file of the working folder; answers the state"},
-    {"POST", "/api/save", CHANGE, &Studio::save,
+    {"POST", "/api/open", &Studio::open, "{name}: opens a file of the working folder; answers the state"},
+    {"POST", "/api/save", &Studio::save,
      "{name?, overwrite?}: writes the document (.tex) or a listing (other extensions) atomically; 409 when it "
      "would overwrite changes not seen"},
-    {"GET", "/api/files", READ, &Studio::files, "the documents and listings of the working folder"},
-    {"GET", "/api/render", READ, &Studio::render,
+    {"GET", "/api/files", &Studio::files, "the documents and listings of the working folder"},
+    {"GET", "/api/render", &Studio::render,
      "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails, of the current "
      "document (X-Studio-Revision), at least that revision; an edit arriving meanwhile supersedes the render, "
      "which starts again"},
-    {"GET", "/api/export/listing", READ, &Studio::exportListing, "the listing, as a download"},
-    {"GET", "/api/export/cpp", READ, &Studio::exportCpp, "?function: C++ source, as a download"},
-    {"GET", "/api/export/png", READ, &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
-    {"GET", "/api/export/progress", READ, &Studio::exportProgress, "{active, done, total} records of an export"},
-    {"GET", "/api/link", READ, &Studio::link, "{fragment}: the document as an address fragment"},
+    {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
+    {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
+    {"GET", "/api/export/png", &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
+    {"GET", "/api/export/progress", &Studio::exportProgress, "{active, done, total} records of an export"},
+    {"GET", "/api/link", &Studio::link, "{fragment}: the document as an address fragment"},
 };
 
 bool Studio::bind(int port) {
@@ -357,7 +357,6 @@ std::optional<Refusal> Studio::refusal(const Request& req, Access access) const 
 
 void Studio::handle(const Route& route, const Request& req, Response& res) {
     try {
-        if (auto refused = refusal(req, route.access)) throw *refused;
         (this->*route.handler)(req, res);
     } catch (const Refusal& refused) {
         reply(res, refused.status, refused.message);
@@ -407,13 +406,13 @@ std::string Studio::operationsJson() const {
     return json{{"operations", list}}.dump();
 }
 
-std::string Studio::stateJson() const {
+json Studio::stateJson() const {
     const texlisting::Document& document = session_.document();
     json layers = json::array();
     for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
         json records = json::array();
-        for (int i = 0; i < std::clamp(program.count, 0, int(tex::MAX_OPS)); ++i) {
+        for (int i = 0; i < texlisting::countedRecords(program); ++i) {
             const int32_t opcode = program.opcode[i];
             const tex::OperationInfo* row = tex::findOperation(opcode);
             records.push_back({{"opcode", opcode},
@@ -432,13 +431,12 @@ std::string Studio::stateJson() const {
                 {"recovery", session_.recoveryOffered()},
                 {"recoveryProblem", session_.recoveryProblem()},
                 {"warnings", session_.openingWarnings()},
-                {"layers", layers}}
-        .dump();
+                {"layers", layers}};
 }
 
 void Studio::state(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(stateJson(), "application/json");
+    res.set_content(stateJson().dump(), "application/json");
 }
 
 void Studio::edit(const Request& req, Response& res) {
@@ -488,7 +486,7 @@ void Studio::edit(const Request& req, Response& res) {
         throw Refusal{400, "The studio knows no command \"" + command + "\": reload the page."};
     }
     publish();
-    res.set_content(stateJson(), "application/json");
+    res.set_content(stateJson().dump(), "application/json");
 }
 
 void Studio::open(const Request& req, Response& res) {
@@ -496,7 +494,7 @@ void Studio::open(const Request& req, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     session_.open(field<std::string>(body, "name"));
     publish();
-    res.set_content(stateJson(), "application/json");
+    res.set_content(stateJson().dump(), "application/json");
 }
 
 void Studio::save(const Request& req, Response& res) {
@@ -504,7 +502,7 @@ void Studio::save(const Request& req, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     const std::string path = session_.save(body.value("name", std::string()), body.value("overwrite", false));
     std::cout << "saved " << path << std::endl;
-    json state = json::parse(stateJson());
+    json state = stateJson();
     state["saved"] = session_.name();
     res.set_content(state.dump(), "application/json");
 }
@@ -649,10 +647,7 @@ int runStudio(const Options& options) {
     std::unique_ptr<Studio> studio;
     try {
         studio = std::make_unique<Studio>(Session(Folder(folder), name), options.host);
-    } catch (const texlisting::ListingError& error) {
-        std::cerr << "texgen: " << error.what() << "\n";
-        return 1;
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // the file or the folder cannot be read
         std::cerr << "texgen: " << error.what() << "\n";
         return 1;
     }

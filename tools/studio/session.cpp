@@ -22,8 +22,6 @@ std::string bytesOf(const Document& document) {
     return std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs);
 }
 
-int recordCount(const tex::LayerProgram& program) { return std::clamp(program.count, 0, MAX_RECORDS); }
-
 // The content of a file, or nothing when it cannot be read.
 bool readFile(const std::string& path, std::string& content) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -125,7 +123,7 @@ tex::LayerProgram& Session::program(Document& document, int layer, int index, bo
     if (layer < 0 || layer >= tex::LAYER_COUNT)
         throw EditError("There is no layer " + std::to_string(layer) + ": the layers are 0 to 4.");
     tex::LayerProgram& program = document.programs[layer];
-    const int count = recordCount(program);
+    const int count = texlisting::countedRecords(program);
     const int last = existing ? count - 1 : count;
     if (index < 0 || index > last)
         throw EditError("Layer " + std::to_string(layer) + " has no record " + std::to_string(index) +
@@ -155,7 +153,7 @@ void Session::insertRecord(int64_t base, int layer, int index, int32_t opcode, c
     if (!tex::findOperation(opcode)) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
     Document next = current_;
     tex::LayerProgram& target = program(next, layer, index, false);
-    const int count = recordCount(target);
+    const int count = texlisting::countedRecords(target);
     if (count >= MAX_RECORDS)
         throw EditError("Layer " + std::to_string(layer) + "'s program is full: a program holds at most " +
                         std::to_string(MAX_RECORDS) + " records.");
@@ -179,7 +177,7 @@ void Session::duplicateRecord(int64_t base, int layer, int index) {
 void Session::deleteRecord(int64_t base, int layer, int index) {
     Document next = current_;
     tex::LayerProgram& target = program(next, layer, index, true);
-    const int count = recordCount(target);
+    const int count = texlisting::countedRecords(target);
     for (int i = index; i + 1 < count; ++i) copyRecord(target, i, i + 1);
     // The freed entry beyond the count becomes zero, as a listing builds it.
     target.opcode[count - 1] = 0;
