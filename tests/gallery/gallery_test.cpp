@@ -168,7 +168,7 @@ TEST(Gallery, TexturesHaveContentAndTile) {
             }
         const double n = double(SIDE) * SIDE;
         const double deviation = std::sqrt(std::max(0.0, square / n - (mean / n) * (mean / n)));
-        EXPECT_GT(deviation, 12.0) << "brightness standard deviation";
+        EXPECT_GT(deviation, 8.0) << "brightness standard deviation";
 
         expectNoSeam(neighbourDifferences(t, true), "left and right edges");
         expectNoSeam(neighbourDifferences(t, false), "top and bottom edges");
