@@ -159,10 +159,10 @@ TEST(Gallery, ListingsAreNamedTitledAndWellFormed) {
 
 // Fast: a starting document renders at once (a few tens of milliseconds; the
 // bound only catches a record that costs seconds). Not flat: the brightness
-// varies across the picture. Tiles: the differences
-// between the last column and the first (and the last row and the first) are
-// of the same order as those between neighbouring columns (rows) inside the
-// picture, so no edge shows when the texture is repeated.
+// varies across the picture. Tiles: the differences between the last column
+// and the first (and the last row and the first) are of the same order as
+// those between neighbouring columns (rows) inside the picture, so no edge
+// shows when the texture is repeated.
 TEST(Gallery, TexturesHaveContentAndTile) {
     for (const fs::path& path : listings()) {
         SCOPED_TRACE(path.filename().string());
