@@ -321,10 +321,16 @@ TEST(StudioServer, SaveAsksBeforeOverwritingChangesMadeOnDisk) {
 TEST(StudioProgram, StartsWithWarningsAndRefusesAPortInUse) {
     programs::TemporaryDirectory folder;
     Studio first(folder.path);
-    const programs::Outcome busy = run({TEX_TEXGEN, "studio", "--no-open", "--port", std::to_string(first.port)}, folder.path);
+    const programs::Outcome busy =
+        run({TEX_TEXGEN, "studio", "--no-open", "--port", std::to_string(first.port), "other.tex"}, folder.path);
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_EQ(std::count(busy.err.begin(), busy.err.end(), '\n'), 1) << busy.err;
     EXPECT_NE(busy.err.find("--port"), std::string::npos) << busy.err;
+    // One studio per file: a second one on the same file refuses to start.
+    const programs::Outcome twice = run({TEX_TEXGEN, "studio", "--no-open", "--port", "0"}, folder.path);
+    EXPECT_EQ(twice.exitCode, 1);
+    EXPECT_EQ(twice.err, "texgen: untitled.tex is open in another texgen studio: edit it there, or stop that studio "
+                         "first.\n");
 
     // A document the engine partly skips opens with texgen info's warnings.
     std::string bytes = programs::readFile(SHIPPED);

@@ -39,6 +39,7 @@
 #include <thread>
 
 #include "tools/studio/embedded.h"
+#include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
@@ -199,7 +200,8 @@ struct Route {
 
 class Studio {
 public:
-    Studio(Session&& session, const std::string& host) : session_(std::move(session)), host_(host) {
+    Studio(std::unique_ptr<Storage> storage, const std::string& name, const std::string& host)
+        : storage_(std::move(storage)), session_(*storage_, name), host_(host) {
         token_ = randomToken();
         revision_ = session_.revision();
         operations_ = operationsJson();
@@ -208,6 +210,7 @@ public:
     bool bind(int port);
     void listen() { server_.listen_after_bind(); }
     void stop() { server_.stop(); }
+    std::string folder() const { return storage_->where(); }
     std::string address() const {
         const std::string shown = host_ == "0.0.0.0" || host_ == "::" ? "127.0.0.1" : host_;
         return "http://" + shown + ":" + std::to_string(port_) + "/#token=" + token_;
@@ -237,6 +240,7 @@ private:
     void publish() { revision_ = session_.revision(); }
 
     httplib::Server server_;
+    std::unique_ptr<Storage> storage_;
     Session session_;
     std::mutex sessionMutex_, engineMutex_;
     RenderCache previewCache_, exportCache_;
@@ -500,8 +504,8 @@ void Studio::open(const Request& req, Response& res) {
 void Studio::save(const Request& req, Response& res) {
     const json body = parseBody(req);
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    const std::string path = session_.save(body.value("name", std::string()), body.value("overwrite", false));
-    std::cout << "saved " << path << std::endl;
+    const std::string saved = session_.save(body.value("name", std::string()), body.value("overwrite", false));
+    std::cout << "saved " << session_.storage().where() << "/" << saved << std::endl;
     json state = stateJson();
     state["saved"] = session_.name();
     res.set_content(state.dump(), "application/json");
@@ -509,7 +513,7 @@ void Studio::save(const Request& req, Response& res) {
 
 void Studio::files(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(json{{"folder", session_.folder().path}, {"files", session_.folder().list()}}.dump(),
+    res.set_content(json{{"folder", session_.storage().where()}, {"files", session_.files()}}.dump(),
                     "application/json");
 }
 
@@ -646,7 +650,7 @@ int runStudio(const Options& options) {
     }
     std::unique_ptr<Studio> studio;
     try {
-        studio = std::make_unique<Studio>(Session(Folder(folder), name), options.host);
+        studio = std::make_unique<Studio>(std::make_unique<FolderStorage>(folder), name, options.host);
     } catch (const std::exception& error) {  // the file or the folder cannot be read
         std::cerr << "texgen: " << error.what() << "\n";
         return 1;
@@ -669,7 +673,7 @@ int runStudio(const Options& options) {
     std::cout << "Texture studio: " << studio->address() << std::endl;
     if (!isLoopback(options.host))
         std::cerr << "texgen: warning: the studio listens on " << options.host
-                  << ": anyone who can reach it and has the token can write files in " << Folder(folder).path << "\n";
+                  << ": anyone who can reach it and has the token can write files in " << studio->folder() << "\n";
     if (options.openBrowser) openBrowser(studio->address());
 
     std::thread waiter([&] {
