@@ -57,6 +57,18 @@ public:
         if (wrote > 0) written_ += size_t(wrote);
         return wrote;
     }
+    // Reads and drops what the client still sends, up to a bound, so that a
+    // refusal sent before its body was read is not lost to a reset.
+    void drain() {
+        buffer_.clear();
+        offset_ = 0;
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        for (size_t dropped = 0; dropped < 4 * Limits::MAX_BODY;) {
+            std::string chunk;
+            if (fill(chunk, deadline) <= 0) break;
+            dropped += chunk.size();
+        }
+    }
     // Waits up to `seconds` for the first byte of another request.
     bool awaitRequest(int seconds) {
         if (offset_ < buffer_.size()) return true;
@@ -64,6 +76,8 @@ public:
         offset_ = 0;
         return fill(buffer_, Clock::now() + std::chrono::seconds(seconds)) > 0;
     }
+
+    virtual void endWriting() {}
 
 protected:
     static constexpr ssize_t TIMED_OUT = -2;
@@ -111,6 +125,7 @@ public:
     void get_remote_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
     void get_local_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
     socket_t socket() const override { return fd_; }
+    void endWriting() override { ::shutdown(fd_, SHUT_WR); }
 
 protected:
     ssize_t fill(std::string& into, Clock::time_point deadline) override {
@@ -213,6 +228,10 @@ void serveConnection(RequestStream& stream, const Serve& serve, const std::funct
                     ? rawAnswer(431, "The request's headers are larger than 64 KiB, the most the studio accepts.")
                     : rawAnswer(400, "The studio could not read the request.");
             stream.write(answer.data(), answer.size());
+        }
+        if (facts.tooLarge || facts.closeAfter) {
+            stream.endWriting();
+            stream.drain();
         }
         if (!ok || closed || facts.tooLarge || facts.timedOut || facts.closeAfter) return;
     }
