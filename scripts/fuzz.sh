@@ -12,7 +12,8 @@ seconds=${1:-60}
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTEX_FUZZ=ON \
   -DTEX_BUILD_PROGRAMS=ON -DTEX_BUILD_WINDOWS=OFF -DTEX_BUILD_BENCH=OFF >/dev/null
 targets=(document authoring)
-if cmake --build build-fuzz --target help 2>/dev/null | grep -q ' http_fuzz$'; then
+help=$(cmake --build build-fuzz --target help 2>/dev/null || true)
+if grep -q ' http_fuzz$' <<<"$help"; then
   targets+=(http)
 fi
 cmake --build build-fuzz -j"$(nproc 2>/dev/null || echo 2)" --target "${targets[@]/%/_fuzz}"
