@@ -465,7 +465,19 @@ std::string formatCppSource(const Document& document, const std::string& functio
     };
     const bool identifier = !functionName.empty() && !(functionName[0] >= '0' && functionName[0] <= '9') &&
                             std::all_of(functionName.begin(), functionName.end(), nameChar);
-    if (!identifier) throw std::invalid_argument("not a C++ function name: \"" + functionName + "\"");
+    // The keywords of C++17 and the alternative tokens: names no function may have.
+    static const char* const KEYWORDS[] = {
+        "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor", "bool", "break", "case", "catch",
+        "char", "char16_t", "char32_t", "class", "compl", "const", "constexpr", "const_cast", "continue", "decltype",
+        "default", "delete", "do", "double", "dynamic_cast", "else", "enum", "explicit", "export", "extern", "false",
+        "float", "for", "friend", "goto", "if", "inline", "int", "long", "mutable", "namespace", "new", "noexcept",
+        "not", "not_eq", "nullptr", "operator", "or", "or_eq", "private", "protected", "public", "register",
+        "reinterpret_cast", "return", "short", "signed", "sizeof", "static", "static_assert", "static_cast", "struct",
+        "switch", "template", "this", "thread_local", "throw", "true", "try", "typedef", "typeid", "typename", "union",
+        "unsigned", "using", "virtual", "void", "volatile", "wchar_t", "while", "xor", "xor_eq", "main"};
+    const bool keyword = std::any_of(std::begin(KEYWORDS), std::end(KEYWORDS),
+                                     [&](const char* word) { return functionName == word; });
+    if (!identifier || keyword) throw std::invalid_argument("not a C++ function name: \"" + functionName + "\"");
     std::string text =
         "// Builds the texture with direct engine calls, layer by layer in replay order.\n"
         "// Run tex::initLayers first; layer 4 then holds the texture.\n"
@@ -547,10 +559,23 @@ Document readDocumentOrListing(const std::string& fileName) {
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(error));
-    if (looksLikeDocument(content)) return readDocument(fileName);
-    if (content.size() > LIMIT)
+    if (content.size() > LIMIT && !looksLikeDocument(content))
         throw tex::IoError("Cannot read " + fileName + ": it is neither a texture document nor a listing");
-    return parseListing(content, fileName);
+    return decodeDocumentOrListing(content, fileName);
+}
+
+Document decodeDocumentOrListing(const std::string& content, const std::string& fileName) {
+    if (!looksLikeDocument(content)) return parseListing(content, fileName);
+    const std::string size = std::to_string(tex::DOCUMENT_SIZE);
+    if (content.size() < size_t(tex::DOCUMENT_SIZE))
+        throw tex::IoError("Cannot read " + fileName + ": it holds " + std::to_string(content.size()) +
+                           " bytes, but a texture document is exactly " + size + " bytes");
+    if (content.size() > size_t(tex::DOCUMENT_SIZE))
+        throw tex::IoError("Cannot read " + fileName + ": it holds more than " + size +
+                           " bytes, but a texture document is exactly " + size + " bytes");
+    Document document{};
+    std::memcpy(document.programs, content.data(), sizeof document.programs);
+    return document;
 }
 
 void writeFileAtomically(const std::string& fileName, const std::string& bytes) {
