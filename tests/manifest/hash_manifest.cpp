@@ -1,8 +1,9 @@
 // The hash manifest: every build must render the same pixels as the manifest
 // records. Each entry is a document at one size with the SHA-256 of each of
 // its five layers after the replay (bytes red, green, blue, row after row, as
-// texgen hash prints them). The documents are the shipped one, the docs
-// examples, the fuzz seed corpus and 300 seeded random documents.
+// texgen hash prints them). The documents are the shipped one, the gallery's
+// starting documents, the docs examples, the fuzz seed corpus and 300 seeded
+// random documents.
 //
 //   hash_manifest SOURCE_DIR MANIFEST            check this build against it
 //   hash_manifest SOURCE_DIR MANIFEST --write    write it from this build
@@ -46,6 +47,8 @@ std::vector<std::string> filesIn(const fs::path& source, const std::string& fold
 std::vector<Entry> entries(const fs::path& source) {
     std::vector<Entry> list;
     for (auto size : {std::pair{64, 64}, {256, 256}, {1024, 512}}) list.push_back({"data/Testin3.tex", size.first, size.second});
+    for (const std::string& name : filesIn(source, "data/gallery", ".listing"))
+        for (auto size : {std::pair{256, 256}, {128, 64}}) list.push_back({name, size.first, size.second});
     for (const std::string& name : filesIn(source, "docs/examples", ".listing"))
         for (auto size : {std::pair{128, 128}, {256, 64}}) list.push_back({name, size.first, size.second});
     for (const std::string& name : filesIn(source, "tests/fuzz/corpus/document", ".tex"))
