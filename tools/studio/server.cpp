@@ -38,6 +38,7 @@
 #include <set>
 #include <thread>
 
+#include "tools/keep_look.h"
 #include "tools/studio/embedded.h"
 #include "tools/studio/link.h"
 #include "tools/studio/render_cache.h"
@@ -114,6 +115,27 @@ int64_t integerParameter(const Request& req, const char* name, int64_t low, int6
         throw Refusal{400, std::string("The request's ") + name + " must be a whole number from " +
                                std::to_string(low) + " to " + std::to_string(high) + "."};
     return value;
+}
+
+// A layer shrunk to at most `side` pixels a side by averaging blocks, as a PNG.
+std::string previewPng(const tex::Pixel* pixels, int32_t width, int32_t height, int32_t side) {
+    const int32_t fx = std::max(1, width / side), fy = std::max(1, height / side);
+    const int32_t w = width / fx, h = height / fy;
+    std::vector<tex::Pixel> small(size_t(w) * size_t(h));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            uint64_t sum[3] = {};
+            for (int32_t j = 0; j < fy; ++j)
+                for (int32_t i = 0; i < fx; ++i) {
+                    const tex::Pixel& p = pixels[size_t(y * fy + j) * size_t(width) + size_t(x * fx + i)];
+                    sum[0] += p.red;
+                    sum[1] += p.green;
+                    sum[2] += p.blue;
+                }
+            const uint64_t n = uint64_t(fx) * uint64_t(fy);
+            small[size_t(y) * size_t(w) + size_t(x)] = {uint8_t(sum[0] / n), uint8_t(sum[1] / n), uint8_t(sum[2] / n)};
+        }
+    return texgen::encodePng(small.data(), w, h);
 }
 
 // A render size: each side a power of two, at most MAX_SIDE.
@@ -271,7 +293,8 @@ const Route ROUTES[] = {
      "which starts again"},
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
-    {"GET", "/api/export/png", &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
+    {"GET", "/api/export/png", &Studio::exportPng,
+     "?layer&width&height[&keepLook=1][&preview=SIDE]: a PNG file, as a download, or shrunk to SIDE for the page"},
     {"GET", "/api/export/progress", &Studio::exportProgress, "{active, done, total} records of an export"},
     {"GET", "/api/link", &Studio::link, "{fragment}: the document as an address fragment"},
 };
@@ -424,8 +447,11 @@ json Studio::stateJson() const {
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
+    int32_t designWidth, designHeight;
+    texlisting::designSize(document, designWidth, designHeight);
     return json{{"revision", session_.revision()},
                 {"name", session_.name()},
+                {"designSize", {{"width", designWidth}, {"height", designHeight}}},
                 {"dirty", session_.dirty()},
                 {"canUndo", session_.canUndo()},
                 {"canRedo", session_.canRedo()},
@@ -481,6 +507,8 @@ void Studio::edit(const Request& req, Response& res) {
         session_.redo(base);
     } else if (command == "recovery") {
         session_.resolveRecovery(base, field<bool>(body, "restore"));
+    } else if (command == "designSize") {
+        session_.setDesignSize(base, field<int32_t>(body, "width"), field<int32_t>(body, "height"));
     } else if (command == "import") {
         session_.replaceDocument(base, documentFromLink(field<std::string>(body, "link")));
     } else {
@@ -570,8 +598,13 @@ void Studio::exportPng(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
     sizeParameters(req, width, height);
+    const bool keepLook = req.get_param_value("keepLook") == "1";
+    // A preview is the export shrunk to at most this many pixels a side, shown in the page.
+    const int64_t preview = req.has_param("preview") ? integerParameter(req, "preview", 16, 256) : 0;
     int64_t revision = 0;
     const texlisting::Document document = snapshot(revision);
+    int32_t designWidth, designHeight;
+    texlisting::designSize(document, designWidth, designHeight);
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -582,12 +615,18 @@ void Studio::exportPng(const Request& req, Response& res) {
     exporting_ = true;
     std::string png;
     try {
-        exportCache_.render(document, width, height, [this](int64_t done, int64_t total) {
-            exportDone_ = done;
-            exportTotal_ = total;
-            return true;
-        });
-        png = texgen::encodePng(tex::layers[layer], width, height);
+        if (keepLook && (width != designWidth || height != designHeight)) {
+            exportTotal_ = 0;
+            texlisting::replayKeepingLook(document, width, height);
+        } else {
+            exportCache_.render(document, width, height, [this](int64_t done, int64_t total) {
+                exportDone_ = done;
+                exportTotal_ = total;
+                return true;
+            });
+        }
+        png = preview ? previewPng(tex::layers[layer], width, height, int32_t(preview))
+                      : texgen::encodePng(tex::layers[layer], width, height);
     } catch (...) {
         exporting_ = false;
         exportCache_.clear();
@@ -598,8 +637,10 @@ void Studio::exportPng(const Request& req, Response& res) {
     // A large export's layers are not kept: the preview's own renders restore theirs.
     exportCache_.clear();
     tex::freeLayers();
+    if (preview) return res.set_content(png, "image/png");
     attach(res, png, "image/png",
-           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) +
+               (keepLook ? "-kept" : "") + ".png");
 }
 
 void Studio::exportProgress(const Request&, Response& res) {

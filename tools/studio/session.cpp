@@ -204,6 +204,16 @@ void Session::setArgument(int64_t base, int layer, int index, int argument, cons
     change(base, next, dragKey);
 }
 
+void Session::setDesignSize(int64_t base, int32_t width, int32_t height) {
+    Document next = current_;
+    try {
+        texlisting::setDesignSize(next, width, height);
+    } catch (const std::invalid_argument& error) {
+        throw EditError(error.what());
+    }
+    change(base, next, "");
+}
+
 void Session::replaceDocument(int64_t base, const Document& document) { change(base, document, ""); }
 
 // Undo and redo move the current document onto one stack and take the other's top.
