@@ -67,7 +67,8 @@ int describe(const texlisting::Document& document, const std::string& fileName, 
 // these.
 std::vector<std::string> recordWarnings(int32_t opcode, const float params[10]);
 std::string countWarning(int32_t count);
-// Every warning of a document, each "layer L: ..." or "layer L, record I: ...".
+// Every warning of a document: its extras' first, then each "layer L: ..." or
+// "layer L, record I: ...".
 std::vector<std::string> documentWarnings(const texlisting::Document& document);
 
 // What makes a document malformed though the engine can replay it: counts

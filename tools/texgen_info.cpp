@@ -105,7 +105,7 @@ std::string countWarning(int32_t count) {
 }
 
 std::vector<std::string> documentWarnings(const texlisting::Document& document) {
-    std::vector<std::string> warnings;
+    std::vector<std::string> warnings = document.extras.warnings;
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
         const std::string where = "layer " + std::to_string(layer);
