@@ -914,8 +914,12 @@ Document readDocumentOrListing(const std::string& fileName) {
     const std::string content = readContent(fileName, CONTENT_LIMIT);
     if (content.size() > CONTENT_LIMIT)
         throw tex::IoError("Cannot read " + fileName + ": it is neither a texture document nor a listing");
-    if (looksLikeDocument(content)) return documentFromContent(content, fileName);
-    return parseListing(content, fileName);
+    return decodeDocumentOrListing(content, fileName);
+}
+
+Document decodeDocumentOrListing(const std::string& content, const std::string& fileName) {
+    if (!looksLikeDocument(content)) return parseListing(content, fileName);
+    return documentFromContent(content, fileName);
 }
 
 void writeFileAtomically(const std::string& fileName, const std::string& bytes) {

@@ -232,7 +232,7 @@ TEST_F(Texgen, RendersAtTheDesignSizeUnlessToldAndKeepsTheLookWhenAsked) {
     ASSERT_EQ(texgen({"build", listed, "-o", built}).exitCode, 0);
     EXPECT_EQ(bytes(built), bytes(path)) << "build gives back the document with its extras";
 
-    for (const std::string tail : {std::string("texgen-extras 1\ndesign-size 300x300\nend\n"), std::string("junk")}) {
+    for (const std::string& tail : {std::string("texgen-extras 1\ndesign-size 300x300\nend\n"), std::string("junk")}) {
         SCOPED_TRACE(tail);
         const std::string odd = folder.path + "/odd.tex";
         std::ofstream(odd, std::ios::binary) << bytes(document) << tail;
