@@ -427,8 +427,14 @@ void Studio::setUp() {
                 case 404: reply(res, 404, "There is nothing at " + quoted(req.path) + "."); break;
                 case 405: reply(res, 405, "The studio does not answer " + quoted(req.method, 20) + " requests there."); break;
                 case 413: reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts."); break;
-                case 414: reply(res, 414, "The request's address is too long."); break;
-                default: reply(res, res.status, "The studio could not read the request.");
+                case 414:
+                    reply(res, 414, "The request's address is too long.");
+                    currentRequest().closeAfter = true;
+                    break;
+                default:
+                    reply(res, res.status, "The studio could not read the request.");
+                    // What follows a request that could not be read is no request either.
+                    currentRequest().closeAfter = true;
             }
         }
     });
@@ -454,6 +460,7 @@ bool Studio::bind(int port) {
         if (!server_.bind_to_port(host_, port)) return false;
         port_ = port;
     }
+    server_.widenBacklog();
     allowPort(port_);
     return true;
 }
