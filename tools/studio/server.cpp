@@ -49,6 +49,7 @@
 #include <set>
 #include <thread>
 
+#include "tools/keep_look.h"
 #include "tools/studio/connections.h"
 #include "tools/studio/embedded.h"
 #include "tools/studio/folder_storage.h"
@@ -377,7 +378,8 @@ const Route ROUTES[] = {
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
     {"GET", "/api/export/png", &Studio::exportPng,
-     "?layer&width&height: a PNG file, as a download; a newer export abandons this one (409 with superseded)"},
+     "?layer&width&height[&keepLook=1][&preview=SIDE]: a PNG file, as a download, or shrunk to at most SIDE "
+     "pixels a side for the page; a newer export abandons this one (409 with superseded)"},
     {"GET", "/api/export/progress", &Studio::exportProgress, "{active, done, total} records of an export"},
     {"GET", "/api/link", &Studio::link, "{fragment}: the document as an address fragment"},
 };
@@ -558,7 +560,8 @@ std::string Studio::operationsJson() const {
             const tex::ParameterInfo& parameter = row.parameters[k];
             const char* kind = KINDS[std::strchr("lifb", row.slots[k]) - "lifb"];
             arguments.push_back({{"name", parameter.name}, {"kind", kind}, {"low", parameter.low},
-                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"}});
+                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"},
+                                 {"unit", tex::unitName(parameter.unit)}, {"meaning", parameter.meaning}});
         }
         const std::string picture = "/pictures/" + std::string(row.name) + ".png";
         list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
@@ -584,8 +587,11 @@ json Studio::stateJson() const {
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
+    int32_t designWidth, designHeight;
+    texlisting::designSize(document, designWidth, designHeight);
     return json{{"revision", session_.revision()},
                 {"name", session_.name()},
+                {"designSize", {{"width", designWidth}, {"height", designHeight}}},
                 {"dirty", session_.dirty()},
                 {"canUndo", session_.canUndo()},
                 {"canRedo", session_.canRedo()},
@@ -642,6 +648,9 @@ void Studio::edit(const Request& req, Response& res) {
         session_.redo(base);
     } else if (command == "recovery") {
         session_.resolveRecovery(base, booleanField(body, "restore"));
+    } else if (command == "designSize") {
+        session_.setDesignSize(base, int32_t(integerField(body, "width", 0, INT32_MAX)),
+                               int32_t(integerField(body, "height", 0, INT32_MAX)));
     } else if (command == "import") {
         session_.replaceDocument(base, documentFromLink(textField(body, "link")));
     } else {
@@ -799,6 +808,7 @@ void Studio::exportPng(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
     sizeParameters(req, maxSide_, width, height);
+    const bool keepLook = req.get_param_value("keepLook") == "1";
     RenderJob job;
     int64_t revision = 0;
     job.document = snapshot(revision);
@@ -806,6 +816,9 @@ void Studio::exportPng(const Request& req, Response& res) {
     job.width = width;
     job.height = height;
     job.png = true;
+    job.keepLook = keepLook;
+    // A preview is the export shrunk to at most this many pixels a side, shown in the page.
+    job.preview = req.has_param("preview") ? int32_t(integerParameter(req, "preview", 16, 256)) : 0;
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -822,8 +835,10 @@ void Studio::exportPng(const Request& req, Response& res) {
         exportDone_ = done;
         exportTotal_ = total;
     });
+    if (job.preview) return res.set_content(png, "image/png");
     attach(res, png, "image/png",
-           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) +
+               (keepLook ? "-kept" : "") + ".png");
 }
 
 void Studio::exportProgress(const Request&, Response& res) {

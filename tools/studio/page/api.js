@@ -11,7 +11,7 @@
 //   GET  /api/files                 documents and listings of the working folder
 //   GET  /api/render ?revision&layer&width&height   RGB bytes, then five 64x64 thumbnails,
 //                                   of the newest revision (X-Studio-Revision)
-//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height
+//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height[&keepLook=1][&preview=SIDE]
 //   GET  /api/export/progress       GET /api/link {fragment}
 // Refusals answer {error: one sentence}, and 409 with stale or conflict.
 
@@ -78,6 +78,9 @@ export const save = (name, overwrite) => json('POST', '/api/save', { name, overw
 export const files = () => json('GET', '/api/files');
 export const link = () => json('GET', '/api/link');
 export const exportProgress = () => json('GET', '/api/export/progress');
+// A PNG export shrunk for the page (preview=SIDE), as a Blob.
+export const exportPreview = async (params) =>
+  (await request('GET', '/api/export/png?' + new URLSearchParams(params))).blob();
 
 // The layer's RGB bytes and the five thumbnails, of the studio's newest
 // revision (at least `revision`), which it answers.
