@@ -53,10 +53,15 @@ float realSlot(const std::string& name, const std::string& text) {
     if (!parseNumber(text, value, outOfRange) || std::isnan(value))
         throw EditError(name + " must be a number, such as 0.5.");
     if (outOfRange) {
+        // Beyond a float32 either way; a double tells huge from tiny, and a
+        // text beyond a double too (1e999, 1e-999) by its exponent's sign.
         double wide = 0;
-        parseNumber(text, wide, outOfRange);
-        if (std::fabs(wide) > 1) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
-        value = static_cast<float>(wide);  // so small it rounds to a subnormal or to zero
+        const bool fits = parseNumber(text, wide, outOfRange) && !outOfRange;
+        const size_t exponent = text.find_first_of("eE");
+        const bool tiny = fits ? std::fabs(wide) < 1
+                               : exponent != std::string::npos && text.find('-', exponent) == exponent + 1;
+        if (!tiny) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
+        value = fits ? static_cast<float>(wide) : 0.0f;  // so small it rounds to a subnormal or to zero
     }
     if (std::isinf(value)) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
     return value;
@@ -74,7 +79,38 @@ void setCorner(float params[10], int startSlot, int cornerSlot, float start, flo
 
 }  // namespace
 
+std::string shortestText(float value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
 std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]) {
+    std::vector<std::string> texts = exporterTexts(opcode, params);
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        if (row->slots[k] != tex::SLOT_REAL) continue;
+        float value = params[k];
+        if (opcode == tex::MANDELBROT_OPCODE) {
+            // xStart, xSpan, yStart, ySpan from the corners x1, y1, x2, y2.
+            const int start = k <= 2 ? 1 : 2;
+            value = k == 1 || k == 3 ? params[start] : texlisting::mandelBrotExtent(params[start], params[start + 2]);
+        }
+        texts[k] = shortestText(value);
+    }
+    return texts;
+}
+
+std::string displayLine(int32_t opcode, const float params[10]) {
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    if (!row) return "opcode " + std::to_string(opcode);
+    std::string line = std::string(row->name) + "(";
+    const std::vector<std::string> texts = argumentTexts(opcode, params);
+    for (size_t k = 0; k < texts.size(); ++k) line += (k ? "," : "") + texts[k];
+    return line + ");";
+}
+
+std::vector<std::string> exporterTexts(int32_t opcode, const float params[10]) {
     const tex::OperationInfo* row = tex::findOperation(opcode);
     if (!row) return {};
     // "name(a,b,c);": no argument text holds a comma.
@@ -140,6 +176,48 @@ bool exampleRecord(const std::string& listing, int32_t opcode, int32_t layer, fl
             return true;
         }
     return false;
+}
+
+}  // namespace studio
+
+namespace studio {
+
+namespace {
+
+// The layer a record writes (its "dst"), or -1; and whether it reads `layer`
+// through any other layer argument.
+int writtenLayer(const tex::OperationInfo& row, const float params[10]) {
+    for (int k = 0; row.slots[k]; ++k)
+        if (row.slots[k] == tex::SLOT_LAYER && std::strcmp(row.parameters[k].name, "dst") == 0)
+            return tex::slotInteger(params[k]);
+    return -1;
+}
+
+bool readsLayer(const tex::OperationInfo& row, const float params[10], int layer) {
+    for (int k = 0; row.slots[k]; ++k)
+        if (row.slots[k] == tex::SLOT_LAYER && std::strcmp(row.parameters[k].name, "dst") != 0 &&
+            tex::slotInteger(params[k]) == layer)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::string replacedReason(const tex::LayerProgram& program, const std::bitset<tex::MAX_OPS>& bypass, int index) {
+    const int count = texlisting::countedRecords(program);
+    const tex::OperationInfo* row = index < count ? tex::findOperation(program.opcode[index]) : nullptr;
+    if (!row || bypass[index]) return "";
+    const int written = writtenLayer(*row, program.params[index]);
+    if (written < 0 || written >= tex::LAYER_COUNT) return "";
+    for (int j = index + 1; j < count; ++j) {
+        const tex::OperationInfo* later = tex::findOperation(program.opcode[j]);
+        if (!later || bypass[j]) continue;
+        if (readsLayer(*later, program.params[j], written)) return "";
+        if (std::strcmp(later->family, "generators") == 0 && writtenLayer(*later, program.params[j]) == written)
+            return "No effect: record " + std::to_string(j) + ", " + later->name + ", overwrites layer " +
+                   std::to_string(written) + " before anything reads it.";
+    }
+    return "";
 }
 
 }  // namespace studio

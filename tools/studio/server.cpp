@@ -26,6 +26,8 @@
 #include <fcntl.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -102,6 +104,7 @@ std::string contentType(const std::string& name) {
     if (extension == ".js") return "text/javascript; charset=utf-8";
     if (extension == ".css") return "text/css; charset=utf-8";
     if (extension == ".png") return "image/png";
+    if (extension == ".md") return "text/markdown; charset=utf-8";
     return "application/octet-stream";
 }
 
@@ -207,7 +210,6 @@ public:
 
     bool bind(int port);
     void listen() { server_.listen_after_bind(); }
-    void stop() { server_.stop(); }
     std::string address() const {
         const std::string shown = host_ == "0.0.0.0" || host_ == "::" ? "127.0.0.1" : host_;
         return "http://" + shown + ":" + std::to_string(port_) + "/#token=" + token_;
@@ -227,19 +229,44 @@ public:
     void exportPng(const Request& req, Response& res);
     void exportProgress(const Request&, Response& res);
     void link(const Request&, Response& res);
+    void examples(const Request&, Response& res);
+    void newDocument(const Request& req, Response& res);
+    void wait(const Request& req, Response& res);
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        server_.stop();
+    }
 
 private:
     std::optional<Refusal> refusal(const Request& req, Access access) const;
     void handle(const Route& route, const Request& req, Response& res);
     json stateJson() const;  // the session mutex is held
     std::string operationsJson() const;
-    texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
-    void publish() { revision_ = session_.revision(); }
+    // The current document, its revision and its bypassed records.
+    texlisting::Document snapshot(int64_t& revision, Bypass* bypass = nullptr);
+    // After every change of the session (the session mutex is held): renders
+    // in flight learn of a newer revision, and waiting pages wake.
+    void publish() {
+        revision_ = session_.revision();
+        ++generation_;
+        changed_.notify_all();
+    }
+    void renderInto(std::string& body, const texlisting::Document& document, const Bypass& bypass, int32_t width,
+                    int32_t height, const RenderCache::Replay& replay, RenderCache& cache, int64_t revision, int layer,
+                    int attempt);
 
     httplib::Server server_;
     Session session_;
     std::mutex sessionMutex_, engineMutex_;
-    RenderCache previewCache_, exportCache_;
+    RenderCache previewCache_, compareCache_, exportCache_;
+    std::condition_variable changed_;
+    int64_t generation_ = 1;  // counts every change of the state pages show
+    bool stopping_ = false;
     std::atomic<int64_t> revision_{0};
     std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
     std::atomic<bool> exporting_{false};
@@ -249,26 +276,36 @@ private:
 };
 
 const Route ROUTES[] = {
-    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png)", &Studio::page,
-     "the page: index.html, its ES modules and style, and the operation pictures"},
+    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png|/gallery/[A-Za-z0-9_-]+\.png|/docs/operations\.md)",
+     &Studio::page, "the page: index.html, its ES modules and style, the operation pictures, the gallery's "
+     "pictures and the operations' documentation"},
     {"GET", "/api/operations", &Studio::operations,
      "every operation: opcode, name, family, summary, picture, and each argument's name, kind and slider range"},
     {"GET", "/api/state", &Studio::state,
      "the document: revision, file name, unsaved changes, undo and redo, recovery offer, warnings, and each "
      "layer's records (source line, argument texts, warnings)"},
     {"POST", "/api/edit", &Studio::edit,
-     "{revision, command, ...}: insert {layer, index, opcode}, duplicate|delete {layer, index}, move {layer, "
-     "index, to}, set {layer, index, argument, value, drag?}, newSeed {layer, index, argument}, undo, redo, "
-     "recovery {restore}, import {link}; answers the new state, 409 for a stale revision"},
+     "{revision, command, ...}: insert {layer, index, opcode}, duplicate {layer, index}, delete {layer, index, "
+     "count?}, move {layer, index, to}, set {layer, index, argument, value, drag?} or {layer, index, values: "
+     "[[argument, value]...], drag?}, newSeed {layer, index, argument}, bypass {layer, index, bypassed}, clear "
+     "{layer}, paste {layer, index, listing}, undo, redo, recovery {restore}, import {link}; answers the new "
+     "state, 409 for a stale revision"},
+    {"POST", "/api/new", &Studio::newDocument,
+     "{example?}: a new untitled document, empty or a copy of a gallery example; answers the state"},
+    {"GET", "/api/examples", &Studio::examples, "the gallery of starting documents: name, title, picture"},
+    {"GET", "/api/wait", &Studio::wait,
+     "?generation: answers the state once it differs from that generation, or after 20 s (204)"},
     {"POST", "/api/open", &Studio::open, "{name}: opens a file of the working folder; answers the state"},
     {"POST", "/api/save", &Studio::save,
      "{name?, overwrite?}: writes the document (.tex) or a listing (other extensions) atomically; 409 when it "
      "would overwrite changes not seen"},
     {"GET", "/api/files", &Studio::files, "the documents and listings of the working folder"},
     {"GET", "/api/render", &Studio::render,
-     "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails, of the current "
-     "document (X-Studio-Revision), at least that revision; an edit arriving meanwhile supersedes the render, "
-     "which starts again"},
+     "?revision&layer&width&height&record?&compare?&focus?: the layer's RGB bytes (right after record `record` "
+     "of its program when given), with compare=1 then the same without the record `compare` names (layer:index), "
+     "then five 64x64 RGB thumbnails of the whole texture unless stopped at a record (X-Studio-Thumbnails), "
+     "of the current document (X-Studio-Revision), at least that revision; an edit arriving meanwhile "
+     "supersedes the render, which starts again"},
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
     {"GET", "/api/export/png", &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
@@ -418,12 +455,16 @@ json Studio::stateJson() const {
             records.push_back({{"opcode", opcode},
                                {"name", row ? row->name : ""},
                                {"source", row ? tex::exportSource(opcode, program.params[i]) : "opcode " + std::to_string(opcode)},
+                               {"display", displayLine(opcode, program.params[i])},
                                {"arguments", argumentTexts(opcode, program.params[i])},
+                               {"bypassed", bool(session_.bypassed()[layer][i])},
+                               {"replaced", replacedReason(program, session_.bypassed()[layer], i)},
                                {"warnings", texgen::recordWarnings(opcode, program.params[i])}});
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
     return json{{"revision", session_.revision()},
+                {"generation", generation_},
                 {"name", session_.name()},
                 {"dirty", session_.dirty()},
                 {"canUndo", session_.canUndo()},
@@ -458,7 +499,17 @@ void Studio::edit(const Request& req, Response& res) {
     } else if (command == "duplicate") {
         session_.duplicateRecord(base, layer(), index());
     } else if (command == "delete") {
-        session_.deleteRecord(base, layer(), index());
+        session_.deleteRecords(base, layer(), index(), body.value("count", 1));
+    } else if (command == "bypass") {
+        session_.setBypass(base, layer(), index(), field<bool>(body, "bypassed"));
+    } else if (command == "clear") {
+        session_.clearLayer(base, layer());
+    } else if (command == "paste") {
+        session_.pasteRecords(base, layer(), index(), field<std::string>(body, "listing"));
+    } else if (command == "set" && body.contains("values")) {
+        std::vector<std::pair<int, std::string>> values;
+        for (const json& pair : body.at("values")) values.emplace_back(pair.at(0).get<int>(), pair.at(1).get<std::string>());
+        session_.setArguments(base, layer(), index(), values, body.value("drag", std::string()));
     } else if (command == "move") {
         session_.moveRecord(base, layer(), index(), field<int>(body, "to"));
     } else if (command == "set" || command == "newSeed") {
@@ -504,6 +555,8 @@ void Studio::save(const Request& req, Response& res) {
     std::cout << "saved " << path << std::endl;
     json state = stateJson();
     state["saved"] = session_.name();
+    publish();
+    state["generation"] = generation_;
     res.set_content(state.dump(), "application/json");
 }
 
@@ -513,9 +566,10 @@ void Studio::files(const Request&, Response& res) {
                     "application/json");
 }
 
-texlisting::Document Studio::snapshot(int64_t& revision) {
+texlisting::Document Studio::snapshot(int64_t& revision, Bypass* bypass) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     revision = session_.revision();
+    if (bypass) *bypass = session_.bypassed();
     return session_.document();
 }
 
@@ -524,6 +578,18 @@ void Studio::render(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
     sizeParameters(req, width, height);
+    RenderCache::Replay replay;
+    replay.focusLayer = req.has_param("focus") ? int(integerParameter(req, "focus", 0, 4)) : layer;
+    if (req.has_param("record")) {
+        replay.stopLayer = layer;
+        replay.stopRecord = int(integerParameter(req, "record", -1, tex::MAX_OPS - 1));
+    }
+    // Compare: the same again without one record.
+    const bool compare = req.has_param("compareLayer");
+    const int compareLayer = compare ? int(integerParameter(req, "compareLayer", 0, 4)) : 0;
+    const int compareRecord = compare ? int(integerParameter(req, "compareRecord", 0, tex::MAX_OPS - 1)) : 0;
+    const bool whole = replay.stopLayer < 0;
+    const size_t bytes = size_t(width) * size_t(height) * sizeof(tex::Pixel);
     std::string body;
     int64_t revision = 0;
     {
@@ -532,18 +598,96 @@ void Studio::render(const Request& req, Response& res) {
         // it renders abandons the render, which starts again from the newer
         // document (only a few times, so that a long drag still shows frames).
         for (int attempt = 0;; ++attempt) {
-            const texlisting::Document document = snapshot(revision);
+            Bypass bypass;
+            const texlisting::Document document = snapshot(revision, &bypass);
             if (revision < wanted) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
             const auto current = [&](int64_t, int64_t) { return attempt >= 3 || revision_.load() == revision; };
-            if (previewCache_.render(document, width, height, current)) break;
+            replay.bypass = &bypass;
+            if (!previewCache_.render(document, width, height, current, replay)) continue;
+            body.reserve(bytes * (compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+            body.assign(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
+            const std::string thumbs = whole ? thumbnails() : "";
+            if (compare) {
+                Bypass without = bypass;
+                without[compareLayer][compareRecord] = true;
+                RenderCache::Replay other = replay;
+                other.bypass = &without;
+                if (!compareCache_.render(document, width, height, current, other)) continue;
+                body.append(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
+            }
+            body += thumbs;
+            break;
         }
-        const size_t bytes = size_t(width) * size_t(height) * sizeof(tex::Pixel);
-        body.reserve(bytes + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-        body.assign(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
-        body += thumbnails();
     }
     res.set_header("X-Studio-Revision", std::to_string(revision));
+    res.set_header("X-Studio-Thumbnails", whole ? "1" : "0");
     res.set_content(body, "application/octet-stream");
+}
+
+namespace {
+
+// An example's title: its first comment line that is not a layer marker,
+// without the comment's slashes (and a "title:" before it).
+std::string exampleTitle(const std::string& listing, const std::string& fallback) {
+    size_t begin = 0;
+    while (begin < listing.size()) {
+        const size_t end = std::min(listing.find('\n', begin), listing.size());
+        std::string line = listing.substr(begin, end - begin);
+        begin = end + 1;
+        const size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line.compare(at, 2, "//") != 0) continue;
+        line = line.substr(line.find_first_not_of("/ \t", at) == std::string::npos ? line.size()
+                                                                                    : line.find_first_not_of("/ \t", at));
+        if (line.rfind("layer", 0) == 0) continue;
+        if (line.rfind("title:", 0) == 0) line = line.substr(line.find_first_not_of(" \t", 6));
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+        if (!line.empty()) return line;
+    }
+    return fallback;
+}
+
+std::string embeddedText(const EmbeddedFile& file) { return std::string(reinterpret_cast<const char*>(file.data), file.size); }
+
+}  // namespace
+
+void Studio::examples(const Request&, Response& res) {
+    json list = json::array();
+    for (const EmbeddedFile* file = EMBEDDED_FILES; file->name; ++file) {
+        const std::string name = file->name;
+        if (name.rfind("gallery/", 0) != 0) continue;
+        const std::string stemName = fs::path(name).stem().string();
+        const std::string picture = "/gallery/" + stemName + ".png";
+        list.push_back({{"name", stemName},
+                        {"title", exampleTitle(embeddedText(*file), stemName)},
+                        {"picture", findEmbedded(picture) ? picture : ""}});
+    }
+    res.set_content(json{{"examples", list}}.dump(), "application/json");
+}
+
+void Studio::newDocument(const Request& req, Response& res) {
+    const json body = parseBody(req);
+    texlisting::Document document{};
+    const std::string example = body.value("example", std::string());
+    if (!example.empty()) {
+        const EmbeddedFile* file = findEmbedded("gallery/" + example + ".listing");
+        if (!file) throw Refusal{404, "There is no example named " + example + ": reload the page."};
+        document = texlisting::parseListing(embeddedText(*file), example + ".listing");
+    }
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    session_.newDocument(document);
+    publish();
+    res.set_content(stateJson().dump(), "application/json");
+}
+
+void Studio::wait(const Request& req, Response& res) {
+    const int64_t known = integerParameter(req, "generation", 0, INT64_MAX);
+    std::unique_lock<std::mutex> lock(sessionMutex_);
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return stopping_ || generation_ != known; });
+    if (generation_ == known) {
+        res.status = 204;
+        return;
+    }
+    res.set_content(stateJson().dump(), "application/json");
 }
 
 void Studio::exportListing(const Request&, Response& res) {

@@ -18,6 +18,7 @@
 
 #include "tools/listing.h"
 #include "tools/studio/arguments.h"
+#include "tools/studio/render_cache.h"
 
 namespace studio {
 
@@ -48,6 +49,12 @@ struct Folder {
     std::vector<std::string> list() const;
 };
 
+// Refuses with EditError a name that Windows or macOS cannot store, so that
+// a saved document can travel: <>:"/\|?*, control characters, a trailing
+// dot or space, and the reserved device names (CON, PRN, AUX, NUL, COM1..9,
+// LPT1..9, with or without an extension).
+void checkPortableName(const std::string& name);
+
 // A document or listing file by its extension: ".tex" is a document.
 bool isDocumentName(const std::string& name);
 // The name of the recovery file kept beside `name`.
@@ -61,7 +68,9 @@ public:
     // texlisting::ListingError for a file that cannot be read.
     Session(const Folder& folder, const std::string& name);
 
-    const Document& document() const { return current_; }
+    const Document& document() const { return current_.document; }
+    // The records switched off: kept in the program, skipped by every render.
+    const Bypass& bypassed() const { return current_.bypass; }
     int64_t revision() const { return revision_; }
     const std::string& name() const { return name_; }
     const Folder& folder() const { return folder_; }
@@ -85,11 +94,25 @@ public:
     void insertRecord(int64_t base, int layer, int index, int32_t opcode, const float params[10]);
     void duplicateRecord(int64_t base, int layer, int index);
     void deleteRecord(int64_t base, int layer, int index);
+    // Deletes `count` records from index on, as one undo step.
+    void deleteRecords(int64_t base, int layer, int index, int count);
     void moveRecord(int64_t base, int layer, int index, int to);
+    // Switches a record off (bypassed) or on again.
+    void setBypass(int64_t base, int layer, int index, bool bypassed);
+    // Removes every record of a layer's program.
+    void clearLayer(int64_t base, int layer);
+    // Inserts the records of listing text (source lines, with or without
+    // layer markers; the records of every layer in order) at `index`.
+    // Throws EditError when the text holds no record, a line the listing
+    // reader refuses, or more records than the program has room for.
+    void pasteRecords(int64_t base, int layer, int index, const std::string& listing);
     // Sets one argument (see studio::setArgument). Consecutive calls with the
     // same non-empty drag key make one undo step.
     void setArgument(int64_t base, int layer, int index, int argument, const std::string& text,
                      const std::string& dragKey = "");
+    // Sets several arguments of one record as one change (a colour's three).
+    void setArguments(int64_t base, int layer, int index, const std::vector<std::pair<int, std::string>>& values,
+                      const std::string& dragKey = "");
     // Replaces the whole document, e.g. from a link.
     void replaceDocument(int64_t base, const Document& document);
     void undo(int64_t base);
@@ -101,6 +124,10 @@ public:
 
     // Opens another file of the folder, with a fresh undo history.
     void open(const std::string& name);
+    // Starts a new document, not yet on disk, under an unused name
+    // ("untitled.tex", "untitled-2.tex", ...), with a fresh undo history:
+    // empty, or holding `document` (an example's copy, unsaved).
+    void newDocument(const Document& document = {});
     // Writes the document to `name` (empty: the current name; without an
     // extension ".tex" is added), as a document or a listing by its
     // extension, atomically; the session then belongs to that file and the
@@ -109,20 +136,26 @@ public:
     std::string save(const std::string& name, bool overwrite);
 
 private:
+    // The document with what it carries beside its programs: one undo step.
+    struct Snapshot {
+        Document document{};
+        Bypass bypass{};
+    };
     void checkRevision(int64_t base) const;
-    void restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing);
-    void change(int64_t base, const Document& next, const std::string& dragKey);
+    void restore(int64_t base, std::vector<Snapshot>& from, std::vector<Snapshot>& to, const char* nothing);
+    void change(int64_t base, const Snapshot& next, const std::string& dragKey);
     void writeRecovery();
     void removeRecovery(const std::string& name) const;
-    tex::LayerProgram& program(Document& document, int layer, int index, bool existing) const;
+    tex::LayerProgram& program(Snapshot& snapshot, int layer, int index, bool existing) const;
 
     Folder folder_;
     std::string name_;
-    Document current_{}, saved_{}, recovered_{};
+    Snapshot current_{}, saved_{};
+    Document recovered_{};
     std::string diskBytes_;  // the file's content when opened or saved
     bool onDisk_ = false;    // whether the file existed then
     int64_t revision_ = 1;
-    std::vector<Document> undo_, redo_;
+    std::vector<Snapshot> undo_, redo_;
     std::string lastDragKey_;
     std::vector<std::string> openingWarnings_;
     bool recoveryOffered_ = false;
