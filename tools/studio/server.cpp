@@ -424,6 +424,39 @@ void Studio::page(const Request& req, Response& res) {
     res.set_content(std::string(reinterpret_cast<const char*>(file->data), file->size), contentType(file->name).c_str());
 }
 
+// Words people search for when they look for what an operation does, beyond
+// its name and summary.
+const char* searchWords(const std::string& name) {
+    static const std::pair<const char*, const char*> WORDS[] = {
+        {"subPlasma", "noise random clouds grain"}, {"sinePlasma", "waves stripes bands gradient"},
+        {"perlinNoise", "noise clouds fractal turbulence marble"}, {"particle", "spot glow radial gradient vignette light"},
+        {"colorLayer", "fill solid flat colour color background"}, {"checkerBoardLayer", "checker tiles grid squares pattern"},
+        {"blobsLayer", "blobs metaballs spots cells organic"}, {"mandelBrot", "fractal set"},
+        {"cellMachine", "automaton pattern random circuit"}, {"addLayers", "blend mix add screen composite"},
+        {"mulLayers", "blend multiply darken mask composite"}, {"randCombineLayers", "dither scatter noise mix"},
+        {"minCombineLayers", "darken blend"}, {"maxCombineLayers", "lighten blend"}, {"xorLayers", "bitwise pattern"},
+        {"orLayers", "bitwise"}, {"andLayers", "bitwise mask"}, {"scaleLayerRGB", "brightness tint colour color levels"},
+        {"scaleLayerHSV", "saturation hue brightness colour color"}, {"adjustLayerRGB", "brightness offset tint colour color levels"},
+        {"adjustLayerHSV", "hue shift tint colorize saturation colour color"},
+        {"sineLayerRGB", "tone curve bands gradient map colour color"},
+        {"equalizeRGB", "contrast levels auto normalize histogram"}, {"stretchRGB", "contrast levels auto normalize histogram"},
+        {"invertLayer", "negative invert"}, {"embossLayer", "emboss relief bump height"}, {"woodLayer", "wood rings grain bits"},
+        {"blurLayer", "blur soften smooth"}, {"sharpenLayer", "sharpen detail crisp contrast"},
+        {"edgeHLayer", "edge detect outline lines"}, {"edgeVLayer", "edge detect outline lines"},
+        {"motionBlur", "streak smear brushed blur"}, {"makeTilable", "tile seamless wrap"},
+        {"medianLayer", "denoise despeckle smooth"}, {"sineDistort", "warp wave ripple wobble water"},
+        {"twirlLayer", "warp swirl twist spiral"}, {"mapDistort", "warp displace displacement"},
+        {"tileLayer", "tile repeat pattern"}, {"noiseDistort", "warp jitter scatter grain noise"},
+        {"moveDistort", "offset shift scroll wrap"}, {"kaleidLayer", "mirror symmetry kaleidoscope"},
+        {"tunnelDistort", "warp perspective tunnel"}, {"sculptureLayer", "relief emboss direction"},
+        {"logPolLayer", "warp polar unwrap"}, {"erodeLayer", "shrink morphology thin"},
+        {"dilateLayer", "grow morphology thicken"},
+    };
+    for (const auto& [operation, words] : WORDS)
+        if (name == operation) return words;
+    return "";
+}
+
 std::string Studio::operationsJson() const {
     static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
     json list = json::array();
@@ -438,7 +471,8 @@ std::string Studio::operationsJson() const {
         }
         const std::string picture = "/pictures/" + std::string(row.name) + ".png";
         list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
-                        {"picture", findEmbedded(picture) ? picture : ""}, {"arguments", arguments}});
+                        {"picture", findEmbedded(picture) ? picture : ""}, {"keywords", searchWords(row.name)},
+                        {"arguments", arguments}});
     }
     return json{{"operations", list}}.dump();
 }
@@ -690,9 +724,31 @@ void Studio::wait(const Request& req, Response& res) {
     res.set_content(stateJson().dump(), "application/json");
 }
 
+namespace {
+
+// The document as every other tool should replay it: bypassed records left out.
+texlisting::Document withoutBypassed(const texlisting::Document& document, const Bypass& bypass) {
+    texlisting::Document out = document;
+    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        if (bypass[layer].none()) continue;
+        tex::LayerProgram& program = out.programs[layer];
+        program = {};
+        const tex::LayerProgram& source = document.programs[layer];
+        for (int i = 0; i < texlisting::countedRecords(source); ++i) {
+            if (bypass[layer][i]) continue;
+            program.opcode[program.count] = source.opcode[i];
+            std::memcpy(program.params[program.count], source.params[i], sizeof program.params[0]);
+            ++program.count;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 void Studio::exportListing(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    attach(res, texlisting::formatListing(session_.document()), "text/plain; charset=utf-8",
+    attach(res, texlisting::formatListing(withoutBypassed(session_.document(), session_.bypassed())), "text/plain; charset=utf-8",
            stem(session_.name()) + ".listing");
 }
 
@@ -701,7 +757,7 @@ void Studio::exportCpp(const Request& req, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     std::string source;
     try {
-        source = texlisting::formatCppSource(session_.document(), function);
+        source = texlisting::formatCppSource(withoutBypassed(session_.document(), session_.bypassed()), function);
     } catch (const std::invalid_argument&) {
         throw Refusal{400, "\"" + function + "\" is not a C++ function name: use letters, digits and underscores, "
                                              "not starting with a digit."};
@@ -714,7 +770,10 @@ void Studio::exportPng(const Request& req, Response& res) {
     int32_t width = 0, height = 0;
     sizeParameters(req, width, height);
     int64_t revision = 0;
-    const texlisting::Document document = snapshot(revision);
+    Bypass bypass;
+    const texlisting::Document document = snapshot(revision, &bypass);
+    RenderCache::Replay replay;
+    replay.bypass = &bypass;
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -729,7 +788,7 @@ void Studio::exportPng(const Request& req, Response& res) {
             exportDone_ = done;
             exportTotal_ = total;
             return true;
-        });
+        }, replay);
         png = texgen::encodePng(tex::layers[layer], width, height);
     } catch (...) {
         exporting_ = false;
