@@ -39,7 +39,7 @@ struct Folder {
 const std::string SHIPPED = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
 
 std::string bytesOf(const Document& document) {
-    return std::string(reinterpret_cast<const char*>(&document), sizeof document);
+    return texlisting::documentBytes(document);
 }
 
 // Testin3 with garbage beyond layer 1's count: edits elsewhere must keep it.

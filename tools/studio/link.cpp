@@ -48,10 +48,15 @@ bool fromBase64url(const std::string& text, std::vector<unsigned char>& bytes) {
 
 }  // namespace
 
+// A link carries the programs and the extras block; bytes no block claimed stay behind.
+constexpr size_t LINK_EXTRAS_LIMIT = 1 << 16;
+
 std::string linkFragment(const texlisting::Document& document) {
-    uLongf size = compressBound(sizeof document.programs);
+    const std::string bytes = std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs) +
+                              texlisting::formatExtras(document.extras).substr(0, LINK_EXTRAS_LIMIT);
+    uLongf size = compressBound(uLong(bytes.size()));
     std::vector<unsigned char> packed(size);
-    compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(document.programs), sizeof document.programs, 9);
+    compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(bytes.data()), uLong(bytes.size()), 9);
     packed.resize(size);
     return "doc=" + base64url(packed);
 }
@@ -65,11 +70,13 @@ texlisting::Document documentFromLink(const std::string& link) {
     std::vector<unsigned char> packed;
     if (!fromBase64url(link.substr(start, end == std::string::npos ? end : end - start), packed)) throw EditError(damaged);
     texlisting::Document document{};
-    uLongf size = sizeof document.programs;
-    // The output cannot grow past one document: a longer stream is refused.
-    if (uncompress(reinterpret_cast<Bytef*>(document.programs), &size, packed.data(), uLong(packed.size())) != Z_OK ||
-        size != sizeof document.programs)
+    // The output cannot grow past one document and its extras: a longer stream is refused.
+    std::string bytes(sizeof document.programs + LINK_EXTRAS_LIMIT, '\0');
+    uLongf size = uLongf(bytes.size());
+    if (uncompress(reinterpret_cast<Bytef*>(bytes.data()), &size, packed.data(), uLong(packed.size())) != Z_OK)
         throw EditError(damaged);
+    bytes.resize(size);
+    if (!texlisting::documentFromBytes(bytes, document)) throw EditError(damaged);
     return document;
 }
 

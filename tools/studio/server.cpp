@@ -467,7 +467,8 @@ std::string Studio::operationsJson() const {
             const tex::ParameterInfo& parameter = row.parameters[k];
             const char* kind = KINDS[std::strchr("lifb", row.slots[k]) - "lifb"];
             arguments.push_back({{"name", parameter.name}, {"kind", kind}, {"low", parameter.low},
-                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"}});
+                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"},
+                                 {"unit", tex::unitName(parameter.unit)}, {"meaning", parameter.meaning}});
         }
         const std::string picture = "/pictures/" + std::string(row.name) + ".png";
         list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},

@@ -17,11 +17,9 @@ namespace {
 
 constexpr int MAX_RECORDS = tex::MAX_OPS;
 
-bool same(const Document& a, const Document& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const Document& a, const Document& b) { return a == b; }
 
-std::string bytesOf(const Document& document) {
-    return std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs);
-}
+std::string bytesOf(const Document& document) { return texlisting::documentBytes(document); }
 
 // The content of a file, or nothing when it cannot be read.
 bool readFile(const std::string& path, std::string& content) {
