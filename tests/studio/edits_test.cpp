@@ -30,8 +30,14 @@ struct TempFolder {
     std::string path;
 };
 
-std::string bytesOf(const Document& document) {
-    return std::string(reinterpret_cast<const char*>(&document), sizeof document);
+std::string bytesOf(const Document& document) { return texlisting::documentBytes(document); }
+
+// Which of a layer's records, as the author sees them, are bypassed.
+std::vector<bool> bypassed(const Session& session, int layer) {
+    std::vector<bool> flags;
+    for (const texlisting::AuthorRecord& record : texlisting::authorProgram(session.document(), layer))
+        flags.push_back(record.bypassed);
+    return flags;
 }
 
 TEST(StudioEdits, BypassClearPasteAndRunsAreUndoableAndKeepFlagsWithTheirRecords) {
@@ -39,21 +45,27 @@ TEST(StudioEdits, BypassClearPasteAndRunsAreUndoableAndKeepFlagsWithTheirRecords
     Session session(studio::Folder(folder.path), "Testin3.tex");
     const Document original = session.document();
 
-    // A bypassed record keeps its place and arguments; the flag moves with it.
+    // A bypassed record keeps its place and arguments but leaves the replayed
+    // program; the flag moves with it.
     session.setBypass(session.revision(), 2, 1, true);
-    EXPECT_TRUE(session.bypassed()[2][1]);
+    EXPECT_EQ(bypassed(session, 2), (std::vector<bool>{false, true, false, false, false, false}));
+    EXPECT_EQ(session.document().programs[2].count, 5);
+    EXPECT_EQ(session.document().programs[2].opcode[1], original.programs[2].opcode[2]);
     EXPECT_TRUE(session.dirty());
-    EXPECT_EQ(bytesOf(session.document()), bytesOf(original));
     session.moveRecord(session.revision(), 2, 1, 3);
-    EXPECT_TRUE(session.bypassed()[2][3]);
-    EXPECT_FALSE(session.bypassed()[2][1]);
+    EXPECT_EQ(bypassed(session, 2), (std::vector<bool>{false, false, false, true, false, false}));
     session.deleteRecord(session.revision(), 2, 0);
-    EXPECT_TRUE(session.bypassed()[2][2]);
+    EXPECT_EQ(bypassed(session, 2), (std::vector<bool>{false, false, true, false, false}));
+    // Saved and opened again, a document keeps its bypassed records; without
+    // them it is saved exactly as before.
+    session.save("bypassed.tex", false);
+    Session reopened(studio::Folder(folder.path), "bypassed.tex");
+    EXPECT_EQ(bypassed(reopened, 2), bypassed(session, 2));
     session.undo(session.revision());
     session.undo(session.revision());
     session.undo(session.revision());
-    EXPECT_FALSE(session.bypassed()[2].any());
-    EXPECT_FALSE(session.dirty());
+    EXPECT_EQ(bypassed(session, 2), std::vector<bool>(6, false));
+    EXPECT_EQ(bytesOf(session.document()), bytesOf(original));
 
     // Clearing a layer is one step; entries become zero as a listing builds them.
     session.clearLayer(session.revision(), 4);
@@ -78,6 +90,10 @@ TEST(StudioEdits, BypassClearPasteAndRunsAreUndoableAndKeepFlagsWithTheirRecords
     session.deleteRecords(session.revision(), 1, 1, 2);
     EXPECT_EQ(session.revision(), before + 1);
     EXPECT_EQ(std::memcmp(&session.document().programs[1], &original.programs[1], sizeof original.programs[1]), 0);
+    // Pasted bypassed lines stay bypassed.
+    session.pasteRecords(session.revision(), 3, 0, "// bypassed: blurLayer(3,3);\ninvertLayer(3,3);\n");
+    EXPECT_EQ(bypassed(session, 3), (std::vector<bool>{true, false, false, false, false, false, false}));
+    session.undo(session.revision());
 
     // Refusals change nothing.
     const std::string now = bytesOf(session.document());
@@ -153,6 +169,7 @@ TEST(StudioRenderCache, StopsAfterARecordAndSkipsBypassedRecordsExactly) {
     TempFolder folder;
     Session session(studio::Folder(folder.path), "Testin3.tex");
     studio::RenderCache cache, scratch;
+    studio::Bypass skipped{};
     std::mt19937 random(11);
     for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE(round);
@@ -161,7 +178,7 @@ TEST(StudioRenderCache, StopsAfterARecordAndSkipsBypassedRecordsExactly) {
         const int index = count ? int(random() % uint32_t(count)) : 0;
         switch (random() % 4) {
             case 0:
-                if (count) session.setBypass(session.revision(), layer, index, !session.bypassed()[layer][index]);
+                if (count) skipped[layer][index] = !skipped[layer][index];
                 break;
             case 1:
                 if (count) session.setArgument(session.revision(), layer, index, 0, std::to_string(random() % 5));
@@ -169,7 +186,7 @@ TEST(StudioRenderCache, StopsAfterARecordAndSkipsBypassedRecordsExactly) {
             default: break;  // only the view moves
         }
         studio::Replay replay;
-        replay.bypass = &session.bypassed();
+        replay.bypass = &skipped;
         const bool stop = random() % 3 != 0;
         const int stopLayer = int(random() % 5);
         const int stopCount = session.document().programs[stopLayer].count;
@@ -184,7 +201,7 @@ TEST(StudioRenderCache, StopsAfterARecordAndSkipsBypassedRecordsExactly) {
         const int shown = stop ? stopLayer : 4;
         const std::vector<tex::Pixel> got = layerPixels(shown);
         scratch.clear();
-        ASSERT_TRUE(scratch.render(reference(session.document(), session.bypassed(), stop ? stopLayer : -1, stopRecord), 64, 64));
+        ASSERT_TRUE(scratch.render(reference(session.document(), skipped, stop ? stopLayer : -1, stopRecord), 64, 64));
         const std::vector<tex::Pixel> expected = layerPixels(shown);
         ASSERT_EQ(std::memcmp(got.data(), expected.data(), got.size() * sizeof(tex::Pixel)), 0) << "stop " << stop << " at " << stopLayer << ":" << stopRecord;
     }
@@ -201,15 +218,14 @@ TEST(StudioArguments, ARecordAGeneratorOverwritesBeforeAnythingReadsItIsMarked) 
     session.clearLayer(session.revision(), 2);
     session.pasteRecords(session.revision(), 2, 0,
                          "colorLayer(2,9,9,9);\nblurLayer(3,3);\nperlinNoise(2,64,5,256,121,4,true);\nblurLayer(2,2);\n");
-    const tex::LayerProgram& program = session.document().programs[2];
-    const std::string reason = studio::replacedReason(program, session.bypassed()[2], 0);
-    EXPECT_EQ(reason, "No effect: record 2, perlinNoise, overwrites layer 2 before anything reads it.");
-    for (int i = 1; i < 4; ++i) EXPECT_EQ(studio::replacedReason(program, session.bypassed()[2], i), "") << i;
+    const auto program = [&] { return texlisting::authorProgram(session.document(), 2); };
+    EXPECT_EQ(studio::replacedReason(program(), 0), "No effect: record 2, perlinNoise, overwrites layer 2 before anything reads it.");
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(studio::replacedReason(program(), i), "") << i;
     session.setBypass(session.revision(), 2, 2, true);  // a bypassed generator replaces nothing
-    EXPECT_EQ(studio::replacedReason(program, session.bypassed()[2], 0), "");
+    EXPECT_EQ(studio::replacedReason(program(), 0), "");
     session.setBypass(session.revision(), 2, 2, false);
     session.setArgument(session.revision(), 2, 1, 0, "2");  // blurLayer(2,3) reads layer 2 first
-    EXPECT_EQ(studio::replacedReason(session.document().programs[2], session.bypassed()[2], 0), "");
+    EXPECT_EQ(studio::replacedReason(program(), 0), "");
 }
 
 }  // namespace

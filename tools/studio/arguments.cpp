@@ -203,17 +203,18 @@ bool readsLayer(const tex::OperationInfo& row, const float params[10], int layer
 
 }  // namespace
 
-std::string replacedReason(const tex::LayerProgram& program, const std::bitset<tex::MAX_OPS>& bypass, int index) {
-    const int count = texlisting::countedRecords(program);
-    const tex::OperationInfo* row = index < count ? tex::findOperation(program.opcode[index]) : nullptr;
-    if (!row || bypass[index]) return "";
-    const int written = writtenLayer(*row, program.params[index]);
+std::string replacedReason(const std::vector<texlisting::AuthorRecord>& program, int index) {
+    const int count = int(program.size());
+    const tex::OperationInfo* row = index >= 0 && index < count ? tex::findOperation(program[size_t(index)].opcode) : nullptr;
+    if (!row || program[size_t(index)].bypassed) return "";
+    const int written = writtenLayer(*row, program[size_t(index)].params);
     if (written < 0 || written >= tex::LAYER_COUNT) return "";
     for (int j = index + 1; j < count; ++j) {
-        const tex::OperationInfo* later = tex::findOperation(program.opcode[j]);
-        if (!later || bypass[j]) continue;
-        if (readsLayer(*later, program.params[j], written)) return "";
-        if (std::strcmp(later->family, "generators") == 0 && writtenLayer(*later, program.params[j]) == written)
+        const texlisting::AuthorRecord& record = program[size_t(j)];
+        const tex::OperationInfo* later = tex::findOperation(record.opcode);
+        if (!later || record.bypassed) continue;
+        if (readsLayer(*later, record.params, written)) return "";
+        if (std::strcmp(later->family, "generators") == 0 && writtenLayer(*later, record.params) == written)
             return "No effect: record " + std::to_string(j) + ", " + later->name + ", overwrites layer " +
                    std::to_string(written) + " before anything reads it.";
     }

@@ -5,13 +5,13 @@
 // (its escape limit is always 16 and is not an argument).
 #pragma once
 
-#include <bitset>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
+#include "tools/listing.h"
 
 namespace studio {
 
@@ -32,10 +32,10 @@ std::string displayLine(int32_t opcode, const float params[10]);
 // The shortest decimal that reads back as `value` in float32.
 std::string shortestText(float value);
 
-// Why record `index` of a program has no effect on the texture, or empty:
-// a later record of the same program, a generator that is not bypassed,
-// overwrites the layer it wrote before anything reads it.
-std::string replacedReason(const tex::LayerProgram& program, const std::bitset<tex::MAX_OPS>& bypass, int index);
+// Why record `index` of a program as the author sees it has no effect on the
+// texture, or empty: a later record of the same program, a generator that is
+// not bypassed, overwrites the layer it wrote before anything reads it.
+std::string replacedReason(const std::vector<texlisting::AuthorRecord>& program, int index);
 
 // Stores the value typed or dragged for argument k: a layer 0..4, a whole
 // number for an integer (held as the nearest float32), the nearest float32

@@ -247,8 +247,7 @@ private:
     void handle(const Route& route, const Request& req, Response& res);
     json stateJson() const;  // the session mutex is held
     std::string operationsJson() const;
-    // The current document, its revision and its bypassed records.
-    texlisting::Document snapshot(int64_t& revision, Bypass* bypass = nullptr);
+    texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
     // After every change of the session (the session mutex is held): renders
     // in flight learn of a newer revision, and waiting pages wake.
     void publish() {
@@ -483,18 +482,20 @@ json Studio::stateJson() const {
     json layers = json::array();
     for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
+        const std::vector<texlisting::AuthorRecord> author = texlisting::authorProgram(document, layer);
         json records = json::array();
-        for (int i = 0; i < texlisting::countedRecords(program); ++i) {
-            const int32_t opcode = program.opcode[i];
+        for (size_t i = 0; i < author.size(); ++i) {
+            const int32_t opcode = author[i].opcode;
+            const float* params = author[i].params;
             const tex::OperationInfo* row = tex::findOperation(opcode);
             records.push_back({{"opcode", opcode},
                                {"name", row ? row->name : ""},
-                               {"source", row ? tex::exportSource(opcode, program.params[i]) : "opcode " + std::to_string(opcode)},
-                               {"display", displayLine(opcode, program.params[i])},
-                               {"arguments", argumentTexts(opcode, program.params[i])},
-                               {"bypassed", bool(session_.bypassed()[layer][i])},
-                               {"replaced", replacedReason(program, session_.bypassed()[layer], i)},
-                               {"warnings", texgen::recordWarnings(opcode, program.params[i])}});
+                               {"source", row ? tex::exportSource(opcode, params) : "opcode " + std::to_string(opcode)},
+                               {"display", displayLine(opcode, params)},
+                               {"arguments", argumentTexts(opcode, params)},
+                               {"bypassed", author[i].bypassed},
+                               {"replaced", replacedReason(author, int(i))},
+                               {"warnings", texgen::recordWarnings(opcode, params)}});
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
@@ -601,12 +602,28 @@ void Studio::files(const Request&, Response& res) {
                     "application/json");
 }
 
-texlisting::Document Studio::snapshot(int64_t& revision, Bypass* bypass) {
+texlisting::Document Studio::snapshot(int64_t& revision) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     revision = session_.revision();
-    if (bypass) *bypass = session_.bypassed();
     return session_.document();
 }
+
+namespace {
+
+// Where the author's record `index` of a layer stands among the records
+// replayed: the number of replayed records up to it, minus one. `replayed`
+// tells whether the record itself is one of them.
+int replayedIndex(const texlisting::Document& document, int layer, int index, bool& replayed) {
+    const std::vector<texlisting::AuthorRecord> records = texlisting::authorProgram(document, layer);
+    int at = -1;
+    replayed = false;
+    for (int i = 0; i <= index && i < int(records.size()); ++i)
+        if (!records[size_t(i)].bypassed) ++at;
+    replayed = index >= 0 && index < int(records.size()) && !records[size_t(index)].bypassed;
+    return at;
+}
+
+}  // namespace
 
 void Studio::render(const Request& req, Response& res) {
     const int64_t wanted = integerParameter(req, "revision", 0, INT64_MAX);
@@ -615,15 +632,13 @@ void Studio::render(const Request& req, Response& res) {
     sizeParameters(req, width, height);
     RenderCache::Replay replay;
     replay.focusLayer = req.has_param("focus") ? int(integerParameter(req, "focus", 0, 4)) : layer;
-    if (req.has_param("record")) {
-        replay.stopLayer = layer;
-        replay.stopRecord = int(integerParameter(req, "record", -1, tex::MAX_OPS - 1));
-    }
+    // Record indices are the author's, bypassed records counted.
+    const int record = req.has_param("record") ? int(integerParameter(req, "record", -1, 2 * tex::MAX_OPS)) : -2;
     // Compare: the same again without one record.
     const bool compare = req.has_param("compareLayer");
     const int compareLayer = compare ? int(integerParameter(req, "compareLayer", 0, 4)) : 0;
-    const int compareRecord = compare ? int(integerParameter(req, "compareRecord", 0, tex::MAX_OPS - 1)) : 0;
-    const bool whole = replay.stopLayer < 0;
+    const int compareRecord = compare ? int(integerParameter(req, "compareRecord", 0, 2 * tex::MAX_OPS)) : 0;
+    const bool whole = record == -2;
     const size_t bytes = size_t(width) * size_t(height) * sizeof(tex::Pixel);
     std::string body;
     int64_t revision = 0;
@@ -633,18 +648,23 @@ void Studio::render(const Request& req, Response& res) {
         // it renders abandons the render, which starts again from the newer
         // document (only a few times, so that a long drag still shows frames).
         for (int attempt = 0;; ++attempt) {
-            Bypass bypass;
-            const texlisting::Document document = snapshot(revision, &bypass);
+            const texlisting::Document document = snapshot(revision);
             if (revision < wanted) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
             const auto current = [&](int64_t, int64_t) { return attempt >= 3 || revision_.load() == revision; };
-            replay.bypass = &bypass;
+            bool replayed = false;
+            if (!whole) {
+                replay.stopLayer = layer;
+                replay.stopRecord = replayedIndex(document, layer, record, replayed);
+            }
             if (!previewCache_.render(document, width, height, current, replay)) continue;
             body.reserve(bytes * (compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
             body.assign(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
             const std::string thumbs = whole ? thumbnails() : "";
             if (compare) {
-                Bypass without = bypass;
-                without[compareLayer][compareRecord] = true;
+                // A bypassed record is left out of both.
+                Bypass without{};
+                const int skipped = replayedIndex(document, compareLayer, compareRecord, replayed);
+                if (replayed) without[compareLayer][skipped] = true;
                 RenderCache::Replay other = replay;
                 other.bypass = &without;
                 if (!compareCache_.render(document, width, height, current, other)) continue;
@@ -725,31 +745,9 @@ void Studio::wait(const Request& req, Response& res) {
     res.set_content(stateJson().dump(), "application/json");
 }
 
-namespace {
-
-// The document as every other tool should replay it: bypassed records left out.
-texlisting::Document withoutBypassed(const texlisting::Document& document, const Bypass& bypass) {
-    texlisting::Document out = document;
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        if (bypass[layer].none()) continue;
-        tex::LayerProgram& program = out.programs[layer];
-        program = {};
-        const tex::LayerProgram& source = document.programs[layer];
-        for (int i = 0; i < texlisting::countedRecords(source); ++i) {
-            if (bypass[layer][i]) continue;
-            program.opcode[program.count] = source.opcode[i];
-            std::memcpy(program.params[program.count], source.params[i], sizeof program.params[0]);
-            ++program.count;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 void Studio::exportListing(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    attach(res, texlisting::formatListing(withoutBypassed(session_.document(), session_.bypassed())), "text/plain; charset=utf-8",
+    attach(res, texlisting::formatListing(session_.document()), "text/plain; charset=utf-8",
            stem(session_.name()) + ".listing");
 }
 
@@ -758,7 +756,7 @@ void Studio::exportCpp(const Request& req, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     std::string source;
     try {
-        source = texlisting::formatCppSource(withoutBypassed(session_.document(), session_.bypassed()), function);
+        source = texlisting::formatCppSource(session_.document(), function);
     } catch (const std::invalid_argument&) {
         throw Refusal{400, "\"" + function + "\" is not a C++ function name: use letters, digits and underscores, "
                                              "not starting with a digit."};
@@ -771,10 +769,7 @@ void Studio::exportPng(const Request& req, Response& res) {
     int32_t width = 0, height = 0;
     sizeParameters(req, width, height);
     int64_t revision = 0;
-    Bypass bypass;
-    const texlisting::Document document = snapshot(revision, &bypass);
-    RenderCache::Replay replay;
-    replay.bypass = &bypass;
+    const texlisting::Document document = snapshot(revision);
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -789,7 +784,7 @@ void Studio::exportPng(const Request& req, Response& res) {
             exportDone_ = done;
             exportTotal_ = total;
             return true;
-        }, replay);
+        });
         png = texgen::encodePng(tex::layers[layer], width, height);
     } catch (...) {
         exporting_ = false;

@@ -40,19 +40,6 @@ std::string lowerExtension(const std::string& name) {
     return extension;
 }
 
-void copyRecord(tex::LayerProgram& program, std::bitset<tex::MAX_OPS>& bypass, int to, int from) {
-    program.opcode[to] = program.opcode[from];
-    std::memcpy(program.params[to], program.params[from], sizeof program.params[to]);
-    bypass[to] = bypass[from];
-}
-
-// The freed entry beyond the count becomes zero, as a listing builds it.
-void zeroRecord(tex::LayerProgram& program, std::bitset<tex::MAX_OPS>& bypass, int index) {
-    program.opcode[index] = 0;
-    std::memset(program.params[index], 0, sizeof program.params[index]);
-    bypass[index] = false;
-}
-
 // Whether a line is a layer marker as the listing reader takes it: a line
 // comment at the start of its line whose text begins "layer N".
 bool isLayerMarker(const std::string& line) {
@@ -140,16 +127,16 @@ Session::Session(const Folder& folder, const std::string& name) : folder_(folder
     const std::string path = folder_.resolve(name);
     std::error_code ec;
     if (fs::exists(path, ec)) {
-        current_.document = texlisting::readDocumentOrListing(path);
+        current_ = texlisting::readDocumentOrListing(path);
         onDisk_ = readFile(path, diskBytes_);
-        openingWarnings_ = texgen::documentWarnings(current_.document);
+        openingWarnings_ = texgen::documentWarnings(current_);
     }
     saved_ = current_;
     try {
         const std::string recovery = folder_.resolve(recoveryName(name));
         if (fs::exists(recovery, ec)) {
             recovered_ = texlisting::readDocument(recovery);
-            recoveryOffered_ = !same(recovered_, current_.document);
+            recoveryOffered_ = !same(recovered_, current_);
         }
     } catch (const std::exception&) {
         // An unreadable recovery file offers nothing; the next edit replaces it.
@@ -157,19 +144,29 @@ Session::Session(const Folder& folder, const std::string& name) : folder_(folder
 }
 
 bool Session::dirty() const {
-    return !same(current_.document, saved_.document) || current_.bypass != saved_.bypass;
+    return !same(current_, saved_);
 }
 
-tex::LayerProgram& Session::program(Snapshot& snapshot, int layer, int index, bool existing) const {
+std::vector<texlisting::AuthorRecord> Session::records(int layer, int index, bool existing) const {
     if (layer < 0 || layer >= tex::LAYER_COUNT)
         throw EditError("There is no layer " + std::to_string(layer) + ": the layers are 0 to 4.");
-    tex::LayerProgram& program = snapshot.document.programs[layer];
-    const int count = texlisting::countedRecords(program);
-    const int last = existing ? count - 1 : count;
+    std::vector<AuthorRecord> records = texlisting::authorProgram(current_, layer);
+    const int last = int(records.size()) - (existing ? 1 : 0);
     if (index < 0 || index > last)
         throw EditError("Layer " + std::to_string(layer) + " has no record " + std::to_string(index) +
                         ": reload the page to see the current document.");
-    return program;
+    return records;
+}
+
+void Session::changeProgram(int64_t base, int layer, const std::vector<AuthorRecord>& records, const std::string& dragKey) {
+    Document next = current_;
+    try {
+        texlisting::setAuthorProgram(next, layer, records);
+    } catch (const std::invalid_argument&) {
+        throw EditError("Layer " + std::to_string(layer) + "'s program is full: a program holds at most " +
+                        std::to_string(MAX_RECORDS) + " records.");
+    }
+    change(base, next, dragKey);
 }
 
 void Session::checkRevision(int64_t base) const {
@@ -178,9 +175,9 @@ void Session::checkRevision(int64_t base) const {
                             "shows the current document.");
 }
 
-void Session::change(int64_t base, const Snapshot& next, const std::string& dragKey) {
+void Session::change(int64_t base, const Document& next, const std::string& dragKey) {
     checkRevision(base);
-    if (same(next.document, current_.document) && next.bypass == current_.bypass) return;
+    if (same(next, current_)) return;
     if (dragKey.empty() || dragKey != lastDragKey_) undo_.push_back(current_);
     redo_.clear();
     current_ = next;
@@ -192,72 +189,51 @@ void Session::change(int64_t base, const Snapshot& next, const std::string& drag
 
 void Session::insertRecord(int64_t base, int layer, int index, int32_t opcode, const float params[10]) {
     if (!tex::findOperation(opcode)) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
-    Snapshot next = current_;
-    tex::LayerProgram& target = program(next, layer, index, false);
-    const int count = texlisting::countedRecords(target);
-    if (count >= MAX_RECORDS)
-        throw EditError("Layer " + std::to_string(layer) + "'s program is full: a program holds at most " +
-                        std::to_string(MAX_RECORDS) + " records.");
-    for (int i = count; i > index; --i) copyRecord(target, next.bypass[layer], i, i - 1);
-    target.opcode[index] = opcode;
-    std::memcpy(target.params[index], params, sizeof target.params[index]);
-    next.bypass[layer][index] = false;
-    target.count = count + 1;
-    change(base, next, "");
+    std::vector<AuthorRecord> program = records(layer, index, false);
+    AuthorRecord record;
+    record.opcode = opcode;
+    std::memcpy(record.params, params, sizeof record.params);
+    program.insert(program.begin() + index, record);
+    changeProgram(base, layer, program);
 }
 
 void Session::duplicateRecord(int64_t base, int layer, int index) {
-    Snapshot next = current_;
-    const tex::LayerProgram& source = program(next, layer, index, true);
-    float params[10];
-    std::memcpy(params, source.params[index], sizeof params);
-    const int32_t opcode = source.opcode[index];
-    if (!tex::findOperation(opcode)) throw EditError("A record of an unassigned opcode cannot be duplicated.");
-    insertRecord(base, layer, index + 1, opcode, params);
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    if (!tex::findOperation(program[size_t(index)].opcode))
+        throw EditError("A record of an unassigned opcode cannot be duplicated.");
+    program.insert(program.begin() + index + 1, program[size_t(index)]);
+    changeProgram(base, layer, program);
 }
 
 void Session::deleteRecord(int64_t base, int layer, int index) { deleteRecords(base, layer, index, 1); }
 
 void Session::deleteRecords(int64_t base, int layer, int index, int count) {
-    Snapshot next = current_;
-    tex::LayerProgram& target = program(next, layer, index, true);
-    const int total = texlisting::countedRecords(target);
-    if (count < 1 || count > total - index)
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    if (count < 1 || count > int(program.size()) - index)
         throw EditError("Layer " + std::to_string(layer) + " has no records " + std::to_string(index) + " to " +
                         std::to_string(index + count - 1) + ": reload the page to see the current document.");
-    for (int i = index; i + count < total; ++i) copyRecord(target, next.bypass[layer], i, i + count);
-    for (int i = total - count; i < total; ++i) zeroRecord(target, next.bypass[layer], i);
-    target.count = total - count;
-    change(base, next, "");
+    program.erase(program.begin() + index, program.begin() + index + count);
+    changeProgram(base, layer, program);
 }
 
 void Session::moveRecord(int64_t base, int layer, int index, int to) {
-    Snapshot next = current_;
-    tex::LayerProgram& target = program(next, layer, index, true);
-    program(next, layer, to, true);
-    tex::LayerProgram moved = target;
-    const bool movedOff = next.bypass[layer][index];
-    const int step = to > index ? 1 : -1;
-    for (int i = index; i != to; i += step) copyRecord(target, next.bypass[layer], i, i + step);
-    target.opcode[to] = moved.opcode[index];
-    std::memcpy(target.params[to], moved.params[index], sizeof target.params[to]);
-    next.bypass[layer][to] = movedOff;
-    change(base, next, "");
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    records(layer, to, true);
+    const AuthorRecord moved = program[size_t(index)];
+    program.erase(program.begin() + index);
+    program.insert(program.begin() + to, moved);
+    changeProgram(base, layer, program);
 }
 
 void Session::setBypass(int64_t base, int layer, int index, bool bypassed) {
-    Snapshot next = current_;
-    program(next, layer, index, true);
-    next.bypass[layer][index] = bypassed;
-    change(base, next, "");
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    program[size_t(index)].bypassed = bypassed;
+    changeProgram(base, layer, program);
 }
 
 void Session::clearLayer(int64_t base, int layer) {
-    Snapshot next = current_;
-    tex::LayerProgram& target = program(next, layer, 0, false);
-    for (int i = 0; i < texlisting::countedRecords(target); ++i) zeroRecord(target, next.bypass[layer], i);
-    target.count = 0;
-    change(base, next, "");
+    records(layer, 0, false);
+    changeProgram(base, layer, {});
 }
 
 void Session::pasteRecords(int64_t base, int layer, int index, const std::string& listing) {
@@ -276,26 +252,20 @@ void Session::pasteRecords(int64_t base, int layer, int index, const std::string
         throw EditError("The pasted text is not listing lines: line " + std::to_string(error.line - (marked ? 0 : 1)) +
                         ", column " + std::to_string(error.column) + ": " + error.message + ".");
     }
-    Snapshot next = current_;
-    tex::LayerProgram& target = program(next, layer, index, false);
-    const int count = texlisting::countedRecords(target);
-    int added = 0;
-    for (const tex::LayerProgram& source : pasted.programs) added += texlisting::countedRecords(source);
-    if (added == 0) throw EditError("The pasted text holds no listing lines, such as blurLayer(0,0);.");
-    if (count + added > MAX_RECORDS)
+    std::vector<AuthorRecord> program = records(layer, index, false);
+    std::vector<AuthorRecord> added;
+    for (int l = 0; l < tex::LAYER_COUNT; ++l)
+        for (const AuthorRecord& record : texlisting::authorProgram(pasted, l)) added.push_back(record);
+    if (added.empty()) throw EditError("The pasted text holds no listing lines, such as blurLayer(0,0);.");
+    const auto replayed = [](const std::vector<AuthorRecord>& list) {
+        return std::count_if(list.begin(), list.end(), [](const AuthorRecord& r) { return !r.bypassed; });
+    };
+    if (replayed(program) + replayed(added) > MAX_RECORDS || program.size() + added.size() > size_t(2 * MAX_RECORDS))
         throw EditError("Layer " + std::to_string(layer) + "'s program has room for " +
-                        std::to_string(MAX_RECORDS - count) + " more records, not the " + std::to_string(added) +
-                        " pasted.");
-    for (int i = count - 1; i >= index; --i) copyRecord(target, next.bypass[layer], i + added, i);
-    int at = index;
-    for (const tex::LayerProgram& source : pasted.programs)
-        for (int i = 0; i < texlisting::countedRecords(source); ++i, ++at) {
-            target.opcode[at] = source.opcode[i];
-            std::memcpy(target.params[at], source.params[i], sizeof target.params[at]);
-            next.bypass[layer][at] = false;
-        }
-    target.count = count + added;
-    change(base, next, "");
+                        std::to_string(MAX_RECORDS - replayed(program)) + " more records, not the " +
+                        std::to_string(added.size()) + " pasted.");
+    program.insert(program.begin() + index, added.begin(), added.end());
+    changeProgram(base, layer, program);
 }
 
 void Session::setArgument(int64_t base, int layer, int index, int argument, const std::string& text,
@@ -305,16 +275,16 @@ void Session::setArgument(int64_t base, int layer, int index, int argument, cons
 
 void Session::setArguments(int64_t base, int layer, int index, const std::vector<std::pair<int, std::string>>& values,
                            const std::string& dragKey) {
-    Snapshot next = current_;
-    tex::LayerProgram& target = program(next, layer, index, true);
-    for (const auto& [argument, text] : values) studio::setArgument(target.opcode[index], target.params[index], argument, text);
-    change(base, next, dragKey);
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    AuthorRecord& record = program[size_t(index)];
+    for (const auto& [argument, text] : values) studio::setArgument(record.opcode, record.params, argument, text);
+    changeProgram(base, layer, program, dragKey);
 }
 
-void Session::replaceDocument(int64_t base, const Document& document) { change(base, Snapshot{document, {}}, ""); }
+void Session::replaceDocument(int64_t base, const Document& document) { change(base, document, ""); }
 
 // Undo and redo move the current document onto one stack and take the other's top.
-void Session::restore(int64_t base, std::vector<Snapshot>& from, std::vector<Snapshot>& to, const char* nothing) {
+void Session::restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing) {
     checkRevision(base);
     if (from.empty()) throw EditError(nothing);
     to.push_back(current_);
@@ -333,7 +303,7 @@ void Session::resolveRecovery(int64_t base, bool restore) {
     if (!recoveryOffered_) throw EditError("There is no recovered document to restore or discard.");
     recoveryOffered_ = false;
     if (restore)
-        change(base, Snapshot{recovered_, {}}, "");
+        change(base, recovered_, "");
     else
         removeRecovery(name_);
 }
@@ -352,7 +322,7 @@ void Session::newDocument(const Document& document) {
          ++n)
         name = "untitled-" + std::to_string(n) + ".tex";
     Session fresh(folder_, name);
-    fresh.current_.document = document;
+    fresh.current_ = document;
     fresh.revision_ = revision_ + 1;
     fresh.recoveryOffered_ = false;
     *this = std::move(fresh);
@@ -366,7 +336,7 @@ std::string Session::save(const std::string& requested, bool overwrite) {
     const std::string path = folder_.resolve(name);
     if (name != name_) checkPortableName(name);
     const std::string bytes =
-        isDocumentName(name) ? bytesOf(current_.document) : texlisting::formatListing(current_.document);
+        isDocumentName(name) ? bytesOf(current_) : texlisting::formatListing(current_);
     std::string onDisk;
     const bool exists = readFile(path, onDisk);
     if (!overwrite && exists) {
@@ -391,7 +361,7 @@ void Session::writeRecovery() {
     try {
         const std::string recovery = folder_.resolve(recoveryName(name_));
         if (dirty())
-            texlisting::writeFileAtomically(recovery, bytesOf(current_.document));
+            texlisting::writeFileAtomically(recovery, bytesOf(current_));
         else
             removeRecovery(name_);
     } catch (const std::exception& error) {

@@ -18,7 +18,6 @@
 
 #include "tools/listing.h"
 #include "tools/studio/arguments.h"
-#include "tools/studio/render_cache.h"
 
 namespace studio {
 
@@ -68,9 +67,10 @@ public:
     // texlisting::ListingError for a file that cannot be read.
     Session(const Folder& folder, const std::string& name);
 
-    const Document& document() const { return current_.document; }
-    // The records switched off: kept in the program, skipped by every render.
-    const Bypass& bypassed() const { return current_.bypass; }
+    // The document: its programs hold the records replayed, its extras the
+    // bypassed ones (texlisting::authorProgram gives a program as the author
+    // sees it). Record indices below count both, in the author's order.
+    const Document& document() const { return current_; }
     int64_t revision() const { return revision_; }
     const std::string& name() const { return name_; }
     const Folder& folder() const { return folder_; }
@@ -97,7 +97,8 @@ public:
     // Deletes `count` records from index on, as one undo step.
     void deleteRecords(int64_t base, int layer, int index, int count);
     void moveRecord(int64_t base, int layer, int index, int to);
-    // Switches a record off (bypassed) or on again.
+    // Switches a record off (bypassed: kept in the program as the author sees
+    // it, replayed by nothing) or on again.
     void setBypass(int64_t base, int layer, int index, bool bypassed);
     // Removes every record of a layer's program.
     void clearLayer(int64_t base, int layer);
@@ -136,26 +137,24 @@ public:
     std::string save(const std::string& name, bool overwrite);
 
 private:
-    // The document with what it carries beside its programs: one undo step.
-    struct Snapshot {
-        Document document{};
-        Bypass bypass{};
-    };
+    using AuthorRecord = texlisting::AuthorRecord;
+    // A layer's records as the author sees them; EditError for a layer or
+    // index (an existing record's, or a place to insert at) not in it.
+    std::vector<AuthorRecord> records(int layer, int index, bool existing) const;
+    void changeProgram(int64_t base, int layer, const std::vector<AuthorRecord>& records, const std::string& dragKey = "");
     void checkRevision(int64_t base) const;
-    void restore(int64_t base, std::vector<Snapshot>& from, std::vector<Snapshot>& to, const char* nothing);
-    void change(int64_t base, const Snapshot& next, const std::string& dragKey);
+    void restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing);
+    void change(int64_t base, const Document& next, const std::string& dragKey);
     void writeRecovery();
     void removeRecovery(const std::string& name) const;
-    tex::LayerProgram& program(Snapshot& snapshot, int layer, int index, bool existing) const;
 
     Folder folder_;
     std::string name_;
-    Snapshot current_{}, saved_{};
-    Document recovered_{};
+    Document current_{}, saved_{}, recovered_{};
     std::string diskBytes_;  // the file's content when opened or saved
     bool onDisk_ = false;    // whether the file existed then
     int64_t revision_ = 1;
-    std::vector<Snapshot> undo_, redo_;
+    std::vector<Document> undo_, redo_;
     std::string lastDragKey_;
     std::vector<std::string> openingWarnings_;
     bool recoveryOffered_ = false;
