@@ -291,7 +291,7 @@ const Route ROUTES[] = {
      "state, 409 for a stale revision"},
     {"POST", "/api/new", &Studio::newDocument,
      "{example?}: a new untitled document, empty or a copy of a gallery example; answers the state"},
-    {"GET", "/api/examples", &Studio::examples, "the gallery of starting documents: name, title, picture"},
+    {"GET", "/api/examples", &Studio::examples, "the gallery of starting documents: name, title, keywords, picture"},
     {"GET", "/api/wait", &Studio::wait,
      "?generation: answers the state once it differs from that generation, or after 20 s (204)"},
     {"POST", "/api/open", &Studio::open, "{name}: opens a file of the working folder; answers the state"},
@@ -681,9 +681,9 @@ void Studio::render(const Request& req, Response& res) {
 
 namespace {
 
-// An example's title: its first comment line that is not a layer marker,
-// without the comment's slashes (and a "title:" before it).
-std::string exampleTitle(const std::string& listing, const std::string& fallback) {
+// A field of an example's heading comments ("// Title: Wood planks",
+// "// Keywords: wood, boards"), or empty.
+std::string exampleField(const std::string& listing, const std::string& field) {
     size_t begin = 0;
     while (begin < listing.size()) {
         const size_t end = std::min(listing.find('\n', begin), listing.size());
@@ -691,14 +691,17 @@ std::string exampleTitle(const std::string& listing, const std::string& fallback
         begin = end + 1;
         const size_t at = line.find_first_not_of(" \t");
         if (at == std::string::npos || line.compare(at, 2, "//") != 0) continue;
-        line = line.substr(line.find_first_not_of("/ \t", at) == std::string::npos ? line.size()
-                                                                                    : line.find_first_not_of("/ \t", at));
-        if (line.rfind("layer", 0) == 0) continue;
-        if (line.rfind("title:", 0) == 0) line = line.substr(line.find_first_not_of(" \t", 6));
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-        if (!line.empty()) return line;
+        const size_t text = line.find_first_not_of("/ \t", at);
+        if (text == std::string::npos || line.size() - text < field.size() + 1 || line[text + field.size()] != ':') continue;
+        std::string name = line.substr(text, field.size());
+        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (name != field) continue;
+        std::string value = line.substr(text + field.size() + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+        return value;
     }
-    return fallback;
+    return "";
 }
 
 std::string embeddedText(const EmbeddedFile& file) { return std::string(reinterpret_cast<const char*>(file.data), file.size); }
@@ -712,8 +715,10 @@ void Studio::examples(const Request&, Response& res) {
         if (name.rfind("gallery/", 0) != 0) continue;
         const std::string stemName = fs::path(name).stem().string();
         const std::string picture = "/gallery/" + stemName + ".png";
+        const std::string text = embeddedText(*file), title = exampleField(text, "title");
         list.push_back({{"name", stemName},
-                        {"title", exampleTitle(embeddedText(*file), stemName)},
+                        {"title", title.empty() ? stemName : title},
+                        {"keywords", exampleField(text, "keywords")},
                         {"picture", findEmbedded(picture) ? picture : ""}});
     }
     res.set_content(json{{"examples", list}}.dump(), "application/json");

@@ -140,13 +140,13 @@ async function chooseExample() {
       if (example.picture) picture.src = example.picture;
       item.append(picture, element('span', { textContent: example.title }));
       grid.append(item);
-      return [item, `${example.title} ${example.name}`.toLowerCase()];
+      return [item, `${example.title} ${example.name} ${example.keywords || ''}`.toLowerCase()];
     });
     search.addEventListener('input', () => {
       const words = search.value.toLowerCase().split(/\s+/).filter(Boolean);
       for (const [item, text] of items) item.hidden = !words.every((word) => text.includes(word));
       nothing.hidden = items.some(([item]) => !item.hidden);
-      nothing.textContent = `No example is called "${search.value.trim()}": try another word, such as wood or stone.`;
+      nothing.textContent = `No example matches "${search.value.trim()}": try another word, such as wood or stone.`;
     });
     search.addEventListener('keydown', (event) => {
       const first = items.find(([item]) => !item.hidden);
