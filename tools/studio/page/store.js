@@ -93,8 +93,11 @@ export function setView(changes) {
   emit('view', store.view);
 }
 
-// The selected layer and how the preview is viewed survive a reload.
+// The selected layer and how the preview is viewed survive a reload; what
+// the last page kept is read before anything is written.
+let loaded = false;
 function remember() {
+  if (!loaded) return;
   const { mode, width, height, zoom, tile } = store.view;
   try {
     localStorage.setItem(VIEW_KEY, JSON.stringify({ layer: store.selection.layer, mode, width, height, zoom, tile }));
@@ -118,14 +121,17 @@ function remembered() {
   }
 }
 
+const kept = remembered();
+
 export async function load() {
   const [operations, doc] = await Promise.all([api.operations(), api.state()]);
   store.operations = operations.operations;
   store.byOpcode = new Map(store.operations.map((operation) => [operation.opcode, operation]));
-  const kept = remembered();
   Object.assign(store.view, kept.view);
   setDoc(doc);
+  loaded = true;
   selectLayer(kept.layer);
+  emit('view', store.view);
   // Another page's changes arrive here.
   api.watch(doc.generation, (state) => {
     if (state.revision > store.doc.revision || state.generation > store.doc.generation) setDoc(state);
