@@ -59,11 +59,13 @@ export function mountArguments(root) {
       const id = `argument-${k}`;
       const row = element('div', { className: `field kind-${argument.kind}` });
       const label = element('label', { htmlFor: id, textContent: argument.name });
-      const helpText = [argument.unit, argument.meaning].filter(Boolean).join(': ');
-      const help = element('span', { className: 'help muted', id: `${id}-help`, textContent: helpText });
+      // The unit beside the name, what it does below: both describe the field.
+      const help = element('span', { className: 'help muted', id: `${id}-unit`, textContent: argument.unit || '' });
+      const meaning = element('p', { className: 'meaning muted', id: `${id}-meaning`, textContent: argument.meaning || '' });
       const error = element('p', { className: 'field-error', id: `${id}-error`, hidden: true });
       const describe = (node) => {
-        const ids = [helpText ? help.id : '', error.hidden ? '' : error.id].filter(Boolean).join(' ');
+        const ids = [argument.unit ? help.id : '', argument.meaning ? meaning.id : '', error.hidden ? '' : error.id]
+          .filter(Boolean).join(' ');
         if (ids) node.setAttribute('aria-describedby', ids);
         else node.removeAttribute('aria-describedby');
       };
@@ -75,7 +77,7 @@ export function mountArguments(root) {
         for (let l = 0; l < 5; l++) select.add(new Option(String(l), String(l)));
         select.addEventListener('change', () => set(k, select.value));
         describe(select);
-        row.append(head, select);
+        row.append(head, meaning, select);
         field.update = (text) => {
           // A stored index outside 0..4 shows as itself.
           if (![...select.options].some((option) => option.value === text)) select.add(new Option(text, text));
@@ -85,7 +87,7 @@ export function mountArguments(root) {
         const box = element('input', { type: 'checkbox', id });
         box.addEventListener('change', () => set(k, box.checked ? 'true' : 'false'));
         describe(box);
-        row.append(element('div', { className: 'check-line' }, box, label), help);
+        row.append(element('div', { className: 'check-line' }, box, label, help), meaning);
         field.update = (text) => { box.checked = text === 'true'; };
       } else {
         const input = element('input', { type: 'text', id, spellcheck: false, autocomplete: 'off' });
@@ -161,7 +163,7 @@ export function mountArguments(root) {
             type: 'button', textContent: 'New seed', onclick: () => edit('newSeed', { layer, index, argument: k }),
           }));
         }
-        row.append(head, line, error, slider);
+        row.append(head, meaning, line, error, slider);
         field.update = (text) => {
           // After a commit the field shows what was stored, focused or not;
           // a refused value stays until it is mended or Escape.
