@@ -12,6 +12,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {
   TEXGEN, SHIPPED, browser, startBrowser, stopAll, startStudio, temporaryFolder, openPage, records, frames, previewPixels,
+  dragSlider,
 } from './helpers.mjs';
 
 before(startBrowser);
@@ -317,21 +318,7 @@ test('drags send values paced by frames at 256 and 1024; screenshots of the whol
     const slider = page.getByLabel('w2 slider');
     const start = await frames(page);
     const sent = await page.evaluate(() => window.studio.sent);
-    const seconds = await slider.evaluate((element) => new Promise((resolve) => {
-      const began = performance.now();
-      const step = (now) => {
-        const t = (now - began) / 1000;
-        if (t >= 3) {
-          element.dispatchEvent(new Event('change', { bubbles: true }));
-          resolve(t);
-          return;
-        }
-        element.value = String(-1 + Math.abs(((t * 0.8) % 2) - 1) * 2);
-        element.dispatchEvent(new Event('input', { bubbles: true }));
-        requestAnimationFrame(step);
-      };
-      requestAnimationFrame(step);
-    }));
+    const seconds = await dragSlider(slider);
     const drawnRate = ((await frames(page)) - start) / seconds;
     const sentRate = ((await page.evaluate(() => window.studio.sent)) - sent) / seconds;
     // One edit's pixels: from the commit to the frame that shows it.

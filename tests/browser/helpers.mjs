@@ -70,3 +70,20 @@ export async function previewPixels(page, after) {
   return page.evaluate(() => document.querySelector('canvas[aria-label="Preview"]').toDataURL());
 }
 
+// Drags a range input back and forth between -1 and 1 for three seconds, one
+// input event per display frame as a pointer gives; answers the seconds.
+export const dragSlider = (slider) => slider.evaluate((element) => new Promise((resolve) => {
+  const began = performance.now();
+  const step = (now) => {
+    const t = (now - began) / 1000;
+    if (t >= 3) {
+      element.dispatchEvent(new Event('change', { bubbles: true }));
+      resolve(t);
+      return;
+    }
+    element.value = String(-1 + Math.abs(((t * 0.8) % 2) - 1) * 2);
+    element.dispatchEvent(new Event('input', { bubbles: true }));
+    requestAnimationFrame(step);
+  };
+  requestAnimationFrame(step);
+}));

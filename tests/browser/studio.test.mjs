@@ -11,6 +11,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import {
   SOURCE_DIR, SHIPPED, startBrowser, stopAll, startStudio, temporaryFolder, openPage, records, frames, previewPixels,
+  dragSlider,
 } from './helpers.mjs';
 
 before(startBrowser);
@@ -143,21 +144,7 @@ test('a dragged slider updates the preview at 256 by 256; the README screenshot'
   await records(page).nth(2).click();
   const slider = page.getByLabel('w2 slider');
   const start = await frames(page);
-  const seconds = await slider.evaluate((element) => new Promise((resolve) => {
-    const began = performance.now();
-    const step = (now) => {
-      const t = (now - began) / 1000;
-      if (t >= 3) {
-        element.dispatchEvent(new Event('change', { bubbles: true }));
-        resolve(t);
-        return;
-      }
-      element.value = String(-1 + Math.abs(((t * 0.8) % 2) - 1) * 2);
-      element.dispatchEvent(new Event('input', { bubbles: true }));
-      requestAnimationFrame(step);
-    };
-    requestAnimationFrame(step);
-  }));
+  const seconds = await dragSlider(slider);
   const rate = ((await frames(page)) - start) / seconds;
   console.log(`# slider drag at 256x256 with the shipped texture: ${rate.toFixed(1)} preview updates a second`);
   assert.ok(rate > 0, 'the preview follows the drag');

@@ -4,7 +4,7 @@
 // with unsaved changes.
 import * as api from './api.js';
 import { store, on, status, openFile, saveFile, edit, newDocument } from './store.js';
-import { element, button } from './dom.js';
+import { element, button, copyText } from './dom.js';
 
 // What a button's value function answers to keep its dialog open.
 export const KEEP_OPEN = Symbol('keep open');
@@ -224,15 +224,7 @@ async function copyLink() {
   try {
     const { fragment } = await api.link();
     const address = `${location.origin}/#${fragment}`;
-    try {
-      await navigator.clipboard.writeText(address);
-    } catch {
-      const area = element('textarea', { value: address });
-      document.body.append(area);
-      area.select();
-      document.execCommand('copy');
-      area.remove();
-    }
+    await copyText(address);
     status('Link copied: opening it in a studio reproduces this document.');
   } catch (error) {
     status(error.message, 'error');

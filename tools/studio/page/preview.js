@@ -47,7 +47,7 @@ export function mountPreview(root) {
   const readoutText = element('span', { textContent: 'x – y –' });
   readout.append(swatch, readoutText);
   const info = element('span', { className: 'preview-info muted' });
-  bar.append(which, size, custom, zoom, tile, compare, readout, info);
+  bar.append(which, size, custom, zoom, tile, compare, info);
 
   const viewport = element('div', { className: 'viewport' });
   const canvas = element('canvas');
@@ -63,7 +63,7 @@ export function mountPreview(root) {
   divider.setAttribute('aria-orientation', 'vertical');
   divider.setAttribute('aria-valuemin', '0');
   divider.setAttribute('aria-valuemax', '100');
-  viewport.append(canvas, caption, beforeTag, afterTag, divider);
+  viewport.append(canvas, caption, readout, beforeTag, afterTag, divider);
   root.append(bar, viewport);
 
   const source = document.createElement('canvas');  // the rendered layer, once

@@ -6,7 +6,7 @@
 // run of them; Copy and Cut put them on the clipboard as listing lines, and
 // listing lines pasted from anywhere are inserted after the selection.
 import { store, on, emit, edit, select, records, selectedRange, status } from './store.js';
-import { button, element } from './dom.js';
+import { button, element, copyText } from './dom.js';
 
 const typing = () => document.activeElement?.matches('input[type="text"], input[type="search"], textarea');
 
@@ -33,15 +33,7 @@ export async function pasteListing(text) {
 async function copySelection(cut) {
   const lines = selectedLines();
   if (!lines) return;
-  try {
-    await navigator.clipboard.writeText(lines);
-  } catch {
-    const area = element('textarea', { value: lines });
-    document.body.append(area);
-    area.select();
-    document.execCommand('copy');
-    area.remove();
-  }
+  await copyText(lines);
   if (cut) await cutSelection();
   else status(`Copied ${lines.trim().split('\n').length} record(s) as listing lines.`);
 }
