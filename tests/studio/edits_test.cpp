@@ -149,7 +149,7 @@ std::vector<tex::Pixel> layerPixels(int layer) {
 
 // The programs that replay as `document` with `bypass` stopped after record
 // `record` of `layer`: later programs empty, bypassed records left out.
-Document reference(const Document& document, const studio::Bypass& bypass, int layer, int record) {
+Document reference(const Document& document, const studio::Skipped& bypass, int layer, int record) {
     Document out{};
     for (int l = 0; l < tex::LAYER_COUNT && (layer < 0 || l <= layer); ++l) {
         const int count = texlisting::countedRecords(document.programs[l]);
@@ -169,7 +169,7 @@ TEST(StudioRenderCache, StopsAfterARecordAndSkipsBypassedRecordsExactly) {
     TempFolder folder;
     Session session(studio::Folder(folder.path), "Testin3.tex");
     studio::RenderCache cache, scratch;
-    studio::Bypass skipped{};
+    studio::Skipped skipped{};
     std::mt19937 random(11);
     for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE(round);
@@ -186,7 +186,7 @@ TEST(StudioRenderCache, StopsAfterARecordAndSkipsBypassedRecordsExactly) {
             default: break;  // only the view moves
         }
         studio::Replay replay;
-        replay.bypass = &skipped;
+        replay.skip = &skipped;
         const bool stop = random() % 3 != 0;
         const int stopLayer = int(random() % 5);
         const int stopCount = session.document().programs[stopLayer].count;

@@ -11,22 +11,22 @@ namespace studio {
 namespace {
 
 // The first record at which two programs replay differently (a different
-// record, or one bypassed in one of them only); their common count when none.
-int firstDifference(const tex::LayerProgram& a, const std::bitset<tex::MAX_OPS>& aOff, const tex::LayerProgram& b,
-                    const std::bitset<tex::MAX_OPS>& bOff) {
+// record, or one left out of one of them only); their common count when none.
+int firstDifference(const tex::LayerProgram& a, const std::bitset<tex::MAX_OPS>& aSkip, const tex::LayerProgram& b,
+                    const std::bitset<tex::MAX_OPS>& bSkip) {
     const int count = std::min(texlisting::countedRecords(a), texlisting::countedRecords(b));
     for (int i = 0; i < count; ++i)
         if (a.opcode[i] != b.opcode[i] || std::memcmp(a.params[i], b.params[i], sizeof a.params[i]) != 0 ||
-            aOff[i] != bOff[i])
+            aSkip[i] != bSkip[i])
             return i;
     return count;
 }
 
 // Entries beyond the count and the sign of a negative count change nothing.
-bool replaysAlike(const tex::LayerProgram& a, const std::bitset<tex::MAX_OPS>& aOff, const tex::LayerProgram& b,
-                  const std::bitset<tex::MAX_OPS>& bOff) {
+bool replaysAlike(const tex::LayerProgram& a, const std::bitset<tex::MAX_OPS>& aSkip, const tex::LayerProgram& b,
+                  const std::bitset<tex::MAX_OPS>& bSkip) {
     const int count = texlisting::countedRecords(a);
-    return count == texlisting::countedRecords(b) && firstDifference(a, aOff, b, bOff) == count;
+    return count == texlisting::countedRecords(b) && firstDifference(a, aSkip, b, bSkip) == count;
 }
 
 size_t layerPixels() { return size_t(tex::layerWidth) * size_t(tex::layerHeight); }
@@ -57,8 +57,8 @@ void RenderCache::clear() {
 
 bool RenderCache::render(const texlisting::Document& document, int32_t width, int32_t height, const Progress& progress,
                          const Replay& replay) {
-    static const Bypass NONE{};
-    const Bypass& bypass = replay.bypass ? *replay.bypass : NONE;
+    static const Skipped NONE{};
+    const Skipped& skip = replay.skip ? *replay.skip : NONE;
     const bool keepStates = int64_t(width) * height <= KEPT_PIXELS;
     if (!keepStates || width != width_ || height != height_) clear();
     if (!tex::layers[0] || tex::layerWidth != width || tex::layerHeight != height) tex::initLayers(width, height);
@@ -68,7 +68,7 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
     const int stop = std::clamp(replay.stopLayer, -1, tex::LAYER_COUNT - 1);
     const int focus = stop >= 0 ? stop : std::clamp(replay.focusLayer, -1, tex::LAYER_COUNT - 1);
     int first = 0;
-    while (first <= validThrough_ && replaysAlike(programs_[first], bypass_[first], document.programs[first], bypass[first]))
+    while (first <= validThrough_ && replaysAlike(programs_[first], skipped_[first], document.programs[first], skip[first]))
         ++first;
     // A stop in a kept program starts from the state before that program.
     const int start = stop >= 0 ? std::min(first, stop) : first;
@@ -80,7 +80,7 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
         steps_.clear();
         stepsLayer_ = focus;
         stepsProgram_ = {};
-        stepsBypass_.reset();
+        stepsSkipped_.reset();
     }
     // The programs are the engine's document while it replays them.
     std::memcpy(tex::layerPrograms, document.programs, sizeof tex::layerPrograms);
@@ -103,10 +103,10 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
         size_t stride = 1, most = 0;
         if (layer == focus && keepStates) {
             // Steps from the first record that changed on are stale.
-            const int changed = firstDifference(stepsProgram_, stepsBypass_, program, bypass[layer]);
+            const int changed = firstDifference(stepsProgram_, stepsSkipped_, program, skip[layer]);
             steps_.erase(steps_.lower_bound(changed), steps_.end());
             stepsProgram_ = program;
-            stepsBypass_ = bypass[layer];
+            stepsSkipped_ = skip[layer];
             auto best = steps_.upper_bound(end);
             if (best != steps_.begin()) {
                 --best;
@@ -120,7 +120,7 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
         }
         for (int i = from; i <= end; ++i, ++done) {
             if (progress && !progress(done, total)) return false;
-            if (!bypass[layer][i]) tex::runOperation(program.opcode[i], program.params[i]);
+            if (!skip[layer][i]) tex::runOperation(program.opcode[i], program.params[i]);
             // Every stride-th state, and the last one asked for, within the budget.
             if (most && (size_t(i + 1) % stride == 0 || i == end) && !steps_.count(i)) {
                 if (steps_.size() >= most) {
@@ -135,7 +135,7 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
         if (layer == stop || !keepStates) continue;
         keep(kept_[layer]);
         programs_[layer] = program;
-        bypass_[layer] = bypass[layer];
+        skipped_[layer] = skip[layer];
         validThrough_ = layer;
     }
     if (progress) progress(total, total);

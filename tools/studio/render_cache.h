@@ -6,7 +6,8 @@
 // an edit of record i, or a look at the layer right after record i, replays
 // only from the nearest kept state before it. The pixels are exactly those
 // of a replay from scratch (layers black, random state 0), which `texgen
-// render` does; bypassed records are skipped as if they were not there.
+// render` does; records left out (Compare's "without") are skipped as if
+// they were not there.
 //
 // Uses the engine's global state: callers serialise every use of the engine.
 #pragma once
@@ -22,13 +23,12 @@
 
 namespace studio {
 
-// Records switched off by the author, per layer program: kept in the program,
-// skipped by every replay.
-using Bypass = std::array<std::bitset<tex::MAX_OPS>, tex::LAYER_COUNT>;
+// Records of each layer's program that a replay leaves out.
+using Skipped = std::array<std::bitset<tex::MAX_OPS>, tex::LAYER_COUNT>;
 
 // What to replay besides the document.
 struct Replay {
-    const Bypass* bypass = nullptr;  // records to skip; none when null
+    const Skipped* skip = nullptr;  // records left out; none when null
     // Stop right after record `stopRecord` of layer `stopLayer`'s program
     // (-1: before its first record); the layers then stand as they do at
     // that point. No stop when stopLayer is negative.
@@ -76,13 +76,13 @@ private:
     int32_t width_ = 0, height_ = 0;
     int validThrough_ = -1;  // kept_[0..validThrough_] belong to programs_[0..validThrough_]
     tex::LayerProgram programs_[tex::LAYER_COUNT] = {};
-    Bypass bypass_{};
+    Skipped skipped_{};
     Kept kept_[tex::LAYER_COUNT];
     // States after records of one program: steps_[i] is the state right after
     // record i of stepsLayer_'s program, which read stepsProgram_ up to i.
     int stepsLayer_ = -1;
     tex::LayerProgram stepsProgram_ = {};
-    std::bitset<tex::MAX_OPS> stepsBypass_;
+    std::bitset<tex::MAX_OPS> stepsSkipped_;
     std::map<int, Kept> steps_;
     int firstReplayed_ = 0, firstRecord_ = 0;
 };

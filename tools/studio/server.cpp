@@ -255,9 +255,6 @@ private:
         ++generation_;
         changed_.notify_all();
     }
-    void renderInto(std::string& body, const texlisting::Document& document, const Bypass& bypass, int32_t width,
-                    int32_t height, const RenderCache::Replay& replay, RenderCache& cache, int64_t revision, int layer,
-                    int attempt);
 
     httplib::Server server_;
     Session session_;
@@ -662,11 +659,11 @@ void Studio::render(const Request& req, Response& res) {
             const std::string thumbs = whole ? thumbnails() : "";
             if (compare) {
                 // A bypassed record is left out of both.
-                Bypass without{};
+                Skipped without{};
                 const int skipped = replayedIndex(document, compareLayer, compareRecord, replayed);
                 if (replayed) without[compareLayer][skipped] = true;
                 RenderCache::Replay other = replay;
-                other.bypass = &without;
+                other.skip = &without;
                 if (!compareCache_.render(document, width, height, current, other)) continue;
                 body.append(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
             }

@@ -232,12 +232,12 @@ export function mountPreview(root) {
     target.height = h;
     const context = target.getContext('2d');
     const image = context.createImageData(w, h);
-    const data = image.data;
-    for (let i = 0, j = 0; i < rgb.length; i += 3, j += 4) {
-      data[j] = rgb[i];
-      data[j + 1] = rgb[i + 1];
-      data[j + 2] = rgb[i + 2];
-      data[j + 3] = 255;
+    // One 32-bit store per pixel (bytes red, green, blue, opaque in memory order).
+    const words = new Uint32Array(image.data.buffer);
+    const little = new Uint8Array(new Uint32Array([1]).buffer)[0] === 1;
+    for (let i = 0, j = 0; j < words.length; i += 3, j++) {
+      words[j] = little ? 0xff000000 | (rgb[i + 2] << 16) | (rgb[i + 1] << 8) | rgb[i]
+        : ((rgb[i] << 24) | (rgb[i + 1] << 16) | (rgb[i + 2] << 8) | 0xff) >>> 0;
     }
     context.putImageData(image, 0, 0);
   }
