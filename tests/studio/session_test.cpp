@@ -11,7 +11,11 @@
 #include <fstream>
 #include <random>
 
+#include <sys/stat.h>
+
+#include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
+#include "tools/studio/memory_storage.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
 
@@ -26,14 +30,19 @@ struct Folder {
     Folder() {
         std::string pattern = (fs::temp_directory_path() / "texstudio-XXXXXX").string();
         path = mkdtemp(pattern.data());
+        storage = std::make_unique<studio::FolderStorage>(path);
     }
-    ~Folder() { fs::remove_all(path); }
+    ~Folder() {
+        storage.reset();
+        fs::remove_all(path);
+    }
     std::string file(const std::string& name) const { return path + "/" + name; }
     std::string read(const std::string& name) const {
         std::ifstream in(file(name), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::string path;
+    std::unique_ptr<studio::FolderStorage> storage;
 };
 
 const std::string SHIPPED = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
@@ -48,7 +57,7 @@ Session shippedSession(const Folder& folder) {
     document.programs[1].opcode[50] = 77;
     document.programs[1].params[50][3] = 1.25f;
     texlisting::writeDocument(document, folder.file("shipped.tex"));
-    return Session(studio::Folder(folder.path), "shipped.tex");
+    return Session(*folder.storage, "shipped.tex");
 }
 
 TEST(StudioSession, RecordEditsChangeOnlyWhatTheyTouch) {
@@ -94,7 +103,7 @@ TEST(StudioSession, RecordEditsChangeOnlyWhatTheyTouch) {
     EXPECT_THROW(session.setArgument(revision, 4, 0, 7, "1"), EditError);
     EXPECT_EQ(session.revision(), revision);
 
-    Session full(studio::Folder(folder.path), "full.tex");
+    Session full(*folder.storage, "full.tex");
     for (int i = 0; i < tex::MAX_OPS; ++i) full.insertRecord(full.revision(), 0, 0, 33, spot);
     EXPECT_THROW(full.insertRecord(full.revision(), 0, 0, 33, spot), EditError);
 }
@@ -155,6 +164,16 @@ TEST(StudioArguments, TypedValuesAreStoredAsTheNearestFloatAndShownAsExported) {
     }
     studio::setArgument(24, s, 3, "1e-999");  // too small for any float: zero
     EXPECT_EQ(s[3], 0.0f);
+    // Beyond the range of double too: told apart from tiny numbers by their digits.
+    for (const std::string huge : {"1e39", "1e309", "-1e309", "1e99999999999999999999", "0.001e400"})
+        EXPECT_THROW(studio::setArgument(24, s, 3, huge), EditError) << huge;
+    EXPECT_THROW(studio::setArgument(24, s, 3, std::string(5000, '7')), EditError);
+    EXPECT_THROW(studio::setArgument(2, p, 3, std::string(5000, '7')), EditError);
+    for (const std::string tiny : std::vector<std::string>{"1e-400", "-1e-400", "1000e-403", "0." + std::string(5000, '0') + "1"}) {
+        studio::setArgument(24, s, 3, tiny);
+        EXPECT_EQ(s[3], 0.0f) << tiny;
+        EXPECT_EQ(std::signbit(s[3]), tiny[0] == '-') << tiny;
+    }
     EXPECT_THROW(studio::setArgument(24, s, 3, "nan"), EditError);
     EXPECT_THROW(studio::setArgument(24, s, 3, "0.5x"), EditError);
     try {
@@ -187,7 +206,7 @@ TEST(StudioSession, RecoveryFileFollowsEveryChangeAndIsOfferedOnReopening) {
         EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery"))) << "back to the file: nothing to recover";
         session.redo(session.revision());
     }  // the studio ends without saving
-    Session reopened(studio::Folder(folder.path), "shipped.tex");
+    Session reopened(*folder.storage, "shipped.tex");
     ASSERT_TRUE(reopened.recoveryOffered());
     const std::string file = bytesOf(reopened.document());
     reopened.resolveRecovery(reopened.revision(), true);
@@ -202,7 +221,7 @@ TEST(StudioSession, RecoveryFileFollowsEveryChangeAndIsOfferedOnReopening) {
 
     // Discarding removes it too.
     reopened.setArgument(reopened.revision(), 1, 2, 2, "100");
-    Session declined(studio::Folder(folder.path), "shipped.tex");
+    Session declined(*folder.storage, "shipped.tex");
     ASSERT_TRUE(declined.recoveryOffered());
     declined.resolveRecovery(declined.revision(), false);
     EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery")));
@@ -217,11 +236,11 @@ TEST(StudioSession, SavesByExtensionAndAsksBeforeOverwritingUnseenChanges) {
 
     std::ofstream(folder.file("shipped.tex"), std::ios::binary | std::ios::app) << "x";  // changed by another program
     EXPECT_THROW(session.save("", false), studio::SaveConflict);
-    EXPECT_EQ(session.save("", true), folder.file("shipped.tex"));
+    EXPECT_EQ(session.save("", true), "shipped.tex");
     EXPECT_EQ(folder.read("shipped.tex"), edited);
     EXPECT_FALSE(session.dirty());
 
-    EXPECT_EQ(session.save("other", false), folder.file("other.tex")) << "no extension means .tex";
+    EXPECT_EQ(session.save("other", false), "other.tex") << "no extension means .tex";
     EXPECT_THROW(session.save("shipped", false), studio::SaveConflict) << "Save as an existing file asks first";
     session.save("copy.listing", false);
     EXPECT_EQ(session.name(), "copy.listing");
@@ -234,20 +253,87 @@ TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
     Folder folder, outside;
     std::ofstream(outside.file("secret.tex")) << "x";
     fs::create_symlink(outside.file("secret.tex"), folder.file("link.tex"));
-    std::ofstream(folder.file("inside.tex")) << "x";
+    std::ofstream(folder.file("inside.tex")) << "// layer 0\n";
     fs::create_symlink(folder.file("inside.tex"), folder.file("alias.tex"));
     std::ofstream(folder.file("notes.txt")) << "x";
     std::ofstream(folder.file("b.listing")) << "x";
-    const studio::Folder working(folder.path);
-    for (const std::string& bad : std::vector<std::string>{"", "../x.tex", "/etc/passwd", "sub/x.tex", "..", ".", "a\\b.tex", "link.tex",
-                                   std::string(300, 'a')})
-        EXPECT_THROW(working.resolve(bad), EditError) << bad;
-    EXPECT_EQ(working.resolve("alias.tex"), folder.file("alias.tex"));
-    EXPECT_EQ(working.list(), (std::vector<std::string>{"alias.tex", "b.listing", "inside.tex"}));
-    Session session(working, "new.tex");
+    for (const std::string& bad : std::vector<std::string>{"", "../x.tex", "/etc/passwd", "sub/x.tex", "..", ".", "a\\b.tex",
+                                   std::string(300, 'a'), std::string(232, 'a') + ".tex", std::string("a\0b.tex", 7),
+                                   "a\nb.tex", "x.tex.recovery", "x.tex.lock", "x.tex.tmp0", "x.TMP-abc123"})
+        EXPECT_THROW(studio::checkFileName(bad), EditError) << bad;
+    EXPECT_THROW(Session(*folder.storage, "link.tex"), EditError);
+    EXPECT_EQ(Session(*folder.storage, "alias.tex").document().programs[0].count, 0) << "a link inside is read";
+    Session session(*folder.storage, "new.tex");
+    EXPECT_EQ(session.files(), (std::vector<std::string>{"alias.tex", "b.listing", "inside.tex"}));
     EXPECT_THROW(session.save("link.tex", true), EditError);
     EXPECT_THROW(session.save("..", true), EditError) << "not \"...tex\"";
     EXPECT_THROW(session.open("../secret.tex"), EditError);
+}
+
+// What the folder refuses to read or replace, and what it leaves behind.
+TEST(StudioFolder, OnlyPlainFilesAreReadOrReplacedAndOnlyThroughFreshNames) {
+    Folder folder, outside;
+    ASSERT_EQ(mkfifo(folder.file("pipe.tex").c_str(), 0600), 0);
+    fs::create_directory(folder.file("dir.tex"));
+    for (const std::string name : {"doc.tex.tmp0", "doc.tex.recovery.tmp12", "doc.tex.tmp-zz9zz9"})
+        fs::create_symlink(outside.file(name), folder.file(name));
+    std::ofstream(folder.file("doc.tex.tmpnot")) << "the author's";
+    EXPECT_THROW(Session(*folder.storage, "pipe.tex"), EditError) << "never waits for a writer";
+    EXPECT_THROW(folder.storage->write("pipe.tex", "x"), EditError);
+    EXPECT_THROW(folder.storage->write("dir.tex", "x"), EditError);
+
+    Session session(*folder.storage, "doc.tex");  // claims doc.tex: what a killed studio left goes
+    session.insertRecord(session.revision(), 0, 0, 33, std::vector<float>(10, 1.0f).data());
+    session.save("", false);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.path)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dir.tex", "doc.tex", "doc.tex.lock", "doc.tex.tmpnot", "pipe.tex"}));
+    EXPECT_TRUE(fs::is_empty(outside.path));
+
+    // One studio per file: another storage of the same folder cannot claim it.
+    studio::FolderStorage second(folder.path);
+    EXPECT_THROW(Session(second, "doc.tex"), studio::FileInUse);
+    Session other(second, "other.tex");
+    EXPECT_THROW(other.save("doc.tex", true), studio::FileInUse);
+    folder.storage.reset();  // the first studio ends
+    EXPECT_FALSE(fs::exists(folder.file("doc.tex.lock")));
+    EXPECT_NO_THROW(other.open("doc.tex"));
+}
+
+TEST(StudioSession, UndoStepsAreDifferencesWithinAFixedBudget) {
+    studio::MemoryStorage storage;
+    Session session(storage, "doc.tex");
+    const float spot[10] = {0, 64, 1, 256, 128, 4, 1};
+    session.insertRecord(session.revision(), 0, 0, 2, spot);
+    std::vector<std::string> last;
+    for (int i = 0; i < 20000; ++i) {
+        session.setArgument(session.revision(), 0, 0, 2, std::to_string(i));
+        if (i >= 20000 - 50) last.push_back(bytesOf(session.document()));
+    }
+    EXPECT_LT(session.historyBytes(), size_t(20000) * 200) << "a few bytes per edit, not a document";
+    for (int i = 48; i >= 0; --i) {
+        session.undo(session.revision());
+        EXPECT_EQ(bytesOf(session.document()), last[size_t(i)]);
+    }
+    for (int i = 1; i < 50; ++i) session.redo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), last.back());
+
+    // Whole documents replaced over and over: the oldest steps go, the newest stay exact.
+    Document noise{};
+    std::mt19937 random(5);
+    std::vector<std::string> replaced;
+    for (int i = 0; i < 3500; ++i) {
+        for (uint32_t& word : reinterpret_cast<uint32_t(&)[sizeof(Document) / 4]>(noise)) word = random();
+        session.replaceDocument(session.revision(), noise);
+        if (i >= 3500 - 3) replaced.push_back(bytesOf(noise));
+    }
+    EXPECT_LE(session.historyBytes(), Session::HISTORY_BUDGET);
+    EXPECT_GT(session.historyBytes(), Session::HISTORY_BUDGET - 64 * 1024);
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), replaced[1]);
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), replaced[0]);
 }
 
 // Links carry whole documents; damaged ones and any typed text are refused
@@ -329,6 +415,45 @@ TEST(StudioRenderCache, IncrementalRendersEqualRendersFromScratch) {
     ASSERT_TRUE(cache.render(session.document(), 32, 32));
     EXPECT_EQ(cache.firstReplayed(), 0);
     tex::freeLayers();
+}
+
+}  // namespace
+
+namespace {
+
+// The design size and bypassed records are part of the document: an edit
+// undone like others, saved in both forms, carried by links, kept on reopening.
+TEST(StudioSession, ExtrasSurviveEditsSavesLinksAndReopening) {
+    Folder folder;
+    Session session = shippedSession(folder);
+    const std::string original = bytesOf(session.document());
+    EXPECT_THROW(session.setDesignSize(session.revision(), 300, 256), EditError);
+    session.setDesignSize(session.revision(), 1024, 512);
+    EXPECT_TRUE(session.dirty());
+    Document withBypass = session.document();
+    std::vector<texlisting::AuthorRecord> layer4 = texlisting::authorProgram(withBypass, 4);
+    layer4[1].bypassed = true;
+    texlisting::setAuthorProgram(withBypass, 4, layer4);
+    session.replaceDocument(session.revision(), withBypass);
+
+    const std::string link = studio::linkFragment(session.document());
+    EXPECT_TRUE(studio::documentFromLink("#" + link) == session.document());
+    session.save("sized.tex", false);
+    session.save("sized.listing", false);
+    for (const char* name : {"sized.tex", "sized.listing"}) {
+        SCOPED_TRACE(name);
+        Session reopened(*folder.storage, name);
+        int32_t width, height;
+        texlisting::designSize(reopened.document(), width, height);
+        EXPECT_EQ(width, 1024);
+        EXPECT_EQ(height, 512);
+        ASSERT_EQ(reopened.document().extras.bypassed.size(), 1u);
+        EXPECT_EQ(reopened.document().extras.bypassed[0].position, 1);
+        EXPECT_EQ(reopened.document().programs[4].count, 3);
+    }
+    session.undo(session.revision());
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), original) << "undone, the document is the shipped one byte for byte";
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // author types or drags, and their defaults taken from the operations' examples.
 #include "tools/studio/arguments.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -35,9 +37,40 @@ bool parseNumber(const std::string& text, T& value, bool& outOfRange) {
     return result.ptr == end && begin != end && (result.ec == std::errc() || outOfRange);
 }
 
+// Whether a number, as typed, is at least 1 in magnitude, told from its
+// digits and exponent: for numbers beyond the range of double, which parse
+// to nothing, a huge one must be told from a tiny one.
+bool atLeastOne(const std::string& text) {
+    size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    int64_t magnitude = 0;  // the power of ten of the first digit that is not 0
+    bool found = false, point = false;
+    for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+        const char c = text[i];
+        if (c == '.') {
+            point = true;
+        } else if (!found && c == '0') {
+            if (point) --magnitude;
+        } else if (!found) {
+            found = true;
+            magnitude = point ? magnitude - 1 : 0;
+        } else if (!point) {
+            ++magnitude;
+        }
+    }
+    if (!found) return false;
+    int64_t exponent = 0;
+    bool negative = false;
+    if (i < text.size() && ++i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        exponent = std::min<int64_t>(exponent * 10 + (text[i] - '0'), int64_t(1) << 40);
+    return magnitude + (negative ? -exponent : exponent) >= 0;
+}
+
 float integerSlot(const std::string& name, const std::string& text) {
     double value = 0;
     bool outOfRange = false;
+    if (parseNumber(text, value, outOfRange) && outOfRange && atLeastOne(text))
+        throw EditError(name + " must be between -2147483648 and 2147483647.");
     if (!parseNumber(text, value, outOfRange) || outOfRange || !std::isfinite(value) || value != std::trunc(value))
         throw EditError(name + " must be a whole number, such as 64.");
     if (value < -2147483648.0 || value > 2147483647.0)
@@ -53,15 +86,11 @@ float realSlot(const std::string& name, const std::string& text) {
     if (!parseNumber(text, value, outOfRange) || std::isnan(value))
         throw EditError(name + " must be a number, such as 0.5.");
     if (outOfRange) {
-        // Beyond a float32 either way; a double tells huge from tiny, and a
-        // text beyond a double too (1e999, 1e-999) by its exponent's sign.
+        if (atLeastOne(text)) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
+        // So small it rounds to a subnormal or to zero, keeping its sign.
         double wide = 0;
-        const bool fits = parseNumber(text, wide, outOfRange) && !outOfRange;
-        const size_t exponent = text.find_first_of("eE");
-        const bool tiny = fits ? std::fabs(wide) < 1
-                               : exponent != std::string::npos && text.find('-', exponent) == exponent + 1;
-        if (!tiny) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
-        value = fits ? static_cast<float>(wide) : 0.0f;  // so small it rounds to a subnormal or to zero
+        parseNumber(text, wide, outOfRange);
+        value = outOfRange ? (text[0] == '-' ? -0.0f : 0.0f) : static_cast<float>(wide);
     }
     if (std::isinf(value)) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
     return value;

@@ -8,20 +8,27 @@
 // which is never granted). The static page files hold no data and are served
 // without it. Requests naming another Host than the bound address, localhost
 // or 127.0.0.1 with the port (DNS rebinding) and changes sent with a foreign
-// Origin are refused, as are bodies above 1 MiB and renders above 8192 by 8192.
+// Origin are refused, as are bodies above 1 MiB, compressed bodies, bodies
+// without a length, and renders above 8192 by 8192. Whatever a client sends,
+// it gets an answer with one sentence: every handler's exceptions are caught
+// here, and JSON is written with invalid UTF-8 replaced, never thrown over.
+// Connections are bounded in time and number (connections.h).
 //
-// Threads: cpp-httplib answers on a pool of threads. The session (document,
-// undo, files) is guarded by one mutex and the engine, global state, by
-// another, so that an edit never waits for a render. A render checks between
-// records that its revision is still the current one and stops when a newer
-// edit has superseded it, and then starts again from the newer document.
+// Threads: one mutex guards the session (document, undo, files); nothing
+// slow happens under it (output goes to a thread of its own). Previews up to
+// RenderCache::KEPT_PIXELS render in this process, one at a time, under the
+// engine mutex; a newer preview request abandons the one waiting and the one
+// rendering (between records), unless it asks for the very same render,
+// which it then shares. Larger previews and exports render in child
+// processes beside them (render_lane.h), one of each at a time, the newest
+// winning.
 #include "tools/studio/server.h"
 
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fcntl.h>
 
@@ -29,10 +36,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <charconv>
+#include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <nlohmann/json.hpp>
@@ -40,9 +51,13 @@
 #include <set>
 #include <thread>
 
+#include "tools/keep_look.h"
+#include "tools/studio/connections.h"
 #include "tools/studio/embedded.h"
+#include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
 #include "tools/studio/render_cache.h"
+#include "tools/studio/render_lane.h"
 #include "tools/studio/session.h"
 #include "tools/texgen.h"
 
@@ -57,9 +72,8 @@ using json = nlohmann::json;
 using httplib::Request;
 using httplib::Response;
 
-constexpr size_t MAX_BODY = 1 << 20;
 constexpr int64_t MAX_SIDE = 8192;
-constexpr int THUMBNAIL = 64;
+constexpr size_t MAX_PATH = 512;
 const char TOKEN_HEADER[] = "X-Studio-Token";
 
 // A request the studio refuses: the status and one sentence for the author.
@@ -68,10 +82,19 @@ struct Refusal {
     std::string message;
 };
 
+// JSON text; bytes that are not UTF-8 (from a path, a header, a file name)
+// become U+FFFD instead of throwing.
+std::string text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 void reply(Response& res, int status, const std::string& message, json extra = json::object()) {
     extra["error"] = message;
     res.status = status;
-    res.set_content(extra.dump(), "application/json");
+    res.set_content(text(extra), "application/json");
+}
+
+// At most `limit` bytes of something a client sent, to quote in a sentence.
+std::string quoted(const std::string& given, size_t limit = 80) {
+    return given.size() <= limit ? given : given.substr(0, limit) + "...";
 }
 
 std::string randomToken() {
@@ -109,25 +132,25 @@ std::string contentType(const std::string& name) {
 }
 
 int64_t integerParameter(const Request& req, const char* name, int64_t low, int64_t high) {
-    const std::string text = req.get_param_value(name);
+    const std::string given = req.get_param_value(name);
     int64_t value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value < low ||
+    const auto result = std::from_chars(given.data(), given.data() + given.size(), value);
+    if (given.empty() || result.ec != std::errc() || result.ptr != given.data() + given.size() || value < low ||
         value > high)
         throw Refusal{400, std::string("The request's ") + name + " must be a whole number from " +
                                std::to_string(low) + " to " + std::to_string(high) + "."};
     return value;
 }
 
-// A render size: each side a power of two, at most MAX_SIDE.
-void sizeParameters(const Request& req, int32_t& width, int32_t& height) {
+// A render size: each side a power of two, at most `most`.
+void sizeParameters(const Request& req, int64_t most, int32_t& width, int32_t& height) {
     for (const char* name : {"width", "height"}) {
-        const std::string text = req.get_param_value(name);
-        const bool digits = !text.empty() && text.size() < 12 && text.find_first_not_of("0123456789") == std::string::npos;
-        const int64_t side = digits ? std::stoll(text) : 0;
-        if (side > MAX_SIDE)
-            throw Refusal{400, "A render of " + text + " pixels a side is too large: at most " +
-                                   std::to_string(MAX_SIDE) + " by " + std::to_string(MAX_SIDE) + "."};
+        const std::string given = req.get_param_value(name);
+        const bool digits = !given.empty() && given.size() < 12 && given.find_first_not_of("0123456789") == std::string::npos;
+        const int64_t side = digits ? std::stoll(given) : 0;
+        if (side > most)
+            throw Refusal{400, "A render of " + quoted(given) + " pixels a side is too large: at most " +
+                                   std::to_string(most) + " by " + std::to_string(most) + "."};
         if (side < 1 || (side & (side - 1)))
             throw Refusal{400, "Render sizes are powers of two, such as 256 or 1024."};
         (name[0] == 'w' ? width : height) = int32_t(side);
@@ -140,10 +163,44 @@ json parseBody(const Request& req) {
     return body;
 }
 
-template <typename T>
-T field(const json& body, const char* name) {
-    if (!body.contains(name)) throw Refusal{400, std::string("The request lacks its ") + name + ": reload the page."};
-    return body.at(name).get<T>();
+// The fields of a request's JSON body, each of the type it must have: a
+// value of another type, or a number out of range or not whole, is refused
+// before anything is changed.
+const json& member(const json& body, const char* name) {
+    const auto found = body.find(name);
+    if (found == body.end()) throw Refusal{400, std::string("The request lacks its ") + name + ": reload the page."};
+    return *found;
+}
+
+int64_t integerField(const json& body, const char* name, int64_t low, int64_t high) {
+    const json& value = member(body, name);
+    const std::string range = " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ".";
+    if (value.is_number_integer()) {
+        if (value.is_number_unsigned() ? value.get<uint64_t>() > uint64_t(high)
+                                       : value.get<int64_t>() < low || value.get<int64_t>() > high)
+            throw Refusal{400, std::string("The request's ") + name + range};
+        return value.get<int64_t>();
+    }
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (std::isfinite(number) && number == std::trunc(number) && number >= double(low) && number <= double(high))
+            return int64_t(number);
+    }
+    throw Refusal{400, std::string("The request's ") + name + range};
+}
+
+std::string textField(const json& body, const char* name, bool optional = false) {
+    if (optional && !body.contains(name)) return "";
+    const json& value = member(body, name);
+    if (!value.is_string()) throw Refusal{400, std::string("The request's ") + name + " must be text: reload the page."};
+    return value.get<std::string>();
+}
+
+bool booleanField(const json& body, const char* name, bool optional = false) {
+    if (optional && !body.contains(name)) return false;
+    const json& value = member(body, name);
+    if (!value.is_boolean()) throw Refusal{400, std::string("The request's ") + name + " must be true or false."};
+    return value.get<bool>();
 }
 
 // A file name for a download: the document's name without its extension.
@@ -152,37 +209,54 @@ std::string stem(const std::string& name) {
     return s.empty() ? "texture" : s;
 }
 
-void attach(Response& res, const std::string& bytes, const std::string& type, const std::string& fileName) {
-    res.set_content(bytes, type.c_str());
-    res.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");
+// Content-Disposition as RFC 6266 writes it: a plain ASCII name for every
+// client, and the exact name, percent-encoded UTF-8, for those that read it.
+std::string disposition(const std::string& fileName) {
+    std::string plain, encoded;
+    static const char hex[] = "0123456789ABCDEF";
+    for (unsigned char c : fileName) {
+        plain += c >= 0x20 && c < 0x7f && c != '"' && c != '\\' ? char(c) : '_';
+        if (std::isalnum(c) || (c && std::strchr("!#$&+-.^_`|~", c)))
+            encoded += char(c);
+        else
+            encoded += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
 }
 
-// Each layer reduced to THUMBNAIL by THUMBNAIL pixels by averaging boxes.
-std::string thumbnails() {
-    const int64_t w = tex::layerWidth, h = tex::layerHeight;
-    std::string out;
-    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::Pixel* pixels = tex::layers[layer];
-        for (int ty = 0; ty < THUMBNAIL; ++ty) {
-            const int64_t y0 = ty * h / THUMBNAIL, y1 = std::max(y0 + 1, (ty + 1) * h / THUMBNAIL);
-            for (int tx = 0; tx < THUMBNAIL; ++tx) {
-                const int64_t x0 = tx * w / THUMBNAIL, x1 = std::max(x0 + 1, (tx + 1) * w / THUMBNAIL);
-                uint64_t sum[3] = {};
-                for (int64_t y = y0; y < y1; ++y)
-                    for (int64_t x = x0; x < x1; ++x) {
-                        const tex::Pixel& p = pixels[y * w + x];
-                        sum[0] += p.red;
-                        sum[1] += p.green;
-                        sum[2] += p.blue;
-                    }
-                const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
-                for (uint64_t s : sum) out += char(s / n);
-            }
+void attach(Response& res, const std::string& bytes, const std::string& type, const std::string& fileName) {
+    res.set_content(bytes, type.c_str());
+    res.set_header("Content-Disposition", disposition(fileName));
+}
+
+// Standard output from a thread of its own: a reader that stops reading
+// never stops the studio; beyond 1000 lines waiting, lines are dropped.
+class Output {
+public:
+    static void say(const std::string& line) {
+        static Output* output = new Output;  // never destroyed: its thread may be blocked in a write
+        std::lock_guard<std::mutex> lock(output->mutex_);
+        if (output->lines_.size() < 1000) output->lines_.push_back(line);
+        output->ready_.notify_one();
+    }
+
+private:
+    Output() { std::thread([this] { run(); }).detach(); }
+    void run() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [this] { return !lines_.empty(); });
+            const std::string line = lines_.front() + "\n";
+            lines_.pop_front();
+            lock.unlock();
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fflush(stdout);
         }
     }
-    return out;
-}
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> lines_;
+};
 
 class Studio;
 using Handler = void (Studio::*)(const Request&, Response&);
@@ -200,20 +274,56 @@ struct Route {
     const char* about;  // the body it takes and what it answers
 };
 
+// A preview being rendered in this process, or waiting to be, and everyone
+// waiting for its bytes.
+// What a preview shows: a layer at a size, either as the whole document
+// leaves it or right after one of the layer's records (`record`, the author's
+// index), and with Compare the same without a record; `focus` is the program
+// the author works in, whose states after its records are kept.
+struct PreviewAsk {
+    int32_t layer = 4, width = 256, height = 256;
+    int32_t record = WHOLE;
+    bool compare = false;
+    int32_t compareLayer = 0, compareRecord = 0, focus = -1;
+    static constexpr int32_t WHOLE = -2;
+    bool operator==(const PreviewAsk& o) const {
+        return layer == o.layer && width == o.width && height == o.height && record == o.record &&
+               compare == o.compare && compareLayer == o.compareLayer && compareRecord == o.compareRecord &&
+               focus == o.focus;
+    }
+};
+
+struct Preview {
+    explicit Preview(const PreviewAsk& ask) : ask(ask) {}
+    const PreviewAsk ask;
+    std::atomic<int64_t> revision{0};  // of the document rendered
+    std::atomic<bool> superseded{false};
+    bool rendering = false, done = false;  // these and the rest under previewMutex_
+    std::string body;
+    std::optional<Refusal> failure;
+};
+
 class Studio {
 public:
-    Studio(Session&& session, const std::string& host) : session_(std::move(session)), host_(host) {
-        token_ = randomToken();
+    Studio(std::unique_ptr<Storage> storage, const std::string& name, const std::string& host,
+           const std::string& token, const std::string& worker, int64_t maxSide)
+        : storage_(std::move(storage)), session_(*storage_, name), host_(host), token_(token),
+          maxSide_(maxSide), bigPreviews_(worker), exports_(worker) {
         revision_ = session_.revision();
         operations_ = operationsJson();
+        setUp();
     }
 
     bool bind(int port);
     void listen() { server_.listen_after_bind(); }
+    std::string folder() const { return storage_->where(); }
     std::string address() const {
         const std::string shown = host_ == "0.0.0.0" || host_ == "::" ? "127.0.0.1" : host_;
         return "http://" + shown + ":" + std::to_string(port_) + "/#token=" + token_;
     }
+    // The hosts requests may name, for a studio on `port`.
+    void allowPort(int port);
+    std::string answerRaw(const std::string& requests) { return server_.answerRaw(requests); }
 
     // The handlers named in the route table.
     void page(const Request& req, Response& res);
@@ -243,7 +353,9 @@ public:
     }
 
 private:
+    void setUp();
     std::optional<Refusal> refusal(const Request& req, Access access) const;
+    std::optional<Refusal> framing(const Request& req) const;
     void handle(const Route& route, const Request& req, Response& res);
     json stateJson() const;  // the session mutex is held
     std::string operationsJson() const;
@@ -255,20 +367,31 @@ private:
         ++generation_;
         changed_.notify_all();
     }
+    std::shared_ptr<Preview> previewFor(const PreviewAsk& ask);
+    void renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock);
 
-    httplib::Server server_;
+    Listener server_;
+    std::unique_ptr<Storage> storage_;
     Session session_;
-    std::mutex sessionMutex_, engineMutex_;
-    RenderCache previewCache_, compareCache_, exportCache_;
+    std::mutex sessionMutex_;
     std::condition_variable changed_;
     int64_t generation_ = 1;  // counts every change of the state pages show
     bool stopping_ = false;
     std::atomic<int64_t> revision_{0};
-    std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
-    std::atomic<bool> exporting_{false};
     std::string host_, token_, operations_;
     std::set<std::string> hosts_, origins_;
     int port_ = 0;
+    int64_t maxSide_;
+
+    // Previews in this process: the one rendering and the one waiting.
+    std::mutex previewMutex_;
+    std::condition_variable previewChanged_;
+    std::shared_ptr<Preview> rendering_, waiting_;
+    RenderCache previewCache_, compareCache_;  // Compare's renders without a record have their own
+
+    RenderLane bigPreviews_, exports_;
+    std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
+    std::atomic<int> exporting_{0};
 };
 
 const Route ROUTES[] = {
@@ -304,20 +427,18 @@ const Route ROUTES[] = {
      "supersedes the render, which starts again"},
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
-    {"GET", "/api/export/png", &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
+    {"GET", "/api/export/png", &Studio::exportPng,
+     "?layer&width&height[&keepLook=1][&preview=SIDE]: a PNG file, as a download, or shrunk to at most SIDE "
+     "pixels a side for the page; a newer export abandons this one (409 with superseded)"},
     {"GET", "/api/export/progress", &Studio::exportProgress, "{active, done, total} records of an export"},
     {"GET", "/api/link", &Studio::link, "{fragment}: the document as an address fragment"},
 };
 
-bool Studio::bind(int port) {
-    server_.set_payload_max_length(MAX_BODY);
-    // Small answers go out at once (no waiting for the peer's delayed
-    // acknowledgement), and a page keeps its connections; each open
-    // connection holds a thread while it waits, so there are enough of them
-    // for a browser's six and a second page.
+void Studio::setUp() {
+    server_.set_payload_max_length(Limits::MAX_BODY);
+    // Small answers go out at once, without waiting for the peer's delayed
+    // acknowledgement.
     server_.set_tcp_nodelay(true);
-    server_.set_keep_alive_max_count(1000);
-    server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
     // Not SO_REUSEPORT, which cpp-httplib sets by default: with it a second
     // studio could bind the same port and take half of this one's requests.
     server_.set_socket_options([](socket_t socket) {
@@ -325,14 +446,17 @@ bool Studio::bind(int port) {
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server_.set_pre_routing_handler([this](const Request& req, Response& res) {
-        // Host and Origin for every request; the token for the API.
+        // Host and Origin for every request; the token for the API; then how
+        // the body comes, before any of it is read.
         const bool api = req.path.rfind("/api/", 0) == 0;
         const bool changes = req.method != "GET" && req.method != "HEAD";
-        if (auto refused = refusal(req, changes ? CHANGE : api ? READ : PAGE)) {
-            reply(res, refused->status, refused->message);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
+        std::optional<Refusal> refused = refusal(req, changes ? CHANGE : api ? READ : PAGE);
+        if (!refused) refused = framing(req);
+        if (!refused) return httplib::Server::HandlerResponse::Unhandled;
+        reply(res, refused->status, refused->message);
+        // The body, if any, was not read: nothing more can be read from this connection.
+        currentRequest().closeAfter = true;
+        return httplib::Server::HandlerResponse::Handled;
     });
     for (const Route& route : ROUTES) {
         const auto handler = [this, &route](const Request& req, Response& res) { handle(route, req, res); };
@@ -343,11 +467,30 @@ bool Studio::bind(int port) {
     }
     server_.set_error_handler([](const Request& req, Response& res) {
         if (!res.body.empty()) return;
-        switch (res.status) {
-            case 404: reply(res, 404, "There is nothing at " + req.path + "."); break;
-            case 413: reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts."); break;
-            default: reply(res, res.status, "The studio could not read the request.");
+        const RequestFacts& facts = currentRequest();
+        if (facts.tooLarge) {
+            reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts.");
+        } else if (facts.timedOut) {
+            reply(res, 408, "The request did not arrive in time: send it again.");
+        } else {
+            switch (res.status) {
+                case 404: reply(res, 404, "There is nothing at " + quoted(req.path) + "."); break;
+                case 405: reply(res, 405, "The studio does not answer " + quoted(req.method, 20) + " requests there."); break;
+                case 413: reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts."); break;
+                case 414:
+                    reply(res, 414, "The request's address is too long.");
+                    currentRequest().closeAfter = true;
+                    break;
+                default:
+                    reply(res, res.status, "The studio could not read the request.");
+                    // What follows a request that could not be read is no request either.
+                    currentRequest().closeAfter = true;
+            }
         }
+    });
+    // Whatever escapes a handler (none should) is answered, never thrown on.
+    server_.set_exception_handler([](const Request&, Response& res, std::exception_ptr) {
+        reply(res, 500, "The studio failed to answer this request: reload the page.");
     });
     server_.set_post_routing_handler([](const Request&, Response& res) {
         res.set_header("Cache-Control", "no-store");
@@ -357,6 +500,9 @@ bool Studio::bind(int port) {
         res.set_header("Content-Security-Policy",
                        "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'");
     });
+}
+
+bool Studio::bind(int port) {
     if (port == 0) {
         port_ = server_.bind_to_any_port(host_);
         if (port_ < 0) return false;
@@ -364,13 +510,19 @@ bool Studio::bind(int port) {
         if (!server_.bind_to_port(host_, port)) return false;
         port_ = port;
     }
+    server_.widenBacklog();
+    allowPort(port_);
+    return true;
+}
+
+void Studio::allowPort(int port) {
+    port_ = port;
     for (const std::string& name : {host_, std::string("localhost"), std::string("127.0.0.1")}) {
         const std::string host = (name.find(':') != std::string::npos ? "[" + name + "]" : name) + ":" +
                                  std::to_string(port_);
         hosts_.insert(host);
         origins_.insert("http://" + host);
     }
-    return true;
 }
 
 std::optional<Refusal> Studio::refusal(const Request& req, Access access) const {
@@ -384,7 +536,31 @@ std::optional<Refusal> Studio::refusal(const Request& req, Access access) const 
                             "including its #token= part."};
     const std::string origin = req.get_header_value("Origin");
     if (access == CHANGE && !origin.empty() && !origins_.count(origin))
-        return Refusal{403, "Changes sent from another site's page (" + origin + ") are refused."};
+        return Refusal{403, "Changes sent from another site's page (" + quoted(origin) + ") are refused."};
+    return std::nullopt;
+}
+
+// How a request's body comes, checked before it is read: a length of at most
+// MAX_BODY or chunks (counted as they arrive), never compressed.
+std::optional<Refusal> Studio::framing(const Request& req) const {
+    if (req.path.size() > MAX_PATH) return Refusal{414, "The request's address is too long."};
+    const std::string encoding = req.get_header_value("Content-Encoding");
+    if (req.has_header("Content-Encoding") && encoding != "identity")
+        return Refusal{415, "The studio does not take compressed requests: send the body as it is."};
+    const bool chunked = req.has_header("Transfer-Encoding");
+    if (chunked && req.get_header_value("Transfer-Encoding") != "chunked")
+        return Refusal{501, "The studio takes request bodies with a length or in chunks, nothing else."};
+    if (req.get_header_value_count("Content-Length") > 1 || (chunked && req.has_header("Content-Length")))
+        return Refusal{400, "The request gives its body's length more than once."};
+    if (req.has_header("Content-Length")) {
+        const std::string length = req.get_header_value("Content-Length");
+        if (length.empty() || length.size() > 18 || length.find_first_not_of("0123456789") != std::string::npos)
+            return Refusal{400, "The request's Content-Length is not a number of bytes."};
+        if (std::stoll(length) > int64_t(Limits::MAX_BODY))
+            return Refusal{413, "The request is larger than 1 MiB, the most the studio accepts."};
+    } else if (!chunked && req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS") {
+        return Refusal{411, "The request does not say how long its body is: send a Content-Length."};
+    }
     return std::nullopt;
 }
 
@@ -397,6 +573,8 @@ void Studio::handle(const Route& route, const Request& req, Response& res) {
         reply(res, 409, error.what(), {{"stale", true}});
     } catch (const SaveConflict& error) {
         reply(res, 409, error.what(), {{"conflict", true}});
+    } catch (const Superseded&) {
+        reply(res, 409, "A newer render was asked for, so this one was abandoned.", {{"superseded", true}});
     } catch (const EditError& error) {
         reply(res, 400, error.what());
     } catch (const texlisting::ListingError& error) {
@@ -411,12 +589,14 @@ void Studio::handle(const Route& route, const Request& req, Response& res) {
         reply(res, 507, "The studio ran out of memory: choose a smaller size.");
     } catch (const std::exception& error) {
         reply(res, 500, std::string("The studio failed: ") + error.what() + ".");
+    } catch (...) {
+        reply(res, 500, "The studio failed to answer this request: reload the page.");
     }
 }
 
 void Studio::page(const Request& req, Response& res) {
     const EmbeddedFile* file = findEmbedded(req.path == "/" ? "/index.html" : req.path);
-    if (!file) throw Refusal{404, "There is nothing at " + req.path + "."};
+    if (!file) throw Refusal{404, "There is nothing at " + quoted(req.path) + "."};
     res.set_content(std::string(reinterpret_cast<const char*>(file->data), file->size), contentType(file->name).c_str());
 }
 
@@ -471,7 +651,7 @@ std::string Studio::operationsJson() const {
                         {"picture", findEmbedded(picture) ? picture : ""}, {"keywords", searchWords(row.name)},
                         {"arguments", arguments}});
     }
-    return json{{"operations", list}}.dump();
+    return text(json{{"operations", list}});
 }
 
 json Studio::stateJson() const {
@@ -496,9 +676,12 @@ json Studio::stateJson() const {
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
+    int32_t designWidth, designHeight;
+    texlisting::designSize(document, designWidth, designHeight);
     return json{{"revision", session_.revision()},
                 {"generation", generation_},
                 {"name", session_.name()},
+                {"designSize", {{"width", designWidth}, {"height", designHeight}}},
                 {"dirty", session_.dirty()},
                 {"canUndo", session_.canUndo()},
                 {"canRedo", session_.canRedo()},
@@ -510,18 +693,19 @@ json Studio::stateJson() const {
 
 void Studio::state(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(text(stateJson()), "application/json");
 }
 
 void Studio::edit(const Request& req, Response& res) {
     const json body = parseBody(req);
-    const std::string command = field<std::string>(body, "command");
+    const std::string command = textField(body, "command");
+    const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
+    const auto index = [&] { return int(integerField(body, "index", 0, tex::MAX_OPS)); };
+    const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
+    const int64_t base = integerField(body, "revision", 0, INT64_MAX);
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    const int64_t base = field<int64_t>(body, "revision");
-    const auto layer = [&] { return field<int>(body, "layer"); };
-    const auto index = [&] { return field<int>(body, "index"); };
     if (command == "insert") {
-        const int32_t opcode = field<int32_t>(body, "opcode");
+        const int32_t opcode = int32_t(integerField(body, "opcode", INT32_MIN, INT32_MAX));
         const tex::OperationInfo* row = tex::findOperation(opcode);
         if (!row) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
         float params[10] = {};
@@ -544,59 +728,66 @@ void Studio::edit(const Request& req, Response& res) {
         for (const json& pair : body.at("values")) values.emplace_back(pair.at(0).get<int>(), pair.at(1).get<std::string>());
         session_.setArguments(base, layer(), index(), values, body.value("drag", std::string()));
     } else if (command == "move") {
-        session_.moveRecord(base, layer(), index(), field<int>(body, "to"));
+        session_.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, tex::MAX_OPS)));
     } else if (command == "set" || command == "newSeed") {
-        const int argument = field<int>(body, "argument");
+        const int k = argument();
         std::string value;
         if (command == "set") {
-            value = field<std::string>(body, "value");
+            value = textField(body, "value");
         } else {
-            const tex::LayerProgram& program = session_.document().programs[std::clamp(layer(), 0, 4)];
-            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::clamp(index(), 0, tex::MAX_OPS - 1)]);
-            const float high = row && argument >= 0 && argument < tex::MAX_PARAMETERS ? row->parameters[argument].high : 0;
+            const tex::LayerProgram& program = session_.document().programs[layer()];
+            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::min(index(), tex::MAX_OPS - 1)]);
+            const float high = row ? row->parameters[k].high : 0;
             std::random_device device;
             value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
         }
-        session_.setArgument(base, layer(), index(), argument, value, body.value("drag", std::string()));
+        session_.setArgument(base, layer(), index(), k, value, textField(body, "drag", true));
     } else if (command == "undo") {
         session_.undo(base);
     } else if (command == "redo") {
         session_.redo(base);
     } else if (command == "recovery") {
-        session_.resolveRecovery(base, field<bool>(body, "restore"));
+        session_.resolveRecovery(base, booleanField(body, "restore"));
+    } else if (command == "designSize") {
+        session_.setDesignSize(base, int32_t(integerField(body, "width", 0, INT32_MAX)),
+                               int32_t(integerField(body, "height", 0, INT32_MAX)));
     } else if (command == "import") {
-        session_.replaceDocument(base, documentFromLink(field<std::string>(body, "link")));
+        session_.replaceDocument(base, documentFromLink(textField(body, "link")));
     } else {
-        throw Refusal{400, "The studio knows no command \"" + command + "\": reload the page."};
+        throw Refusal{400, "The studio knows no command \"" + quoted(command) + "\": reload the page."};
     }
     publish();
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(text(stateJson()), "application/json");
 }
 
 void Studio::open(const Request& req, Response& res) {
     const json body = parseBody(req);
+    const std::string name = textField(body, "name");
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    session_.open(field<std::string>(body, "name"));
+    session_.open(name);
     publish();
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(text(stateJson()), "application/json");
 }
 
 void Studio::save(const Request& req, Response& res) {
     const json body = parseBody(req);
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    const std::string path = session_.save(body.value("name", std::string()), body.value("overwrite", false));
-    std::cout << "saved " << path << std::endl;
-    json state = stateJson();
-    state["saved"] = session_.name();
-    publish();
-    state["generation"] = generation_;
-    res.set_content(state.dump(), "application/json");
+    const std::string name = textField(body, "name", true);
+    const bool overwrite = booleanField(body, "overwrite", true);
+    std::string saved;
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        saved = session_.save(name, overwrite);
+        publish();
+        json state = stateJson();
+        state["saved"] = session_.name();
+        res.set_content(text(state), "application/json");
+    }
+    Output::say("saved " + storage_->where() + "/" + saved);
 }
 
 void Studio::files(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(json{{"folder", session_.folder().path}, {"files", session_.folder().list()}}.dump(),
-                    "application/json");
+    res.set_content(text(json{{"folder", session_.storage().where()}, {"files", session_.files()}}), "application/json");
 }
 
 texlisting::Document Studio::snapshot(int64_t& revision) {
@@ -621,55 +812,130 @@ int replayedIndex(const texlisting::Document& document, int layer, int index, bo
 }
 
 }  // namespace
+// The preview a request shares or the one it starts: the same render waiting,
+// or rendering from the current revision, is shared; anything else waiting is
+// abandoned for the new one, and so is what renders.
+std::shared_ptr<Preview> Studio::previewFor(const PreviewAsk& ask) {
+    const auto same = [&](const std::shared_ptr<Preview>& p) { return p && p->ask == ask; };
+    if (same(waiting_)) return waiting_;
+    if (same(rendering_) && rendering_->revision == revision_.load()) return rendering_;
+    if (waiting_) waiting_->superseded = true;
+    waiting_ = std::make_shared<Preview>(ask);
+    if (rendering_) rendering_->superseded = true;
+    previewChanged_.notify_all();
+    return waiting_;
+}
+
+// Renders the preview once none renders; previewMutex_ is held by `lock`
+// except while the engine works.
+void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock) {
+    rendering_ = waiting_;
+    waiting_ = nullptr;
+    preview.rendering = true;
+    lock.unlock();
+    try {
+        // The newest document, never an older one: an edit that arrives while
+        // it renders abandons the render, which starts again from the newer
+        // document (only a few times, so that a long drag still shows frames).
+        const PreviewAsk& ask = preview.ask;
+        const bool whole = ask.record == PreviewAsk::WHOLE;
+        const size_t bytes = size_t(ask.width) * size_t(ask.height) * sizeof(tex::Pixel);
+        RenderCache::Replay replay;
+        replay.focusLayer = ask.focus;
+        for (int attempt = 0;; ++attempt) {
+            int64_t revision = 0;
+            const texlisting::Document document = snapshot(revision);
+            preview.revision = revision;
+            const auto current = [&](int64_t, int64_t) {
+                return !preview.superseded && (attempt >= 3 || revision_.load() == revision);
+            };
+            bool replayed = false;
+            if (!whole) {
+                replay.stopLayer = ask.layer;
+                replay.stopRecord = replayedIndex(document, ask.layer, ask.record, replayed);
+            }
+            const bool done = previewCache_.render(document, ask.width, ask.height, current, replay);
+            if (preview.superseded) throw Superseded();
+            if (!done) continue;
+            preview.body.reserve(bytes * (ask.compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+            preview.body.assign(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
+            const std::string thumbs = whole ? thumbnails() : "";
+            if (ask.compare) {
+                // A bypassed record is left out of both.
+                Skipped without{};
+                const int skipped = replayedIndex(document, ask.compareLayer, ask.compareRecord, replayed);
+                if (replayed) without[ask.compareLayer][skipped] = true;
+                RenderCache::Replay other = replay;
+                other.skip = &without;
+                const bool compared = compareCache_.render(document, ask.width, ask.height, current, other);
+                if (preview.superseded) throw Superseded();
+                if (!compared) continue;
+                preview.body.append(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
+            }
+            preview.body += thumbs;
+            break;
+        }
+    } catch (const Superseded&) {
+        // answered below as superseded
+    } catch (const std::bad_alloc&) {
+        previewCache_.clear();
+        compareCache_.clear();
+        preview.failure = Refusal{507, "The studio ran out of memory: choose a smaller size."};
+    } catch (const std::exception& error) {
+        preview.failure = Refusal{500, std::string("The render failed: ") + error.what() + "."};
+    }
+    lock.lock();
+    preview.done = true;
+    rendering_ = nullptr;
+    previewChanged_.notify_all();
+}
 
 void Studio::render(const Request& req, Response& res) {
     const int64_t wanted = integerParameter(req, "revision", 0, INT64_MAX);
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
-    sizeParameters(req, width, height);
-    RenderCache::Replay replay;
-    replay.focusLayer = req.has_param("focus") ? int(integerParameter(req, "focus", 0, 4)) : layer;
+    sizeParameters(req, maxSide_, width, height);
+    if (wanted > revision_.load()) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
+    PreviewAsk ask;
+    ask.layer = layer;
+    ask.width = width;
+    ask.height = height;
+    ask.focus = req.has_param("focus") ? int32_t(integerParameter(req, "focus", 0, 4)) : layer;
     // Record indices are the author's, bypassed records counted.
-    const int record = req.has_param("record") ? int(integerParameter(req, "record", -1, 2 * tex::MAX_OPS)) : -2;
+    if (req.has_param("record")) ask.record = int32_t(integerParameter(req, "record", -1, 2 * tex::MAX_OPS));
     // Compare: the same again without one record.
-    const bool compare = req.has_param("compareLayer");
-    const int compareLayer = compare ? int(integerParameter(req, "compareLayer", 0, 4)) : 0;
-    const int compareRecord = compare ? int(integerParameter(req, "compareRecord", 0, 2 * tex::MAX_OPS)) : 0;
-    const bool whole = record == -2;
-    const size_t bytes = size_t(width) * size_t(height) * sizeof(tex::Pixel);
+    ask.compare = req.has_param("compareLayer");
+    if (ask.compare) {
+        ask.compareLayer = int32_t(integerParameter(req, "compareLayer", 0, 4));
+        ask.compareRecord = int32_t(integerParameter(req, "compareRecord", 0, 2 * tex::MAX_OPS));
+    }
+    const bool whole = ask.record == PreviewAsk::WHOLE;
     std::string body;
     int64_t revision = 0;
-    {
-        std::lock_guard<std::mutex> lock(engineMutex_);
-        // The newest document, never an older one: an edit that arrives while
-        // it renders abandons the render, which starts again from the newer
-        // document (only a few times, so that a long drag still shows frames).
-        for (int attempt = 0;; ++attempt) {
-            const texlisting::Document document = snapshot(revision);
-            if (revision < wanted) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
-            const auto current = [&](int64_t, int64_t) { return attempt >= 3 || revision_.load() == revision; };
-            bool replayed = false;
-            if (!whole) {
-                replay.stopLayer = layer;
-                replay.stopRecord = replayedIndex(document, layer, record, replayed);
+    // Large whole renders go to a child process; a look after a record or a
+    // comparison renders here at any size.
+    if (int64_t(width) * height > RenderCache::KEPT_PIXELS && whole && !ask.compare) {
+        RenderJob job;
+        job.document = snapshot(revision);
+        job.layer = layer;
+        job.width = width;
+        job.height = height;
+        body = bigPreviews_.run(job, {});
+    } else {
+        std::unique_lock<std::mutex> lock(previewMutex_);
+        const std::shared_ptr<Preview> preview = previewFor(ask);
+        for (;;) {
+            if (preview->done || (preview->superseded && !preview->rendering)) break;
+            if (!rendering_ && waiting_ == preview) {
+                renderPreview(*preview, lock);
+                break;
             }
-            if (!previewCache_.render(document, width, height, current, replay)) continue;
-            body.reserve(bytes * (compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-            body.assign(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
-            const std::string thumbs = whole ? thumbnails() : "";
-            if (compare) {
-                // A bypassed record is left out of both.
-                Skipped without{};
-                const int skipped = replayedIndex(document, compareLayer, compareRecord, replayed);
-                if (replayed) without[compareLayer][skipped] = true;
-                RenderCache::Replay other = replay;
-                other.skip = &without;
-                if (!compareCache_.render(document, width, height, current, other)) continue;
-                body.append(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
-            }
-            body += thumbs;
-            break;
+            previewChanged_.wait(lock);
         }
+        if (preview->failure) throw *preview->failure;
+        if (!preview->done || preview->body.empty()) throw Superseded();
+        body = preview->body;
+        revision = preview->revision;
     }
     res.set_header("X-Studio-Revision", std::to_string(revision));
     res.set_header("X-Studio-Thumbnails", whole ? "1" : "0");
@@ -760,8 +1026,8 @@ void Studio::exportCpp(const Request& req, Response& res) {
     try {
         source = texlisting::formatCppSource(session_.document(), function);
     } catch (const std::invalid_argument&) {
-        throw Refusal{400, "\"" + function + "\" is not a C++ function name: use letters, digits and underscores, "
-                                             "not starting with a digit."};
+        throw Refusal{400, "\"" + quoted(function) + "\" is not a C++ function name: use letters, digits and "
+                                                     "underscores, not starting with a digit, and not a C++ keyword."};
     }
     attach(res, source, "text/x-c++src; charset=utf-8", stem(session_.name()) + ".cpp");
 }
@@ -769,47 +1035,48 @@ void Studio::exportCpp(const Request& req, Response& res) {
 void Studio::exportPng(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
-    sizeParameters(req, width, height);
+    sizeParameters(req, maxSide_, width, height);
+    const bool keepLook = req.get_param_value("keepLook") == "1";
+    RenderJob job;
     int64_t revision = 0;
-    const texlisting::Document document = snapshot(revision);
+    job.document = snapshot(revision);
+    job.layer = layer;
+    job.width = width;
+    job.height = height;
+    job.png = true;
+    job.keepLook = keepLook;
+    // A preview is the export shrunk to at most this many pixels a side, shown in the page.
+    job.preview = req.has_param("preview") ? int32_t(integerParameter(req, "preview", 16, 256)) : 0;
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         name = stem(session_.name());
     }
-    std::lock_guard<std::mutex> lock(engineMutex_);
+    struct Active {
+        std::atomic<int>& count;
+        explicit Active(std::atomic<int>& c) : count(c) { ++count; }
+        ~Active() { --count; }
+    } active(exporting_);
     exportDone_ = 0;
-    exporting_ = true;
-    std::string png;
-    try {
-        exportCache_.render(document, width, height, [this](int64_t done, int64_t total) {
-            exportDone_ = done;
-            exportTotal_ = total;
-            return true;
-        });
-        png = texgen::encodePng(tex::layers[layer], width, height);
-    } catch (...) {
-        exporting_ = false;
-        exportCache_.clear();
-        tex::freeLayers();
-        throw;
-    }
-    exporting_ = false;
-    // A large export's layers are not kept: the preview's own renders restore theirs.
-    exportCache_.clear();
-    tex::freeLayers();
+    exportTotal_ = 0;
+    const std::string png = exports_.run(job, [this](int64_t done, int64_t total) {
+        exportDone_ = done;
+        exportTotal_ = total;
+    });
+    if (job.preview) return res.set_content(png, "image/png");
     attach(res, png, "image/png",
-           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) +
+               (keepLook ? "-kept" : "") + ".png");
 }
 
 void Studio::exportProgress(const Request&, Response& res) {
-    res.set_content(json{{"active", exporting_.load()}, {"done", exportDone_.load()}, {"total", exportTotal_.load()}}.dump(),
+    res.set_content(text(json{{"active", exporting_.load() > 0}, {"done", exportDone_.load()}, {"total", exportTotal_.load()}}),
                     "application/json");
 }
 
 void Studio::link(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(json{{"fragment", linkFragment(session_.document())}}.dump(), "application/json");
+    res.set_content(text(json{{"fragment", linkFragment(session_.document())}}), "application/json");
 }
 
 // Opens the address in the desktop's browser, when there is a desktop.
@@ -831,7 +1098,27 @@ void openBrowser(const std::string& address) {
     posix_spawn_file_actions_destroy(&actions);
 }
 
+
+Studio* makeStudio(std::unique_ptr<Storage> storage, const std::string& name, const std::string& host,
+                   const std::string& token, const std::string& worker, int64_t maxSide) {
+    return new Studio(std::move(storage), name, host, token, worker, maxSide);
+}
+
 }  // namespace
+
+struct RequestTester::Parts {
+    std::unique_ptr<Studio> studio;
+};
+
+RequestTester::RequestTester(std::unique_ptr<Storage> storage, const std::string& name, const std::string& token,
+                             int64_t maxSide)
+    : parts_(new Parts{std::unique_ptr<Studio>(makeStudio(std::move(storage), name, "127.0.0.1", token, "", maxSide))}) {
+    parts_->studio->allowPort(DEFAULT_PORT);
+}
+
+RequestTester::~RequestTester() = default;
+
+std::string RequestTester::answer(const std::string& requests) { return parts_->studio->answerRaw(requests); }
 
 int runStudio(const Options& options) {
     std::string folder = ".", name = "untitled.tex";
@@ -845,11 +1132,17 @@ int runStudio(const Options& options) {
         folder = file.has_parent_path() ? file.parent_path().string() : ".";
         name = file.filename().string();
     }
+    // Exports and the largest previews run in texgen itself, started again as a render worker.
+    std::error_code ec;
+    const std::string worker = fs::read_symlink("/proc/self/exe", ec).string();
     std::unique_ptr<Studio> studio;
     try {
-        studio = std::make_unique<Studio>(Session(Folder(folder), name), options.host);
-    } catch (const std::exception& error) {  // the file or the folder cannot be read
-        std::cerr << "texgen: " << error.what() << "\n";
+        studio.reset(makeStudio(std::make_unique<FolderStorage>(folder), name, options.host, randomToken(), worker,
+                                MAX_SIDE));
+    } catch (const std::exception& error) {  // the file or the folder cannot be read, or is held by another studio
+        std::string why = error.what();
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        std::cerr << "texgen: " << why << "\n";
         return 1;
     }
 
@@ -867,10 +1160,10 @@ int runStudio(const Options& options) {
                      "free one)\n";
         return 1;
     }
-    std::cout << "Texture studio: " << studio->address() << std::endl;
+    Output::say("Texture studio: " + studio->address());
     if (!isLoopback(options.host))
         std::cerr << "texgen: warning: the studio listens on " << options.host
-                  << ": anyone who can reach it and has the token can write files in " << Folder(folder).path << "\n";
+                  << ": anyone who can reach it and has the token can write files in " << studio->folder() << "\n";
     if (options.openBrowser) openBrowser(studio->address());
 
     std::thread waiter([&] {
