@@ -103,6 +103,6 @@ if convert -list font 2>/dev/null | grep -q 'Font: DejaVu-Sans$'; then
   font=(-font DejaVu-Sans)
 fi
 montage "${arguments[@]}" "${font[@]}" -tile "${columns}x" -geometry "${thumbnail}x${thumbnail}+6+6" \
-  -background "#202020" -fill "#e8e8e8" -pointsize 14 -depth 8 "$scratch/sheet.png"
+  -background "#202020" -fill "#e8e8e8" -pointsize 14 -depth 8 -define png:compression-level=9 "$scratch/sheet.png"
 mv "$scratch/sheet.png" "$sheet"
 echo "make-gallery: rendered ${#render[@]} pictures into $gallery and the contact sheet $sheet (${#all[@]} documents)"

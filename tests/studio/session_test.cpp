@@ -324,7 +324,7 @@ TEST(StudioSession, UndoStepsAreDifferencesWithinAFixedBudget) {
     std::mt19937 random(5);
     std::vector<std::string> replaced;
     for (int i = 0; i < 3500; ++i) {
-        for (uint32_t& word : reinterpret_cast<uint32_t(&)[sizeof(Document) / 4]>(noise)) word = random();
+        for (uint32_t& word : reinterpret_cast<uint32_t(&)[sizeof noise.programs / 4]>(noise.programs)) word = random();
         session.replaceDocument(session.revision(), noise);
         if (i >= 3500 - 3) replaced.push_back(bytesOf(noise));
     }

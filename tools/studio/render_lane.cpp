@@ -20,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/keep_look.h"
 #include "tools/studio/render_cache.h"
 #include "tools/texgen.h"
 
@@ -30,7 +31,7 @@ namespace studio {
 namespace {
 
 struct JobHeader {
-    int32_t layer, width, height, png;
+    int32_t layer, width, height, png, keepLook, designWidth, designHeight, preview;
 };
 
 bool readExactly(int fd, char* to, size_t size) {
@@ -65,29 +66,33 @@ void frame(char type, const std::string& bytes) {
 
 }  // namespace
 
-std::string thumbnails() {
-    const int64_t w = tex::layerWidth, h = tex::layerHeight;
+std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height) {
     std::string out;
-    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::Pixel* pixels = tex::layers[layer];
-        for (int ty = 0; ty < THUMBNAIL; ++ty) {
-            const int64_t y0 = ty * h / THUMBNAIL, y1 = std::max(y0 + 1, (ty + 1) * h / THUMBNAIL);
-            for (int tx = 0; tx < THUMBNAIL; ++tx) {
-                const int64_t x0 = tx * w / THUMBNAIL, x1 = std::max(x0 + 1, (tx + 1) * w / THUMBNAIL);
-                uint64_t sum[3] = {};
-                for (int64_t y = y0; y < y1; ++y)
-                    for (int64_t x = x0; x < x1; ++x) {
-                        const tex::Pixel& p = pixels[(y % h) * w + (x % w)];
-                        sum[0] += p.red;
-                        sum[1] += p.green;
-                        sum[2] += p.blue;
-                    }
-                const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
-                for (uint64_t s : sum) out += char(s / n);
-            }
+    out.reserve(size_t(width) * size_t(height) * 3);
+    for (int ty = 0; ty < height; ++ty) {
+        const int64_t y0 = ty * h / height, y1 = std::max(y0 + 1, (ty + 1) * h / height);
+        for (int tx = 0; tx < width; ++tx) {
+            const int64_t x0 = tx * w / width, x1 = std::max(x0 + 1, (tx + 1) * w / width);
+            uint64_t sum[3] = {};
+            for (int64_t y = y0; y < y1; ++y)
+                for (int64_t x = x0; x < x1; ++x) {
+                    const tex::Pixel& p = pixels[(y % h) * w + (x % w)];
+                    sum[0] += p.red;
+                    sum[1] += p.green;
+                    sum[2] += p.blue;
+                }
+            const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
+            for (uint64_t s : sum) out += char(s / n);
         }
     }
+    return out;
+}
+
+std::string thumbnails() {
+    std::string out;
+    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer)
+        out += shrink(tex::layers[layer], tex::layerWidth, tex::layerHeight, THUMBNAIL, THUMBNAIL);
     return out;
 }
 
@@ -104,14 +109,28 @@ int runRenderWorker() {
         return 1;
     try {
         RenderCache cache;
-        cache.render(document, header.width, header.height, [](int64_t done, int64_t total) {
-            const int64_t counts[2] = {done, total};
-            frame('P', std::string(reinterpret_cast<const char*>(counts), sizeof counts));
-            return true;
-        });
+        if (header.keepLook) {
+            // Only the programs came: the design size comes in the header.
+            if (texlisting::designSizeProblem(header.designWidth, header.designHeight).empty())
+                texlisting::setDesignSize(document, header.designWidth, header.designHeight);
+            texlisting::replayKeepingLook(document, header.width, header.height);
+        } else {
+            cache.render(document, header.width, header.height, [](int64_t done, int64_t total) {
+                const int64_t counts[2] = {done, total};
+                frame('P', std::string(reinterpret_cast<const char*>(counts), sizeof counts));
+                return true;
+            });
+        }
         const int layer = std::clamp(header.layer, 0, tex::LAYER_COUNT - 1);
         const size_t bytes = size_t(header.width) * size_t(header.height) * sizeof(tex::Pixel);
-        if (header.png)
+        if (header.png && header.preview > 0) {
+            // At most `preview` a side, keeping the proportions.
+            const int64_t longest = std::max(header.width, header.height);
+            const int w = int(std::max<int64_t>(1, std::min<int64_t>(header.width, header.preview * header.width / longest)));
+            const int h = int(std::max<int64_t>(1, std::min<int64_t>(header.height, header.preview * header.height / longest)));
+            const std::string small = shrink(tex::layers[layer], header.width, header.height, w, h);
+            frame('R', texgen::encodePng(reinterpret_cast<const tex::Pixel*>(small.data()), w, h));
+        } else if (header.png)
             frame('R', texgen::encodePng(tex::layers[layer], header.width, header.height));
         else
             frame('R', std::string(reinterpret_cast<const char*>(tex::layers[layer]), bytes) + thumbnails());
@@ -187,7 +206,10 @@ std::string RenderLane::run(const RenderJob& job, const std::function<void(int64
     } child{spawned == 0 ? pid : -1, in[1], out[0]};
     if (spawned != 0) throw std::runtime_error("The studio cannot start a render: " + std::string(std::strerror(spawned)) + ".");
 
-    const JobHeader header{job.layer, job.width, job.height, job.png ? 1 : 0};
+    int32_t designWidth, designHeight;
+    texlisting::designSize(job.document, designWidth, designHeight);
+    const JobHeader header{job.layer,     job.width,    job.height,   job.png ? 1 : 0, job.keepLook ? 1 : 0,
+                           designWidth, designHeight, job.preview};
     std::string request(reinterpret_cast<const char*>(&header), sizeof header);
     request.append(reinterpret_cast<const char*>(job.document.programs), sizeof job.document.programs);
     const bool sent = writeExactly(child.in, request.data(), request.size());

@@ -28,6 +28,8 @@ struct RenderJob {
     texlisting::Document document;
     int32_t layer = 4, width = 256, height = 256;
     bool png = false;  // a PNG file of the layer; otherwise its RGB bytes, then the thumbnails
+    bool keepLook = false;  // replayed keeping the look of the document's design size
+    int32_t preview = 0;    // with png: shrunk to at most this many pixels a side (0: not)
 };
 
 // A render abandoned because a newer request took its place.
@@ -38,6 +40,8 @@ struct Superseded : std::runtime_error {
 // Each layer reduced to THUMBNAIL by THUMBNAIL RGB pixels by averaging boxes.
 constexpr int THUMBNAIL = 64;
 std::string thumbnails();
+// A layer's RGB bytes reduced to width by height by averaging boxes.
+std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height);
 
 // One job at a time in a child process; a newer job abandons the one running
 // or waiting, whose caller gets Superseded.

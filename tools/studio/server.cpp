@@ -700,7 +700,8 @@ void Studio::edit(const Request& req, Response& res) {
     const json body = parseBody(req);
     const std::string command = textField(body, "command");
     const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
-    const auto index = [&] { return int(integerField(body, "index", 0, tex::MAX_OPS)); };
+    // The author's indices: bypassed records are counted, up to MAX_OPS of them.
+    const auto index = [&] { return int(integerField(body, "index", 0, 2 * tex::MAX_OPS)); };
     const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
     const int64_t base = integerField(body, "revision", 0, INT64_MAX);
     std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -716,27 +717,38 @@ void Studio::edit(const Request& req, Response& res) {
     } else if (command == "duplicate") {
         session_.duplicateRecord(base, layer(), index());
     } else if (command == "delete") {
-        session_.deleteRecords(base, layer(), index(), body.value("count", 1));
+        const int count = body.contains("count") ? int(integerField(body, "count", 1, 2 * tex::MAX_OPS)) : 1;
+        session_.deleteRecords(base, layer(), index(), count);
     } else if (command == "bypass") {
-        session_.setBypass(base, layer(), index(), field<bool>(body, "bypassed"));
+        session_.setBypass(base, layer(), index(), booleanField(body, "bypassed"));
     } else if (command == "clear") {
         session_.clearLayer(base, layer());
     } else if (command == "paste") {
-        session_.pasteRecords(base, layer(), index(), field<std::string>(body, "listing"));
+        session_.pasteRecords(base, layer(), index(), textField(body, "listing"));
     } else if (command == "set" && body.contains("values")) {
+        // Several arguments in one step: [[argument, value], ...].
+        const json& pairs = body.at("values");
+        if (!pairs.is_array() || pairs.empty() || pairs.size() > size_t(tex::MAX_PARAMETERS))
+            throw Refusal{400, "The request's values must be one to nine [argument, value] pairs: reload the page."};
         std::vector<std::pair<int, std::string>> values;
-        for (const json& pair : body.at("values")) values.emplace_back(pair.at(0).get<int>(), pair.at(1).get<std::string>());
-        session_.setArguments(base, layer(), index(), values, body.value("drag", std::string()));
+        for (const json& pair : pairs) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_string() ||
+                pair[0].get<int64_t>() < 0 || pair[0].get<int64_t>() >= tex::MAX_PARAMETERS)
+                throw Refusal{400, "The request's values must be one to nine [argument, value] pairs: reload the page."};
+            values.emplace_back(pair[0].get<int>(), pair[1].get<std::string>());
+        }
+        session_.setArguments(base, layer(), index(), values, textField(body, "drag", true));
     } else if (command == "move") {
-        session_.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, tex::MAX_OPS)));
+        session_.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, 2 * tex::MAX_OPS)));
     } else if (command == "set" || command == "newSeed") {
         const int k = argument();
         std::string value;
         if (command == "set") {
             value = textField(body, "value");
         } else {
-            const tex::LayerProgram& program = session_.document().programs[layer()];
-            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::min(index(), tex::MAX_OPS - 1)]);
+            const std::vector<texlisting::AuthorRecord> program = texlisting::authorProgram(session_.document(), layer());
+            const tex::OperationInfo* row =
+                size_t(index()) < program.size() ? tex::findOperation(program[size_t(index())].opcode) : nullptr;
             const float high = row ? row->parameters[k].high : 0;
             std::random_device device;
             value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));

@@ -16,7 +16,7 @@
 //                                   RGB bytes (and the same without the compared record), then
 //                                   five 64x64 thumbnails unless stopped at a record, of the
 //                                   newest revision (X-Studio-Revision)
-//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height
+//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height[&keepLook=1][&preview=SIDE]
 //   GET  /api/export/progress       GET /api/link {fragment}
 // Refusals answer {error: one sentence}, and 409 with stale or conflict.
 
@@ -85,6 +85,9 @@ export const newDocument = (example) => json('POST', '/api/new', example ? { exa
 export const examples = () => json('GET', '/api/examples');
 export const link = () => json('GET', '/api/link');
 export const exportProgress = () => json('GET', '/api/export/progress');
+// A PNG export shrunk for the page (preview=SIDE), as a Blob.
+export const exportPreview = async (params) =>
+  (await request('GET', '/api/export/png?' + new URLSearchParams(params))).blob();
 
 // The layer's RGB bytes of the studio's newest revision (at least
 // `revision`), which it answers: right after `record` of the layer's program

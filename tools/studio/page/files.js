@@ -5,6 +5,7 @@
 import * as api from './api.js';
 import { store, on, status, openFile, saveFile, edit, newDocument } from './store.js';
 import { element, button, copyText } from './dom.js';
+import { mountDesignSize, exportLook } from './design.js';
 
 // What a button's value function answers to keep its dialog open.
 export const KEEP_OPEN = Symbol('keep open');
@@ -172,8 +173,9 @@ async function exportDialog() {
     return [element('label', { htmlFor: id, textContent: label }), node];
   };
   const [layerLabel, layer] = select('export-layer', 'Layer', [0, 1, 2, 3, 4], store.view.texture ? 4 : store.selection.layer);
-  const [widthLabel, width] = select('export-width', 'Width', SIDES, 1024);
-  const [heightLabel, height] = select('export-height', 'Height', SIDES, 1024);
+  const [widthLabel, width] = select('export-width', 'Width', SIDES, store.doc.designSize.width);
+  const [heightLabel, height] = select('export-height', 'Height', SIDES, store.doc.designSize.height);
+  const look = exportLook(layer, width, height);
   const functionName = element('input', { type: 'text', id: 'export-function', value: 'buildTexture', spellcheck: false });
   const progress = element('progress', { max: 1, value: 0, hidden: true });
   progress.setAttribute('aria-label', 'Export progress');
@@ -198,7 +200,7 @@ async function exportDialog() {
       }
     }, 250);
     try {
-      return await api.download('/api/export/png', { layer: layer.value, width: width.value, height: height.value },
+      return await api.download('/api/export/png', { layer: layer.value, width: width.value, height: height.value, ...look.params() },
         (fraction) => { progress.value = 0.9 + 0.1 * fraction; });
     } finally {
       clearInterval(timer);
@@ -215,7 +217,7 @@ async function exportDialog() {
       button('Download C++', () => run(() => api.download('/api/export/cpp', { function: functionName.value.trim() })))),
     element('section', {}, element('h3', { textContent: 'PNG' }),
       element('div', { className: 'inline' }, layerLabel, layer, widthLabel, width, heightLabel, height),
-      button('Download PNG', () => run(png)), progress),
+      ...look.nodes, button('Download PNG', () => run(png)), progress),
   ];
   await dialog('Export', sections, [['Close', null, true]]);
 }
@@ -262,6 +264,7 @@ export function mountFiles(header) {
   const out = element('div', { className: 'button-group' }, buttons.exportButton, buttons.link);
   header.prepend(name);
   header.querySelector('.file-buttons').append(group, out);
+  mountDesignSize(header.querySelector('.file-buttons'), dialog);
 
   let offered = false;
   on('doc', (doc) => {

@@ -11,7 +11,7 @@ import * as api from './api.js';
 const VIEW_KEY = 'texture-studio-view';
 
 export const store = {
-  doc: null,             // {revision, generation, name, dirty, canUndo, canRedo, recovery, warnings, layers: [{count, warning, records}]}
+  doc: null,             // {revision, generation, name, designSize, dirty, canUndo, canRedo, recovery, warnings, layers: [{count, warning, records}]}
   operations: [],        // from the server's opcode table
   byOpcode: new Map(),
   // index: the selected record (-1: none); anchor: the other end of a
@@ -58,7 +58,13 @@ export function selectedRange() {
 }
 
 function setDoc(doc) {
+  const before = store.doc;
   store.doc = doc;
+  // The preview starts at the design size, and follows it when it changes.
+  const design = doc.designSize;
+  if (!before || before.name !== doc.name || before.designSize.width !== design.width ||
+      before.designSize.height !== design.height)
+    setView({ width: Math.min(design.width, 8192), height: Math.min(design.height, 8192) });
   // Keep each layer's selection inside its program.
   const { selection } = store;
   selection.perLayer = selection.perLayer.map((index, layer) => Math.min(index, doc.layers[layer].records.length - 1));
