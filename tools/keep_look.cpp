@@ -13,6 +13,8 @@ namespace {
 
 enum class Look { ARGUMENTS, PHASES, REPEAT_SQUARE, REPEAT };
 
+constexpr double MAX_REACH = 64;
+
 // The operations whose reach is one pixel, and how each widens it.
 Look lookOf(const tex::OperationInfo* row) {
     static const struct {
@@ -115,7 +117,9 @@ void runKeepingLook(int32_t opcode, const float* params, double rx, double ry) {
     float scaled[10];
     scaleRecord(opcode, params, rx, ry, scaled);
     // Reach can only grow: at or below the design size these run as they are.
-    const int32_t fx = rx > 1 ? int32_t(rx) : 1, fy = ry > 1 ? int32_t(ry) : 1;
+    // Beyond MAX_REACH times it grows no further, so that a tiny design size
+    // cannot make a render take hours.
+    const int32_t fx = rx > 1 ? int32_t(std::min(rx, MAX_REACH)) : 1, fy = ry > 1 ? int32_t(std::min(ry, MAX_REACH)) : 1;
     const int32_t k = std::min(fx, fy);
     switch (lookOf(row)) {
         case Look::ARGUMENTS: tex::runOperation(opcode, scaled); return;

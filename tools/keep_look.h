@@ -18,6 +18,8 @@
 //   width grows by the ratio in 3·log2(ratio) + 1 passes), erosion and
 //   dilation at spacings 1, 1, 2, 4, ..., ratio/2 (exactly a square ratio
 //   times wider, in log2(ratio) + 1 passes).
+// The reach of those operations grows up to 64 times, so that a tiny design
+// size cannot make a render take hours.
 // Everything else (colours, combinations, fills, and the operations whose
 // reach is already a share of the layer) runs unchanged. The exact replay
 // stays what the loader does; this one is a different, deterministic mode:
