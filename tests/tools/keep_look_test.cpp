@@ -100,8 +100,8 @@ TEST(KeepLook, LargerRendersStayCloseToTheDesignLook) {
         double bound;
     } cases[] = {
         {"data/Testin3.tex", 7},
-        {"data/gallery/wood-planks.listing", 3},
-        {"data/gallery/marble.listing", 3},
+        {"docs/examples/twirlLayer.listing", 7},
+        {"docs/examples/blurLayer.listing", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
