@@ -153,7 +153,17 @@ TEST(StudioArguments, TypedValuesAreStoredAsTheNearestFloatAndShownAsExported) {
     float s[10] = {0, 0, 0, 0, 0};
     studio::setArgument(24, s, 2, "0.014");
     EXPECT_EQ(s[2], 0.014f);
-    EXPECT_EQ(studio::argumentTexts(24, s)[2], "0.01400000043213367");
+    EXPECT_EQ(studio::exporterTexts(24, s)[2], "0.01400000043213367");
+    EXPECT_EQ(studio::argumentTexts(24, s)[2], "0.014") << "fields show the shortest text of the same float32";
+    EXPECT_EQ(studio::displayLine(24, s), "sineLayerRGB(0,0,0.014,0,0);");
+    // A refused value changes nothing, however far out of range it is.
+    s[3] = 0.25f;
+    for (const char* refused : {"1e39", "3.5e38", "1e999", "-1e999", "abc", ""}) {
+        EXPECT_THROW(studio::setArgument(24, s, 3, refused), EditError) << refused;
+        EXPECT_EQ(s[3], 0.25f) << refused;
+    }
+    studio::setArgument(24, s, 3, "1e-999");  // too small for any float: zero
+    EXPECT_EQ(s[3], 0.0f);
     // Beyond the range of double too: told apart from tiny numbers by their digits.
     for (const std::string huge : {"1e39", "1e309", "-1e309", "1e99999999999999999999", "0.001e400"})
         EXPECT_THROW(studio::setArgument(24, s, 3, huge), EditError) << huge;

@@ -108,7 +108,38 @@ void setCorner(float params[10], int startSlot, int cornerSlot, float start, flo
 
 }  // namespace
 
+std::string shortestText(float value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
 std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]) {
+    std::vector<std::string> texts = exporterTexts(opcode, params);
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        if (row->slots[k] != tex::SLOT_REAL) continue;
+        float value = params[k];
+        if (opcode == tex::MANDELBROT_OPCODE) {
+            // xStart, xSpan, yStart, ySpan from the corners x1, y1, x2, y2.
+            const int start = k <= 2 ? 1 : 2;
+            value = k == 1 || k == 3 ? params[start] : texlisting::mandelBrotExtent(params[start], params[start + 2]);
+        }
+        texts[k] = shortestText(value);
+    }
+    return texts;
+}
+
+std::string displayLine(int32_t opcode, const float params[10]) {
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    if (!row) return "opcode " + std::to_string(opcode);
+    std::string line = std::string(row->name) + "(";
+    const std::vector<std::string> texts = argumentTexts(opcode, params);
+    for (size_t k = 0; k < texts.size(); ++k) line += (k ? "," : "") + texts[k];
+    return line + ");";
+}
+
+std::vector<std::string> exporterTexts(int32_t opcode, const float params[10]) {
     const tex::OperationInfo* row = tex::findOperation(opcode);
     if (!row) return {};
     // "name(a,b,c);": no argument text holds a comma.
@@ -174,6 +205,49 @@ bool exampleRecord(const std::string& listing, int32_t opcode, int32_t layer, fl
             return true;
         }
     return false;
+}
+
+}  // namespace studio
+
+namespace studio {
+
+namespace {
+
+// The layer a record writes (its "dst"), or -1; and whether it reads `layer`
+// through any other layer argument.
+int writtenLayer(const tex::OperationInfo& row, const float params[10]) {
+    for (int k = 0; row.slots[k]; ++k)
+        if (row.slots[k] == tex::SLOT_LAYER && std::strcmp(row.parameters[k].name, "dst") == 0)
+            return tex::slotInteger(params[k]);
+    return -1;
+}
+
+bool readsLayer(const tex::OperationInfo& row, const float params[10], int layer) {
+    for (int k = 0; row.slots[k]; ++k)
+        if (row.slots[k] == tex::SLOT_LAYER && std::strcmp(row.parameters[k].name, "dst") != 0 &&
+            tex::slotInteger(params[k]) == layer)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::string replacedReason(const std::vector<texlisting::AuthorRecord>& program, int index) {
+    const int count = int(program.size());
+    const tex::OperationInfo* row = index >= 0 && index < count ? tex::findOperation(program[size_t(index)].opcode) : nullptr;
+    if (!row || program[size_t(index)].bypassed) return "";
+    const int written = writtenLayer(*row, program[size_t(index)].params);
+    if (written < 0 || written >= tex::LAYER_COUNT) return "";
+    for (int j = index + 1; j < count; ++j) {
+        const texlisting::AuthorRecord& record = program[size_t(j)];
+        const tex::OperationInfo* later = tex::findOperation(record.opcode);
+        if (!later || record.bypassed) continue;
+        if (readsLayer(*later, record.params, written)) return "";
+        if (std::strcmp(later->family, "generators") == 0 && writtenLayer(*later, record.params) == written)
+            return "No effect: record " + std::to_string(j) + ", " + later->name + ", overwrites layer " +
+                   std::to_string(written) + " before anything reads it.";
+    }
+    return "";
 }
 
 }  // namespace studio

@@ -33,6 +33,8 @@
 #include <fcntl.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
@@ -125,6 +127,7 @@ std::string contentType(const std::string& name) {
     if (extension == ".js") return "text/javascript; charset=utf-8";
     if (extension == ".css") return "text/css; charset=utf-8";
     if (extension == ".png") return "image/png";
+    if (extension == ".md") return "text/markdown; charset=utf-8";
     return "application/octet-stream";
 }
 
@@ -273,9 +276,26 @@ struct Route {
 
 // A preview being rendered in this process, or waiting to be, and everyone
 // waiting for its bytes.
+// What a preview shows: a layer at a size, either as the whole document
+// leaves it or right after one of the layer's records (`record`, the author's
+// index), and with Compare the same without a record; `focus` is the program
+// the author works in, whose states after its records are kept.
+struct PreviewAsk {
+    int32_t layer = 4, width = 256, height = 256;
+    int32_t record = WHOLE;
+    bool compare = false;
+    int32_t compareLayer = 0, compareRecord = 0, focus = -1;
+    static constexpr int32_t WHOLE = -2;
+    bool operator==(const PreviewAsk& o) const {
+        return layer == o.layer && width == o.width && height == o.height && record == o.record &&
+               compare == o.compare && compareLayer == o.compareLayer && compareRecord == o.compareRecord &&
+               focus == o.focus;
+    }
+};
+
 struct Preview {
-    Preview(int32_t layer, int32_t width, int32_t height) : layer(layer), width(width), height(height) {}
-    const int32_t layer, width, height;
+    explicit Preview(const PreviewAsk& ask) : ask(ask) {}
+    const PreviewAsk ask;
     std::atomic<int64_t> revision{0};  // of the document rendered
     std::atomic<bool> superseded{false};
     bool rendering = false, done = false;  // these and the rest under previewMutex_
@@ -296,7 +316,6 @@ public:
 
     bool bind(int port);
     void listen() { server_.listen_after_bind(); }
-    void stop() { server_.stop(); }
     std::string folder() const { return storage_->where(); }
     std::string address() const {
         const std::string shown = host_ == "0.0.0.0" || host_ == "::" ? "127.0.0.1" : host_;
@@ -320,6 +339,18 @@ public:
     void exportPng(const Request& req, Response& res);
     void exportProgress(const Request&, Response& res);
     void link(const Request&, Response& res);
+    void examples(const Request&, Response& res);
+    void newDocument(const Request& req, Response& res);
+    void wait(const Request& req, Response& res);
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        server_.stop();
+    }
 
 private:
     void setUp();
@@ -329,14 +360,23 @@ private:
     json stateJson() const;  // the session mutex is held
     std::string operationsJson() const;
     texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
-    void publish() { revision_ = session_.revision(); }
-    std::shared_ptr<Preview> previewFor(int32_t layer, int32_t width, int32_t height);
+    // After every change of the session (the session mutex is held): renders
+    // in flight learn of a newer revision, and waiting pages wake.
+    void publish() {
+        revision_ = session_.revision();
+        ++generation_;
+        changed_.notify_all();
+    }
+    std::shared_ptr<Preview> previewFor(const PreviewAsk& ask);
     void renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock);
 
     Listener server_;
     std::unique_ptr<Storage> storage_;
     Session session_;
     std::mutex sessionMutex_;
+    std::condition_variable changed_;
+    int64_t generation_ = 1;  // counts every change of the state pages show
+    bool stopping_ = false;
     std::atomic<int64_t> revision_{0};
     std::string host_, token_, operations_;
     std::set<std::string> hosts_, origins_;
@@ -347,7 +387,7 @@ private:
     std::mutex previewMutex_;
     std::condition_variable previewChanged_;
     std::shared_ptr<Preview> rendering_, waiting_;
-    RenderCache previewCache_;
+    RenderCache previewCache_, compareCache_;  // Compare's renders without a record have their own
 
     RenderLane bigPreviews_, exports_;
     std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
@@ -355,26 +395,36 @@ private:
 };
 
 const Route ROUTES[] = {
-    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png)", &Studio::page,
-     "the page: index.html, its ES modules and style, and the operation pictures"},
+    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png|/gallery/[A-Za-z0-9_-]+\.png|/docs/operations\.md)",
+     &Studio::page, "the page: index.html, its ES modules and style, the operation pictures, the gallery's "
+     "pictures and the operations' documentation"},
     {"GET", "/api/operations", &Studio::operations,
      "every operation: opcode, name, family, summary, picture, and each argument's name, kind and slider range"},
     {"GET", "/api/state", &Studio::state,
      "the document: revision, file name, unsaved changes, undo and redo, recovery offer, warnings, and each "
      "layer's records (source line, argument texts, warnings)"},
     {"POST", "/api/edit", &Studio::edit,
-     "{revision, command, ...}: insert {layer, index, opcode}, duplicate|delete {layer, index}, move {layer, "
-     "index, to}, set {layer, index, argument, value, drag?}, newSeed {layer, index, argument}, undo, redo, "
-     "recovery {restore}, import {link}; answers the new state, 409 for a stale revision"},
+     "{revision, command, ...}: insert {layer, index, opcode}, duplicate {layer, index}, delete {layer, index, "
+     "count?}, move {layer, index, to}, set {layer, index, argument, value, drag?} or {layer, index, values: "
+     "[[argument, value]...], drag?}, newSeed {layer, index, argument}, bypass {layer, index, bypassed}, clear "
+     "{layer}, paste {layer, index, listing}, undo, redo, recovery {restore}, import {link}; answers the new "
+     "state, 409 for a stale revision"},
+    {"POST", "/api/new", &Studio::newDocument,
+     "{example?}: a new untitled document, empty or a copy of a gallery example; answers the state"},
+    {"GET", "/api/examples", &Studio::examples, "the gallery of starting documents: name, title, keywords, picture"},
+    {"GET", "/api/wait", &Studio::wait,
+     "?generation: answers the state once it differs from that generation, or after 20 s (204)"},
     {"POST", "/api/open", &Studio::open, "{name}: opens a file of the working folder; answers the state"},
     {"POST", "/api/save", &Studio::save,
      "{name?, overwrite?}: writes the document (.tex) or a listing (other extensions) atomically; 409 when it "
      "would overwrite changes not seen"},
     {"GET", "/api/files", &Studio::files, "the documents and listings of the working folder"},
     {"GET", "/api/render", &Studio::render,
-     "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails, of the current "
-     "document (X-Studio-Revision), at least that revision; a newer render request abandons this one (409 with "
-     "superseded) unless it asks for the same"},
+     "?revision&layer&width&height&record?&compare?&focus?: the layer's RGB bytes (right after record `record` "
+     "of its program when given), with compare=1 then the same without the record `compare` names (layer:index), "
+     "then five 64x64 RGB thumbnails of the whole texture unless stopped at a record (X-Studio-Thumbnails), "
+     "of the current document (X-Studio-Revision), at least that revision; an edit arriving meanwhile "
+     "supersedes the render, which starts again"},
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
     {"GET", "/api/export/png", &Studio::exportPng,
@@ -550,6 +600,39 @@ void Studio::page(const Request& req, Response& res) {
     res.set_content(std::string(reinterpret_cast<const char*>(file->data), file->size), contentType(file->name).c_str());
 }
 
+// Words people search for when they look for what an operation does, beyond
+// its name and summary.
+const char* searchWords(const std::string& name) {
+    static const std::pair<const char*, const char*> WORDS[] = {
+        {"subPlasma", "noise random clouds grain"}, {"sinePlasma", "waves stripes bands gradient"},
+        {"perlinNoise", "noise clouds fractal turbulence marble"}, {"particle", "spot glow radial gradient vignette light"},
+        {"colorLayer", "fill solid flat colour color background"}, {"checkerBoardLayer", "checker tiles grid squares pattern"},
+        {"blobsLayer", "blobs metaballs spots cells organic"}, {"mandelBrot", "fractal set"},
+        {"cellMachine", "automaton pattern random circuit"}, {"addLayers", "blend mix add screen composite"},
+        {"mulLayers", "blend multiply darken mask composite"}, {"randCombineLayers", "dither scatter noise mix"},
+        {"minCombineLayers", "darken blend"}, {"maxCombineLayers", "lighten blend"}, {"xorLayers", "bitwise pattern"},
+        {"orLayers", "bitwise"}, {"andLayers", "bitwise mask"}, {"scaleLayerRGB", "brightness tint colour color levels"},
+        {"scaleLayerHSV", "saturation hue brightness colour color"}, {"adjustLayerRGB", "brightness offset tint colour color levels"},
+        {"adjustLayerHSV", "hue shift tint colorize saturation colour color"},
+        {"sineLayerRGB", "tone curve bands gradient map colour color"},
+        {"equalizeRGB", "contrast levels auto normalize histogram"}, {"stretchRGB", "contrast levels auto normalize histogram"},
+        {"invertLayer", "negative invert"}, {"embossLayer", "emboss relief bump height"}, {"woodLayer", "wood rings grain bits"},
+        {"blurLayer", "blur soften smooth"}, {"sharpenLayer", "sharpen detail crisp contrast"},
+        {"edgeHLayer", "edge detect outline lines"}, {"edgeVLayer", "edge detect outline lines"},
+        {"motionBlur", "streak smear brushed blur"}, {"makeTilable", "tile seamless wrap"},
+        {"medianLayer", "denoise despeckle smooth"}, {"sineDistort", "warp wave ripple wobble water"},
+        {"twirlLayer", "warp swirl twist spiral"}, {"mapDistort", "warp displace displacement"},
+        {"tileLayer", "tile repeat pattern"}, {"noiseDistort", "warp jitter scatter grain noise"},
+        {"moveDistort", "offset shift scroll wrap"}, {"kaleidLayer", "mirror symmetry kaleidoscope"},
+        {"tunnelDistort", "warp perspective tunnel"}, {"sculptureLayer", "relief emboss direction"},
+        {"logPolLayer", "warp polar unwrap"}, {"erodeLayer", "shrink morphology thin"},
+        {"dilateLayer", "grow morphology thicken"},
+    };
+    for (const auto& [operation, words] : WORDS)
+        if (name == operation) return words;
+    return "";
+}
+
 std::string Studio::operationsJson() const {
     static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
     json list = json::array();
@@ -565,7 +648,8 @@ std::string Studio::operationsJson() const {
         }
         const std::string picture = "/pictures/" + std::string(row.name) + ".png";
         list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
-                        {"picture", findEmbedded(picture) ? picture : ""}, {"arguments", arguments}});
+                        {"picture", findEmbedded(picture) ? picture : ""}, {"keywords", searchWords(row.name)},
+                        {"arguments", arguments}});
     }
     return text(json{{"operations", list}});
 }
@@ -575,21 +659,27 @@ json Studio::stateJson() const {
     json layers = json::array();
     for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
+        const std::vector<texlisting::AuthorRecord> author = texlisting::authorProgram(document, layer);
         json records = json::array();
-        for (int i = 0; i < texlisting::countedRecords(program); ++i) {
-            const int32_t opcode = program.opcode[i];
+        for (size_t i = 0; i < author.size(); ++i) {
+            const int32_t opcode = author[i].opcode;
+            const float* params = author[i].params;
             const tex::OperationInfo* row = tex::findOperation(opcode);
             records.push_back({{"opcode", opcode},
                                {"name", row ? row->name : ""},
-                               {"source", row ? tex::exportSource(opcode, program.params[i]) : "opcode " + std::to_string(opcode)},
-                               {"arguments", argumentTexts(opcode, program.params[i])},
-                               {"warnings", texgen::recordWarnings(opcode, program.params[i])}});
+                               {"source", row ? tex::exportSource(opcode, params) : "opcode " + std::to_string(opcode)},
+                               {"display", displayLine(opcode, params)},
+                               {"arguments", argumentTexts(opcode, params)},
+                               {"bypassed", author[i].bypassed},
+                               {"replaced", replacedReason(author, int(i))},
+                               {"warnings", texgen::recordWarnings(opcode, params)}});
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
     int32_t designWidth, designHeight;
     texlisting::designSize(document, designWidth, designHeight);
     return json{{"revision", session_.revision()},
+                {"generation", generation_},
                 {"name", session_.name()},
                 {"designSize", {{"width", designWidth}, {"height", designHeight}}},
                 {"dirty", session_.dirty()},
@@ -610,7 +700,8 @@ void Studio::edit(const Request& req, Response& res) {
     const json body = parseBody(req);
     const std::string command = textField(body, "command");
     const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
-    const auto index = [&] { return int(integerField(body, "index", 0, tex::MAX_OPS)); };
+    // The author's indices: bypassed records are counted, up to MAX_OPS of them.
+    const auto index = [&] { return int(integerField(body, "index", 0, 2 * tex::MAX_OPS)); };
     const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
     const int64_t base = integerField(body, "revision", 0, INT64_MAX);
     std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -626,17 +717,38 @@ void Studio::edit(const Request& req, Response& res) {
     } else if (command == "duplicate") {
         session_.duplicateRecord(base, layer(), index());
     } else if (command == "delete") {
-        session_.deleteRecord(base, layer(), index());
+        const int count = body.contains("count") ? int(integerField(body, "count", 1, 2 * tex::MAX_OPS)) : 1;
+        session_.deleteRecords(base, layer(), index(), count);
+    } else if (command == "bypass") {
+        session_.setBypass(base, layer(), index(), booleanField(body, "bypassed"));
+    } else if (command == "clear") {
+        session_.clearLayer(base, layer());
+    } else if (command == "paste") {
+        session_.pasteRecords(base, layer(), index(), textField(body, "listing"));
+    } else if (command == "set" && body.contains("values")) {
+        // Several arguments in one step: [[argument, value], ...].
+        const json& pairs = body.at("values");
+        if (!pairs.is_array() || pairs.empty() || pairs.size() > size_t(tex::MAX_PARAMETERS))
+            throw Refusal{400, "The request's values must be one to nine [argument, value] pairs: reload the page."};
+        std::vector<std::pair<int, std::string>> values;
+        for (const json& pair : pairs) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_string() ||
+                pair[0].get<int64_t>() < 0 || pair[0].get<int64_t>() >= tex::MAX_PARAMETERS)
+                throw Refusal{400, "The request's values must be one to nine [argument, value] pairs: reload the page."};
+            values.emplace_back(pair[0].get<int>(), pair[1].get<std::string>());
+        }
+        session_.setArguments(base, layer(), index(), values, textField(body, "drag", true));
     } else if (command == "move") {
-        session_.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, tex::MAX_OPS)));
+        session_.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, 2 * tex::MAX_OPS)));
     } else if (command == "set" || command == "newSeed") {
         const int k = argument();
         std::string value;
         if (command == "set") {
             value = textField(body, "value");
         } else {
-            const tex::LayerProgram& program = session_.document().programs[layer()];
-            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::min(index(), tex::MAX_OPS - 1)]);
+            const std::vector<texlisting::AuthorRecord> program = texlisting::authorProgram(session_.document(), layer());
+            const tex::OperationInfo* row =
+                size_t(index()) < program.size() ? tex::findOperation(program[size_t(index())].opcode) : nullptr;
             const float high = row ? row->parameters[k].high : 0;
             std::random_device device;
             value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
@@ -677,6 +789,7 @@ void Studio::save(const Request& req, Response& res) {
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         saved = session_.save(name, overwrite);
+        publish();
         json state = stateJson();
         state["saved"] = session_.name();
         res.set_content(text(state), "application/json");
@@ -695,17 +808,31 @@ texlisting::Document Studio::snapshot(int64_t& revision) {
     return session_.document();
 }
 
+namespace {
+
+// Where the author's record `index` of a layer stands among the records
+// replayed: the number of replayed records up to it, minus one. `replayed`
+// tells whether the record itself is one of them.
+int replayedIndex(const texlisting::Document& document, int layer, int index, bool& replayed) {
+    const std::vector<texlisting::AuthorRecord> records = texlisting::authorProgram(document, layer);
+    int at = -1;
+    replayed = false;
+    for (int i = 0; i <= index && i < int(records.size()); ++i)
+        if (!records[size_t(i)].bypassed) ++at;
+    replayed = index >= 0 && index < int(records.size()) && !records[size_t(index)].bypassed;
+    return at;
+}
+
+}  // namespace
 // The preview a request shares or the one it starts: the same render waiting,
 // or rendering from the current revision, is shared; anything else waiting is
 // abandoned for the new one, and so is what renders.
-std::shared_ptr<Preview> Studio::previewFor(int32_t layer, int32_t width, int32_t height) {
-    const auto same = [&](const std::shared_ptr<Preview>& p) {
-        return p && p->layer == layer && p->width == width && p->height == height;
-    };
+std::shared_ptr<Preview> Studio::previewFor(const PreviewAsk& ask) {
+    const auto same = [&](const std::shared_ptr<Preview>& p) { return p && p->ask == ask; };
     if (same(waiting_)) return waiting_;
     if (same(rendering_) && rendering_->revision == revision_.load()) return rendering_;
     if (waiting_) waiting_->superseded = true;
-    waiting_ = std::make_shared<Preview>(layer, width, height);
+    waiting_ = std::make_shared<Preview>(ask);
     if (rendering_) rendering_->superseded = true;
     previewChanged_.notify_all();
     return waiting_;
@@ -722,6 +849,11 @@ void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock)
         // The newest document, never an older one: an edit that arrives while
         // it renders abandons the render, which starts again from the newer
         // document (only a few times, so that a long drag still shows frames).
+        const PreviewAsk& ask = preview.ask;
+        const bool whole = ask.record == PreviewAsk::WHOLE;
+        const size_t bytes = size_t(ask.width) * size_t(ask.height) * sizeof(tex::Pixel);
+        RenderCache::Replay replay;
+        replay.focusLayer = ask.focus;
         for (int attempt = 0;; ++attempt) {
             int64_t revision = 0;
             const texlisting::Document document = snapshot(revision);
@@ -729,17 +861,37 @@ void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock)
             const auto current = [&](int64_t, int64_t) {
                 return !preview.superseded && (attempt >= 3 || revision_.load() == revision);
             };
-            if (previewCache_.render(document, preview.width, preview.height, current)) break;
+            bool replayed = false;
+            if (!whole) {
+                replay.stopLayer = ask.layer;
+                replay.stopRecord = replayedIndex(document, ask.layer, ask.record, replayed);
+            }
+            const bool done = previewCache_.render(document, ask.width, ask.height, current, replay);
             if (preview.superseded) throw Superseded();
+            if (!done) continue;
+            preview.body.reserve(bytes * (ask.compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+            preview.body.assign(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
+            const std::string thumbs = whole ? thumbnails() : "";
+            if (ask.compare) {
+                // A bypassed record is left out of both.
+                Skipped without{};
+                const int skipped = replayedIndex(document, ask.compareLayer, ask.compareRecord, replayed);
+                if (replayed) without[ask.compareLayer][skipped] = true;
+                RenderCache::Replay other = replay;
+                other.skip = &without;
+                const bool compared = compareCache_.render(document, ask.width, ask.height, current, other);
+                if (preview.superseded) throw Superseded();
+                if (!compared) continue;
+                preview.body.append(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
+            }
+            preview.body += thumbs;
+            break;
         }
-        const size_t bytes = size_t(preview.width) * size_t(preview.height) * sizeof(tex::Pixel);
-        preview.body.reserve(bytes + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-        preview.body.assign(reinterpret_cast<const char*>(tex::layers[preview.layer]), bytes);
-        preview.body += thumbnails();
     } catch (const Superseded&) {
         // answered below as superseded
     } catch (const std::bad_alloc&) {
         previewCache_.clear();
+        compareCache_.clear();
         preview.failure = Refusal{507, "The studio ran out of memory: choose a smaller size."};
     } catch (const std::exception& error) {
         preview.failure = Refusal{500, std::string("The render failed: ") + error.what() + "."};
@@ -756,9 +908,25 @@ void Studio::render(const Request& req, Response& res) {
     int32_t width = 0, height = 0;
     sizeParameters(req, maxSide_, width, height);
     if (wanted > revision_.load()) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
+    PreviewAsk ask;
+    ask.layer = layer;
+    ask.width = width;
+    ask.height = height;
+    ask.focus = req.has_param("focus") ? int32_t(integerParameter(req, "focus", 0, 4)) : layer;
+    // Record indices are the author's, bypassed records counted.
+    if (req.has_param("record")) ask.record = int32_t(integerParameter(req, "record", -1, 2 * tex::MAX_OPS));
+    // Compare: the same again without one record.
+    ask.compare = req.has_param("compareLayer");
+    if (ask.compare) {
+        ask.compareLayer = int32_t(integerParameter(req, "compareLayer", 0, 4));
+        ask.compareRecord = int32_t(integerParameter(req, "compareRecord", 0, 2 * tex::MAX_OPS));
+    }
+    const bool whole = ask.record == PreviewAsk::WHOLE;
     std::string body;
     int64_t revision = 0;
-    if (int64_t(width) * height > RenderCache::KEPT_PIXELS) {
+    // Large whole renders go to a child process; a look after a record or a
+    // comparison renders here at any size.
+    if (int64_t(width) * height > RenderCache::KEPT_PIXELS && whole && !ask.compare) {
         RenderJob job;
         job.document = snapshot(revision);
         job.layer = layer;
@@ -767,7 +935,7 @@ void Studio::render(const Request& req, Response& res) {
         body = bigPreviews_.run(job, {});
     } else {
         std::unique_lock<std::mutex> lock(previewMutex_);
-        const std::shared_ptr<Preview> preview = previewFor(int32_t(layer), width, height);
+        const std::shared_ptr<Preview> preview = previewFor(ask);
         for (;;) {
             if (preview->done || (preview->superseded && !preview->rendering)) break;
             if (!rendering_ && waiting_ == preview) {
@@ -782,7 +950,79 @@ void Studio::render(const Request& req, Response& res) {
         revision = preview->revision;
     }
     res.set_header("X-Studio-Revision", std::to_string(revision));
+    res.set_header("X-Studio-Thumbnails", whole ? "1" : "0");
     res.set_content(body, "application/octet-stream");
+}
+
+namespace {
+
+// A field of an example's heading comments ("// Title: Wood planks",
+// "// Keywords: wood, boards"), or empty.
+std::string exampleField(const std::string& listing, const std::string& field) {
+    size_t begin = 0;
+    while (begin < listing.size()) {
+        const size_t end = std::min(listing.find('\n', begin), listing.size());
+        std::string line = listing.substr(begin, end - begin);
+        begin = end + 1;
+        const size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line.compare(at, 2, "//") != 0) continue;
+        const size_t text = line.find_first_not_of("/ \t", at);
+        if (text == std::string::npos || line.size() - text < field.size() + 1 || line[text + field.size()] != ':') continue;
+        std::string name = line.substr(text, field.size());
+        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (name != field) continue;
+        std::string value = line.substr(text + field.size() + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+        return value;
+    }
+    return "";
+}
+
+std::string embeddedText(const EmbeddedFile& file) { return std::string(reinterpret_cast<const char*>(file.data), file.size); }
+
+}  // namespace
+
+void Studio::examples(const Request&, Response& res) {
+    json list = json::array();
+    for (const EmbeddedFile* file = EMBEDDED_FILES; file->name; ++file) {
+        const std::string name = file->name;
+        if (name.rfind("gallery/", 0) != 0) continue;
+        const std::string stemName = fs::path(name).stem().string();
+        const std::string picture = "/gallery/" + stemName + ".png";
+        const std::string text = embeddedText(*file), title = exampleField(text, "title");
+        list.push_back({{"name", stemName},
+                        {"title", title.empty() ? stemName : title},
+                        {"keywords", exampleField(text, "keywords")},
+                        {"picture", findEmbedded(picture) ? picture : ""}});
+    }
+    res.set_content(json{{"examples", list}}.dump(), "application/json");
+}
+
+void Studio::newDocument(const Request& req, Response& res) {
+    const json body = parseBody(req);
+    texlisting::Document document{};
+    const std::string example = body.value("example", std::string());
+    if (!example.empty()) {
+        const EmbeddedFile* file = findEmbedded("gallery/" + example + ".listing");
+        if (!file) throw Refusal{404, "There is no example named " + example + ": reload the page."};
+        document = texlisting::parseListing(embeddedText(*file), example + ".listing");
+    }
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    session_.newDocument(document);
+    publish();
+    res.set_content(stateJson().dump(), "application/json");
+}
+
+void Studio::wait(const Request& req, Response& res) {
+    const int64_t known = integerParameter(req, "generation", 0, INT64_MAX);
+    std::unique_lock<std::mutex> lock(sessionMutex_);
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return stopping_ || generation_ != known; });
+    if (generation_ == known) {
+        res.status = 204;
+        return;
+    }
+    res.set_content(stateJson().dump(), "application/json");
 }
 
 void Studio::exportListing(const Request&, Response& res) {

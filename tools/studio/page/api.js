@@ -6,11 +6,16 @@
 //   GET  /api/operations            operations with their arguments' names, kinds and slider ranges
 //   GET  /api/state                 the document and its revision
 //   POST /api/edit   {revision, command, ...}   insert, duplicate, delete, move, set, newSeed,
-//                                   undo, redo, recovery, import; answers the new state
+//                                   bypass, clear, paste, undo, redo, recovery, import;
+//                                   answers the new state
 //   POST /api/open   {name}         POST /api/save {name?, overwrite?}
+//   POST /api/new    {example?}     GET /api/examples: the gallery of starting documents
+//   GET  /api/wait   ?generation    the state once it changed (another page's edit), or 204
 //   GET  /api/files                 documents and listings of the working folder
-//   GET  /api/render ?revision&layer&width&height   RGB bytes, then five 64x64 thumbnails,
-//                                   of the newest revision (X-Studio-Revision)
+//   GET  /api/render ?revision&layer&width&height&record?&compareLayer?&compareRecord?&focus?
+//                                   RGB bytes (and the same without the compared record), then
+//                                   five 64x64 thumbnails unless stopped at a record, of the
+//                                   newest revision (X-Studio-Revision)
 //   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height[&keepLook=1][&preview=SIDE]
 //   GET  /api/export/progress       GET /api/link {fragment}
 // Refusals answer {error: one sentence}, and 409 with stale or conflict.
@@ -76,26 +81,62 @@ export const edit = (fields) => json('POST', '/api/edit', fields);
 export const open = (name) => json('POST', '/api/open', { name });
 export const save = (name, overwrite) => json('POST', '/api/save', { name, overwrite });
 export const files = () => json('GET', '/api/files');
+export const newDocument = (example) => json('POST', '/api/new', example ? { example } : {});
+export const examples = () => json('GET', '/api/examples');
 export const link = () => json('GET', '/api/link');
 export const exportProgress = () => json('GET', '/api/export/progress');
 // A PNG export shrunk for the page (preview=SIDE), as a Blob.
 export const exportPreview = async (params) =>
   (await request('GET', '/api/export/png?' + new URLSearchParams(params))).blob();
 
-// The layer's RGB bytes and the five thumbnails, of the studio's newest
-// revision (at least `revision`), which it answers.
-export async function render({ revision, layer, width, height }) {
+// The layer's RGB bytes of the studio's newest revision (at least
+// `revision`), which it answers: right after `record` of the layer's program
+// when given, and with `compare` ({layer, index}) also without that record;
+// the five thumbnails when the whole texture was rendered.
+export async function render({ revision, layer, width, height, record, compare, focus }) {
   const query = new URLSearchParams({ revision, layer, width, height });
+  if (record !== undefined) query.set('record', record);
+  if (focus !== undefined) query.set('focus', focus);
+  if (compare) {
+    query.set('compareLayer', compare.layer);
+    query.set('compareRecord', compare.index);
+  }
   const response = await request('GET', '/api/render?' + query);
   const rendered = Number(response.headers.get('X-Studio-Revision'));
   const bytes = new Uint8Array(await response.arrayBuffer());
   const size = width * height * 3;
-  const thumbs = [];
-  for (let i = 0; i < 5; i++) {
-    const start = size + i * THUMBNAIL * THUMBNAIL * 3;
-    thumbs.push(bytes.subarray(start, start + THUMBNAIL * THUMBNAIL * 3));
+  const images = compare ? 2 : 1;
+  let thumbs = null;
+  if (response.headers.get('X-Studio-Thumbnails') === '1') {
+    thumbs = [];
+    for (let i = 0; i < 5; i++) {
+      const start = images * size + i * THUMBNAIL * THUMBNAIL * 3;
+      thumbs.push(bytes.subarray(start, start + THUMBNAIL * THUMBNAIL * 3));
+    }
   }
-  return { pixels: bytes.subarray(0, size), thumbs, revision: rendered };
+  return {
+    pixels: bytes.subarray(0, size), without: compare ? bytes.subarray(size, 2 * size) : null, thumbs, revision: rendered,
+  };
+}
+
+// Calls `changed` with the state whenever another page changes it, until
+// the studio stops answering; waits again after each answer.
+export async function watch(generation, changed) {
+  for (;;) {
+    let response;
+    try {
+      response = await request('GET', '/api/wait?' + new URLSearchParams({ generation }));
+    } catch {
+      await new Promise((resolve) => setTimeout(resolve, 2000));
+      continue;
+    }
+    if (response.status === 204) continue;
+    const state = await response.json();
+    generation = state.generation;
+    changed(state);
+    // A burst of changes (a drag) is followed in a few steps, not one per change.
+    await new Promise((resolve) => setTimeout(resolve, 200));
+  }
 }
 
 // Fetches an export and hands it to the browser as a download; `progress`
