@@ -1,0 +1,27 @@
+/** A texture document's 22020 bytes, or a listing's text. */
+export type Doc = Uint8Array | ArrayBuffer | string;
+
+export interface RenderOptions {
+  /** A power of two from 1 to 8192; 256 when left out. */
+  width?: number;
+  /** A power of two from 1 to 8192; 256 when left out. */
+  height?: number;
+  /** 0 to 4; 4, the finished texture, when left out. */
+  layer?: number;
+  /** Replay a document whose counts lie outside 0..100 as the viewers do, instead of refusing it. */
+  lenient?: boolean;
+}
+
+export interface Engine {
+  /** The layer's pixels: red, green, blue, row after row, top row first. */
+  render(doc: Doc, options?: RenderOptions): Uint8Array;
+  /** The SHA-256 of those pixels in hexadecimal, as `texgen hash` prints it. */
+  hash(doc: Doc, options?: RenderOptions): string;
+  /** The document as a listing: one source line per record, layer by layer. */
+  listing(doc: Doc): string;
+  /** The 22020-byte document. */
+  document(doc: Doc): Uint8Array;
+}
+
+/** Loads the engine; every method throws an Error whose message is one sentence. */
+export function createEngine(options?: { wasmBinary?: ArrayBuffer | Uint8Array }): Promise<Engine>;
