@@ -2,7 +2,9 @@
 // author types or drags, and their defaults taken from the operations' examples.
 #include "tools/studio/arguments.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 
@@ -30,9 +32,24 @@ bool parseNumber(const std::string& text, T& value, bool& outOfRange) {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (begin != end && *begin == '+') ++begin;
+#if defined(__cpp_lib_to_chars)
     const auto result = std::from_chars(begin, end, value, std::chars_format::general);
     outOfRange = result.ec == std::errc::result_out_of_range;
     return result.ptr == end && begin != end && (result.ec == std::errc() || outOfRange);
+#else
+    // Standard libraries without the floating-point from_chars (WebAssembly's)
+    // read with strtof and strtod in the "C" locale, held to the characters
+    // from_chars takes (no hexadecimal, no spaces).
+    const std::string number(begin, end);
+    if (number.empty() || number.find_first_not_of("0123456789.eE+-infatyINFATY") != std::string::npos ||
+        number[0] == '+')
+        return false;
+    char* stop = nullptr;
+    errno = 0;
+    value = sizeof(T) == sizeof(float) ? T(std::strtof(number.c_str(), &stop)) : T(std::strtod(number.c_str(), &stop));
+    outOfRange = errno == ERANGE;
+    return stop == number.c_str() + number.size();
+#endif
 }
 
 float integerSlot(const std::string& name, const std::string& text) {

@@ -40,6 +40,7 @@
 
 #include "tools/studio/embedded.h"
 #include "tools/studio/link.h"
+#include "tools/studio/protocol.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
 #include "tools/texgen.h"
@@ -51,13 +52,10 @@ namespace studio {
 namespace {
 
 namespace fs = std::filesystem;
-using json = nlohmann::json;
 using httplib::Request;
 using httplib::Response;
 
 constexpr size_t MAX_BODY = 1 << 20;
-constexpr int64_t MAX_SIDE = 8192;
-constexpr int THUMBNAIL = 64;
 const char TOKEN_HEADER[] = "X-Studio-Token";
 
 // A request the studio refuses: the status and one sentence for the author.
@@ -118,17 +116,8 @@ int64_t integerParameter(const Request& req, const char* name, int64_t low, int6
 
 // A render size: each side a power of two, at most MAX_SIDE.
 void sizeParameters(const Request& req, int32_t& width, int32_t& height) {
-    for (const char* name : {"width", "height"}) {
-        const std::string text = req.get_param_value(name);
-        const bool digits = !text.empty() && text.size() < 12 && text.find_first_not_of("0123456789") == std::string::npos;
-        const int64_t side = digits ? std::stoll(text) : 0;
-        if (side > MAX_SIDE)
-            throw Refusal{400, "A render of " + text + " pixels a side is too large: at most " +
-                                   std::to_string(MAX_SIDE) + " by " + std::to_string(MAX_SIDE) + "."};
-        if (side < 1 || (side & (side - 1)))
-            throw Refusal{400, "Render sizes are powers of two, such as 256 or 1024."};
-        (name[0] == 'w' ? width : height) = int32_t(side);
-    }
+    width = renderSide(req.get_param_value("width"));
+    height = renderSide(req.get_param_value("height"));
 }
 
 json parseBody(const Request& req) {
@@ -137,48 +126,9 @@ json parseBody(const Request& req) {
     return body;
 }
 
-template <typename T>
-T field(const json& body, const char* name) {
-    if (!body.contains(name)) throw Refusal{400, std::string("The request lacks its ") + name + ": reload the page."};
-    return body.at(name).get<T>();
-}
-
-// A file name for a download: the document's name without its extension.
-std::string stem(const std::string& name) {
-    const std::string s = fs::path(name).stem().string();
-    return s.empty() ? "texture" : s;
-}
-
 void attach(Response& res, const std::string& bytes, const std::string& type, const std::string& fileName) {
     res.set_content(bytes, type.c_str());
     res.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");
-}
-
-// Each layer reduced to THUMBNAIL by THUMBNAIL pixels by averaging boxes.
-std::string thumbnails() {
-    const int64_t w = tex::layerWidth, h = tex::layerHeight;
-    std::string out;
-    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::Pixel* pixels = tex::layers[layer];
-        for (int ty = 0; ty < THUMBNAIL; ++ty) {
-            const int64_t y0 = ty * h / THUMBNAIL, y1 = std::max(y0 + 1, (ty + 1) * h / THUMBNAIL);
-            for (int tx = 0; tx < THUMBNAIL; ++tx) {
-                const int64_t x0 = tx * w / THUMBNAIL, x1 = std::max(x0 + 1, (tx + 1) * w / THUMBNAIL);
-                uint64_t sum[3] = {};
-                for (int64_t y = y0; y < y1; ++y)
-                    for (int64_t x = x0; x < x1; ++x) {
-                        const tex::Pixel& p = pixels[y * w + x];
-                        sum[0] += p.red;
-                        sum[1] += p.green;
-                        sum[2] += p.blue;
-                    }
-                const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
-                for (uint64_t s : sum) out += char(s / n);
-            }
-        }
-    }
-    return out;
 }
 
 class Studio;
@@ -202,7 +152,7 @@ public:
     Studio(Session&& session, const std::string& host) : session_(std::move(session)), host_(host) {
         token_ = randomToken();
         revision_ = session_.revision();
-        operations_ = operationsJson();
+        operations_ = operationsJson([](const std::string& picture) { return findEmbedded("/" + picture); }).dump();
     }
 
     bool bind(int port);
@@ -231,8 +181,7 @@ public:
 private:
     std::optional<Refusal> refusal(const Request& req, Access access) const;
     void handle(const Route& route, const Request& req, Response& res);
-    json stateJson() const;  // the session mutex is held
-    std::string operationsJson() const;
+    json stateJson() const { return studio::stateJson(session_); }  // the session mutex is held
     texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
     void publish() { revision_ = session_.revision(); }
 
@@ -387,53 +336,6 @@ void Studio::page(const Request& req, Response& res) {
     res.set_content(std::string(reinterpret_cast<const char*>(file->data), file->size), contentType(file->name).c_str());
 }
 
-std::string Studio::operationsJson() const {
-    static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
-    json list = json::array();
-    for (int32_t i = 0; i < tex::operationCount(); ++i) {
-        const tex::OperationInfo& row = tex::operationTable()[i];
-        json arguments = json::array();
-        for (int k = 0; row.slots[k]; ++k) {
-            const tex::ParameterInfo& parameter = row.parameters[k];
-            const char* kind = KINDS[std::strchr("lifb", row.slots[k]) - "lifb"];
-            arguments.push_back({{"name", parameter.name}, {"kind", kind}, {"low", parameter.low},
-                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"}});
-        }
-        const std::string picture = "/pictures/" + std::string(row.name) + ".png";
-        list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
-                        {"picture", findEmbedded(picture) ? picture : ""}, {"arguments", arguments}});
-    }
-    return json{{"operations", list}}.dump();
-}
-
-json Studio::stateJson() const {
-    const texlisting::Document& document = session_.document();
-    json layers = json::array();
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::LayerProgram& program = document.programs[layer];
-        json records = json::array();
-        for (int i = 0; i < texlisting::countedRecords(program); ++i) {
-            const int32_t opcode = program.opcode[i];
-            const tex::OperationInfo* row = tex::findOperation(opcode);
-            records.push_back({{"opcode", opcode},
-                               {"name", row ? row->name : ""},
-                               {"source", row ? tex::exportSource(opcode, program.params[i]) : "opcode " + std::to_string(opcode)},
-                               {"arguments", argumentTexts(opcode, program.params[i])},
-                               {"warnings", texgen::recordWarnings(opcode, program.params[i])}});
-        }
-        layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
-    }
-    return json{{"revision", session_.revision()},
-                {"name", session_.name()},
-                {"dirty", session_.dirty()},
-                {"canUndo", session_.canUndo()},
-                {"canRedo", session_.canRedo()},
-                {"recovery", session_.recoveryOffered()},
-                {"recoveryProblem", session_.recoveryProblem()},
-                {"warnings", session_.openingWarnings()},
-                {"layers", layers}};
-}
-
 void Studio::state(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     res.set_content(stateJson().dump(), "application/json");
@@ -441,50 +343,8 @@ void Studio::state(const Request&, Response& res) {
 
 void Studio::edit(const Request& req, Response& res) {
     const json body = parseBody(req);
-    const std::string command = field<std::string>(body, "command");
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    const int64_t base = field<int64_t>(body, "revision");
-    const auto layer = [&] { return field<int>(body, "layer"); };
-    const auto index = [&] { return field<int>(body, "index"); };
-    if (command == "insert") {
-        const int32_t opcode = field<int32_t>(body, "opcode");
-        const tex::OperationInfo* row = tex::findOperation(opcode);
-        if (!row) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
-        float params[10] = {};
-        const EmbeddedFile* example = findEmbedded("examples/" + std::string(row->name) + ".listing");
-        if (example)
-            exampleRecord(std::string(reinterpret_cast<const char*>(example->data), example->size), opcode, layer(), params);
-        session_.insertRecord(base, layer(), index(), opcode, params);
-    } else if (command == "duplicate") {
-        session_.duplicateRecord(base, layer(), index());
-    } else if (command == "delete") {
-        session_.deleteRecord(base, layer(), index());
-    } else if (command == "move") {
-        session_.moveRecord(base, layer(), index(), field<int>(body, "to"));
-    } else if (command == "set" || command == "newSeed") {
-        const int argument = field<int>(body, "argument");
-        std::string value;
-        if (command == "set") {
-            value = field<std::string>(body, "value");
-        } else {
-            const tex::LayerProgram& program = session_.document().programs[std::clamp(layer(), 0, 4)];
-            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::clamp(index(), 0, tex::MAX_OPS - 1)]);
-            const float high = row && argument >= 0 && argument < tex::MAX_PARAMETERS ? row->parameters[argument].high : 0;
-            std::random_device device;
-            value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
-        }
-        session_.setArgument(base, layer(), index(), argument, value, body.value("drag", std::string()));
-    } else if (command == "undo") {
-        session_.undo(base);
-    } else if (command == "redo") {
-        session_.redo(base);
-    } else if (command == "recovery") {
-        session_.resolveRecovery(base, field<bool>(body, "restore"));
-    } else if (command == "import") {
-        session_.replaceDocument(base, documentFromLink(field<std::string>(body, "link")));
-    } else {
-        throw Refusal{400, "The studio knows no command \"" + command + "\": reload the page."};
-    }
+    applyEdit(session_, body);
     publish();
     res.set_content(stateJson().dump(), "application/json");
 }
@@ -537,10 +397,7 @@ void Studio::render(const Request& req, Response& res) {
             const auto current = [&](int64_t, int64_t) { return attempt >= 3 || revision_.load() == revision; };
             if (previewCache_.render(document, width, height, current)) break;
         }
-        const size_t bytes = size_t(width) * size_t(height) * sizeof(tex::Pixel);
-        body.reserve(bytes + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-        body.assign(reinterpret_cast<const char*>(tex::layers[layer]), bytes);
-        body += thumbnails();
+        body = renderedBytes(layer);
     }
     res.set_header("X-Studio-Revision", std::to_string(revision));
     res.set_content(body, "application/octet-stream");
@@ -549,20 +406,14 @@ void Studio::render(const Request& req, Response& res) {
 void Studio::exportListing(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     attach(res, texlisting::formatListing(session_.document()), "text/plain; charset=utf-8",
-           stem(session_.name()) + ".listing");
+           downloadName(session_.name(), ".listing"));
 }
 
 void Studio::exportCpp(const Request& req, Response& res) {
     const std::string function = req.has_param("function") ? req.get_param_value("function") : "buildTexture";
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    std::string source;
-    try {
-        source = texlisting::formatCppSource(session_.document(), function);
-    } catch (const std::invalid_argument&) {
-        throw Refusal{400, "\"" + function + "\" is not a C++ function name: use letters, digits and underscores, "
-                                             "not starting with a digit."};
-    }
-    attach(res, source, "text/x-c++src; charset=utf-8", stem(session_.name()) + ".cpp");
+    attach(res, cppSource(session_.document(), function), "text/x-c++src; charset=utf-8",
+           downloadName(session_.name(), ".cpp"));
 }
 
 void Studio::exportPng(const Request& req, Response& res) {
@@ -574,7 +425,7 @@ void Studio::exportPng(const Request& req, Response& res) {
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
-        name = stem(session_.name());
+        name = downloadName(session_.name(), "");
     }
     std::lock_guard<std::mutex> lock(engineMutex_);
     exportDone_ = 0;

@@ -233,6 +233,22 @@ void Session::resolveRecovery(int64_t base, bool restore) {
         removeRecovery(name_);
 }
 
+Session::Snapshot Session::snapshot() const { return {name_, saved_, current_, undo_, redo_}; }
+
+void Session::resume(const Snapshot& snapshot) {
+    folder_.resolve(snapshot.name);
+    name_ = snapshot.name;
+    saved_ = snapshot.saved;
+    current_ = snapshot.current;
+    undo_ = snapshot.undo;
+    redo_ = snapshot.redo;
+    ++revision_;
+    lastDragKey_.clear();
+    recoveryOffered_ = false;
+    openingWarnings_.clear();
+    writeRecovery();
+}
+
 void Session::open(const std::string& name) {
     Session opened(folder_, name);
     opened.revision_ = revision_ + 1;

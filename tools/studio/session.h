@@ -99,6 +99,18 @@ public:
     // or discards the recovery file.
     void resolveRecovery(int64_t base, bool restore);
 
+    // The whole session as a browser keeps it between visits: the file's
+    // name, the document as last opened or saved, the current document and
+    // the undo and redo stacks.
+    struct Snapshot {
+        std::string name;
+        Document saved{}, current{};
+        std::vector<Document> undo, redo;
+    };
+    Snapshot snapshot() const;
+    // Continues a snapshot's session (documents and history) on the next revision.
+    void resume(const Snapshot& snapshot);
+
     // Opens another file of the folder, with a fresh undo history.
     void open(const std::string& name);
     // Writes the document to `name` (empty: the current name; without an

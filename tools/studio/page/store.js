@@ -139,9 +139,11 @@ export function drag(fields) {
 export const undo = () => edit('undo');
 export const redo = () => edit('redo');
 
-export function openFile(name) {
+// `source`: where the browser holds the file (a File or a picker's handle),
+// for a session whose files come from the browser.
+export function openFile(name, source) {
   return serially(async () => {
-    const doc = await api.open(name);
+    const doc = await api.open(name, source);
     store.selection.perLayer = [-1, -1, -1, -1, -1];
     setDoc(doc);
     selectLayer(4);
@@ -157,15 +159,16 @@ export function openFile(name) {
 }
 
 // Saves; `ask` decides whether to overwrite when the server reports a
-// conflict. Answers the name saved, or null.
-export function saveFile(name, ask) {
+// conflict; `handle` is the file the browser's save dialog chose, if any.
+// Answers the name saved, or null.
+export function saveFile(name, ask, handle) {
   return serially(async () => {
     let doc;
     try {
-      doc = await api.save(name, false);
+      doc = await api.save(name, false, handle);
     } catch (error) {
       if (!error.conflict || !(await ask(error.message))) throw error.conflict ? new Error('Not saved.') : error;
-      doc = await api.save(name, true);
+      doc = await api.save(name, true, handle);
     }
     setDoc(doc);
     status(`Saved ${doc.saved}.`);

@@ -1,0 +1,162 @@
+// The studio's JSON: operations, state, edits and what renders answer.
+#include "tools/studio/protocol.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "tools/studio/embedded.h"
+#include "tools/studio/link.h"
+#include "tools/texgen.h"
+
+namespace studio {
+
+json operationsJson(const std::function<bool(const std::string& picture)>& hasPicture) {
+    static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
+    json list = json::array();
+    for (int32_t i = 0; i < tex::operationCount(); ++i) {
+        const tex::OperationInfo& row = tex::operationTable()[i];
+        json arguments = json::array();
+        for (int k = 0; row.slots[k]; ++k) {
+            const tex::ParameterInfo& parameter = row.parameters[k];
+            const char* kind = KINDS[std::strchr("lifb", row.slots[k]) - "lifb"];
+            arguments.push_back({{"name", parameter.name}, {"kind", kind}, {"low", parameter.low},
+                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"}});
+        }
+        // Relative to the page, so that a site served from a folder finds it too.
+        const std::string picture = "pictures/" + std::string(row.name) + ".png";
+        list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
+                        {"picture", hasPicture(picture) ? picture : ""}, {"arguments", arguments}});
+    }
+    return json{{"operations", list}};
+}
+
+json stateJson(const Session& session) {
+    const texlisting::Document& document = session.document();
+    json layers = json::array();
+    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const tex::LayerProgram& program = document.programs[layer];
+        json records = json::array();
+        for (int i = 0; i < texlisting::countedRecords(program); ++i) {
+            const int32_t opcode = program.opcode[i];
+            const tex::OperationInfo* row = tex::findOperation(opcode);
+            records.push_back({{"opcode", opcode},
+                               {"name", row ? row->name : ""},
+                               {"source", row ? tex::exportSource(opcode, program.params[i]) : "opcode " + std::to_string(opcode)},
+                               {"arguments", argumentTexts(opcode, program.params[i])},
+                               {"warnings", texgen::recordWarnings(opcode, program.params[i])}});
+        }
+        layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
+    }
+    return json{{"revision", session.revision()},
+                {"name", session.name()},
+                {"dirty", session.dirty()},
+                {"canUndo", session.canUndo()},
+                {"canRedo", session.canRedo()},
+                {"recovery", session.recoveryOffered()},
+                {"recoveryProblem", session.recoveryProblem()},
+                {"warnings", session.openingWarnings()},
+                {"layers", layers}};
+}
+
+void applyEdit(Session& session, const json& body) {
+    const std::string command = field<std::string>(body, "command");
+    const int64_t base = field<int64_t>(body, "revision");
+    const auto layer = [&] { return field<int>(body, "layer"); };
+    const auto index = [&] { return field<int>(body, "index"); };
+    if (command == "insert") {
+        const int32_t opcode = field<int32_t>(body, "opcode");
+        const tex::OperationInfo* row = tex::findOperation(opcode);
+        if (!row) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
+        float params[10] = {};
+        const EmbeddedFile* example = findEmbedded("examples/" + std::string(row->name) + ".listing");
+        if (example)
+            exampleRecord(std::string(reinterpret_cast<const char*>(example->data), example->size), opcode, layer(), params);
+        session.insertRecord(base, layer(), index(), opcode, params);
+    } else if (command == "duplicate") {
+        session.duplicateRecord(base, layer(), index());
+    } else if (command == "delete") {
+        session.deleteRecord(base, layer(), index());
+    } else if (command == "move") {
+        session.moveRecord(base, layer(), index(), field<int>(body, "to"));
+    } else if (command == "set" || command == "newSeed") {
+        const int argument = field<int>(body, "argument");
+        std::string value;
+        if (command == "set") {
+            value = field<std::string>(body, "value");
+        } else {
+            const tex::LayerProgram& program = session.document().programs[std::clamp(layer(), 0, 4)];
+            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::clamp(index(), 0, tex::MAX_OPS - 1)]);
+            const float high = row && argument >= 0 && argument < tex::MAX_PARAMETERS ? row->parameters[argument].high : 0;
+            std::random_device device;
+            value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
+        }
+        session.setArgument(base, layer(), index(), argument, value, body.value("drag", std::string()));
+    } else if (command == "undo") {
+        session.undo(base);
+    } else if (command == "redo") {
+        session.redo(base);
+    } else if (command == "recovery") {
+        session.resolveRecovery(base, field<bool>(body, "restore"));
+#ifndef TEX_NO_ZLIB
+    } else if (command == "import") {
+        session.replaceDocument(base, documentFromLink(field<std::string>(body, "link")));
+#endif
+    } else {
+        throw EditError("The studio knows no command \"" + command + "\": reload the page.");
+    }
+}
+
+int32_t renderSide(const json& value) {
+    const std::string text = value.is_string() ? value.get<std::string>() : value.is_number_integer() ? value.dump() : "";
+    const bool digits = !text.empty() && text.size() < 12 && text.find_first_not_of("0123456789") == std::string::npos;
+    const int64_t side = digits ? std::stoll(text) : 0;
+    if (side > MAX_SIDE)
+        throw EditError("A render of " + text + " pixels a side is too large: at most " + std::to_string(MAX_SIDE) +
+                        " by " + std::to_string(MAX_SIDE) + ".");
+    if (side < 1 || (side & (side - 1))) throw EditError("Render sizes are powers of two, such as 256 or 1024.");
+    return int32_t(side);
+}
+
+std::string renderedBytes(int layer) {
+    const int64_t w = tex::layerWidth, h = tex::layerHeight;
+    std::string out(reinterpret_cast<const char*>(tex::layers[layer]), size_t(w) * size_t(h) * sizeof(tex::Pixel));
+    out.reserve(out.size() + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+    for (int thumb = 0; thumb < tex::LAYER_COUNT; ++thumb) {
+        const tex::Pixel* pixels = tex::layers[thumb];
+        for (int ty = 0; ty < THUMBNAIL; ++ty) {
+            const int64_t y0 = ty * h / THUMBNAIL, y1 = std::max(y0 + 1, (ty + 1) * h / THUMBNAIL);
+            for (int tx = 0; tx < THUMBNAIL; ++tx) {
+                const int64_t x0 = tx * w / THUMBNAIL, x1 = std::max(x0 + 1, (tx + 1) * w / THUMBNAIL);
+                uint64_t sum[3] = {};
+                for (int64_t y = y0; y < y1; ++y)
+                    for (int64_t x = x0; x < x1; ++x) {
+                        const tex::Pixel& p = pixels[y * w + x];
+                        sum[0] += p.red;
+                        sum[1] += p.green;
+                        sum[2] += p.blue;
+                    }
+                const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
+                for (uint64_t s : sum) out += char(s / n);
+            }
+        }
+    }
+    return out;
+}
+
+std::string cppSource(const texlisting::Document& document, const std::string& function) {
+    try {
+        return texlisting::formatCppSource(document, function);
+    } catch (const std::invalid_argument&) {
+        throw EditError("\"" + function + "\" is not a C++ function name: use letters, digits and underscores, "
+                                          "not starting with a digit.");
+    }
+}
+
+std::string downloadName(const std::string& documentName, const std::string& suffix) {
+    const std::string stem = std::filesystem::path(documentName).stem().string();
+    return (stem.empty() ? "texture" : stem) + suffix;
+}
+
+}  // namespace studio

@@ -1,0 +1,238 @@
+// The web studio's document session: the same Session, protocol and render
+// cache as texgen studio, answering the page's requests through the worker
+// (worker.js) instead of HTTP. Requests and answers are the studio's JSON
+// (written into studio_text); bytes travel in two buffers, the input the
+// caller fills (studio_input) and the output of the last request
+// (studio_output).
+//
+// The session's folder is the module's memory file system: a file opened in
+// the browser is put there before the session opens it, and a saved one is
+// read back from there for the browser to write or download.
+#include <emscripten/emscripten.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "tools/studio/embedded.h"
+#include "tools/studio/link.h"
+#include "tools/studio/protocol.h"
+#include "tools/studio/render_cache.h"
+
+namespace {
+
+using namespace studio;
+
+const char FOLDER[] = "/studio";
+
+std::unique_ptr<Session> session;
+RenderCache previewCache, exportCache;
+std::string input, text, output, answer;
+
+std::vector<unsigned char> inputBytes() { return {input.begin(), input.end()}; }
+
+void writeFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(session->folder().resolve(name), std::ios::binary) << bytes;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string documentBytes(const texlisting::Document& document) {
+    return {reinterpret_cast<const char*>(document.programs), sizeof document.programs};
+}
+
+// A snapshot as bytes: the name's length and bytes, the saved and current
+// documents, then the undo and redo stacks, each its length and documents.
+std::string snapshotBytes(const Session::Snapshot& snapshot) {
+    std::string out;
+    const auto number = [&](uint32_t n) { out.append(reinterpret_cast<const char*>(&n), 4); };
+    number(uint32_t(snapshot.name.size()));
+    out += snapshot.name + documentBytes(snapshot.saved) + documentBytes(snapshot.current);
+    for (const auto* stack : {&snapshot.undo, &snapshot.redo}) {
+        number(uint32_t(stack->size()));
+        for (const texlisting::Document& document : *stack) out += documentBytes(document);
+    }
+    return out;
+}
+
+Session::Snapshot snapshotOf(const std::string& bytes) {
+    const std::string damaged = "The kept session is damaged: it was discarded.";
+    size_t at = 0;
+    const auto take = [&](size_t size) {
+        if (bytes.size() - at < size) throw EditError(damaged);
+        at += size;
+        return bytes.data() + at - size;
+    };
+    const auto number = [&] {
+        uint32_t n;
+        std::memcpy(&n, take(4), 4);
+        return n;
+    };
+    const auto document = [&] {
+        texlisting::Document d;
+        std::memcpy(d.programs, take(sizeof d.programs), sizeof d.programs);
+        return d;
+    };
+    Session::Snapshot snapshot;
+    const uint32_t length = number();
+    snapshot.name.assign(take(length), length);
+    snapshot.saved = document();
+    snapshot.current = document();
+    for (auto* stack : {&snapshot.undo, &snapshot.redo}) {
+        const uint32_t count = number();
+        if (count > (bytes.size() - at) / sizeof(texlisting::Document)) throw EditError(damaged);
+        for (uint32_t i = 0; i < count; ++i) stack->push_back(document());
+    }
+    if (at != bytes.size()) throw EditError(damaged);
+    return snapshot;
+}
+
+void reportProgress(int64_t done, int64_t total) {
+    EM_ASM({ Module.progress($0, $1); }, double(done), double(total));
+}
+
+// The answer of one request; its bytes, if any, go to `output`.
+json handle(const std::string& route, const json& body) {
+    if (route == "operations") {
+        // Every operation's picture is made beside its example listing.
+        return operationsJson([](const std::string& picture) {
+            const std::string name = picture.substr(9, picture.size() - 13);
+            return findEmbedded("examples/" + name + ".listing") != nullptr;
+        });
+    }
+    if (route == "state") return stateJson(*session);
+    if (route == "edit") {
+        if (field<std::string>(body, "command") == "import")
+            session->replaceDocument(field<int64_t>(body, "revision"), documentOfInflated(inputBytes()));
+        else
+            applyEdit(*session, body);
+        return stateJson(*session);
+    }
+    if (route == "open") {
+        const std::string name = field<std::string>(body, "name");
+        writeFile(name, input);
+        session->open(name);
+        return stateJson(*session);
+    }
+    if (route == "save") {
+        output = readFile(session->save(field<std::string>(body, "name"), true));
+        json state = stateJson(*session);
+        state["saved"] = session->name();
+        return state;
+    }
+    if (route == "render") {
+        const int layer = std::clamp(field<int>(body, "layer"), 0, tex::LAYER_COUNT - 1);
+        previewCache.render(session->document(), renderSide(body["width"]), renderSide(body["height"]));
+        output = renderedBytes(layer);
+        return {{"revision", session->revision()}};
+    }
+    if (route == "exportListing") {
+        output = texlisting::formatListing(session->document());
+        return {{"name", downloadName(session->name(), ".listing")}};
+    }
+    if (route == "exportCpp") {
+        output = cppSource(session->document(), field<std::string>(body, "function"));
+        return {{"name", downloadName(session->name(), ".cpp")}};
+    }
+    if (route == "exportPng") {
+        const int layer = std::clamp(field<int>(body, "layer"), 0, tex::LAYER_COUNT - 1);
+        const int32_t width = renderSide(body["width"]), height = renderSide(body["height"]);
+        // The preview's kept layers go: a large export needs the memory.
+        previewCache.clear();
+        try {
+            exportCache.render(session->document(), width, height, [](int64_t done, int64_t total) {
+                reportProgress(done, total);
+                return true;
+            });
+            output.assign(reinterpret_cast<const char*>(tex::layers[layer]), size_t(width) * size_t(height) * 3);
+        } catch (...) {
+            exportCache.clear();
+            tex::freeLayers();
+            throw;
+        }
+        exportCache.clear();
+        tex::freeLayers();
+        return {{"name", downloadName(session->name(), "-layer" + std::to_string(layer) + "-" + std::to_string(width) +
+                                                           "x" + std::to_string(height) + ".png")},
+                {"width", width}, {"height", height}};
+    }
+    if (route == "link") {
+        output = documentBytes(session->document());
+        return json::object();
+    }
+    if (route == "fragment") return {{"fragment", fragmentOfDeflated(inputBytes())}};
+    if (route == "linkPayload") {
+        const std::vector<unsigned char> deflated = deflatedOfLink(field<std::string>(body, "link"));
+        output.assign(deflated.begin(), deflated.end());
+        return json::object();
+    }
+    if (route == "snapshot") {
+        output = session->dirty() ? snapshotBytes(session->snapshot()) : std::string();
+        return json::object();
+    }
+    if (route == "resume") {
+        session->resume(snapshotOf(input));
+        return stateJson(*session);
+    }
+    throw EditError("The studio knows no request \"" + route + "\": reload the page.");
+}
+
+}  // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE char* studio_input(int32_t size) {
+    input.assign(size_t(size), '\0');
+    return input.data();
+}
+
+// A buffer for a request's route and body, apart from its bytes.
+EMSCRIPTEN_KEEPALIVE char* studio_text(int32_t size) {
+    text.assign(size_t(size), '\0');
+    return text.data();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_output() { return output.data(); }
+EMSCRIPTEN_KEEPALIVE int32_t studio_output_size() { return int32_t(output.size()); }
+
+// Answers {"ok": answer} or {"error": sentence, "stale"?, "conflict"?}.
+EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* body) {
+    output.clear();
+    json result;
+    try {
+        if (!session) {
+            mkdir(FOLDER, 0700);
+            session = std::make_unique<Session>(Folder(FOLDER), "untitled.tex");
+        }
+        const json parsed = json::parse(body, nullptr, false);
+        result = {{"ok", handle(route, parsed)}};
+    } catch (const StaleRevision& error) {
+        result = {{"error", error.what()}, {"stale", true}};
+    } catch (const EditError& error) {
+        result = {{"error", error.what()}};
+    } catch (const texlisting::ListingError& error) {
+        result = {{"error", error.file + " is not a texture document or a listing: line " + std::to_string(error.line) +
+                                ", column " + std::to_string(error.column) + ": " + error.message + "."}};
+    } catch (const tex::IoError& error) {
+        result = {{"error", std::string(error.what()) + "."}};
+    } catch (const json::exception&) {
+        result = {{"error", "The request is not what the studio expects: reload the page."}};
+    } catch (const std::bad_alloc&) {
+        previewCache.clear();
+        exportCache.clear();
+        tex::freeLayers();
+        result = {{"error", "The browser ran out of memory for the studio: choose a smaller size."}};
+    } catch (const std::exception& error) {
+        result = {{"error", std::string("The studio failed: ") + error.what() + "."}};
+    }
+    answer = result.dump();
+    return answer.c_str();
+}
+
+}  // extern "C"
