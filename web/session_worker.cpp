@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -217,7 +218,8 @@ EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* b
     } catch (const EditError& error) {
         result = {{"error", error.what()}};
     } catch (const texlisting::ListingError& error) {
-        result = {{"error", error.file + " is not a texture document or a listing: line " + std::to_string(error.line) +
+        result = {{"error", std::filesystem::path(error.file).filename().string() +
+                                " is not a texture document or a listing: line " + std::to_string(error.line) +
                                 ", column " + std::to_string(error.column) + ": " + error.message + "."}};
     } catch (const tex::IoError& error) {
         result = {{"error", std::string(error.what()) + "."}};
@@ -230,6 +232,13 @@ EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* b
         result = {{"error", "The browser ran out of memory for the studio: choose a smaller size."}};
     } catch (const std::exception& error) {
         result = {{"error", std::string("The studio failed: ") + error.what() + "."}};
+    }
+    // The memory file system's folder means nothing to the author.
+    if (result.contains("error")) {
+        std::string message = result["error"];
+        for (size_t at; (at = message.find(std::string(FOLDER) + "/")) != std::string::npos;)
+            message.erase(at, sizeof FOLDER);
+        result["error"] = message;
     }
     answer = result.dump();
     return answer.c_str();
