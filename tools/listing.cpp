@@ -547,10 +547,23 @@ Document readDocumentOrListing(const std::string& fileName) {
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(error));
-    if (looksLikeDocument(content)) return readDocument(fileName);
-    if (content.size() > LIMIT)
+    if (content.size() > LIMIT && !looksLikeDocument(content))
         throw tex::IoError("Cannot read " + fileName + ": it is neither a texture document nor a listing");
-    return parseListing(content, fileName);
+    return decodeDocumentOrListing(content, fileName);
+}
+
+Document decodeDocumentOrListing(const std::string& content, const std::string& fileName) {
+    if (!looksLikeDocument(content)) return parseListing(content, fileName);
+    const std::string size = std::to_string(tex::DOCUMENT_SIZE);
+    if (content.size() < size_t(tex::DOCUMENT_SIZE))
+        throw tex::IoError("Cannot read " + fileName + ": it holds " + std::to_string(content.size()) +
+                           " bytes, but a texture document is exactly " + size + " bytes");
+    if (content.size() > size_t(tex::DOCUMENT_SIZE))
+        throw tex::IoError("Cannot read " + fileName + ": it holds more than " + size +
+                           " bytes, but a texture document is exactly " + size + " bytes");
+    Document document{};
+    std::memcpy(document.programs, content.data(), sizeof document.programs);
+    return document;
 }
 
 void writeFileAtomically(const std::string& fileName, const std::string& bytes) {

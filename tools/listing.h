@@ -82,6 +82,9 @@ bool looksLikeDocument(const std::string& content);
 // Reads a document or a listing, told apart by content, not by name. Throws
 // tex::IoError or ListingError.
 Document readDocumentOrListing(const std::string& fileName);
+// The same for a file's content already read; fileName is only used in
+// error messages.
+Document decodeDocumentOrListing(const std::string& content, const std::string& fileName);
 // Writes `bytes` under a temporary name beside the file and renames it into
 // place, so that a failure never leaves a truncated file. Throws tex::IoError.
 void writeFileAtomically(const std::string& fileName, const std::string& bytes);

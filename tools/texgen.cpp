@@ -39,6 +39,10 @@ std::string readText(const std::string& fileName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef TEX_STUDIO
+    // The studio starts texgen again to render exports beside its previews.
+    if (argc == 2 && std::strcmp(argv[1], studio::RENDER_WORKER_ARGUMENT) == 0) return studio::runRenderWorker();
+#endif
     CLI::App app("Procedural texture documents: render, describe, build and export them.", "texgen");
     app.set_version_flag("--version", "texgen " TEX_VERSION);
     app.require_subcommand(1);

@@ -5,59 +5,56 @@
 // caller fills (studio_input) and the output of the last request
 // (studio_output).
 //
-// The session's folder is the module's memory file system: a file opened in
-// the browser is put there before the session opens it, and a saved one is
-// read back from there for the browser to write or download.
+// The session's files are a BrowserStorage: a file opened in the browser is
+// put there before the session opens it, and a saved one is read back from
+// there for the page to write or download.
 #include <emscripten/emscripten.h>
 
-#include <sys/stat.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "tools/studio/embedded.h"
 #include "tools/studio/link.h"
 #include "tools/studio/protocol.h"
 #include "tools/studio/render_cache.h"
+#include "web/browser_storage.h"
 
 namespace {
 
 using namespace studio;
 
-const char FOLDER[] = "/studio";
-
+BrowserStorage storage;
 std::unique_ptr<Session> session;
 RenderCache previewCache, exportCache;
 std::string input, text, output, answer;
 
 std::vector<unsigned char> inputBytes() { return {input.begin(), input.end()}; }
 
-void writeFile(const std::string& name, const std::string& bytes) {
-    std::ofstream(session->folder().resolve(name), std::ios::binary) << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::string documentBytes(const texlisting::Document& document) {
     return {reinterpret_cast<const char*>(document.programs), sizeof document.programs};
 }
 
 // A snapshot as bytes: the name's length and bytes, the saved and current
-// documents, then the undo and redo stacks, each its length and documents.
+// documents, then the undo and redo steps, each stack its count of steps,
+// each step its count of runs, each run its offset, length and bytes.
 std::string snapshotBytes(const Session::Snapshot& snapshot) {
     std::string out;
-    const auto number = [&](uint32_t n) { out.append(reinterpret_cast<const char*>(&n), 4); };
-    number(uint32_t(snapshot.name.size()));
+    const auto number = [&](size_t n) {
+        const uint32_t word = uint32_t(n);
+        out.append(reinterpret_cast<const char*>(&word), 4);
+    };
+    number(snapshot.name.size());
     out += snapshot.name + documentBytes(snapshot.saved) + documentBytes(snapshot.current);
     for (const auto* stack : {&snapshot.undo, &snapshot.redo}) {
-        number(uint32_t(stack->size()));
-        for (const texlisting::Document& document : *stack) out += documentBytes(document);
+        number(stack->size());
+        for (const Session::Step& step : *stack) {
+            number(step.size());
+            for (const auto& run : step) {
+                number(run.first);
+                number(run.second.size());
+                out += run.second;
+            }
+        }
     }
     return out;
 }
@@ -86,12 +83,21 @@ Session::Snapshot snapshotOf(const std::string& bytes) {
     snapshot.saved = document();
     snapshot.current = document();
     for (auto* stack : {&snapshot.undo, &snapshot.redo}) {
-        const uint32_t count = number();
-        if (count > (bytes.size() - at) / sizeof(texlisting::Document)) throw EditError(damaged);
-        for (uint32_t i = 0; i < count; ++i) stack->push_back(document());
+        for (uint32_t steps = number(); steps > 0; --steps) {
+            Session::Step step;
+            for (uint32_t runs = number(); runs > 0; --runs) {
+                const uint32_t offset = number(), size = number();
+                step.emplace_back(offset, std::string(take(size), size));
+            }
+            stack->push_back(std::move(step));
+        }
     }
     if (at != bytes.size()) throw EditError(damaged);
     return snapshot;
+}
+
+int32_t side(const json& body, const char* name) {
+    return int32_t(renderSide(std::to_string(integerField(body, name, 0, MAX_SIDE))));
 }
 
 void reportProgress(int64_t done, int64_t total) {
@@ -109,27 +115,28 @@ json handle(const std::string& route, const json& body) {
     }
     if (route == "state") return stateJson(*session);
     if (route == "edit") {
-        if (field<std::string>(body, "command") == "import")
-            session->replaceDocument(field<int64_t>(body, "revision"), documentOfInflated(inputBytes()));
+        if (textField(body, "command") == "import")
+            session->replaceDocument(integerField(body, "revision", 0, INT64_MAX), documentOfInflated(inputBytes()));
         else
             applyEdit(*session, body);
         return stateJson(*session);
     }
     if (route == "open") {
-        const std::string name = field<std::string>(body, "name");
-        writeFile(name, input);
+        const std::string name = textField(body, "name");
+        checkFileName(name);
+        storage.write(name, input);
         session->open(name);
         return stateJson(*session);
     }
     if (route == "save") {
-        output = readFile(session->save(field<std::string>(body, "name"), true));
+        storage.read(session->save(textField(body, "name", true), true), output);
         json state = stateJson(*session);
         state["saved"] = session->name();
         return state;
     }
     if (route == "render") {
-        const int layer = std::clamp(field<int>(body, "layer"), 0, tex::LAYER_COUNT - 1);
-        previewCache.render(session->document(), renderSide(body["width"]), renderSide(body["height"]));
+        const int layer = int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1));
+        previewCache.render(session->document(), side(body, "width"), side(body, "height"));
         output = renderedBytes(layer);
         return {{"revision", session->revision()}};
     }
@@ -138,12 +145,12 @@ json handle(const std::string& route, const json& body) {
         return {{"name", downloadName(session->name(), ".listing")}};
     }
     if (route == "exportCpp") {
-        output = cppSource(session->document(), field<std::string>(body, "function"));
+        output = cppSource(session->document(), textField(body, "function"));
         return {{"name", downloadName(session->name(), ".cpp")}};
     }
     if (route == "exportPng") {
-        const int layer = std::clamp(field<int>(body, "layer"), 0, tex::LAYER_COUNT - 1);
-        const int32_t width = renderSide(body["width"]), height = renderSide(body["height"]);
+        const int layer = int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1));
+        const int32_t width = side(body, "width"), height = side(body, "height");
         // The preview's kept layers go: a large export needs the memory.
         previewCache.clear();
         try {
@@ -169,7 +176,7 @@ json handle(const std::string& route, const json& body) {
     }
     if (route == "fragment") return {{"fragment", fragmentOfDeflated(inputBytes())}};
     if (route == "linkPayload") {
-        const std::vector<unsigned char> deflated = deflatedOfLink(field<std::string>(body, "link"));
+        const std::vector<unsigned char> deflated = deflatedOfLink(textField(body, "link"));
         output.assign(deflated.begin(), deflated.end());
         return json::object();
     }
@@ -207,10 +214,7 @@ EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* b
     output.clear();
     json result;
     try {
-        if (!session) {
-            mkdir(FOLDER, 0700);
-            session = std::make_unique<Session>(Folder(FOLDER), "untitled.tex");
-        }
+        if (!session) session = std::make_unique<Session>(storage, "untitled.tex");
         const json parsed = json::parse(body, nullptr, false);
         result = {{"ok", handle(route, parsed)}};
     } catch (const StaleRevision& error) {
@@ -218,8 +222,7 @@ EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* b
     } catch (const EditError& error) {
         result = {{"error", error.what()}};
     } catch (const texlisting::ListingError& error) {
-        result = {{"error", std::filesystem::path(error.file).filename().string() +
-                                " is not a texture document or a listing: line " + std::to_string(error.line) +
+        result = {{"error", error.file + " is not a texture document or a listing: line " + std::to_string(error.line) +
                                 ", column " + std::to_string(error.column) + ": " + error.message + "."}};
     } catch (const tex::IoError& error) {
         result = {{"error", std::string(error.what()) + "."}};
@@ -233,14 +236,7 @@ EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* b
     } catch (const std::exception& error) {
         result = {{"error", std::string("The studio failed: ") + error.what() + "."}};
     }
-    // The memory file system's folder means nothing to the author.
-    if (result.contains("error")) {
-        std::string message = result["error"];
-        for (size_t at; (at = message.find(std::string(FOLDER) + "/")) != std::string::npos;)
-            message.erase(at, sizeof FOLDER);
-        result["error"] = message;
-    }
-    answer = result.dump();
+    answer = jsonText(result);
     return answer.c_str();
 }
 

@@ -137,7 +137,7 @@ TEST(StudioServer, EveryRefusalHasItsStatusAndSentence) {
     auto page = client.Get("/");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("<script type=\"module\" src=\"/main.js\">"), std::string::npos);
+    EXPECT_NE(page->body.find("<script type=\"module\" src=\"main.js\">"), std::string::npos);
     EXPECT_EQ(client.Get("/pictures/perlinNoise.png")->status, 200);
     expectRefusal(client.Get("/api/state"), 403, "token");
     expectRefusal(client.Get("/api/state", {{"X-Studio-Token", std::string(32, '0')}}), 403, "token");
@@ -251,7 +251,7 @@ TEST(StudioServer, RendersEqualTexgenRenderOfTheSavedDocument) {
     const programs::Outcome cpp = run({TEX_TEXGEN, "export", document, "--cpp", "--function", "make"});
     auto source = client.Get("/api/export/cpp?function=make", studio.headers());
     EXPECT_EQ(source->body, cpp.out);
-    EXPECT_EQ(source->get_header_value("Content-Disposition"), "attachment; filename=\"edited.cpp\"");
+    EXPECT_EQ(source->get_header_value("Content-Disposition"), "attachment; filename=\"edited.cpp\"; filename*=UTF-8''edited.cpp");
     auto png = client.Get("/api/export/png?layer=3&width=64&height=16", studio.headers());
     ASSERT_EQ(png->status, 200);
     std::ofstream(folder.path + "/export.png", std::ios::binary) << png->body;
@@ -321,10 +321,16 @@ TEST(StudioServer, SaveAsksBeforeOverwritingChangesMadeOnDisk) {
 TEST(StudioProgram, StartsWithWarningsAndRefusesAPortInUse) {
     programs::TemporaryDirectory folder;
     Studio first(folder.path);
-    const programs::Outcome busy = run({TEX_TEXGEN, "studio", "--no-open", "--port", std::to_string(first.port)}, folder.path);
+    const programs::Outcome busy =
+        run({TEX_TEXGEN, "studio", "--no-open", "--port", std::to_string(first.port), "other.tex"}, folder.path);
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_EQ(std::count(busy.err.begin(), busy.err.end(), '\n'), 1) << busy.err;
     EXPECT_NE(busy.err.find("--port"), std::string::npos) << busy.err;
+    // One studio per file: a second one on the same file refuses to start.
+    const programs::Outcome twice = run({TEX_TEXGEN, "studio", "--no-open", "--port", "0"}, folder.path);
+    EXPECT_EQ(twice.exitCode, 1);
+    EXPECT_EQ(twice.err, "texgen: untitled.tex is open in another texgen studio: edit it there, or stop that studio "
+                         "first\n");
 
     // A document the engine partly skips opens with texgen info's warnings.
     std::string bytes = programs::readFile(SHIPPED);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
@@ -26,14 +27,19 @@ struct Folder {
     Folder() {
         std::string pattern = (fs::temp_directory_path() / "texstudio-XXXXXX").string();
         path = mkdtemp(pattern.data());
+        storage = std::make_unique<studio::FolderStorage>(path);
     }
-    ~Folder() { fs::remove_all(path); }
+    ~Folder() {
+        storage.reset();
+        fs::remove_all(path);
+    }
     std::string file(const std::string& name) const { return path + "/" + name; }
     std::string read(const std::string& name) const {
         std::ifstream in(file(name), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::string path;
+    std::unique_ptr<studio::FolderStorage> storage;
 };
 
 const std::string SHIPPED = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
@@ -48,7 +54,7 @@ Session shippedSession(const Folder& folder) {
     document.programs[1].opcode[50] = 77;
     document.programs[1].params[50][3] = 1.25f;
     texlisting::writeDocument(document, folder.file("shipped.tex"));
-    return Session(studio::Folder(folder.path), "shipped.tex");
+    return Session(*folder.storage, "shipped.tex");
 }
 
 TEST(StudioSession, RecordEditsChangeOnlyWhatTheyTouch) {
@@ -94,7 +100,7 @@ TEST(StudioSession, RecordEditsChangeOnlyWhatTheyTouch) {
     EXPECT_THROW(session.setArgument(revision, 4, 0, 7, "1"), EditError);
     EXPECT_EQ(session.revision(), revision);
 
-    Session full(studio::Folder(folder.path), "full.tex");
+    Session full(*folder.storage, "full.tex");
     for (int i = 0; i < tex::MAX_OPS; ++i) full.insertRecord(full.revision(), 0, 0, 33, spot);
     EXPECT_THROW(full.insertRecord(full.revision(), 0, 0, 33, spot), EditError);
 }
@@ -178,7 +184,7 @@ TEST(StudioSession, RecoveryFileFollowsEveryChangeAndIsOfferedOnReopening) {
         EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery"))) << "back to the file: nothing to recover";
         session.redo(session.revision());
     }  // the studio ends without saving
-    Session reopened(studio::Folder(folder.path), "shipped.tex");
+    Session reopened(*folder.storage, "shipped.tex");
     ASSERT_TRUE(reopened.recoveryOffered());
     const std::string file = bytesOf(reopened.document());
     reopened.resolveRecovery(reopened.revision(), true);
@@ -193,7 +199,7 @@ TEST(StudioSession, RecoveryFileFollowsEveryChangeAndIsOfferedOnReopening) {
 
     // Discarding removes it too.
     reopened.setArgument(reopened.revision(), 1, 2, 2, "100");
-    Session declined(studio::Folder(folder.path), "shipped.tex");
+    Session declined(*folder.storage, "shipped.tex");
     ASSERT_TRUE(declined.recoveryOffered());
     declined.resolveRecovery(declined.revision(), false);
     EXPECT_FALSE(fs::exists(folder.file("shipped.tex.recovery")));
@@ -208,11 +214,11 @@ TEST(StudioSession, SavesByExtensionAndAsksBeforeOverwritingUnseenChanges) {
 
     std::ofstream(folder.file("shipped.tex"), std::ios::binary | std::ios::app) << "x";  // changed by another program
     EXPECT_THROW(session.save("", false), studio::SaveConflict);
-    EXPECT_EQ(session.save("", true), folder.file("shipped.tex"));
+    EXPECT_EQ(session.save("", true), "shipped.tex");
     EXPECT_EQ(folder.read("shipped.tex"), edited);
     EXPECT_FALSE(session.dirty());
 
-    EXPECT_EQ(session.save("other", false), folder.file("other.tex")) << "no extension means .tex";
+    EXPECT_EQ(session.save("other", false), "other.tex") << "no extension means .tex";
     EXPECT_THROW(session.save("shipped", false), studio::SaveConflict) << "Save as an existing file asks first";
     session.save("copy.listing", false);
     EXPECT_EQ(session.name(), "copy.listing");
@@ -225,17 +231,17 @@ TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
     Folder folder, outside;
     std::ofstream(outside.file("secret.tex")) << "x";
     fs::create_symlink(outside.file("secret.tex"), folder.file("link.tex"));
-    std::ofstream(folder.file("inside.tex")) << "x";
+    std::ofstream(folder.file("inside.tex")) << "// layer 0\n";
     fs::create_symlink(folder.file("inside.tex"), folder.file("alias.tex"));
     std::ofstream(folder.file("notes.txt")) << "x";
     std::ofstream(folder.file("b.listing")) << "x";
-    const studio::Folder working(folder.path);
-    for (const std::string& bad : std::vector<std::string>{"", "../x.tex", "/etc/passwd", "sub/x.tex", "..", ".", "a\\b.tex", "link.tex",
+    for (const std::string& bad : std::vector<std::string>{"", "../x.tex", "/etc/passwd", "sub/x.tex", "..", ".", "a\\b.tex",
                                    std::string(300, 'a')})
-        EXPECT_THROW(working.resolve(bad), EditError) << bad;
-    EXPECT_EQ(working.resolve("alias.tex"), folder.file("alias.tex"));
-    EXPECT_EQ(working.list(), (std::vector<std::string>{"alias.tex", "b.listing", "inside.tex"}));
-    Session session(working, "new.tex");
+        EXPECT_THROW(studio::checkFileName(bad), EditError) << bad;
+    EXPECT_THROW(Session(*folder.storage, "link.tex"), EditError);
+    EXPECT_EQ(Session(*folder.storage, "alias.tex").document().programs[0].count, 0) << "a link inside is read";
+    Session session(*folder.storage, "new.tex");
+    EXPECT_EQ(session.files(), (std::vector<std::string>{"alias.tex", "b.listing", "inside.tex"}));
     EXPECT_THROW(session.save("link.tex", true), EditError);
     EXPECT_THROW(session.save("..", true), EditError) << "not \"...tex\"";
     EXPECT_THROW(session.open("../secret.tex"), EditError);

@@ -2,6 +2,8 @@
 #include "tools/studio/protocol.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -11,6 +13,54 @@
 #include "tools/texgen.h"
 
 namespace studio {
+
+std::string jsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string quoted(const std::string& given, size_t limit) {
+    return given.size() <= limit ? given : given.substr(0, limit) + "...";
+}
+
+namespace {
+
+const json& member(const json& body, const char* name) {
+    if (!body.is_object()) throw EditError("The request is not what the studio expects: reload the page.");
+    const auto found = body.find(name);
+    if (found == body.end()) throw EditError(std::string("The request lacks its ") + name + ": reload the page.");
+    return *found;
+}
+
+}  // namespace
+
+int64_t integerField(const json& body, const char* name, int64_t low, int64_t high) {
+    const json& value = member(body, name);
+    const std::string range = " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ".";
+    if (value.is_number_integer()) {
+        if (value.is_number_unsigned() ? value.get<uint64_t>() > uint64_t(high)
+                                       : value.get<int64_t>() < low || value.get<int64_t>() > high)
+            throw EditError(std::string("The request's ") + name + range);
+        return value.get<int64_t>();
+    }
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (std::isfinite(number) && number == std::trunc(number) && number >= double(low) && number <= double(high))
+            return int64_t(number);
+    }
+    throw EditError(std::string("The request's ") + name + range);
+}
+
+std::string textField(const json& body, const char* name, bool optional) {
+    if (optional && !body.contains(name)) return "";
+    const json& value = member(body, name);
+    if (!value.is_string()) throw EditError(std::string("The request's ") + name + " must be text: reload the page.");
+    return value.get<std::string>();
+}
+
+bool booleanField(const json& body, const char* name, bool optional) {
+    if (optional && !body.contains(name)) return false;
+    const json& value = member(body, name);
+    if (!value.is_boolean()) throw EditError(std::string("The request's ") + name + " must be true or false.");
+    return value.get<bool>();
+}
 
 json operationsJson(const std::function<bool(const std::string& picture)>& hasPicture) {
     static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
@@ -61,12 +111,13 @@ json stateJson(const Session& session) {
 }
 
 void applyEdit(Session& session, const json& body) {
-    const std::string command = field<std::string>(body, "command");
-    const int64_t base = field<int64_t>(body, "revision");
-    const auto layer = [&] { return field<int>(body, "layer"); };
-    const auto index = [&] { return field<int>(body, "index"); };
+    const std::string command = textField(body, "command");
+    const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
+    const auto index = [&] { return int(integerField(body, "index", 0, tex::MAX_OPS)); };
+    const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
+    const int64_t base = integerField(body, "revision", 0, INT64_MAX);
     if (command == "insert") {
-        const int32_t opcode = field<int32_t>(body, "opcode");
+        const int32_t opcode = int32_t(integerField(body, "opcode", INT32_MIN, INT32_MAX));
         const tex::OperationInfo* row = tex::findOperation(opcode);
         if (!row) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
         float params[10] = {};
@@ -79,52 +130,51 @@ void applyEdit(Session& session, const json& body) {
     } else if (command == "delete") {
         session.deleteRecord(base, layer(), index());
     } else if (command == "move") {
-        session.moveRecord(base, layer(), index(), field<int>(body, "to"));
+        session.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, tex::MAX_OPS)));
     } else if (command == "set" || command == "newSeed") {
-        const int argument = field<int>(body, "argument");
+        const int k = argument();
         std::string value;
         if (command == "set") {
-            value = field<std::string>(body, "value");
+            value = textField(body, "value");
         } else {
-            const tex::LayerProgram& program = session.document().programs[std::clamp(layer(), 0, 4)];
-            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::clamp(index(), 0, tex::MAX_OPS - 1)]);
-            const float high = row && argument >= 0 && argument < tex::MAX_PARAMETERS ? row->parameters[argument].high : 0;
+            const tex::LayerProgram& program = session.document().programs[layer()];
+            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::min(index(), tex::MAX_OPS - 1)]);
+            const float high = row ? row->parameters[k].high : 0;
             std::random_device device;
             value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
         }
-        session.setArgument(base, layer(), index(), argument, value, body.value("drag", std::string()));
+        session.setArgument(base, layer(), index(), k, value, textField(body, "drag", true));
     } else if (command == "undo") {
         session.undo(base);
     } else if (command == "redo") {
         session.redo(base);
     } else if (command == "recovery") {
-        session.resolveRecovery(base, field<bool>(body, "restore"));
+        session.resolveRecovery(base, booleanField(body, "restore"));
 #ifndef TEX_NO_ZLIB
     } else if (command == "import") {
-        session.replaceDocument(base, documentFromLink(field<std::string>(body, "link")));
+        session.replaceDocument(base, documentFromLink(textField(body, "link")));
 #endif
     } else {
-        throw EditError("The studio knows no command \"" + command + "\": reload the page.");
+        throw EditError("The studio knows no command \"" + quoted(command) + "\": reload the page.");
     }
 }
 
-int32_t renderSide(const json& value) {
-    const std::string text = value.is_string() ? value.get<std::string>() : value.is_number_integer() ? value.dump() : "";
-    const bool digits = !text.empty() && text.size() < 12 && text.find_first_not_of("0123456789") == std::string::npos;
-    const int64_t side = digits ? std::stoll(text) : 0;
-    if (side > MAX_SIDE)
-        throw EditError("A render of " + text + " pixels a side is too large: at most " + std::to_string(MAX_SIDE) +
-                        " by " + std::to_string(MAX_SIDE) + ".");
+int32_t renderSide(const std::string& given, int64_t most) {
+    const bool digits = !given.empty() && given.size() < 12 && given.find_first_not_of("0123456789") == std::string::npos;
+    const int64_t side = digits ? std::stoll(given) : 0;
+    if (side > most)
+        throw EditError("A render of " + quoted(given) + " pixels a side is too large: at most " + std::to_string(most) +
+                        " by " + std::to_string(most) + ".");
     if (side < 1 || (side & (side - 1))) throw EditError("Render sizes are powers of two, such as 256 or 1024.");
     return int32_t(side);
 }
 
-std::string renderedBytes(int layer) {
+std::string thumbnails() {
     const int64_t w = tex::layerWidth, h = tex::layerHeight;
-    std::string out(reinterpret_cast<const char*>(tex::layers[layer]), size_t(w) * size_t(h) * sizeof(tex::Pixel));
-    out.reserve(out.size() + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-    for (int thumb = 0; thumb < tex::LAYER_COUNT; ++thumb) {
-        const tex::Pixel* pixels = tex::layers[thumb];
+    std::string out;
+    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
+        const tex::Pixel* pixels = tex::layers[layer];
         for (int ty = 0; ty < THUMBNAIL; ++ty) {
             const int64_t y0 = ty * h / THUMBNAIL, y1 = std::max(y0 + 1, (ty + 1) * h / THUMBNAIL);
             for (int tx = 0; tx < THUMBNAIL; ++tx) {
@@ -132,7 +182,7 @@ std::string renderedBytes(int layer) {
                 uint64_t sum[3] = {};
                 for (int64_t y = y0; y < y1; ++y)
                     for (int64_t x = x0; x < x1; ++x) {
-                        const tex::Pixel& p = pixels[y * w + x];
+                        const tex::Pixel& p = pixels[(y % h) * w + (x % w)];
                         sum[0] += p.red;
                         sum[1] += p.green;
                         sum[2] += p.blue;
@@ -145,12 +195,17 @@ std::string renderedBytes(int layer) {
     return out;
 }
 
+std::string renderedBytes(int layer) {
+    const size_t bytes = size_t(tex::layerWidth) * size_t(tex::layerHeight) * sizeof(tex::Pixel);
+    return std::string(reinterpret_cast<const char*>(tex::layers[layer]), bytes) + thumbnails();
+}
+
 std::string cppSource(const texlisting::Document& document, const std::string& function) {
     try {
         return texlisting::formatCppSource(document, function);
     } catch (const std::invalid_argument&) {
-        throw EditError("\"" + function + "\" is not a C++ function name: use letters, digits and underscores, "
-                                          "not starting with a digit.");
+        throw EditError("\"" + quoted(function) + "\" is not a C++ function name: use letters, digits and "
+                                                  "underscores, not starting with a digit, and not a C++ keyword.");
     }
 }
 

@@ -36,20 +36,27 @@ json stateJson(const Session& session);
 // unknown command or a missing field too) or StaleRevision.
 void applyEdit(Session& session, const json& body);
 
-// A field of a request, or EditError naming it.
-template <typename T>
-T field(const json& body, const char* name) {
-    if (!body.is_object() || !body.contains(name))
-        throw EditError(std::string("The request lacks its ") + name + ": reload the page.");
-    return body.at(name).get<T>();
-}
+// JSON text; bytes that are not UTF-8 (from a path, a header, a file name)
+// become U+FFFD instead of throwing.
+std::string jsonText(const json& value);
 
-// A render size: each side a power of two, at most MAX_SIDE, given as text
-// or a number. Throws EditError.
-int32_t renderSide(const json& value);
+// At most `limit` bytes of something a client sent, to quote in a sentence.
+std::string quoted(const std::string& given, size_t limit = 80);
 
-// The layer's RGB bytes, then each layer reduced to THUMBNAIL by THUMBNAIL
-// pixels by averaging boxes, of the engine's layers as they stand.
+// The fields of a request's JSON body, each of the type it must have: a
+// value of another type, or a number out of range or not whole, is refused
+// (EditError) before anything is changed.
+int64_t integerField(const json& body, const char* name, int64_t low, int64_t high);
+std::string textField(const json& body, const char* name, bool optional = false);
+bool booleanField(const json& body, const char* name, bool optional = false);
+
+// A render size's side: a power of two, at most `most`, given as text.
+// Throws EditError.
+int32_t renderSide(const std::string& given, int64_t most = MAX_SIDE);
+
+// Each layer reduced to THUMBNAIL by THUMBNAIL RGB pixels by averaging boxes.
+std::string thumbnails();
+// The layer's RGB bytes, then the thumbnails, of the engine's layers as they stand.
 std::string renderedBytes(int layer);
 
 // The document as C++ source with that function; EditError for a name that

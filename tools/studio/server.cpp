@@ -8,29 +8,40 @@
 // which is never granted). The static page files hold no data and are served
 // without it. Requests naming another Host than the bound address, localhost
 // or 127.0.0.1 with the port (DNS rebinding) and changes sent with a foreign
-// Origin are refused, as are bodies above 1 MiB and renders above 8192 by 8192.
+// Origin are refused, as are bodies above 1 MiB, compressed bodies, bodies
+// without a length, and renders above 8192 by 8192. Whatever a client sends,
+// it gets an answer with one sentence: every handler's exceptions are caught
+// here, and JSON is written with invalid UTF-8 replaced, never thrown over.
+// Connections are bounded in time and number (connections.h).
 //
-// Threads: cpp-httplib answers on a pool of threads. The session (document,
-// undo, files) is guarded by one mutex and the engine, global state, by
-// another, so that an edit never waits for a render. A render checks between
-// records that its revision is still the current one and stops when a newer
-// edit has superseded it, and then starts again from the newer document.
+// Threads: one mutex guards the session (document, undo, files); nothing
+// slow happens under it (output goes to a thread of its own). Previews up to
+// RenderCache::KEPT_PIXELS render in this process, one at a time, under the
+// engine mutex; a newer preview request abandons the one waiting and the one
+// rendering (between records), unless it asks for the very same render,
+// which it then shares. Larger previews and exports render in child
+// processes beside them (render_lane.h), one of each at a time, the newest
+// winning.
 #include "tools/studio/server.h"
 
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fcntl.h>
 
 #include <atomic>
 #include <charconv>
+#include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <nlohmann/json.hpp>
@@ -38,10 +49,13 @@
 #include <set>
 #include <thread>
 
+#include "tools/studio/connections.h"
 #include "tools/studio/embedded.h"
+#include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
 #include "tools/studio/protocol.h"
 #include "tools/studio/render_cache.h"
+#include "tools/studio/render_lane.h"
 #include "tools/studio/session.h"
 #include "tools/texgen.h"
 
@@ -55,7 +69,7 @@ namespace fs = std::filesystem;
 using httplib::Request;
 using httplib::Response;
 
-constexpr size_t MAX_BODY = 1 << 20;
+constexpr size_t MAX_PATH = 512;
 const char TOKEN_HEADER[] = "X-Studio-Token";
 
 // A request the studio refuses: the status and one sentence for the author.
@@ -67,7 +81,7 @@ struct Refusal {
 void reply(Response& res, int status, const std::string& message, json extra = json::object()) {
     extra["error"] = message;
     res.status = status;
-    res.set_content(extra.dump(), "application/json");
+    res.set_content(jsonText(extra), "application/json");
 }
 
 std::string randomToken() {
@@ -104,20 +118,20 @@ std::string contentType(const std::string& name) {
 }
 
 int64_t integerParameter(const Request& req, const char* name, int64_t low, int64_t high) {
-    const std::string text = req.get_param_value(name);
+    const std::string given = req.get_param_value(name);
     int64_t value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || value < low ||
+    const auto result = std::from_chars(given.data(), given.data() + given.size(), value);
+    if (given.empty() || result.ec != std::errc() || result.ptr != given.data() + given.size() || value < low ||
         value > high)
         throw Refusal{400, std::string("The request's ") + name + " must be a whole number from " +
                                std::to_string(low) + " to " + std::to_string(high) + "."};
     return value;
 }
 
-// A render size: each side a power of two, at most MAX_SIDE.
-void sizeParameters(const Request& req, int32_t& width, int32_t& height) {
-    width = renderSide(req.get_param_value("width"));
-    height = renderSide(req.get_param_value("height"));
+// A render size: each side a power of two, at most `most`.
+void sizeParameters(const Request& req, int64_t most, int32_t& width, int32_t& height) {
+    width = renderSide(req.get_param_value("width"), most);
+    height = renderSide(req.get_param_value("height"), most);
 }
 
 json parseBody(const Request& req) {
@@ -126,10 +140,54 @@ json parseBody(const Request& req) {
     return body;
 }
 
+// Content-Disposition as RFC 6266 writes it: a plain ASCII name for every
+// client, and the exact name, percent-encoded UTF-8, for those that read it.
+std::string disposition(const std::string& fileName) {
+    std::string plain, encoded;
+    static const char hex[] = "0123456789ABCDEF";
+    for (unsigned char c : fileName) {
+        plain += c >= 0x20 && c < 0x7f && c != '"' && c != '\\' ? char(c) : '_';
+        if (std::isalnum(c) || (c && std::strchr("!#$&+-.^_`|~", c)))
+            encoded += char(c);
+        else
+            encoded += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
+}
+
 void attach(Response& res, const std::string& bytes, const std::string& type, const std::string& fileName) {
     res.set_content(bytes, type.c_str());
-    res.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");
+    res.set_header("Content-Disposition", disposition(fileName));
 }
+
+// Standard output from a thread of its own: a reader that stops reading
+// never stops the studio; beyond 1000 lines waiting, lines are dropped.
+class Output {
+public:
+    static void say(const std::string& line) {
+        static Output* output = new Output;  // never destroyed: its thread may be blocked in a write
+        std::lock_guard<std::mutex> lock(output->mutex_);
+        if (output->lines_.size() < 1000) output->lines_.push_back(line);
+        output->ready_.notify_one();
+    }
+
+private:
+    Output() { std::thread([this] { run(); }).detach(); }
+    void run() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [this] { return !lines_.empty(); });
+            const std::string line = lines_.front() + "\n";
+            lines_.pop_front();
+            lock.unlock();
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fflush(stdout);
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> lines_;
+};
 
 class Studio;
 using Handler = void (Studio::*)(const Request&, Response&);
@@ -147,21 +205,40 @@ struct Route {
     const char* about;  // the body it takes and what it answers
 };
 
+// A preview being rendered in this process, or waiting to be, and everyone
+// waiting for its bytes.
+struct Preview {
+    Preview(int32_t layer, int32_t width, int32_t height) : layer(layer), width(width), height(height) {}
+    const int32_t layer, width, height;
+    std::atomic<int64_t> revision{0};  // of the document rendered
+    std::atomic<bool> superseded{false};
+    bool rendering = false, done = false;  // these and the rest under previewMutex_
+    std::string body;
+    std::optional<Refusal> failure;
+};
+
 class Studio {
 public:
-    Studio(Session&& session, const std::string& host) : session_(std::move(session)), host_(host) {
-        token_ = randomToken();
+    Studio(std::unique_ptr<Storage> storage, const std::string& name, const std::string& host,
+           const std::string& token, const std::string& worker, int64_t maxSide)
+        : storage_(std::move(storage)), session_(*storage_, name), host_(host), token_(token),
+          maxSide_(maxSide), bigPreviews_(worker), exports_(worker) {
         revision_ = session_.revision();
-        operations_ = operationsJson([](const std::string& picture) { return findEmbedded("/" + picture); }).dump();
+        operations_ = jsonText(operationsJson([](const std::string& picture) { return findEmbedded("/" + picture) != nullptr; }));
+        setUp();
     }
 
     bool bind(int port);
     void listen() { server_.listen_after_bind(); }
     void stop() { server_.stop(); }
+    std::string folder() const { return storage_->where(); }
     std::string address() const {
         const std::string shown = host_ == "0.0.0.0" || host_ == "::" ? "127.0.0.1" : host_;
         return "http://" + shown + ":" + std::to_string(port_) + "/#token=" + token_;
     }
+    // The hosts requests may name, for a studio on `port`.
+    void allowPort(int port);
+    std::string answerRaw(const std::string& requests) { return server_.answerRaw(requests); }
 
     // The handlers named in the route table.
     void page(const Request& req, Response& res);
@@ -179,22 +256,35 @@ public:
     void link(const Request&, Response& res);
 
 private:
+    void setUp();
     std::optional<Refusal> refusal(const Request& req, Access access) const;
+    std::optional<Refusal> framing(const Request& req) const;
     void handle(const Route& route, const Request& req, Response& res);
     json stateJson() const { return studio::stateJson(session_); }  // the session mutex is held
     texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
     void publish() { revision_ = session_.revision(); }
+    std::shared_ptr<Preview> previewFor(int32_t layer, int32_t width, int32_t height);
+    void renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock);
 
-    httplib::Server server_;
+    Listener server_;
+    std::unique_ptr<Storage> storage_;
     Session session_;
-    std::mutex sessionMutex_, engineMutex_;
-    RenderCache previewCache_, exportCache_;
+    std::mutex sessionMutex_;
     std::atomic<int64_t> revision_{0};
-    std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
-    std::atomic<bool> exporting_{false};
     std::string host_, token_, operations_;
     std::set<std::string> hosts_, origins_;
     int port_ = 0;
+    int64_t maxSide_;
+
+    // Previews in this process: the one rendering and the one waiting.
+    std::mutex previewMutex_;
+    std::condition_variable previewChanged_;
+    std::shared_ptr<Preview> rendering_, waiting_;
+    RenderCache previewCache_;
+
+    RenderLane bigPreviews_, exports_;
+    std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
+    std::atomic<int> exporting_{0};
 };
 
 const Route ROUTES[] = {
@@ -216,24 +306,21 @@ const Route ROUTES[] = {
     {"GET", "/api/files", &Studio::files, "the documents and listings of the working folder"},
     {"GET", "/api/render", &Studio::render,
      "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails, of the current "
-     "document (X-Studio-Revision), at least that revision; an edit arriving meanwhile supersedes the render, "
-     "which starts again"},
+     "document (X-Studio-Revision), at least that revision; a newer render request abandons this one (409 with "
+     "superseded) unless it asks for the same"},
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
-    {"GET", "/api/export/png", &Studio::exportPng, "?layer&width&height: a PNG file, as a download"},
+    {"GET", "/api/export/png", &Studio::exportPng,
+     "?layer&width&height: a PNG file, as a download; a newer export abandons this one (409 with superseded)"},
     {"GET", "/api/export/progress", &Studio::exportProgress, "{active, done, total} records of an export"},
     {"GET", "/api/link", &Studio::link, "{fragment}: the document as an address fragment"},
 };
 
-bool Studio::bind(int port) {
-    server_.set_payload_max_length(MAX_BODY);
-    // Small answers go out at once (no waiting for the peer's delayed
-    // acknowledgement), and a page keeps its connections; each open
-    // connection holds a thread while it waits, so there are enough of them
-    // for a browser's six and a second page.
+void Studio::setUp() {
+    server_.set_payload_max_length(Limits::MAX_BODY);
+    // Small answers go out at once, without waiting for the peer's delayed
+    // acknowledgement.
     server_.set_tcp_nodelay(true);
-    server_.set_keep_alive_max_count(1000);
-    server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
     // Not SO_REUSEPORT, which cpp-httplib sets by default: with it a second
     // studio could bind the same port and take half of this one's requests.
     server_.set_socket_options([](socket_t socket) {
@@ -241,14 +328,17 @@ bool Studio::bind(int port) {
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server_.set_pre_routing_handler([this](const Request& req, Response& res) {
-        // Host and Origin for every request; the token for the API.
+        // Host and Origin for every request; the token for the API; then how
+        // the body comes, before any of it is read.
         const bool api = req.path.rfind("/api/", 0) == 0;
         const bool changes = req.method != "GET" && req.method != "HEAD";
-        if (auto refused = refusal(req, changes ? CHANGE : api ? READ : PAGE)) {
-            reply(res, refused->status, refused->message);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
+        std::optional<Refusal> refused = refusal(req, changes ? CHANGE : api ? READ : PAGE);
+        if (!refused) refused = framing(req);
+        if (!refused) return httplib::Server::HandlerResponse::Unhandled;
+        reply(res, refused->status, refused->message);
+        // The body, if any, was not read: nothing more can be read from this connection.
+        currentRequest().closeAfter = true;
+        return httplib::Server::HandlerResponse::Handled;
     });
     for (const Route& route : ROUTES) {
         const auto handler = [this, &route](const Request& req, Response& res) { handle(route, req, res); };
@@ -259,11 +349,24 @@ bool Studio::bind(int port) {
     }
     server_.set_error_handler([](const Request& req, Response& res) {
         if (!res.body.empty()) return;
-        switch (res.status) {
-            case 404: reply(res, 404, "There is nothing at " + req.path + "."); break;
-            case 413: reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts."); break;
-            default: reply(res, res.status, "The studio could not read the request.");
+        const RequestFacts& facts = currentRequest();
+        if (facts.tooLarge) {
+            reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts.");
+        } else if (facts.timedOut) {
+            reply(res, 408, "The request did not arrive in time: send it again.");
+        } else {
+            switch (res.status) {
+                case 404: reply(res, 404, "There is nothing at " + quoted(req.path) + "."); break;
+                case 405: reply(res, 405, "The studio does not answer " + quoted(req.method, 20) + " requests there."); break;
+                case 413: reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts."); break;
+                case 414: reply(res, 414, "The request's address is too long."); break;
+                default: reply(res, res.status, "The studio could not read the request.");
+            }
         }
+    });
+    // Whatever escapes a handler (none should) is answered, never thrown on.
+    server_.set_exception_handler([](const Request&, Response& res, std::exception_ptr) {
+        reply(res, 500, "The studio failed to answer this request: reload the page.");
     });
     server_.set_post_routing_handler([](const Request&, Response& res) {
         res.set_header("Cache-Control", "no-store");
@@ -273,6 +376,9 @@ bool Studio::bind(int port) {
         res.set_header("Content-Security-Policy",
                        "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; frame-ancestors 'none'");
     });
+}
+
+bool Studio::bind(int port) {
     if (port == 0) {
         port_ = server_.bind_to_any_port(host_);
         if (port_ < 0) return false;
@@ -280,13 +386,18 @@ bool Studio::bind(int port) {
         if (!server_.bind_to_port(host_, port)) return false;
         port_ = port;
     }
+    allowPort(port_);
+    return true;
+}
+
+void Studio::allowPort(int port) {
+    port_ = port;
     for (const std::string& name : {host_, std::string("localhost"), std::string("127.0.0.1")}) {
         const std::string host = (name.find(':') != std::string::npos ? "[" + name + "]" : name) + ":" +
                                  std::to_string(port_);
         hosts_.insert(host);
         origins_.insert("http://" + host);
     }
-    return true;
 }
 
 std::optional<Refusal> Studio::refusal(const Request& req, Access access) const {
@@ -300,7 +411,31 @@ std::optional<Refusal> Studio::refusal(const Request& req, Access access) const 
                             "including its #token= part."};
     const std::string origin = req.get_header_value("Origin");
     if (access == CHANGE && !origin.empty() && !origins_.count(origin))
-        return Refusal{403, "Changes sent from another site's page (" + origin + ") are refused."};
+        return Refusal{403, "Changes sent from another site's page (" + quoted(origin) + ") are refused."};
+    return std::nullopt;
+}
+
+// How a request's body comes, checked before it is read: a length of at most
+// MAX_BODY or chunks (counted as they arrive), never compressed.
+std::optional<Refusal> Studio::framing(const Request& req) const {
+    if (req.path.size() > MAX_PATH) return Refusal{414, "The request's address is too long."};
+    const std::string encoding = req.get_header_value("Content-Encoding");
+    if (req.has_header("Content-Encoding") && encoding != "identity")
+        return Refusal{415, "The studio does not take compressed requests: send the body as it is."};
+    const bool chunked = req.has_header("Transfer-Encoding");
+    if (chunked && req.get_header_value("Transfer-Encoding") != "chunked")
+        return Refusal{501, "The studio takes request bodies with a length or in chunks, nothing else."};
+    if (req.get_header_value_count("Content-Length") > 1 || (chunked && req.has_header("Content-Length")))
+        return Refusal{400, "The request gives its body's length more than once."};
+    if (req.has_header("Content-Length")) {
+        const std::string length = req.get_header_value("Content-Length");
+        if (length.empty() || length.size() > 18 || length.find_first_not_of("0123456789") != std::string::npos)
+            return Refusal{400, "The request's Content-Length is not a number of bytes."};
+        if (std::stoll(length) > int64_t(Limits::MAX_BODY))
+            return Refusal{413, "The request is larger than 1 MiB, the most the studio accepts."};
+    } else if (!chunked && req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS") {
+        return Refusal{411, "The request does not say how long its body is: send a Content-Length."};
+    }
     return std::nullopt;
 }
 
@@ -313,6 +448,8 @@ void Studio::handle(const Route& route, const Request& req, Response& res) {
         reply(res, 409, error.what(), {{"stale", true}});
     } catch (const SaveConflict& error) {
         reply(res, 409, error.what(), {{"conflict", true}});
+    } catch (const Superseded&) {
+        reply(res, 409, "A newer render was asked for, so this one was abandoned.", {{"superseded", true}});
     } catch (const EditError& error) {
         reply(res, 400, error.what());
     } catch (const texlisting::ListingError& error) {
@@ -327,18 +464,20 @@ void Studio::handle(const Route& route, const Request& req, Response& res) {
         reply(res, 507, "The studio ran out of memory: choose a smaller size.");
     } catch (const std::exception& error) {
         reply(res, 500, std::string("The studio failed: ") + error.what() + ".");
+    } catch (...) {
+        reply(res, 500, "The studio failed to answer this request: reload the page.");
     }
 }
 
 void Studio::page(const Request& req, Response& res) {
     const EmbeddedFile* file = findEmbedded(req.path == "/" ? "/index.html" : req.path);
-    if (!file) throw Refusal{404, "There is nothing at " + req.path + "."};
+    if (!file) throw Refusal{404, "There is nothing at " + quoted(req.path) + "."};
     res.set_content(std::string(reinterpret_cast<const char*>(file->data), file->size), contentType(file->name).c_str());
 }
 
 void Studio::state(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::edit(const Request& req, Response& res) {
@@ -346,31 +485,36 @@ void Studio::edit(const Request& req, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     applyEdit(session_, body);
     publish();
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::open(const Request& req, Response& res) {
     const json body = parseBody(req);
+    const std::string name = textField(body, "name");
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    session_.open(field<std::string>(body, "name"));
+    session_.open(name);
     publish();
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::save(const Request& req, Response& res) {
     const json body = parseBody(req);
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    const std::string path = session_.save(body.value("name", std::string()), body.value("overwrite", false));
-    std::cout << "saved " << path << std::endl;
-    json state = stateJson();
-    state["saved"] = session_.name();
-    res.set_content(state.dump(), "application/json");
+    const std::string name = textField(body, "name", true);
+    const bool overwrite = booleanField(body, "overwrite", true);
+    std::string saved;
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        saved = session_.save(name, overwrite);
+        json state = stateJson();
+        state["saved"] = session_.name();
+        res.set_content(jsonText(state), "application/json");
+    }
+    Output::say("saved " + storage_->where() + "/" + saved);
 }
 
 void Studio::files(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(json{{"folder", session_.folder().path}, {"files", session_.folder().list()}}.dump(),
-                    "application/json");
+    res.set_content(jsonText(json{{"folder", session_.storage().where()}, {"files", session_.files()}}), "application/json");
 }
 
 texlisting::Document Studio::snapshot(int64_t& revision) {
@@ -379,25 +523,91 @@ texlisting::Document Studio::snapshot(int64_t& revision) {
     return session_.document();
 }
 
-void Studio::render(const Request& req, Response& res) {
-    const int64_t wanted = integerParameter(req, "revision", 0, INT64_MAX);
-    const int layer = int(integerParameter(req, "layer", 0, 4));
-    int32_t width = 0, height = 0;
-    sizeParameters(req, width, height);
-    std::string body;
-    int64_t revision = 0;
-    {
-        std::lock_guard<std::mutex> lock(engineMutex_);
+// The preview a request shares or the one it starts: the same render waiting,
+// or rendering from the current revision, is shared; anything else waiting is
+// abandoned for the new one, and so is what renders.
+std::shared_ptr<Preview> Studio::previewFor(int32_t layer, int32_t width, int32_t height) {
+    const auto same = [&](const std::shared_ptr<Preview>& p) {
+        return p && p->layer == layer && p->width == width && p->height == height;
+    };
+    if (same(waiting_)) return waiting_;
+    if (same(rendering_) && rendering_->revision == revision_.load()) return rendering_;
+    if (waiting_) waiting_->superseded = true;
+    waiting_ = std::make_shared<Preview>(layer, width, height);
+    if (rendering_) rendering_->superseded = true;
+    previewChanged_.notify_all();
+    return waiting_;
+}
+
+// Renders the preview once none renders; previewMutex_ is held by `lock`
+// except while the engine works.
+void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock) {
+    rendering_ = waiting_;
+    waiting_ = nullptr;
+    preview.rendering = true;
+    lock.unlock();
+    try {
         // The newest document, never an older one: an edit that arrives while
         // it renders abandons the render, which starts again from the newer
         // document (only a few times, so that a long drag still shows frames).
         for (int attempt = 0;; ++attempt) {
+            int64_t revision = 0;
             const texlisting::Document document = snapshot(revision);
-            if (revision < wanted) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
-            const auto current = [&](int64_t, int64_t) { return attempt >= 3 || revision_.load() == revision; };
-            if (previewCache_.render(document, width, height, current)) break;
+            preview.revision = revision;
+            const auto current = [&](int64_t, int64_t) {
+                return !preview.superseded && (attempt >= 3 || revision_.load() == revision);
+            };
+            if (previewCache_.render(document, preview.width, preview.height, current)) break;
+            if (preview.superseded) throw Superseded();
         }
-        body = renderedBytes(layer);
+        const size_t bytes = size_t(preview.width) * size_t(preview.height) * sizeof(tex::Pixel);
+        preview.body.reserve(bytes + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+        preview.body.assign(reinterpret_cast<const char*>(tex::layers[preview.layer]), bytes);
+        preview.body += thumbnails();
+    } catch (const Superseded&) {
+        // answered below as superseded
+    } catch (const std::bad_alloc&) {
+        previewCache_.clear();
+        preview.failure = Refusal{507, "The studio ran out of memory: choose a smaller size."};
+    } catch (const std::exception& error) {
+        preview.failure = Refusal{500, std::string("The render failed: ") + error.what() + "."};
+    }
+    lock.lock();
+    preview.done = true;
+    rendering_ = nullptr;
+    previewChanged_.notify_all();
+}
+
+void Studio::render(const Request& req, Response& res) {
+    const int64_t wanted = integerParameter(req, "revision", 0, INT64_MAX);
+    const int layer = int(integerParameter(req, "layer", 0, 4));
+    int32_t width = 0, height = 0;
+    sizeParameters(req, maxSide_, width, height);
+    if (wanted > revision_.load()) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
+    std::string body;
+    int64_t revision = 0;
+    if (int64_t(width) * height > RenderCache::KEPT_PIXELS) {
+        RenderJob job;
+        job.document = snapshot(revision);
+        job.layer = layer;
+        job.width = width;
+        job.height = height;
+        body = bigPreviews_.run(job, {});
+    } else {
+        std::unique_lock<std::mutex> lock(previewMutex_);
+        const std::shared_ptr<Preview> preview = previewFor(int32_t(layer), width, height);
+        for (;;) {
+            if (preview->done || (preview->superseded && !preview->rendering)) break;
+            if (!rendering_ && waiting_ == preview) {
+                renderPreview(*preview, lock);
+                break;
+            }
+            previewChanged_.wait(lock);
+        }
+        if (preview->failure) throw *preview->failure;
+        if (!preview->done || preview->body.empty()) throw Superseded();
+        body = preview->body;
+        revision = preview->revision;
     }
     res.set_header("X-Studio-Revision", std::to_string(revision));
     res.set_content(body, "application/octet-stream");
@@ -419,47 +629,42 @@ void Studio::exportCpp(const Request& req, Response& res) {
 void Studio::exportPng(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
-    sizeParameters(req, width, height);
+    sizeParameters(req, maxSide_, width, height);
+    RenderJob job;
     int64_t revision = 0;
-    const texlisting::Document document = snapshot(revision);
+    job.document = snapshot(revision);
+    job.layer = layer;
+    job.width = width;
+    job.height = height;
+    job.png = true;
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         name = downloadName(session_.name(), "");
     }
-    std::lock_guard<std::mutex> lock(engineMutex_);
+    struct Active {
+        std::atomic<int>& count;
+        explicit Active(std::atomic<int>& c) : count(c) { ++count; }
+        ~Active() { --count; }
+    } active(exporting_);
     exportDone_ = 0;
-    exporting_ = true;
-    std::string png;
-    try {
-        exportCache_.render(document, width, height, [this](int64_t done, int64_t total) {
-            exportDone_ = done;
-            exportTotal_ = total;
-            return true;
-        });
-        png = texgen::encodePng(tex::layers[layer], width, height);
-    } catch (...) {
-        exporting_ = false;
-        exportCache_.clear();
-        tex::freeLayers();
-        throw;
-    }
-    exporting_ = false;
-    // A large export's layers are not kept: the preview's own renders restore theirs.
-    exportCache_.clear();
-    tex::freeLayers();
+    exportTotal_ = 0;
+    const std::string png = exports_.run(job, [this](int64_t done, int64_t total) {
+        exportDone_ = done;
+        exportTotal_ = total;
+    });
     attach(res, png, "image/png",
            name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
 }
 
 void Studio::exportProgress(const Request&, Response& res) {
-    res.set_content(json{{"active", exporting_.load()}, {"done", exportDone_.load()}, {"total", exportTotal_.load()}}.dump(),
+    res.set_content(jsonText(json{{"active", exporting_.load() > 0}, {"done", exportDone_.load()}, {"total", exportTotal_.load()}}),
                     "application/json");
 }
 
 void Studio::link(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(json{{"fragment", linkFragment(session_.document())}}.dump(), "application/json");
+    res.set_content(jsonText(json{{"fragment", linkFragment(session_.document())}}), "application/json");
 }
 
 // Opens the address in the desktop's browser, when there is a desktop.
@@ -481,7 +686,27 @@ void openBrowser(const std::string& address) {
     posix_spawn_file_actions_destroy(&actions);
 }
 
+
+Studio* makeStudio(std::unique_ptr<Storage> storage, const std::string& name, const std::string& host,
+                   const std::string& token, const std::string& worker, int64_t maxSide) {
+    return new Studio(std::move(storage), name, host, token, worker, maxSide);
+}
+
 }  // namespace
+
+struct RequestTester::Parts {
+    std::unique_ptr<Studio> studio;
+};
+
+RequestTester::RequestTester(std::unique_ptr<Storage> storage, const std::string& name, const std::string& token,
+                             int64_t maxSide)
+    : parts_(new Parts{std::unique_ptr<Studio>(makeStudio(std::move(storage), name, "127.0.0.1", token, "", maxSide))}) {
+    parts_->studio->allowPort(DEFAULT_PORT);
+}
+
+RequestTester::~RequestTester() = default;
+
+std::string RequestTester::answer(const std::string& requests) { return parts_->studio->answerRaw(requests); }
 
 int runStudio(const Options& options) {
     std::string folder = ".", name = "untitled.tex";
@@ -495,11 +720,17 @@ int runStudio(const Options& options) {
         folder = file.has_parent_path() ? file.parent_path().string() : ".";
         name = file.filename().string();
     }
+    // Exports and the largest previews run in texgen itself, started again as a render worker.
+    std::error_code ec;
+    const std::string worker = fs::read_symlink("/proc/self/exe", ec).string();
     std::unique_ptr<Studio> studio;
     try {
-        studio = std::make_unique<Studio>(Session(Folder(folder), name), options.host);
-    } catch (const std::exception& error) {  // the file or the folder cannot be read
-        std::cerr << "texgen: " << error.what() << "\n";
+        studio.reset(makeStudio(std::make_unique<FolderStorage>(folder), name, options.host, randomToken(), worker,
+                                MAX_SIDE));
+    } catch (const std::exception& error) {  // the file or the folder cannot be read, or is held by another studio
+        std::string why = error.what();
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        std::cerr << "texgen: " << why << "\n";
         return 1;
     }
 
@@ -517,10 +748,10 @@ int runStudio(const Options& options) {
                      "free one)\n";
         return 1;
     }
-    std::cout << "Texture studio: " << studio->address() << std::endl;
+    Output::say("Texture studio: " + studio->address());
     if (!isLoopback(options.host))
         std::cerr << "texgen: warning: the studio listens on " << options.host
-                  << ": anyone who can reach it and has the token can write files in " << Folder(folder).path << "\n";
+                  << ": anyone who can reach it and has the token can write files in " << studio->folder() << "\n";
     if (options.openBrowser) openBrowser(studio->address());
 
     std::thread waiter([&] {

@@ -1,20 +1,21 @@
-// The document session: edits as whole-document changes with undo snapshots,
-// files of the working folder, and the recovery file.
+// The document session: edits as whole-document changes with undo steps
+// kept as differences, the session's file and its recovery file in the
+// storage passed in.
 #include "tools/studio/session.h"
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "tools/texgen.h"
 
 namespace studio {
 
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr int MAX_RECORDS = tex::MAX_OPS;
+// What a step costs besides its bytes: its place in the deque, each run's
+// vector entry and string.
+constexpr size_t STEP_OVERHEAD = 64, RUN_OVERHEAD = 48;
 
 bool same(const Document& a, const Document& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -22,23 +23,33 @@ std::string bytesOf(const Document& document) {
     return std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs);
 }
 
-// The content of a file, or nothing when it cannot be read.
-bool readFile(const std::string& path, std::string& content) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    content.clear();
-    char buffer[65536];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
-}
-
 std::string lowerExtension(const std::string& name) {
-    std::string extension = fs::path(name).extension().string();
+    const size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
     for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
     return extension;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool validUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        uint32_t point = length == 1 ? c : c & (0x7f >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next >> 6) != 2) return false;
+            point = point << 6 | (next & 0x3f);
+        }
+        static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < least[length] || point > 0x10ffff || (point >= 0xd800 && point < 0xe000)) return false;
+        i += length;
+    }
+    return true;
 }
 
 void copyRecord(tex::LayerProgram& program, int to, int from) {
@@ -46,75 +57,102 @@ void copyRecord(tex::LayerProgram& program, int to, int from) {
     std::memcpy(program.params[to], program.params[from], sizeof program.params[to]);
 }
 
+// The runs of `to`'s bytes where it differs from `from`; differences closer
+// than a run's overhead share one run.
+std::vector<std::pair<uint32_t, std::string>> difference(const Document& from, const Document& to) {
+    const char* a = reinterpret_cast<const char*>(&from);
+    const char* b = reinterpret_cast<const char*>(&to);
+    std::vector<std::pair<uint32_t, std::string>> runs;
+    const size_t size = sizeof(Document);
+    for (size_t i = 0; i < size;) {
+        if (a[i] == b[i]) {
+            ++i;
+            continue;
+        }
+        size_t end = i + 1, same = 0;
+        for (size_t k = end; k < size && same < RUN_OVERHEAD; ++k) {
+            if (a[k] != b[k]) {
+                end = k + 1;
+                same = 0;
+            } else {
+                ++same;
+            }
+        }
+        runs.emplace_back(uint32_t(i), std::string(b + i, end - i));
+        i = end;
+    }
+    return runs;
+}
+
+Document applied(Document document, const std::vector<std::pair<uint32_t, std::string>>& step) {
+    char* bytes = reinterpret_cast<char*>(&document);
+    for (const auto& run : step) std::memcpy(bytes + run.first, run.second.data(), run.second.size());
+    return document;
+}
+
+size_t cost(const std::vector<std::pair<uint32_t, std::string>>& step) {
+    size_t bytes = STEP_OVERHEAD;
+    for (const auto& run : step) bytes += RUN_OVERHEAD + run.second.size();
+    return bytes;
+}
+
 }  // namespace
 
-Folder::Folder(const std::string& folder) {
-    std::error_code ec;
-    const fs::path canonical = fs::canonical(folder.empty() ? "." : folder, ec);
-    if (ec || !fs::is_directory(canonical, ec))
-        throw EditError("The working folder " + folder + " cannot be opened: " + (ec ? ec.message() : "not a folder") + ".");
-    path = canonical.string();
-}
-
-std::string Folder::resolve(const std::string& name) const {
+void checkFileName(const std::string& name) {
     if (name.empty()) throw EditError("Give the file a name.");
-    if (name.size() > 255) throw EditError("The file name is too long: at most 255 bytes.");
-    if (name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
-        throw EditError("\"" + name + "\" is not a plain file name: the studio reads and writes only in its folder " +
-                        path + ", so give a name without a folder part.");
-    const fs::path file = fs::path(path) / name;
-    std::error_code ec;
-    if (fs::is_symlink(file, ec)) {
-        const fs::path target = fs::weakly_canonical(file, ec);
-        if (ec || target.parent_path() != fs::path(path))
-            throw EditError(name + " is a symbolic link to a file outside the folder " + path +
-                            ": choose another name.");
-    }
-    return file.string();
+    // Nothing of the name goes into these messages: it may hold anything.
+    if (name.find('\0') != std::string::npos) throw EditError("A file name cannot hold a NUL character.");
+    if (std::any_of(name.begin(), name.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7f; }))
+        throw EditError("A file name cannot hold control characters such as line breaks or tabs.");
+    if (name.size() > MAX_NAME_BYTES)
+        throw EditError("The file name is too long: at most " + std::to_string(MAX_NAME_BYTES) + " bytes.");
+    if (name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
+        throw EditError("\"" + name + "\" is not a plain file name: the studio reads and writes only in its folder, "
+                        "so give a name without a folder part.");
+    std::string lower = name;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (endsWith(lower, ".recovery") || endsWith(lower, ".lock") || lowerExtension(lower).rfind(".tmp", 0) == 0)
+        throw EditError(name + " is a name the studio keeps for its own files (recovery, lock and temporary "
+                               "files): choose another name.");
 }
-
-std::vector<std::string> Folder::list() const {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator entry(path, ec), end; !ec && entry != end && names.size() < 1000; entry.increment(ec)) {
-        const std::string name = entry->path().filename().string();
-        const std::string extension = lowerExtension(name);
-        if (extension != ".tex" && extension != ".listing") continue;
-        std::error_code status;
-        if (!fs::is_regular_file(entry->path(), status)) continue;
-        try {
-            resolve(name);
-            names.push_back(name);
-        } catch (const EditError&) {
-            // a link leading out of the folder is not offered
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool isDocumentName(const std::string& name) { return lowerExtension(name) == ".tex"; }
 
 std::string recoveryName(const std::string& name) { return name + ".recovery"; }
 
-Session::Session(const Folder& folder, const std::string& name) : folder_(folder), name_(name) {
-    const std::string path = folder_.resolve(name);
-    std::error_code ec;
-    if (fs::exists(path, ec)) {
-        current_ = texlisting::readDocumentOrListing(path);
-        onDisk_ = readFile(path, diskBytes_);
+bool isDocumentName(const std::string& name) { return lowerExtension(name) == ".tex"; }
+
+Session::Session(Storage& storage, const std::string& name) : storage_(&storage), name_(name) {
+    checkFileName(name);
+    std::string content;
+    if (storage.read(name, content)) {
+        current_ = texlisting::decodeDocumentOrListing(content, name);
         openingWarnings_ = texgen::documentWarnings(current_);
     }
     saved_ = current_;
     try {
-        const std::string recovery = folder_.resolve(recoveryName(name));
-        if (fs::exists(recovery, ec)) {
-            recovered_ = texlisting::readDocument(recovery);
+        if (storage.read(recoveryName(name), content)) {
+            recovered_ = texlisting::decodeDocumentOrListing(content, recoveryName(name));
             recoveryOffered_ = !same(recovered_, current_);
         }
     } catch (const std::exception&) {
         // An unreadable recovery file offers nothing; the next edit replaces it.
     }
+    storage.claim(name);
+}
+
+std::vector<std::string> Session::files() const {
+    std::vector<std::string> names;
+    for (const std::string& name : storage_->list(10000)) {
+        const std::string extension = lowerExtension(name);
+        if (extension != ".tex" && extension != ".listing") continue;
+        // A name the page cannot send back is not offered.
+        if (!validUtf8(name) || names.size() >= 1000) continue;
+        try {
+            checkFileName(name);
+            names.push_back(name);
+        } catch (const EditError&) {
+        }
+    }
+    return names;
 }
 
 bool Session::dirty() const { return !same(current_, saved_); }
@@ -137,11 +175,35 @@ void Session::checkRevision(int64_t base) const {
                             "shows the current document.");
 }
 
+void Session::push(std::deque<Step>& stack, Step step) {
+    historyBytes_ += cost(step);
+    stack.push_back(std::move(step));
+    // The oldest steps go first: those furthest back in undo, then in redo.
+    while (historyBytes_ > HISTORY_BUDGET && (undo_.size() + redo_.size()) > 1) {
+        std::deque<Step>& oldest = undo_.size() > (&stack == &undo_ ? 1u : 0u) ? undo_ : redo_;
+        historyBytes_ -= cost(oldest.front());
+        oldest.pop_front();
+    }
+}
+
+void Session::clearRedo() {
+    for (const Step& step : redo_) historyBytes_ -= cost(step);
+    redo_.clear();
+}
+
 void Session::change(int64_t base, const Document& next, const std::string& dragKey) {
     checkRevision(base);
     if (same(next, current_)) return;
-    if (dragKey.empty() || dragKey != lastDragKey_) undo_.push_back(current_);
-    redo_.clear();
+    if (dragKey.empty() || dragKey != lastDragKey_ || undo_.empty()) {
+        push(undo_, difference(next, current_));
+    } else {
+        // The same drag: its one step goes back to where the drag began.
+        const Document before = applied(current_, undo_.back());
+        historyBytes_ -= cost(undo_.back());
+        undo_.pop_back();
+        push(undo_, difference(next, before));
+    }
+    clearRedo();
     current_ = next;
     ++revision_;
     lastDragKey_ = dragKey;
@@ -208,13 +270,15 @@ void Session::setArgument(int64_t base, int layer, int index, int argument, cons
 
 void Session::replaceDocument(int64_t base, const Document& document) { change(base, document, ""); }
 
-// Undo and redo move the current document onto one stack and take the other's top.
-void Session::restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing) {
+// Undo and redo take the top step of one stack and push its reverse on the other.
+void Session::restore(int64_t base, std::deque<Step>& from, std::deque<Step>& to, const char* nothing) {
     checkRevision(base);
     if (from.empty()) throw EditError(nothing);
-    to.push_back(current_);
-    current_ = from.back();
+    const Document next = applied(current_, from.back());
+    historyBytes_ -= cost(from.back());
     from.pop_back();
+    push(to, difference(next, current_));
+    current_ = next;
     ++revision_;
     lastDragKey_.clear();
     writeRecovery();
@@ -236,12 +300,21 @@ void Session::resolveRecovery(int64_t base, bool restore) {
 Session::Snapshot Session::snapshot() const { return {name_, saved_, current_, undo_, redo_}; }
 
 void Session::resume(const Snapshot& snapshot) {
-    folder_.resolve(snapshot.name);
+    checkFileName(snapshot.name);
+    size_t bytes = 0;
+    for (const auto* stack : {&snapshot.undo, &snapshot.redo})
+        for (const Step& step : *stack) {
+            for (const auto& run : step)
+                if (run.first > sizeof(Document) || run.second.size() > sizeof(Document) - run.first)
+                    throw EditError("The kept session is damaged: it was discarded.");
+            bytes += cost(step);
+        }
     name_ = snapshot.name;
     saved_ = snapshot.saved;
     current_ = snapshot.current;
     undo_ = snapshot.undo;
     redo_ = snapshot.redo;
+    historyBytes_ = bytes;
     ++revision_;
     lastDragKey_.clear();
     recoveryOffered_ = false;
@@ -250,55 +323,66 @@ void Session::resume(const Snapshot& snapshot) {
 }
 
 void Session::open(const std::string& name) {
-    Session opened(folder_, name);
+    Session opened(*storage_, name);
     opened.revision_ = revision_ + 1;
     *this = std::move(opened);
 }
 
 std::string Session::save(const std::string& requested, bool overwrite) {
     std::string name = requested.empty() ? name_ : requested;
-    folder_.resolve(name);  // refuses "..", folder parts and the like before an extension is added
-    if (fs::path(name).extension().empty()) name += ".tex";
-    const std::string path = folder_.resolve(name);
+    checkFileName(name);  // refuses "..", folder parts and the like before an extension is added
+    if (lowerExtension(name).empty()) name += ".tex";
+    checkFileName(name);
     const std::string bytes = isDocumentName(name) ? bytesOf(current_) : texlisting::formatListing(current_);
-    std::string onDisk;
-    const bool exists = readFile(path, onDisk);
-    if (!overwrite && exists) {
-        if (name != name_)
-            throw SaveConflict(name + " already exists. Save again to replace it.");
-        if (!onDisk_ || onDisk != diskBytes_)
-            throw SaveConflict(name + " changed on disk since it was opened or saved. Save again to overwrite it.");
+    const bool other = name != name_;
+    std::string existing;
+    if (!overwrite && other && storage_->read(name, existing))
+        throw SaveConflict(name + " already exists. Save again to replace it.");
+    if (!overwrite && !other && storage_->changed(name))
+        throw SaveConflict(name + " changed on disk since it was opened or saved. Save again to overwrite it.");
+    if (!overwrite && other && storage_->read(recoveryName(name), existing))
+        throw SaveConflict(name + " has a recovery file of unsaved changes made in another studio. Save again to "
+                                  "replace both.");
+    if (other) storage_->claim(name);
+    try {
+        storage_->write(name, bytes);
+    } catch (...) {
+        if (other) {
+            try {
+                storage_->claim(name_);
+            } catch (const EditError&) {
+                // the file saved before stays the session's all the same
+            }
+        }
+        throw;
     }
-    texlisting::writeFileAtomically(path, bytes);
-    if (name != name_) removeRecovery(name_);
+    if (other) removeRecovery(name_);
     name_ = name;
-    diskBytes_ = bytes;
-    onDisk_ = true;
     saved_ = current_;
     recoveryOffered_ = false;
     removeRecovery(name_);
-    return path;
+    return name;
 }
 
 void Session::writeRecovery() {
     recoveryProblem_.clear();
     try {
-        const std::string recovery = folder_.resolve(recoveryName(name_));
         if (dirty())
-            texlisting::writeFileAtomically(recovery, bytesOf(current_));
+            storage_->write(recoveryName(name_), bytesOf(current_));
         else
             removeRecovery(name_);
     } catch (const std::exception& error) {
-        recoveryProblem_ = std::string("Changes are not being kept in a recovery file: ") + error.what() + ".";
+        std::string why = error.what();
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        recoveryProblem_ = "Changes are not being kept in a recovery file: " + why + ".";
     }
 }
 
-void Session::removeRecovery(const std::string& name) const {
-    std::error_code ec;
+void Session::removeRecovery(const std::string& name) {
     try {
-        fs::remove(folder_.resolve(recoveryName(name)), ec);
+        storage_->remove(recoveryName(name));
     } catch (const EditError&) {
-        // a name too long for a recovery file has none
+        // nothing to remove
     }
 }
 

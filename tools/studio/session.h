@@ -1,23 +1,30 @@
 // The studio's document session: the five layer programs being edited, their
-// revisions, whole-document undo and redo, one undo step per drag, the file
-// they belong to in the working folder and the recovery file beside it.
+// revisions, undo and redo, one undo step per drag, the file they belong to
+// and the recovery file beside it, both kept in a Storage passed in (the
+// session itself touches no file system and no socket).
 //
 // Every change goes through a method below, carries the revision it was made
 // on and is refused (StaleRevision) when that is no longer the current one,
 // so that two pages editing one session cannot overwrite each other unseen.
-// Undo keeps whole documents (22 KB each): restoring one is exact, whatever
-// the edit was. After every change the document is written to the recovery
-// file, so that a killed studio loses at most the edit in flight.
+// Undo keeps each step as the bytes in which it differs from the next (an
+// edit changes a few bytes of a 22 KB document), so restoring one is exact
+// whatever the edit was; the steps of undo and redo together take at most
+// HISTORY_BUDGET bytes, and the oldest steps go when they would take more.
+// After every change the document is written to the recovery file, so that a
+// killed studio loses at most the edit in flight.
 //
 // Not thread-safe: the server serialises calls.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/listing.h"
 #include "tools/studio/arguments.h"
+#include "tools/studio/storage.h"
 
 namespace studio {
 
@@ -35,36 +42,30 @@ struct SaveConflict : EditError {
     using EditError::EditError;
 };
 
-// The working folder: the only place the studio reads or writes.
-struct Folder {
-    std::string path;  // absolute, without symbolic links
-
-    explicit Folder(const std::string& folder);
-    // The path of a file named by the author. Refused with EditError: an
-    // empty name, a folder part, "." or "..", a name longer than 255 bytes,
-    // or a symbolic link that leads outside the folder.
-    std::string resolve(const std::string& name) const;
-    // The documents (.tex) and listings (.listing) in it, sorted by name.
-    std::vector<std::string> list() const;
-};
-
 // A document or listing file by its extension: ".tex" is a document.
 bool isDocumentName(const std::string& name);
-// The name of the recovery file kept beside `name`.
-std::string recoveryName(const std::string& name);
 
 class Session {
 public:
-    // Opens `name` in the folder if it exists (a document or a listing, told
+    // The memory undo and redo may take, in bytes.
+    static constexpr size_t HISTORY_BUDGET = size_t(64) << 20;
+
+    // Opens `name` in the storage if it exists (a document or a listing, told
     // apart by content); otherwise starts an empty document that the first
-    // save creates. Throws EditError for a bad name, tex::IoError or
-    // texlisting::ListingError for a file that cannot be read.
-    Session(const Folder& folder, const std::string& name);
+    // save creates, and claims the file. Throws EditError for a bad name or a
+    // file that cannot be read, FileInUse when another studio holds it,
+    // tex::IoError or texlisting::ListingError for content that is not a
+    // document. The storage must outlive the session.
+    Session(Storage& storage, const std::string& name);
 
     const Document& document() const { return current_; }
     int64_t revision() const { return revision_; }
     const std::string& name() const { return name_; }
-    const Folder& folder() const { return folder_; }
+    Storage& storage() const { return *storage_; }
+    // The documents (.tex) and listings (.listing) of the storage, by name.
+    std::vector<std::string> files() const;
+    // The bytes undo and redo take now.
+    size_t historyBytes() const { return historyBytes_; }
     bool dirty() const;
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
@@ -99,16 +100,21 @@ public:
     // or discards the recovery file.
     void resolveRecovery(int64_t base, bool restore);
 
+    // One undo or redo step: the runs of bytes (offset, bytes) that turn the
+    // document it is applied to into the one it restores.
+    using Step = std::vector<std::pair<uint32_t, std::string>>;
+
     // The whole session as a browser keeps it between visits: the file's
     // name, the document as last opened or saved, the current document and
-    // the undo and redo stacks.
+    // the undo and redo steps (oldest first).
     struct Snapshot {
         std::string name;
         Document saved{}, current{};
-        std::vector<Document> undo, redo;
+        std::deque<Step> undo, redo;
     };
     Snapshot snapshot() const;
-    // Continues a snapshot's session (documents and history) on the next revision.
+    // Continues a snapshot's session (documents and history) on the next
+    // revision. Throws EditError for a bad name or a step outside a document.
     void resume(const Snapshot& snapshot);
 
     // Opens another file of the folder, with a fresh undo history.
@@ -116,25 +122,27 @@ public:
     // Writes the document to `name` (empty: the current name; without an
     // extension ".tex" is added), as a document or a listing by its
     // extension, atomically; the session then belongs to that file and the
-    // recovery file goes. Throws SaveConflict unless `overwrite`. Returns the
-    // path written.
+    // recovery file goes. Throws SaveConflict unless `overwrite` when that
+    // would replace content not seen (the file changed, or "Save as" names an
+    // existing file or one with a recovery file). Returns the name written.
     std::string save(const std::string& name, bool overwrite);
 
 private:
     void checkRevision(int64_t base) const;
-    void restore(int64_t base, std::vector<Document>& from, std::vector<Document>& to, const char* nothing);
+    void restore(int64_t base, std::deque<Step>& from, std::deque<Step>& to, const char* nothing);
     void change(int64_t base, const Document& next, const std::string& dragKey);
+    void push(std::deque<Step>& stack, Step step);
+    void clearRedo();
     void writeRecovery();
-    void removeRecovery(const std::string& name) const;
+    void removeRecovery(const std::string& name);
     tex::LayerProgram& program(Document& document, int layer, int index, bool existing) const;
 
-    Folder folder_;
+    Storage* storage_;
     std::string name_;
     Document current_{}, saved_{}, recovered_{};
-    std::string diskBytes_;  // the file's content when opened or saved
-    bool onDisk_ = false;    // whether the file existed then
     int64_t revision_ = 1;
-    std::vector<Document> undo_, redo_;
+    std::deque<Step> undo_, redo_;  // oldest first, next to apply last
+    size_t historyBytes_ = 0;
     std::string lastDragKey_;
     std::vector<std::string> openingWarnings_;
     bool recoveryOffered_ = false;
