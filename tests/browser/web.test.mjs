@@ -93,7 +93,7 @@ const api = (page, work, arg) => page.evaluate(work, arg);
 
 // Waits for the page to show the document with `count` records in layer 4.
 const layer4Records = (page, count) =>
-  page.waitForFunction((n) => window.studio.doc && window.studio.doc.layers[4].records.length === n, count);
+  page.waitForFunction((n) => window.studio && window.studio.doc && window.studio.doc.layers[4].records.length === n, count);
 
 async function download(page, click) {
   const [file] = await Promise.all([page.waitForEvent('download'), click()]);
@@ -205,20 +205,24 @@ test('the next visit restores a session closed mid-edit, with its undo history',
   const context = await freshContext();
   const { page } = await openPage(context, linkOf(SHIPPED));
   await layer4Records(page, 4);
+  // What IndexedDB keeps, as text to compare.
+  const kept = () => page.evaluate(() => new Promise((resolve) => {
+    const open = indexedDB.open('texture-studio');
+    open.onsuccess = () => {
+      const db = open.result;
+      if (!db.objectStoreNames.contains('session')) return resolve('');
+      const get = db.transaction('session').objectStore('session').get('current');
+      get.onsuccess = () => resolve(get.result ? Array.from(get.result).join(',') : '');
+    };
+  }));
+  let imported = '';
+  while (!(imported = await kept())) await page.waitForTimeout(50);
   await page.getByRole('tab', { name: 'Layer 1' }).click();
   await records(page).first().click();
   await page.getByRole('button', { name: 'Delete record' }).click();
   await records(page).first().getByText('sineLayerRGB(').waitFor();
-  // Kept after the edit: wait until IndexedDB holds it, then close the tab.
-  await page.waitForFunction(() => new Promise((resolve) => {
-    const open = indexedDB.open('texture-studio');
-    open.onsuccess = () => {
-      const db = open.result;
-      if (!db.objectStoreNames.contains('session')) return resolve(false);
-      const get = db.transaction('session').objectStore('session').get('current');
-      get.onsuccess = () => resolve(!!get.result);
-    };
-  }));
+  // Kept after the edit: once IndexedDB holds it, the tab closes.
+  while ((await kept()) === imported) await page.waitForTimeout(50);
   await page.close({ runBeforeUnload: false });
 
   const { page: again, problems } = await openPage(context);
