@@ -18,12 +18,48 @@ enum SlotKind : char {
     SLOT_BOOLEAN = 'b',  // true exactly when the slot equals 1.0
 };
 
+// What an argument measures. Tools show the unit beside the field, and the
+// look-keeping replay (texgen render --keep-look) scales exactly the lengths
+// and frequencies in pixels by the ratio of the rendered size to the design
+// size: a "(x)" or "(y)" unit by that axis's ratio, a plain length by the
+// smaller of the two. Every other unit means the same at any size.
+enum ParameterUnit : char {
+    UNIT_LAYER,                // a layer index 0..4
+    UNIT_ON_OFF,               // a boolean
+    UNIT_PIXELS,               // a length on both axes
+    UNIT_PIXELS_X,             // a length along rows
+    UNIT_PIXELS_Y,             // a length along columns
+    UNIT_SQUARE_PIXELS,        // a product of an x and a y length
+    UNIT_RADIANS_PER_PIXEL_X,  // a frequency along x
+    UNIT_RADIANS_PER_PIXEL_Y,  // a frequency along y
+    UNIT_PIXELS_X_PER_LEVEL,   // an x displacement per brightness level
+    UNIT_PIXELS_Y_PER_LEVEL,   // a y displacement per brightness level
+    UNIT_LEVELS,               // colour levels, 255 being full
+    UNIT_STEPS_256,            // a fraction in 1/256 steps: 256 is one
+    UNIT_SATURATION,           // saturation, 1 being full
+    UNIT_HALF_CYCLES_PER_LEVEL,  // a tone curve's frequency over the byte range
+    UNIT_BITS,
+    UNIT_COUNT,
+    UNIT_SEED,
+    UNIT_FACTOR,
+    UNIT_DEGREES,
+    UNIT_PLANE,                // coordinates of the complex plane
+    UNIT_RULE,                 // an automaton's rule number
+    UNIT_QUADRANT,             // 1..4, clockwise from top-left
+};
+
+// The unit as a person reads it: "pixels (x)", "radians per pixel (y)", "1/256 steps".
+const char* unitName(ParameterUnit unit);
+
 // One argument of an operation as an authoring tool shows it: the parameter's
-// name in engine.h and the range over which a slider is useful (ignored for
-// layers and booleans; values outside it are still valid).
+// name in engine.h, the range over which a slider is useful (ignored for
+// layers and booleans; values outside it are still valid), its unit and what
+// it does, in a few plain words.
 struct ParameterInfo {
     const char* name;
     float low = 0, high = 0;
+    ParameterUnit unit = UNIT_FACTOR;
+    const char* meaning = nullptr;
 };
 
 constexpr int32_t MAX_PARAMETERS = 9;  // checkerBoardLayer's nine

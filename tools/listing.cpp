@@ -34,6 +34,11 @@ namespace {
 using tex::ext;
 using tex::OperationInfo;
 
+// What starts a bypassed record's comment line in a listing, after "//".
+const std::string BYPASS_MARK = "bypassed:";
+const std::string EXTRAS_MAGIC = "texgen-extras";
+constexpr int EXTRAS_VERSION = 1;
+
 // Decimal text to the nearest float or double; false when it lies beyond the
 // type's range. Standard libraries without the floating-point from_chars
 // (WebAssembly's, for one) use strtof and strtod, which read the same way in
@@ -103,13 +108,306 @@ bool mandelBrotCorner(float start, float extent, float& corner) {
     return false;
 }
 
+std::string designSizeProblem(int64_t width, int64_t height) {
+    const auto powerOfTwo = [](int64_t v) { return v > 0 && (v & (v - 1)) == 0; };
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (width <= 0 || height <= 0) return "The design size " + size + " has a side of zero; give each side a power of two.";
+    if (!powerOfTwo(width) || !powerOfTwo(height))
+        return "The design size " + size + " is not a power of two on each side; give sides such as 256 or 1024.";
+    if (width > tex::MAX_LAYER_SIDE || height > tex::MAX_LAYER_SIDE || width * height > tex::MAX_LAYER_PIXELS)
+        return "The design size " + size + " is beyond the engine's limits: at most " +
+               std::to_string(tex::MAX_LAYER_SIDE) + " pixels a side and " + std::to_string(tex::MAX_LAYER_PIXELS) +
+               " pixels in all.";
+    return "";
+}
+
+void designSize(const Document& document, int32_t& width, int32_t& height) {
+    const Extras& e = document.extras;
+    const bool stored = e.designWidth != 0 || e.designHeight != 0;
+    const bool usable = stored && designSizeProblem(e.designWidth, e.designHeight).empty();
+    width = usable ? e.designWidth : DEFAULT_DESIGN_SIZE;
+    height = usable ? e.designHeight : DEFAULT_DESIGN_SIZE;
+}
+
+void setDesignSize(Document& document, int32_t width, int32_t height) {
+    const std::string problem = designSizeProblem(width, height);
+    if (!problem.empty()) throw std::invalid_argument(problem);
+    const bool standard = width == DEFAULT_DESIGN_SIZE && height == DEFAULT_DESIGN_SIZE;
+    document.extras.designWidth = standard ? 0 : width;
+    document.extras.designHeight = standard ? 0 : height;
+    // A design size kept because it could not be read gives way to the new one.
+    auto& unknown = document.extras.unknown;
+    unknown.erase(std::remove_if(unknown.begin(), unknown.end(),
+                                 [](const std::string& line) { return line.compare(0, 12, "design-size ") == 0; }),
+                  unknown.end());
+}
+
+std::vector<AuthorRecord> authorProgram(const Document& document, int layer) {
+    std::vector<AuthorRecord> records;
+    if (layer < 0 || layer >= tex::LAYER_COUNT) return records;
+    const tex::LayerProgram& program = document.programs[layer];
+    std::vector<const BypassedRecord*> bypassed;
+    for (const BypassedRecord& record : document.extras.bypassed)
+        if (record.layer == layer) bypassed.push_back(&record);
+    std::stable_sort(bypassed.begin(), bypassed.end(),
+                     [](const BypassedRecord* a, const BypassedRecord* b) { return a->position < b->position; });
+    const int32_t count = countedRecords(program);
+    size_t next = 0;
+    for (int32_t i = 0; i < count || next < bypassed.size();) {
+        AuthorRecord record;
+        // A bypassed record comes at its position, or after the last replayed one.
+        if (next < bypassed.size() && (i >= count || bypassed[next]->position <= int32_t(records.size()))) {
+            record.opcode = bypassed[next]->opcode;
+            std::memcpy(record.params, bypassed[next]->params, sizeof record.params);
+            record.bypassed = true;
+            ++next;
+        } else {
+            record.opcode = program.opcode[i];
+            std::memcpy(record.params, program.params[i], sizeof record.params);
+            ++i;
+        }
+        records.push_back(record);
+    }
+    return records;
+}
+
+void setAuthorProgram(Document& document, int layer, const std::vector<AuthorRecord>& records) {
+    if (layer < 0 || layer >= tex::LAYER_COUNT) throw std::invalid_argument("layer " + std::to_string(layer) + " is not 0 to 4");
+    const auto replayed = std::count_if(records.begin(), records.end(), [](const AuthorRecord& r) { return !r.bypassed; });
+    if (replayed > tex::MAX_OPS || records.size() - size_t(replayed) > size_t(tex::MAX_OPS))
+        throw std::invalid_argument("a layer holds at most " + std::to_string(tex::MAX_OPS) + " records");
+    tex::LayerProgram& program = document.programs[layer];
+    const int32_t before = countedRecords(program);
+    auto& bypassed = document.extras.bypassed;
+    bypassed.erase(std::remove_if(bypassed.begin(), bypassed.end(), [&](const BypassedRecord& r) { return r.layer == layer; }),
+                   bypassed.end());
+    int32_t count = 0;
+    std::vector<BypassedRecord> mine;
+    for (size_t k = 0; k < records.size(); ++k) {
+        if (records[k].bypassed) {
+            BypassedRecord record;
+            record.layer = layer;
+            record.position = int32_t(k);
+            record.opcode = records[k].opcode;
+            std::memcpy(record.params, records[k].params, sizeof record.params);
+            mine.push_back(record);
+        } else {
+            program.opcode[count] = records[k].opcode;
+            std::memcpy(program.params[count], records[k].params, sizeof program.params[count]);
+            ++count;
+        }
+    }
+    for (int32_t i = count; i < before; ++i) {
+        program.opcode[i] = 0;
+        std::fill(program.params[i], program.params[i] + 10, 0.0f);
+    }
+    program.count = count;
+    // Kept in layer order, then position.
+    const auto at = std::find_if(bypassed.begin(), bypassed.end(), [&](const BypassedRecord& r) { return r.layer > layer; });
+    bypassed.insert(at, mine.begin(), mine.end());
+}
+
 namespace {
 
-enum TokenKind { END, NAME, NUMBER, PUNCT, MARKER };
+bool sameRecord(const BypassedRecord& a, const BypassedRecord& b) {
+    return a.layer == b.layer && a.position == b.position && a.opcode == b.opcode &&
+           std::memcmp(a.params, b.params, sizeof a.params) == 0;
+}
+
+std::string hexWord(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", unsigned(bits));
+    return text;
+}
+
+// A decimal int64 of at most 10 digits with an optional minus sign, and nothing else.
+bool readInteger(const std::string& text, int64_t& value) {
+    if (text.empty()) return false;
+    const size_t digits = text.size() - (text[0] == '-' ? 1 : 0);
+    if (digits == 0 || digits > 10 ||
+        text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) != std::string::npos)
+        return false;
+    value = std::stoll(text);
+    return true;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    for (size_t p = 0; p < line.size();) {
+        const size_t end = std::min(line.find(' ', p), line.size());
+        if (end > p) out.push_back(line.substr(p, end - p));
+        p = end + 1;
+    }
+    return out;
+}
+
+// A bypassed entry's words after its name: layer, position, opcode, ten slots.
+bool readBypassed(const std::vector<std::string>& w, BypassedRecord& record) {
+    int64_t layer, position, opcode;
+    if (w.size() != 14 || !readInteger(w[1], layer) || !readInteger(w[2], position) || !readInteger(w[3], opcode))
+        return false;
+    if (layer < 0 || layer >= tex::LAYER_COUNT || position < 0 || position >= 2 * tex::MAX_OPS || opcode < INT32_MIN ||
+        opcode > INT32_MAX)
+        return false;
+    record.layer = int32_t(layer);
+    record.position = int32_t(position);
+    record.opcode = int32_t(opcode);
+    for (int k = 0; k < 10; ++k) {
+        const std::string& hex = w[size_t(4 + k)];
+        if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+        const uint32_t bits = uint32_t(std::stoul(hex, nullptr, 16));
+        std::memcpy(&record.params[k], &bits, sizeof bits);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool operator==(const Document& a, const Document& b) {
+    const Extras &x = a.extras, &y = b.extras;
+    return std::memcmp(a.programs, b.programs, sizeof a.programs) == 0 && x.designWidth == y.designWidth &&
+           x.designHeight == y.designHeight && x.unknown == y.unknown && x.trailing == y.trailing &&
+           std::equal(x.bypassed.begin(), x.bypassed.end(), y.bypassed.begin(), y.bypassed.end(), sameRecord);
+}
+
+std::string formatExtras(const Extras& extras) {
+    const bool sized = extras.designWidth != 0 || extras.designHeight != 0;
+    if (!sized && extras.bypassed.empty() && extras.unknown.empty()) return "";
+    std::string block = EXTRAS_MAGIC + " " + std::to_string(EXTRAS_VERSION) + "\n";
+    if (sized) block += "design-size " + std::to_string(extras.designWidth) + "x" + std::to_string(extras.designHeight) + "\n";
+    std::vector<BypassedRecord> bypassed = extras.bypassed;
+    std::stable_sort(bypassed.begin(), bypassed.end(), [](const BypassedRecord& a, const BypassedRecord& b) {
+        return a.layer != b.layer ? a.layer < b.layer : a.position < b.position;
+    });
+    for (const BypassedRecord& r : bypassed) {
+        block += "bypassed " + std::to_string(r.layer) + " " + std::to_string(r.position) + " " + std::to_string(r.opcode);
+        for (float slot : r.params) block += " " + hexWord(slot);
+        block += "\n";
+    }
+    for (const std::string& line : extras.unknown) block += line + "\n";
+    return block + "end\n";
+}
+
+Extras parseExtras(const std::string& bytes) {
+    Extras extras;
+    if (bytes.empty()) return extras;
+    const auto damaged = [&](const std::string& why) {
+        Extras kept;
+        kept.trailing = bytes;
+        kept.warnings.push_back(why + "; it is kept as it is but not used, so the design size is 256x256.");
+        return kept;
+    };
+    std::vector<std::string> lines;
+    size_t p = 0;
+    bool ended = false;
+    while (p < bytes.size() && !ended) {
+        const size_t end = bytes.find('\n', p);
+        if (end == std::string::npos) break;
+        lines.push_back(bytes.substr(p, end - p));
+        p = end + 1;
+        ended = lines.back() == "end";
+    }
+    const std::string magic = EXTRAS_MAGIC + " ";
+    if (lines.empty() || lines[0].compare(0, magic.size(), magic) != 0)
+        return damaged("The " + std::to_string(bytes.size()) + " bytes after the programs are not an extras block");
+    int64_t version = 0;
+    if (!readInteger(lines[0].substr(magic.size()), version) || version < 1)
+        return damaged("The extras block's first line, \"" + lines[0].substr(0, 40) + "\", names no version");
+    if (version > EXTRAS_VERSION)
+        return damaged("The extras block is of version " + std::to_string(version) + ", newer than this program reads");
+    if (!ended) return damaged("The extras block has no end line: it was cut short");
+    const auto printable = [](const std::string& line) {
+        return std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    };
+    int32_t perLayer[tex::LAYER_COUNT] = {};
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const std::vector<std::string> w = words(line);
+        const bool named = !w.empty() && w[0].find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") == std::string::npos;
+        if (!printable(line) || !named) return damaged("Line " + std::to_string(i + 1) + " of the extras block is damaged");
+        bool used = false;
+        if (w[0] == "design-size" && extras.designWidth == 0 && extras.designHeight == 0 && w.size() == 2) {
+            const size_t cross = w[1].find('x');
+            int64_t width = 0, height = 0;
+            if (cross != std::string::npos && cross > 0 && w[1][0] != '-' && readInteger(w[1].substr(0, cross), width) &&
+                cross + 1 < w[1].size() && w[1][cross + 1] != '-' && readInteger(w[1].substr(cross + 1), height) &&
+                width <= INT32_MAX && height <= INT32_MAX) {
+                const std::string problem = designSizeProblem(width, height);
+                if (!problem.empty()) extras.warnings.push_back(problem + " The texture is rendered at 256x256.");
+                extras.designWidth = int32_t(width);
+                extras.designHeight = int32_t(height);
+                used = true;
+            }
+        } else if (w[0] == "bypassed") {
+            BypassedRecord record;
+            const bool read = readBypassed(w, record);
+            const bool taken = read && std::any_of(extras.bypassed.begin(), extras.bypassed.end(), [&](const BypassedRecord& r) {
+                                   return r.layer == record.layer && r.position == record.position;
+                               });
+            if (read && !taken && perLayer[record.layer] < tex::MAX_OPS) {
+                ++perLayer[record.layer];
+                extras.bypassed.push_back(record);
+                used = true;
+            }
+        } else {
+            used = true;  // an entry of a later version: kept as it stands
+            extras.unknown.push_back(line);
+            continue;
+        }
+        if (!used) {
+            extras.warnings.push_back("The extras entry \"" + line.substr(0, 60) + "\" cannot be read; it is kept but not used.");
+            extras.unknown.push_back(line);
+        }
+    }
+    std::stable_sort(extras.bypassed.begin(), extras.bypassed.end(), [](const BypassedRecord& a, const BypassedRecord& b) {
+        return a.layer != b.layer ? a.layer < b.layer : a.position < b.position;
+    });
+    extras.trailing = bytes.substr(p);
+    if (!extras.trailing.empty())
+        extras.warnings.push_back("The " + std::to_string(extras.trailing.size()) +
+                                  " bytes after the extras block are kept as they are but not used.");
+    return extras;
+}
+
+namespace {
+
+// The extras block of a listing: the comment lines from "// texgen-extras"
+// to "// end" ahead of the first layer marker, read as a document file's block.
+Extras listingExtras(const std::string& text) {
+    std::string block;
+    bool inside = false;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos) continue;
+        if (line.compare(first, 2, "//") != 0) break;  // a call: the programs have begun
+        size_t body = line.find_first_not_of(" \t", first + 2);
+        if (body == std::string::npos) continue;
+        line = line.substr(body);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (!inside && line.compare(0, 5, "layer") == 0) break;
+        if (!inside && line.compare(0, EXTRAS_MAGIC.size(), EXTRAS_MAGIC) != 0) continue;
+        inside = true;
+        block += line + "\n";
+        if (line == "end") break;
+    }
+    Extras extras = parseExtras(block);
+    extras.trailing.clear();  // a listing has no bytes beyond its text
+    return extras;
+}
+
+enum TokenKind { END, NAME, NUMBER, PUNCT, MARKER, BYPASSED };
 
 struct Token {
     TokenKind kind = END;
-    std::string text;  // NAME, NUMBER, the PUNCT character, or the MARKER's layer
+    // NAME, NUMBER, the PUNCT character, the MARKER's layer, or the BYPASSED
+    // line with everything before its call blanked out
+    std::string text;
     int line = 1, column = 1;
 };
 
@@ -119,14 +417,36 @@ public:
 
     Document parse() {
         Document document{};
+        document.extras = listingExtras(text_);
         int layer = -1;
+        int bypassedInLayer = 0;
         for (Token token = next(); token.kind != END; token = next()) {
+            if (token.kind == BYPASSED) {
+                if (layer < 0) fail(token, "a layer marker such as \"// layer 0\" before the first bypassed record");
+                if (bypassedInLayer >= tex::MAX_OPS)
+                    fail(token, "at most " + std::to_string(tex::MAX_OPS) + " bypassed records in layer " +
+                                    std::to_string(layer) + "'s program");
+                // The call is read from the comment's own line, so that messages point into it.
+                Parser call(token.text, file_);
+                call.line_ = token.line;
+                BypassedRecord record;
+                record.layer = layer;
+                record.position = document.programs[layer].count + bypassedInLayer++;
+                const Token name = call.next();
+                if (name.kind != NAME) call.fail(name, "an operation call after \"// bypassed:\"");
+                record.opcode = call.statement(name, record.params);
+                const Token rest = call.next();
+                if (rest.kind != END) call.fail(rest, "the end of the line after the bypassed call");
+                document.extras.bypassed.push_back(record);
+                continue;
+            }
             if (token.kind == MARKER) {
                 const int marked = token.text[0] - '0';
                 if (marked <= layer)
                     fail(token, "layer " + std::to_string(layer + 1) + " or above: each layer's program comes once, "
                                 "in increasing layer order");
                 layer = marked;
+                bypassedInLayer = 0;
                 continue;
             }
             if (token.kind != NAME) fail(token, "an operation name");
@@ -178,7 +498,8 @@ private:
     static bool nameChar(char c) { return letter(c) || digit(c); }
 
     // A line comment at the start of a line whose text begins with the word
-    // "layer" is a layer marker; returns it, or an END token for a comment.
+    // "layer" is a layer marker, one that begins with "bypassed:" a bypassed
+    // record; returns either, or an END token for a comment.
     Token lineComment() {
         Token marker{MARKER, "", line_, column()};
         const bool lineStart = atLineStart();
@@ -187,6 +508,14 @@ private:
         while (p < text_.size() && blank(text_[p])) ++p;
         const bool isMarker = lineStart && text_.compare(p, 5, "layer") == 0 &&
                               (p + 5 >= text_.size() || blank(text_[p + 5]) || text_[p + 5] == '\n');
+        if (lineStart && text_.compare(p, BYPASS_MARK.size(), BYPASS_MARK) == 0) {
+            size_t end = text_.find('\n', p);
+            if (end == std::string::npos) end = text_.size();
+            Token bypassed{BYPASSED, std::string(p + BYPASS_MARK.size() - lineStart_, ' '), line_, column() - 2};
+            bypassed.text.append(text_, p + BYPASS_MARK.size(), end - p - BYPASS_MARK.size());
+            pos_ = end;
+            return bypassed;
+        }
         if (isMarker) {
             pos_ = p + 5;
             while (blank(peek())) ++pos_;
@@ -202,7 +531,8 @@ private:
         return isMarker ? marker : Token{};
     }
 
-    // Skips blanks, line breaks and comments; returns a marker if one stands there.
+    // Skips blanks, line breaks and comments; returns a marker or a bypassed
+    // record's line if one stands there.
     Token skipSpace() {
         while (pos_ < text_.size()) {
             const char c = text_[pos_];
@@ -213,7 +543,7 @@ private:
                 ++pos_;
             } else if (c == '/' && peek(1) == '/') {
                 Token marker = lineComment();
-                if (marker.kind == MARKER) return marker;
+                if (marker.kind != END) return marker;
             } else if (c == '/' && peek(1) == '*') {
                 const Token start{END, "", line_, column()};
                 pos_ += 2;
@@ -231,7 +561,7 @@ private:
 
     Token next() {
         Token marker = skipSpace();
-        if (marker.kind == MARKER) return marker;
+        if (marker.kind != END) return marker;
         Token token{END, "", line_, column()};
         if (pos_ >= text_.size()) return token;
         const char c = text_[pos_];
@@ -450,11 +780,25 @@ Document parseListing(const std::string& text, const std::string& fileName) {
 
 std::string formatListing(const Document& document) {
     std::string text;
+    // The block without its bypassed entries, which stand in the programs.
+    Extras header = document.extras;
+    header.bypassed.clear();
+    const std::string block = formatExtras(header);
+    for (size_t p = 0; p < block.size();) {
+        const size_t end = block.find('\n', p);
+        text += "// " + block.substr(p, end - p) + "\n";
+        p = end + 1;
+    }
     for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::LayerProgram& program = document.programs[layer];
         text += "// layer " + std::to_string(layer) + "\n";
-        for (int32_t i = 0; i < countedRecords(program); ++i)
-            text += tex::exportSource(program.opcode[i], program.params[i]) + "\n";
+        for (const AuthorRecord& record : authorProgram(document, layer)) {
+            const std::string line = tex::exportSource(record.opcode, record.params);
+            // An unassigned opcode prints as a blank, which no listing can hold.
+            if (record.bypassed && line.find('(') != std::string::npos)
+                text += "// " + BYPASS_MARK + " " + line + "\n";
+            else if (!record.bypassed)
+                text += line + "\n";
+        }
     }
     return text;
 }
@@ -475,13 +819,12 @@ std::string formatCppSource(const Document& document, const std::string& functio
         "\n"
         "void " + functionName + "() {\n";
     for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::LayerProgram& program = document.programs[layer];
         text += "    // layer " + std::to_string(layer) + "\n";
-        for (int32_t i = 0; i < countedRecords(program); ++i) {
-            const float* p = program.params[i];
-            const OperationInfo* row = tex::findOperation(program.opcode[i]);
+        for (const AuthorRecord& record : authorProgram(document, layer)) {
+            const float* p = record.params;
+            const OperationInfo* row = tex::findOperation(record.opcode);
             if (!row) {
-                text += "    // opcode " + std::to_string(program.opcode[i]) + " does nothing\n";
+                if (!record.bypassed) text += "    // opcode " + std::to_string(record.opcode) + " does nothing\n";
                 continue;
             }
             std::string arguments;
@@ -498,72 +841,85 @@ std::string formatCppSource(const Document& document, const std::string& functio
                     }
                 }
             }
-            text += "    tex::" + std::string(row->name) + "(" + arguments + ");\n";
+            text += std::string(record.bypassed ? "    // bypassed: " : "    ") + "tex::" + row->name + "(" + arguments + ");\n";
         }
     }
     return text + "}\n";
 }
 
-Document readDocument(const std::string& fileName) {
-    Document document{};
+namespace {
+
+// A file's content, at most `limit` bytes and one more to tell a longer file.
+std::string readContent(const std::string& fileName, size_t limit) {
     std::FILE* file = std::fopen(fileName.c_str(), "rb");
     if (!file) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(errno));
-    const size_t got = std::fread(document.programs, 1, sizeof document.programs, file);
-    // One byte more tells a long file from a document.
-    char extra;
-    const bool longer = got == sizeof document.programs && std::fread(&extra, 1, 1, file) == 1;
+    std::string content;
+    char buffer[65536];
+    size_t got = 0;
+    while (content.size() <= limit && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(error));
-    const std::string size = std::to_string(tex::DOCUMENT_SIZE);
-    if (got < sizeof document.programs)
-        throw tex::IoError("Cannot read " + fileName + ": it holds " + std::to_string(got) +
-                           " bytes, but a texture document is exactly " + size + " bytes");
-    if (longer)
-        throw tex::IoError("Cannot read " + fileName + ": it holds more than " + size +
-                           " bytes, but a texture document is exactly " + size + " bytes");
+    return content;
+}
+
+// No document's extras come near this; a larger file is something else.
+constexpr size_t CONTENT_LIMIT = 16 << 20;
+
+}  // namespace
+
+std::string documentBytes(const Document& document) {
+    return std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs) +
+           formatExtras(document.extras) + document.extras.trailing;
+}
+
+bool documentFromBytes(const std::string& bytes, Document& document) {
+    if (bytes.size() < sizeof document.programs) return false;
+    std::memcpy(document.programs, bytes.data(), sizeof document.programs);
+    document.extras = parseExtras(bytes.substr(sizeof document.programs));
+    return true;
+}
+
+// The document in a file's content; throws tex::IoError naming the file.
+static Document documentFromContent(const std::string& content, const std::string& fileName) {
+    Document document{};
+    if (content.size() > CONTENT_LIMIT)
+        throw tex::IoError("Cannot read " + fileName + ": it holds more than " + std::to_string(CONTENT_LIMIT) +
+                           " bytes, far more than a texture document");
+    // The programs are exactly this long; extras may follow them.
+    if (!documentFromBytes(content, document))
+        throw tex::IoError("Cannot read " + fileName + ": it holds " + std::to_string(content.size()) +
+                           " bytes, but a texture document is exactly " + std::to_string(tex::DOCUMENT_SIZE) +
+                           " bytes");
     return document;
 }
 
+Document readDocument(const std::string& fileName) {
+    return documentFromContent(readContent(fileName, CONTENT_LIMIT), fileName);
+}
+
 void writeDocument(const Document& document, const std::string& fileName) {
-    writeFileAtomically(fileName, std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs));
+    writeFileAtomically(fileName, documentBytes(document));
 }
 
 bool looksLikeDocument(const std::string& content) {
     // An empty file is a document cut short rather than a listing of nothing.
     if (content.empty() || content.find('\0') != std::string::npos) return true;
-    if (content.size() != size_t(tex::DOCUMENT_SIZE)) return false;
+    if (content.size() < size_t(tex::DOCUMENT_SIZE)) return false;
     const auto control = [](unsigned char c) { return (c < 0x20 && !std::strchr("\t\n\v\f\r", c)) || c == 0x7f; };
-    return std::any_of(content.begin(), content.end(), control);
+    return std::any_of(content.begin(), content.begin() + tex::DOCUMENT_SIZE, control);
 }
 
 Document readDocumentOrListing(const std::string& fileName) {
-    // A listing longer than this is no listing: 500 records take a few kB.
-    constexpr size_t LIMIT = 16 << 20;
-    std::FILE* file = std::fopen(fileName.c_str(), "rb");
-    if (!file) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(errno));
-    std::string content(LIMIT + 1, '\0');
-    content.resize(std::fread(content.data(), 1, content.size(), file));
-    const int error = std::ferror(file) ? errno : 0;
-    std::fclose(file);
-    if (error) throw tex::IoError("Cannot read " + fileName + ": " + std::strerror(error));
-    if (content.size() > LIMIT && !looksLikeDocument(content))
+    const std::string content = readContent(fileName, CONTENT_LIMIT);
+    if (content.size() > CONTENT_LIMIT)
         throw tex::IoError("Cannot read " + fileName + ": it is neither a texture document nor a listing");
     return decodeDocumentOrListing(content, fileName);
 }
 
 Document decodeDocumentOrListing(const std::string& content, const std::string& fileName) {
     if (!looksLikeDocument(content)) return parseListing(content, fileName);
-    const std::string size = std::to_string(tex::DOCUMENT_SIZE);
-    if (content.size() < size_t(tex::DOCUMENT_SIZE))
-        throw tex::IoError("Cannot read " + fileName + ": it holds " + std::to_string(content.size()) +
-                           " bytes, but a texture document is exactly " + size + " bytes");
-    if (content.size() > size_t(tex::DOCUMENT_SIZE))
-        throw tex::IoError("Cannot read " + fileName + ": it holds more than " + size +
-                           " bytes, but a texture document is exactly " + size + " bytes");
-    Document document{};
-    std::memcpy(document.programs, content.data(), sizeof document.programs);
-    return document;
+    return documentFromContent(content, fileName);
 }
 
 void writeFileAtomically(const std::string& fileName, const std::string& bytes) {

@@ -30,6 +30,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -44,10 +45,92 @@ struct ListingError : std::runtime_error {
     std::string message;
 };
 
-// The five layer programs of a document, every byte not set by a record 0.
+// A record the author switched off: it stays in the program as the author
+// sees it, but no tool replays it. `position` is its place among the layer's
+// records with the bypassed ones counted, so that 0 comes before the first
+// replayed record.
+struct BypassedRecord {
+    int32_t layer = 0, position = 0, opcode = 0;
+    float params[10] = {};
+};
+
+// What a document carries beside its five programs, stored where every loader
+// ignores it. The format, version 1, is a block of text lines:
+//
+//     texgen-extras 1
+//     design-size 512x512
+//     bypassed 4 1 33 40000000 40000000 00000000 ... (ten slots)
+//     end
+//
+// one entry per line, "NAME VALUE" in printable ASCII. design-size is the
+// size the author designs and judges the texture at (WxH, powers of two).
+// bypassed gives the layer, the position, the opcode and the ten slots as the
+// hexadecimal bits of their float32, so that every value comes back exactly.
+// Entries with other names come from later versions; they are kept, in order,
+// and written back. A document file holds the block right after its
+// DOCUMENT_SIZE bytes; a listing holds it as comment lines ("// " before each)
+// ahead of the first layer marker, but writes its bypassed records in their
+// places in the programs, as comments that name the call:
+//
+//     // bypassed: blurLayer(4,4);
+//
+// A document whose design size is 256x256 and that holds nothing else extra
+// has no block: it is written exactly as before extras existed.
+struct Extras {
+    int32_t designWidth = 0, designHeight = 0;  // as stored; 0 when the document gives none
+    std::vector<BypassedRecord> bypassed;       // by layer, then position
+    std::vector<std::string> unknown;            // entries this version does not read, as they stood
+    // A document file's bytes beyond DOCUMENT_SIZE that no block claimed (a
+    // damaged block, or whatever followed its end), written back unchanged.
+    std::string trailing;
+    // What was wrong with the extras as read, one sentence each; never saved.
+    std::vector<std::string> warnings;
+};
+
+// The five layer programs of a document, every byte not set by a record 0,
+// and its extras.
 struct Document {
     tex::LayerProgram programs[tex::LAYER_COUNT];
+    Extras extras;
 };
+
+// The same programs byte for byte and the same extras (warnings aside).
+bool operator==(const Document& a, const Document& b);
+inline bool operator!=(const Document& a, const Document& b) { return !(a == b); }
+
+// The size without a stored one, what the viewers show.
+constexpr int32_t DEFAULT_DESIGN_SIZE = 256;
+// Why a stored design size cannot be used (zero, not a power of two, beyond
+// the engine's limits), or empty when it can.
+std::string designSizeProblem(int64_t width, int64_t height);
+// The size a document is designed at: the stored one when it is usable, else
+// 256x256.
+void designSize(const Document& document, int32_t& width, int32_t& height);
+// Stores a usable design size (256x256 stores none); throws
+// std::invalid_argument with designSizeProblem's sentence otherwise.
+void setDesignSize(Document& document, int32_t width, int32_t height);
+
+// A layer's program as the author sees it: the replayed records and the
+// bypassed ones in their places.
+struct AuthorRecord {
+    int32_t opcode = 0;
+    float params[10] = {};
+    bool bypassed = false;
+};
+std::vector<AuthorRecord> authorProgram(const Document& document, int layer);
+// Stores a layer's program as the author sees it: the replayed records from
+// entry 0 with the count, entries freed at the end zeroed, and the bypassed
+// ones in the extras. Throws std::invalid_argument beyond MAX_OPS replayed
+// records.
+void setAuthorProgram(Document& document, int layer, const std::vector<AuthorRecord>& records);
+
+// The extras block as stored in a document file, or empty when there is
+// nothing to store (trailing bytes are not part of it).
+std::string formatExtras(const Extras& extras);
+// Reads the bytes a document file holds beyond DOCUMENT_SIZE. A damaged or
+// unreadable block gives warnings and is kept whole in `trailing`; nothing in
+// it is used.
+Extras parseExtras(const std::string& bytes);
 
 // Parses a listing; fileName is only used in error messages. Throws
 // ListingError on the first malformed line, unknown operation name, wrong
@@ -56,9 +139,10 @@ struct Document {
 // missing layer marker, or layer markers out of increasing order.
 Document parseListing(const std::string& text, const std::string& fileName);
 
-// Formats every layer's program, in replay order, as a listing: five markers,
-// each followed by one exportSource line per counted record (a count outside
-// 0..MAX_OPS is clamped).
+// Formats every layer's program, in replay order, as a listing: the extras
+// block as comments when there is one, then five markers, each followed by one
+// exportSource line per counted record (a count outside 0..MAX_OPS is
+// clamped) and the bypassed records in their places.
 std::string formatListing(const Document& document);
 
 // A complete C++ source file that includes engine/engine.h and defines
@@ -69,15 +153,22 @@ std::string formatListing(const Document& document);
 // Throws std::invalid_argument when functionName is not a C++ identifier.
 std::string formatCppSource(const Document& document, const std::string& functionName);
 
-// Reads and writes documents as their DOCUMENT_SIZE raw bytes. Writing goes
-// through a temporary file renamed into place. Both throw tex::IoError with a
-// message naming the file and the cause.
+// Reads and writes documents as their DOCUMENT_SIZE raw bytes followed by the
+// extras block and the trailing bytes. Writing goes through a temporary file
+// renamed into place. Both throw tex::IoError with a message naming the file
+// and the cause.
 Document readDocument(const std::string& fileName);
 void writeDocument(const Document& document, const std::string& fileName);
 
+// A document file's bytes: the programs, the extras block, the trailing bytes.
+std::string documentBytes(const Document& document);
+// The document in a file's bytes; false when they are fewer than DOCUMENT_SIZE.
+bool documentFromBytes(const std::string& bytes, Document& document);
+
 // Whether a file's content is a document rather than a listing: it is empty,
-// holds a NUL byte (every document whose counts are 0..100 does), or is
-// exactly DOCUMENT_SIZE bytes with control characters no text holds.
+// holds a NUL byte (every document whose counts are 0..100 does), or is at
+// least DOCUMENT_SIZE bytes whose first DOCUMENT_SIZE hold control characters
+// no text holds.
 bool looksLikeDocument(const std::string& content);
 // Reads a document or a listing, told apart by content, not by name. Throws
 // tex::IoError or ListingError.

@@ -1,9 +1,10 @@
 // texgen: texture documents from the command line.
-//   texgen render DOC -o OUT.png [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
+//   texgen render DOC -o OUT.png [--size N | --size WxH] [--keep-look] [--layer L | --all-layers] [--lenient]
 //   texgen info DOC
 //   texgen build LISTING -o DOC.tex
-//   texgen export DOC [--cpp [--function NAME]]
-//   texgen hash DOC [--size N | --size WxH] [--layer L | --all-layers] [--lenient]
+//   texgen export DOC [--cpp [--function NAME] | --png OUT.png [--size ...] [--keep-look] [--layer L]]
+//   texgen hash DOC [--size N | --size WxH] [--keep-look] [--layer L | --all-layers] [--lenient]
+// Without --size a document renders at its design size (256x256 unless it names another).
 //   texgen studio [FILE] [--port N] [--host ADDR] [--no-open]
 // DOC is a document or a listing, told apart by content.
 // Every failure is one line on standard error naming the file and the cause,
@@ -52,11 +53,15 @@ int main(int argc, char** argv) {
     });
 
     texgen::RenderOptions render;
-    std::string size = "256";
+    std::string size;
+    const char* const SIZE_HELP = "N or WxH, powers of two (default: the document's design size, 256 unless it names one)";
+    const char* const KEEP_LOOK_HELP =
+        "At a size other than the design size, scale what is in pixels so that the texture keeps its look";
     CLI::App* renderCommand = app.add_subcommand("render", "Rebuild a document and write a layer as a PNG file");
     renderCommand->add_option("document", render.document, "Texture document (.tex) or listing")->required();
     renderCommand->add_option("-o,--output", render.output, "PNG file to write")->required();
-    renderCommand->add_option("--size", size, "N or WxH, powers of two (default 256)");
+    renderCommand->add_option("--size", size, SIZE_HELP);
+    renderCommand->add_flag("--keep-look", render.keepLook, KEEP_LOOK_HELP);
     CLI::Option* layerOption =
         renderCommand->add_option("--layer", render.layer, "Layer to write, 0 to 4 (default 4)")->check(CLI::Range(0, 4));
     renderCommand->add_flag("--all-layers", render.allLayers, "Write every layer, OUT-layerN.png")->excludes(layerOption);
@@ -74,17 +79,28 @@ int main(int argc, char** argv) {
 
     std::string exportDocument, functionName = "buildTexture";
     bool cpp = false;
-    CLI::App* exportCommand = app.add_subcommand("export", "Print a document as a listing, or as C++ source");
+    texgen::RenderOptions png;
+    std::string pngSize;
+    CLI::App* exportCommand =
+        app.add_subcommand("export", "Print a document as a listing or as C++ source, or write it as a PNG file");
     exportCommand->add_option("document", exportDocument, "Texture document (.tex) or listing")->required();
     CLI::Option* cppFlag = exportCommand->add_flag("--cpp", cpp, "Print a C++ function making the calls");
     exportCommand->add_option("--function", functionName, "Name of that function (default buildTexture)")->needs(cppFlag);
+    CLI::Option* pngOption =
+        exportCommand->add_option("--png", png.output, "Write layer 4 (or --layer) as a PNG file instead")->excludes(cppFlag);
+    exportCommand->add_option("--size", pngSize, SIZE_HELP)->needs(pngOption);
+    exportCommand->add_flag("--keep-look", png.keepLook, KEEP_LOOK_HELP)->needs(pngOption);
+    exportCommand->add_option("--layer", png.layer, "Layer to write, 0 to 4 (default 4)")
+        ->check(CLI::Range(0, 4))
+        ->needs(pngOption);
 
     texgen::HashOptions hash;
-    std::string hashSize = "256";
+    std::string hashSize;
     CLI::App* hashCommand =
         app.add_subcommand("hash", "Print the SHA-256 of a layer's pixels (red, green, blue bytes, row after row)");
     hashCommand->add_option("document", hash.document, "Texture document (.tex) or listing")->required();
-    hashCommand->add_option("--size", hashSize, "N or WxH, powers of two (default 256)");
+    hashCommand->add_option("--size", hashSize, SIZE_HELP);
+    hashCommand->add_flag("--keep-look", hash.keepLook, KEEP_LOOK_HELP);
     CLI::Option* hashLayer =
         hashCommand->add_option("--layer", hash.layer, "Layer to hash, 0 to 4 (default 4)")->check(CLI::Range(0, 4));
     hashCommand->add_flag("--all-layers", hash.allLayers, "Hash every layer, one \"layer N HASH\" line each")
@@ -115,7 +131,7 @@ int main(int argc, char** argv) {
 
     try {
         if (*renderCommand) {
-            texgen::parseSize(size, render.width, render.height);
+            if (!size.empty()) texgen::parseSize(size, render.width, render.height);
             const std::string written = texgen::render(render);
             std::cout << "wrote " << written << "\n";
         } else if (*infoCommand) {
@@ -126,8 +142,12 @@ int main(int argc, char** argv) {
         } else if (*buildCommand) {
             texlisting::writeDocument(texlisting::parseListing(readText(listing), listing), built);
         } else if (*hashCommand) {
-            texgen::parseSize(hashSize, hash.width, hash.height);
+            if (!hashSize.empty()) texgen::parseSize(hashSize, hash.width, hash.height);
             std::cout << texgen::hash(hash);
+        } else if (*exportCommand && !png.output.empty()) {
+            png.document = exportDocument;
+            if (!pngSize.empty()) texgen::parseSize(pngSize, png.width, png.height);
+            std::cout << "wrote " << texgen::render(png) << "\n";
         } else if (*exportCommand) {
             const texlisting::Document document = texlisting::readDocumentOrListing(exportDocument);
             std::cout << (cpp ? texlisting::formatCppSource(document, functionName) : texlisting::formatListing(document));

@@ -17,9 +17,11 @@ struct CommandError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A size of 0 by 0 means the document's design size.
 struct RenderOptions {
     std::string document, output;
-    int32_t width = 256, height = 256;
+    int32_t width = 0, height = 0;
+    bool keepLook = false;  // scale what is in pixels by the ratio to the design size
     int32_t layer = 4;
     bool allLayers = false;
     bool lenient = false;  // render a document with counts outside 0..MAX_OPS as the engine replays it
@@ -27,7 +29,8 @@ struct RenderOptions {
 
 struct HashOptions {
     std::string document;
-    int32_t width = 256, height = 256;
+    int32_t width = 0, height = 0;
+    bool keepLook = false;
     int32_t layer = 4;
     bool allLayers = false;
     bool lenient = false;
@@ -36,11 +39,11 @@ struct HashOptions {
 // Parses "N" or "WxH"; every side a power of two the engine accepts.
 void parseSize(const std::string& text, int32_t& width, int32_t& height);
 
-// Rebuilds the document at the size and writes the layer (or every layer) as
+// Rebuilds the document at the size (its design size unless given) and writes the layer (or every layer) as
 // an 8-bit RGB PNG. Returns the files written.
 std::string render(const RenderOptions& options);
 
-// Rebuilds the document at the size and returns the SHA-256 of the layer's
+// Rebuilds the document at the size (its design size unless given) and returns the SHA-256 of the layer's
 // pixels (bytes red, green, blue, row after row) in hexadecimal with a line
 // end, or "layer N HASH" lines for every layer.
 std::string hash(const HashOptions& options);
@@ -52,8 +55,10 @@ std::string encodePng(const tex::Pixel* pixels, int32_t width, int32_t height);
 // "out-layer2.png".
 std::string layerFileName(const std::string& output, int32_t layer);
 
-// Each layer's program as a table, with a warning for every record the engine
-// will skip or clamp. Returns the number of warnings.
+// The document's design size and extras, then each layer's program as a
+// table with its bypassed records in their places, with a warning for every
+// record the engine will skip or clamp and for damaged extras. Returns the
+// number of warnings.
 int describe(const texlisting::Document& document, const std::string& fileName, std::ostream& out);
 
 // What the engine will skip or clamp in one record (unassigned opcode, layer
@@ -62,7 +67,8 @@ int describe(const texlisting::Document& document, const std::string& fileName, 
 // these.
 std::vector<std::string> recordWarnings(int32_t opcode, const float params[10]);
 std::string countWarning(int32_t count);
-// Every warning of a document, each "layer L: ..." or "layer L, record I: ...".
+// Every warning of a document: its extras' first, then each "layer L: ..." or
+// "layer L, record I: ...".
 std::vector<std::string> documentWarnings(const texlisting::Document& document);
 
 // What makes a document malformed though the engine can replay it: counts

@@ -105,7 +105,7 @@ std::string countWarning(int32_t count) {
 }
 
 std::vector<std::string> documentWarnings(const texlisting::Document& document) {
-    std::vector<std::string> warnings;
+    std::vector<std::string> warnings = document.extras.warnings;
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
         const std::string where = "layer " + std::to_string(layer);
@@ -125,25 +125,44 @@ int describe(const texlisting::Document& document, const std::string& fileName, 
         ++warningCount;
     };
     out << fileName << ": texture document, " << tex::LAYER_COUNT << " layer programs\n";
+    const texlisting::Extras& extras = document.extras;
+    int32_t width, height;
+    texlisting::designSize(document, width, height);
+    out << "design size: " << width << "x" << height
+        << (extras.designWidth == 0 && extras.designHeight == 0 ? " (none stored)\n" : "\n");
+    if (!extras.unknown.empty())
+        out << "extras: " << extras.unknown.size() << " entries this version does not read, kept as they are\n";
+    for (const std::string& warning : extras.warnings) warn("", warning);
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
-        out << "\nlayer " << layer << ": " << program.count << (program.count == 1 ? " record\n" : " records\n");
+        const auto bypassed = std::count_if(extras.bypassed.begin(), extras.bypassed.end(),
+                                            [&](const texlisting::BypassedRecord& r) { return r.layer == layer; });
+        out << "\nlayer " << layer << ": " << program.count << (program.count == 1 ? " record" : " records");
+        if (bypassed) out << ", " << bypassed << " bypassed (kept, not replayed)";
+        out << "\n";
         const std::string count = countWarning(program.count);
         if (!count.empty()) warn("", count);
         const int32_t records = texlisting::countedRecords(program);
-        if (records <= 0) continue;
+        if (records <= 0 && !bypassed) continue;
         char line[64];
         std::snprintf(line, sizeof line, "  %3s  %6s  %-18s %s\n", "pos", "opcode", "operation", "arguments");
         out << line;
-        for (int32_t i = 0; i < records; ++i) {
-            const int32_t opcode = program.opcode[i];
+        int32_t i = 0;
+        for (const texlisting::AuthorRecord& record : texlisting::authorProgram(document, layer)) {
+            const int32_t opcode = record.opcode;
             const tex::OperationInfo* row = tex::findOperation(opcode);
             std::vector<std::string> ignored;
-            const std::string arguments = row ? argumentsOf(*row, program.params[i], ignored) : "";
+            const std::string arguments = row ? argumentsOf(*row, record.params, ignored) : "";
+            if (record.bypassed) {
+                std::snprintf(line, sizeof line, "  %3s  %6d  %-18s ", "-", opcode, row ? row->name : "(unassigned)");
+                out << line << arguments << "  (bypassed)\n";
+                continue;
+            }
             std::snprintf(line, sizeof line, "  %3d  %6d  %-18s ", i, opcode, row ? row->name : "(unassigned)");
             out << line << arguments << "\n";
-            for (const std::string& warning : recordWarnings(opcode, program.params[i]))
+            for (const std::string& warning : recordWarnings(opcode, record.params))
                 warn("record " + std::to_string(i) + ": ", warning);
+            ++i;
         }
     }
     return warningCount;

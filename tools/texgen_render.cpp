@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 
+#include "tools/keep_look.h"
 #include "tools/sha256.h"
 #include "tools/texgen.h"
 
@@ -115,17 +116,22 @@ void writePng(const std::string& fileName, const tex::Pixel* pixels, int32_t wid
 
 }  // namespace
 
-// Replays the document as the loader does, refusing a malformed one unless
-// lenient; the layers stay allocated for the caller.
-void rebuild(const texlisting::Document& document, const std::string& name, int32_t width, int32_t height,
-             bool lenient) {
+// Replays the document as the loader does, or keeping its look, refusing a
+// malformed one unless lenient; a size of 0 becomes the design size. The
+// layers stay allocated for the caller.
+void rebuild(const texlisting::Document& document, const std::string& name, int32_t& width, int32_t& height,
+             bool lenient, bool keepLook) {
+    if (width == 0 || height == 0) texlisting::designSize(document, width, height);
     const std::string malformed = malformation(document);
     if (!malformed.empty() && !lenient)
         throw CommandError(name + " is malformed: " + malformed +
                            " (--lenient renders it as the viewers would, replaying at most " +
                            std::to_string(tex::MAX_OPS) + " records and none for a negative count)");
     try {
-        texlisting::replayDocument(document, width, height);
+        if (keepLook)
+            texlisting::replayKeepingLook(document, width, height);
+        else
+            texlisting::replayDocument(document, width, height);
     } catch (const std::bad_alloc&) {
         throw CommandError("Not enough memory to rebuild " + name + " at " + std::to_string(width) + "x" +
                            std::to_string(height));
@@ -136,13 +142,14 @@ void rebuild(const texlisting::Document& document, const std::string& name, int3
 
 std::string render(const RenderOptions& options) {
     const texlisting::Document document = texlisting::readDocumentOrListing(options.document);
-    rebuild(document, options.document, options.width, options.height, options.lenient);
+    int32_t width = options.width, height = options.height;
+    rebuild(document, options.document, width, height, options.lenient, options.keepLook);
     std::string written;
     try {
         for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
             if (options.allLayers ? false : layer != options.layer) continue;
             const std::string name = options.allLayers ? layerFileName(options.output, layer) : options.output;
-            writePng(name, tex::layers[layer], options.width, options.height);
+            writePng(name, tex::layers[layer], width, height);
             written += (written.empty() ? "" : " ") + name;
         }
     } catch (...) {
@@ -155,13 +162,14 @@ std::string render(const RenderOptions& options) {
 
 std::string hash(const HashOptions& options) {
     const texlisting::Document document = texlisting::readDocumentOrListing(options.document);
-    rebuild(document, options.document, options.width, options.height, options.lenient);
+    int32_t width = options.width, height = options.height;
+    rebuild(document, options.document, width, height, options.lenient, options.keepLook);
     std::string lines;
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         if (options.allLayers ? false : layer != options.layer) continue;
         const std::string digest =
             texlisting::sha256Hex(reinterpret_cast<const uint8_t*>(tex::layers[layer]),
-                                  size_t(options.width) * size_t(options.height) * sizeof(tex::Pixel));
+                                  size_t(width) * size_t(height) * sizeof(tex::Pixel));
         lines += options.allLayers ? "layer " + std::to_string(layer) + " " + digest + "\n" : digest + "\n";
     }
     tex::freeLayers();

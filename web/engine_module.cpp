@@ -31,11 +31,10 @@ std::string sentence(std::string message) {
 
 texlisting::Document documentOf() {
     if (texlisting::looksLikeDocument(input)) {
-        if (input.size() != sizeof(texlisting::Document))
-            throw texgen::CommandError("A texture document is exactly " + std::to_string(tex::DOCUMENT_SIZE) +
-                                       " bytes, but this one holds " + std::to_string(input.size()));
         texlisting::Document document;
-        std::memcpy(document.programs, input.data(), sizeof document.programs);
+        if (!texlisting::documentFromBytes(input, document))
+            throw texgen::CommandError("A texture document holds at least " + std::to_string(tex::DOCUMENT_SIZE) +
+                                       " bytes, but this one holds " + std::to_string(input.size()));
         return document;
     }
     return texlisting::parseListing(input, "listing");
@@ -49,12 +48,14 @@ void checkSize(int32_t width, int32_t height) {
                                        std::to_string(side));
 }
 
-// Rebuilds the document's layers as texgen does (the caller frees them).
-void rebuild(int32_t width, int32_t height, int32_t layer, bool lenient) {
-    checkSize(width, height);
+// Rebuilds the document's layers as texgen does (the caller frees them), at
+// its design size where width and height are 0; returns the size.
+void rebuild(int32_t& width, int32_t& height, int32_t layer, bool lenient) {
     if (layer < 0 || layer >= tex::LAYER_COUNT)
         throw texgen::CommandError("The layer must be 0, 1, 2, 3 or 4 (4 is the texture), not " + std::to_string(layer));
     const texlisting::Document document = documentOf();
+    if (width == 0 && height == 0) texlisting::designSize(document, width, height);
+    checkSize(width, height);
     const std::string malformed = texgen::malformation(document);
     if (!malformed.empty() && !lenient)
         throw texgen::CommandError("The document is malformed: " + malformed +
@@ -95,7 +96,8 @@ EMSCRIPTEN_KEEPALIVE const char* tex_error() { return error.c_str(); }
 // The size in bytes of the last result.
 EMSCRIPTEN_KEEPALIVE int32_t tex_result_size() { return int32_t(bytes.size()); }
 
-// The layer's pixels: red, green, blue, row after row.
+// The layer's pixels: red, green, blue, row after row (tex_result_size
+// tells how many, for a render at the design size).
 EMSCRIPTEN_KEEPALIVE const uint8_t* tex_render(int32_t width, int32_t height, int32_t layer, int32_t lenient) {
     return static_cast<const uint8_t*>(guarded([&] {
         rebuild(width, height, layer, lenient != 0);
@@ -124,12 +126,12 @@ EMSCRIPTEN_KEEPALIVE const char* tex_listing() {
     }));
 }
 
-// The document's 22020 bytes.
+// The document's bytes as a .tex file holds them: the 22020 bytes of the
+// programs, then its extras where it has any.
 EMSCRIPTEN_KEEPALIVE const uint8_t* tex_document() {
     return static_cast<const uint8_t*>(guarded([&] {
-        const texlisting::Document document = documentOf();
-        const auto* programs = reinterpret_cast<const uint8_t*>(document.programs);
-        bytes.assign(programs, programs + sizeof document.programs);
+        const std::string file = texlisting::documentBytes(documentOf());
+        bytes.assign(file.begin(), file.end());
         return bytes.data();
     }));
 }

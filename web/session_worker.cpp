@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "tools/keep_look.h"
 #include "tools/studio/embedded.h"
 #include "tools/studio/link.h"
 #include "tools/studio/protocol.h"
@@ -30,12 +31,8 @@ std::string input, text, output, answer;
 
 std::vector<unsigned char> inputBytes() { return {input.begin(), input.end()}; }
 
-std::string documentBytes(const texlisting::Document& document) {
-    return {reinterpret_cast<const char*>(document.programs), sizeof document.programs};
-}
-
-// A snapshot as bytes: the name's length and bytes, the saved and current
-// documents, then the undo and redo steps, each stack its count of steps,
+// A snapshot as bytes: the name, the saved and current documents (each its
+// length and bytes, a document's as in a file), then the undo and redo steps, each stack its count of steps,
 // each step its count of runs, each run its offset, length and bytes.
 std::string snapshotBytes(const Session::Snapshot& snapshot) {
     std::string out;
@@ -43,8 +40,11 @@ std::string snapshotBytes(const Session::Snapshot& snapshot) {
         const uint32_t word = uint32_t(n);
         out.append(reinterpret_cast<const char*>(&word), 4);
     };
-    number(snapshot.name.size());
-    out += snapshot.name + documentBytes(snapshot.saved) + documentBytes(snapshot.current);
+    for (const std::string& text : {snapshot.name, texlisting::documentBytes(snapshot.saved),
+                                    texlisting::documentBytes(snapshot.current)}) {
+        number(text.size());
+        out += text;
+    }
     for (const auto* stack : {&snapshot.undo, &snapshot.redo}) {
         number(stack->size());
         for (const Session::Step& step : *stack) {
@@ -72,14 +72,17 @@ Session::Snapshot snapshotOf(const std::string& bytes) {
         std::memcpy(&n, take(4), 4);
         return n;
     };
+    const auto text = [&] {
+        const uint32_t length = number();
+        return std::string(take(length), length);
+    };
     const auto document = [&] {
         texlisting::Document d;
-        std::memcpy(d.programs, take(sizeof d.programs), sizeof d.programs);
+        if (!texlisting::documentFromBytes(text(), d)) throw EditError(damaged);
         return d;
     };
     Session::Snapshot snapshot;
-    const uint32_t length = number();
-    snapshot.name.assign(take(length), length);
+    snapshot.name = text();
     snapshot.saved = document();
     snapshot.current = document();
     for (auto* stack : {&snapshot.undo, &snapshot.redo}) {
@@ -116,7 +119,7 @@ json handle(const std::string& route, const json& body) {
     if (route == "state") return stateJson(*session);
     if (route == "edit") {
         if (textField(body, "command") == "import")
-            session->replaceDocument(integerField(body, "revision", 0, INT64_MAX), documentOfInflated(inputBytes()));
+            session->replaceDocument(integerField(body, "revision", 0, INT64_MAX), documentOfInflated(input));
         else
             applyEdit(*session, body);
         return stateJson(*session);
@@ -151,14 +154,28 @@ json handle(const std::string& route, const json& body) {
     if (route == "exportPng") {
         const int layer = int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1));
         const int32_t width = side(body, "width"), height = side(body, "height");
+        const bool keepLook = body.contains("keepLook") && body["keepLook"] != 0 && body["keepLook"] != false;
+        const int64_t preview = body.contains("preview") ? integerField(body, "preview", 1, MAX_SIDE) : 0;
         // The preview's kept layers go: a large export needs the memory.
         previewCache.clear();
+        int32_t w = width, h = height;
         try {
-            exportCache.render(session->document(), width, height, [](int64_t done, int64_t total) {
-                reportProgress(done, total);
-                return true;
-            });
-            output.assign(reinterpret_cast<const char*>(tex::layers[layer]), size_t(width) * size_t(height) * 3);
+            if (keepLook)
+                texlisting::replayKeepingLook(session->document(), width, height);
+            else
+                exportCache.render(session->document(), width, height, [](int64_t done, int64_t total) {
+                    reportProgress(done, total);
+                    return true;
+                });
+            if (preview > 0) {
+                // At most `preview` a side, keeping the proportions.
+                const int64_t longest = std::max(width, height);
+                w = int32_t(std::max<int64_t>(1, std::min<int64_t>(width, preview * width / longest)));
+                h = int32_t(std::max<int64_t>(1, std::min<int64_t>(height, preview * height / longest)));
+                output = shrink(tex::layers[layer], width, height, w, h);
+            } else {
+                output.assign(reinterpret_cast<const char*>(tex::layers[layer]), size_t(width) * size_t(height) * 3);
+            }
         } catch (...) {
             exportCache.clear();
             tex::freeLayers();
@@ -168,10 +185,10 @@ json handle(const std::string& route, const json& body) {
         tex::freeLayers();
         return {{"name", downloadName(session->name(), "-layer" + std::to_string(layer) + "-" + std::to_string(width) +
                                                            "x" + std::to_string(height) + ".png")},
-                {"width", width}, {"height", height}};
+                {"width", w}, {"height", h}};
     }
     if (route == "link") {
-        output = documentBytes(session->document());
+        output = linkBytes(session->document());
         return json::object();
     }
     if (route == "fragment") return {{"fragment", fragmentOfDeflated(inputBytes())}};

@@ -11,7 +11,8 @@
 import createStudioModule from './studio_wasm.mjs';
 import { encodePng } from './png.js';
 
-const DOCUMENT_SIZE = 22020;
+// A link holds a document's programs and at most 64 KiB of its extras.
+const LINK_LIMIT = 22020 + (1 << 16);
 const KEPT = { database: 'texture-studio', store: 'session', key: 'current' };
 
 let module;
@@ -150,7 +151,7 @@ async function handle(route, body, bytes) {
     case 'edit':
       if (body.command === 'import') {
         const { bytes: deflated } = call('linkPayload', body);
-        const inflated = await inflate(deflated, DOCUMENT_SIZE);
+        const inflated = await inflate(deflated, LINK_LIMIT);
         return call('edit', body, inflated);
       }
       if (body.command === 'recovery' && kept) {

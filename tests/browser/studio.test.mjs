@@ -1,7 +1,8 @@
 // texgen studio in a real browser (Debian's chromium driven by
 // playwright-core), tried as a new user would: build the shipped texture
 // from nothing through the page alone and save it byte for byte, see the
-// preview follow an edit and Undo, find the recovery offer after a killed
+// preview follow an edit and Undo, set the design size and export at another
+// size keeping the look, find the recovery offer after a killed
 // server, measure how fast the preview follows a dragged slider, and take
 // the README's screenshot.
 //   TEXGEN=build/tools/texgen SOURCE_DIR=. node --test tests/browser/studio.test.mjs
@@ -157,6 +158,44 @@ test('the preview follows an edit and Undo brings it back', async () => {
   await page.keyboard.press('Control+z');
   assert.equal(await previewPixels(page, drawn), before, 'Undo shows the texture as it was');
   assert.equal(await seed.inputValue(), '694787904');
+  assert.deepEqual(problems, []);
+  await page.close();
+});
+
+test('the design size is set deliberately, previewed at, saved, and Export at another size keeps the look', async () => {
+  const folder = temporaryFolder();
+  fs.copyFileSync(SHIPPED, path.join(folder, 'Testin3.tex'));
+  const { address } = await startStudio(folder, ['Testin3.tex']);
+  const { page, problems } = await openPage(address);
+  const design = page.getByRole('button', { name: /^Design size/ });
+  assert.match(await design.textContent(), /256 × 256/);
+
+  await design.click();
+  await page.getByLabel('Design width').selectOption('512');
+  await page.getByLabel('Design height').selectOption('512');
+  await page.getByRole('button', { name: 'Set design size' }).click();
+  await page.locator('.preview-info').getByText(/^512 × 512/).waitFor();
+  assert.match(await design.textContent(), /512 × 512/);
+
+  await page.getByRole('button', { name: 'Export' }).click();
+  const width = page.getByLabel('Width', { exact: true });
+  assert.equal(await width.inputValue(), '512', 'Export starts at the design size');
+  assert.ok(await page.getByLabel('Keep the look').isDisabled());
+  await width.selectOption('2048');
+  await page.getByLabel('Height', { exact: true }).selectOption('2048');
+  await page.getByText(/2048 × 2048 is 4 times the design size .* patterns come out smaller/).waitFor();
+  await page.getByLabel('Keep the look').check();
+  await page.getByText(/keeps its look with finer detail/).waitFor();
+  await page.getByRole('img', { name: 'Preview of the export' }).waitFor({ timeout: 120000 });
+  await page.getByRole('button', { name: 'Close' }).click();
+
+  await page.keyboard.press('Control+s');
+  await page.getByRole('status').getByText('Saved Testin3.tex.').waitFor();
+  const saved = fs.readFileSync(path.join(folder, 'Testin3.tex'));
+  assert.equal(saved.subarray(22020).toString(), 'texgen-extras 1\ndesign-size 512x512\nend\n');
+  await page.getByRole('button', { name: 'Undo' }).click();
+  await page.locator('.preview-info').getByText(/^256 × 256/).waitFor();
+  assert.match(await design.textContent(), /256 × 256/);
   assert.deepEqual(problems, []);
   await page.close();
 });

@@ -1,6 +1,6 @@
 // The parameter names of the opcode table are those of the procedures' declarations
 // in engine.h (an authoring tool labels its fields with them), one per slot
-// kind, and every number has a slider range.
+// kind, every number has a slider range, and every argument a unit and a meaning.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -57,6 +57,11 @@ TEST(OperationParameters, AreNamedAsInEngineHeaderWithSliderRanges) {
             if (number) {
                 EXPECT_LT(parameter.low, parameter.high) << parameter.name;
             }
+            // Every argument says what it is; layers and booleans say so by their unit.
+            EXPECT_TRUE(parameter.meaning && *parameter.meaning) << parameter.name;
+            EXPECT_TRUE(*tex::unitName(parameter.unit)) << parameter.name;
+            EXPECT_EQ(row.slots[k] == tex::SLOT_LAYER, parameter.unit == tex::UNIT_LAYER) << parameter.name;
+            EXPECT_EQ(row.slots[k] == tex::SLOT_BOOLEAN, parameter.unit == tex::UNIT_ON_OFF) << parameter.name;
         }
         EXPECT_TRUE(row.summary && *row.summary);
         const std::string family = row.family ? row.family : "";

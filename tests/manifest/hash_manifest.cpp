@@ -1,8 +1,10 @@
 // The hash manifest: every build must render the same pixels as the manifest
 // records. Each entry is a document at one size with the SHA-256 of each of
 // its five layers after the replay (bytes red, green, blue, row after row, as
-// texgen hash prints them). The documents are the shipped one, the docs
-// examples, the fuzz seed corpus and 300 seeded random documents.
+// texgen hash prints them). The documents are the shipped one, the gallery's
+// starting documents, the docs examples, the fuzz seed corpus and 300 seeded
+// random documents; and, with "keep-look:" before the size, the shipped one,
+// the gallery and the docs examples rendered keeping their design-size look.
 //
 //   hash_manifest SOURCE_DIR MANIFEST            check this build against it
 //   hash_manifest SOURCE_DIR MANIFEST --write    write it from this build
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "random_documents.h"
+#include "tools/keep_look.h"
 #include "tools/sha256.h"
 
 namespace fs = std::filesystem;
@@ -32,7 +35,10 @@ constexpr int RANDOM_DOCUMENTS = 300;
 struct Entry {
     std::string name;
     int32_t width, height;
-    std::string key() const { return name + " " + std::to_string(width) + "x" + std::to_string(height); }
+    bool keepLook = false;
+    std::string key() const {
+        return name + " " + (keepLook ? "keep-look:" : "") + std::to_string(width) + "x" + std::to_string(height);
+    }
 };
 
 std::vector<std::string> filesIn(const fs::path& source, const std::string& folder, const std::string& extension) {
@@ -46,12 +52,21 @@ std::vector<std::string> filesIn(const fs::path& source, const std::string& fold
 std::vector<Entry> entries(const fs::path& source) {
     std::vector<Entry> list;
     for (auto size : {std::pair{64, 64}, {256, 256}, {1024, 512}}) list.push_back({"data/Testin3.tex", size.first, size.second});
+    for (const std::string& name : filesIn(source, "data/gallery", ".listing"))
+        for (auto size : {std::pair{256, 256}, {128, 64}}) list.push_back({name, size.first, size.second});
     for (const std::string& name : filesIn(source, "docs/examples", ".listing"))
         for (auto size : {std::pair{128, 128}, {256, 64}}) list.push_back({name, size.first, size.second});
     for (const std::string& name : filesIn(source, "tests/fuzz/corpus/document", ".tex"))
         for (auto size : {std::pair{64, 64}, {32, 256}}) list.push_back({name, size.first, size.second});
     for (int n = 0; n < RANDOM_DOCUMENTS; ++n)
         for (auto size : {std::pair{64, 64}, {128, 32}}) list.push_back({"random/" + std::to_string(n), size.first, size.second});
+    // Larger, per axis and smaller than the design size.
+    for (auto size : {std::pair{1024, 1024}, {512, 128}, {128, 128}})
+        list.push_back({"data/Testin3.tex", size.first, size.second, true});
+    // A fixed few of the gallery, so that a new starting document needs no keep-look entry.
+    for (const char* name : {"brick-wall", "clouds", "marble", "wood-planks"})
+        list.push_back({"data/gallery/" + std::string(name) + ".listing", 512, 512, true});
+    for (const std::string& name : filesIn(source, "docs/examples", ".listing")) list.push_back({name, 512, 256, true});
     return list;
 }
 
@@ -67,8 +82,11 @@ texlisting::Document load(const fs::path& source, const std::string& name) {
     return texlisting::readDocument(path.string());
 }
 
-std::string hashes(const texlisting::Document& document, int32_t width, int32_t height) {
-    texlisting::replayDocument(document, width, height);
+std::string hashes(const texlisting::Document& document, int32_t width, int32_t height, bool keepLook) {
+    if (keepLook)
+        texlisting::replayKeepingLook(document, width, height);
+    else
+        texlisting::replayDocument(document, width, height);
     std::string line;
     for (int32_t layer = 0; layer < tex::LAYER_COUNT; ++layer)
         line += " " + texlisting::sha256Hex(reinterpret_cast<const uint8_t*>(tex::layers[layer]),
@@ -103,7 +121,7 @@ int main(int argc, char** argv) {
         int failures = 0;
         const std::vector<Entry> list = entries(source);
         for (const Entry& entry : list) {
-            const std::string got = hashes(load(source, entry.name), entry.width, entry.height);
+            const std::string got = hashes(load(source, entry.name), entry.width, entry.height, entry.keepLook);
             written += entry.key() + got + "\n";
             if (write) continue;
             const auto found = expected.find(entry.key());

@@ -69,7 +69,7 @@ void fillRecord(Random& random, const tex::OperationInfo& row, int32_t layer, fl
 texlisting::Document randomDocument(uint32_t seed) {
     Random random{0x5EED0000ull + seed};
     texlisting::Document document;
-    std::memset(&document, 0, sizeof document);
+    std::memset(document.programs, 0, sizeof document.programs);
     std::vector<const tex::OperationInfo*> generators, all;
     for (int32_t i = 0; i < tex::operationCount(); ++i) {
         const tex::OperationInfo& row = tex::operationTable()[i];

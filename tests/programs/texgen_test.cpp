@@ -165,8 +165,6 @@ TEST_F(Texgen, EveryFailureIsOneLineNamingFileAndCause) {
         {{"info", folder.path + "/missing.tex"}, {"missing.tex", "No such file"}},
         {{"info", shortFile}, {"short.tex"}},
         {{"info", emptyFile}, {"empty.tex", "0 bytes", "exactly 22020"}},
-        {{"render", longFile, "-o", out}, {"long.tex", "more than 22020"}},
-        {{"export", longFile}, {"long.tex", "more than 22020"}},
         {{"render", countFile, "-o", out}, {"counts.tex", "layer 1's count 101 is outside 0..100", "--lenient"}},
         {{"build", folder.path + "/missing.listing", "-o", out}, {"missing.listing", "No such file"}},
         {{"frobnicate"}, {"subcommand"}},
@@ -183,6 +181,67 @@ TEST_F(Texgen, EveryFailureIsOneLineNamingFileAndCause) {
         for (const std::string& mention : c.mentions) EXPECT_NE(outcome.err.find(mention), std::string::npos) << outcome.err;
         EXPECT_FALSE(fs::exists(out)) << "a failed command must not leave an output file";
         EXPECT_FALSE(fs::exists(out + ".tmp"));
+    }
+}
+
+// Without --size every command renders at the document's design size; a
+// design size no tool can use, or bytes after the programs that are no
+// extras block, warn in info and leave the 256x256 default.
+TEST_F(Texgen, RendersAtTheDesignSizeUnlessToldAndKeepsTheLookWhenAsked) {
+    Document sized = testDocument();
+    texlisting::setDesignSize(sized, 64, 32);
+    std::vector<texlisting::AuthorRecord> layer4 = texlisting::authorProgram(sized, 4);
+    texlisting::AuthorRecord off = layer4.back();
+    off.bypassed = true;
+    layer4.insert(layer4.begin(), off);
+    texlisting::setAuthorProgram(sized, 4, layer4);
+    const std::string path = folder.path + "/sized.tex", out = folder.path + "/out.png";
+    texlisting::writeDocument(sized, path);
+    int width = 0, height = 0;
+
+    ASSERT_EQ(texgen({"render", path, "-o", out}).exitCode, 0);
+    EXPECT_EQ(readPng(out, width, height), loaded(path, 64, 32)) << "the bypassed record is not replayed";
+    EXPECT_EQ(width, 64);
+    EXPECT_EQ(height, 32);
+    EXPECT_EQ(texgen({"hash", path}).out, texgen({"hash", path, "--size", "64x32"}).out);
+    ASSERT_EQ(texgen({"export", path, "--png", out}).exitCode, 0);
+    readPng(out, width, height);
+    EXPECT_EQ(width, 64);
+
+    // Keeping the look: the same file from render and export, and different pixels from the exact render.
+    const std::string kept = folder.path + "/kept.png", exported = folder.path + "/exported.png";
+    ASSERT_EQ(texgen({"render", path, "-o", kept, "--size", "256x128", "--keep-look"}).exitCode, 0);
+    ASSERT_EQ(texgen({"export", path, "--png", exported, "--size", "256x128", "--keep-look"}).exitCode, 0);
+    const auto bytes = [](const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes(kept), bytes(exported));
+    EXPECT_NE(texgen({"hash", path, "--size", "256x128", "--keep-look"}).out, texgen({"hash", path, "--size", "256x128"}).out);
+    EXPECT_EQ(texgen({"hash", path, "--keep-look"}).out, texgen({"hash", path}).out) << "at the design size: exact";
+
+    const Outcome info = texgen({"info", path});
+    EXPECT_EQ(info.exitCode, 0);
+    EXPECT_NE(info.out.find("design size: 64x32\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("(bypassed)"), std::string::npos) << info.out;
+    const Outcome listing = texgen({"export", path});
+    EXPECT_NE(listing.out.find("// design-size 64x32\n"), std::string::npos) << listing.out;
+    EXPECT_NE(listing.out.find("// layer 4\n// bypassed: "), std::string::npos) << listing.out;
+    const std::string listed = folder.path + "/sized.listing", built = folder.path + "/built.tex";
+    std::ofstream(listed) << listing.out;
+    ASSERT_EQ(texgen({"build", listed, "-o", built}).exitCode, 0);
+    EXPECT_EQ(bytes(built), bytes(path)) << "build gives back the document with its extras";
+
+    for (const std::string& tail : {std::string("texgen-extras 1\ndesign-size 300x300\nend\n"), std::string("junk")}) {
+        SCOPED_TRACE(tail);
+        const std::string odd = folder.path + "/odd.tex";
+        std::ofstream(odd, std::ios::binary) << bytes(document) << tail;
+        const Outcome described = texgen({"info", odd});
+        EXPECT_EQ(described.exitCode, 0);
+        EXPECT_NE(described.out.find("design size: 256x256"), std::string::npos) << described.out;
+        EXPECT_NE(described.out.find("  warning: The "), std::string::npos) << described.out;
+        ASSERT_EQ(texgen({"render", odd, "-o", out}).exitCode, 0);
+        EXPECT_EQ(readPng(out, width, height), loaded(document, 256, 256));
     }
 }
 

@@ -45,7 +45,7 @@ struct Folder {
 const std::string SHIPPED = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
 
 std::string bytesOf(const Document& document) {
-    return std::string(reinterpret_cast<const char*>(&document), sizeof document);
+    return texlisting::documentBytes(document);
 }
 
 // Testin3 with garbage beyond layer 1's count: edits elsewhere must keep it.
@@ -326,6 +326,45 @@ TEST(StudioRenderCache, IncrementalRendersEqualRendersFromScratch) {
     ASSERT_TRUE(cache.render(session.document(), 32, 32));
     EXPECT_EQ(cache.firstReplayed(), 0);
     tex::freeLayers();
+}
+
+}  // namespace
+
+namespace {
+
+// The design size and bypassed records are part of the document: an edit
+// undone like others, saved in both forms, carried by links, kept on reopening.
+TEST(StudioSession, ExtrasSurviveEditsSavesLinksAndReopening) {
+    Folder folder;
+    Session session = shippedSession(folder);
+    const std::string original = bytesOf(session.document());
+    EXPECT_THROW(session.setDesignSize(session.revision(), 300, 256), EditError);
+    session.setDesignSize(session.revision(), 1024, 512);
+    EXPECT_TRUE(session.dirty());
+    Document withBypass = session.document();
+    std::vector<texlisting::AuthorRecord> layer4 = texlisting::authorProgram(withBypass, 4);
+    layer4[1].bypassed = true;
+    texlisting::setAuthorProgram(withBypass, 4, layer4);
+    session.replaceDocument(session.revision(), withBypass);
+
+    const std::string link = studio::linkFragment(session.document());
+    EXPECT_TRUE(studio::documentFromLink("#" + link) == session.document());
+    session.save("sized.tex", false);
+    session.save("sized.listing", false);
+    for (const char* name : {"sized.tex", "sized.listing"}) {
+        SCOPED_TRACE(name);
+        Session reopened(*folder.storage, name);
+        int32_t width, height;
+        texlisting::designSize(reopened.document(), width, height);
+        EXPECT_EQ(width, 1024);
+        EXPECT_EQ(height, 512);
+        ASSERT_EQ(reopened.document().extras.bypassed.size(), 1u);
+        EXPECT_EQ(reopened.document().extras.bypassed[0].position, 1);
+        EXPECT_EQ(reopened.document().programs[4].count, 3);
+    }
+    session.undo(session.revision());
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), original) << "undone, the document is the shipped one byte for byte";
 }
 
 }  // namespace

@@ -414,13 +414,13 @@ TEST(CppSource, CompiledCallsReceiveTheRecordedValues) {
 TEST(DocumentFile, WriteThenReadKeepsEveryByteAndFailuresNameFileAndCause) {
     TempFolder folder;
     Document document;
-    auto* bytes = reinterpret_cast<uint8_t*>(&document);
-    for (size_t i = 0; i < sizeof document; ++i) bytes[i] = uint8_t(i * 13 + 5);
+    auto* bytes = reinterpret_cast<uint8_t*>(document.programs);
+    for (size_t i = 0; i < sizeof document.programs; ++i) bytes[i] = uint8_t(i * 13 + 5);
     const std::string path = folder / "doc.tex";
     texlisting::writeDocument(document, path);
     EXPECT_EQ(fs::file_size(path), size_t(DOCUMENT_SIZE));
     const Document back = texlisting::readDocument(path);
-    EXPECT_EQ(std::memcmp(&back, &document, sizeof document), 0);
+    EXPECT_EQ(std::memcmp(back.programs, document.programs, sizeof document.programs), 0);
     // Overwriting leaves no temporary behind.
     texlisting::writeDocument(Document{}, path);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
@@ -439,10 +439,15 @@ TEST(DocumentFile, WriteThenReadKeepsEveryByteAndFailuresNameFileAndCause) {
     EXPECT_EQ(error([&] { texlisting::readDocument(missing); }), "Cannot read " + missing + ": No such file or directory");
     EXPECT_EQ(error([&] { texlisting::readDocument(shortFile); }),
               "Cannot read " + shortFile + ": it holds 22019 bytes, but a texture document is exactly 22020 bytes");
-    // A longer file is not a document either (the viewers would read its first bytes).
+    // Bytes after the programs that are no extras block are kept, with a warning, and change nothing else.
     std::ofstream(path, std::ios::app) << "tail";
-    EXPECT_EQ(error([&] { texlisting::readDocument(path); }),
-              "Cannot read " + path + ": it holds more than 22020 bytes, but a texture document is exactly 22020 bytes");
+    const Document tailed = texlisting::readDocument(path);
+    EXPECT_EQ(tailed.extras.trailing, "tail");
+    ASSERT_EQ(tailed.extras.warnings.size(), 1u);
+    EXPECT_EQ(tailed.extras.warnings[0], "The 4 bytes after the programs are not an extras block; it is kept as it is "
+                                         "but not used, so the design size is 256x256.");
+    texlisting::writeDocument(tailed, path);
+    EXPECT_EQ(fs::file_size(path), size_t(DOCUMENT_SIZE) + 4);
     EXPECT_EQ(error([&] { texlisting::readDocument(folder.path.string()); }),
               "Cannot read " + folder.path.string() + ": Is a directory");
     EXPECT_EQ(error([&] { texlisting::writeDocument(Document{}, nowhere); }),

@@ -52,6 +52,11 @@ const char DAMAGED[] = "This link does not hold a whole document: copy it again 
 
 }  // namespace
 
+std::string linkBytes(const texlisting::Document& document) {
+    return std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs) +
+           texlisting::formatExtras(document.extras).substr(0, LINK_EXTRAS_LIMIT);
+}
+
 std::string fragmentOfDeflated(const std::vector<unsigned char>& deflated) { return "doc=" + base64url(deflated); }
 
 std::vector<unsigned char> deflatedOfLink(const std::string& link) {
@@ -64,31 +69,32 @@ std::vector<unsigned char> deflatedOfLink(const std::string& link) {
     return packed;
 }
 
-texlisting::Document documentOfInflated(const std::vector<unsigned char>& inflated) {
+texlisting::Document documentOfInflated(const std::string& inflated) {
     texlisting::Document document{};
-    if (inflated.size() != sizeof document.programs) throw EditError(DAMAGED);
-    std::memcpy(document.programs, inflated.data(), sizeof document.programs);
+    if (inflated.size() > sizeof document.programs + LINK_EXTRAS_LIMIT || !texlisting::documentFromBytes(inflated, document))
+        throw EditError(DAMAGED);
     return document;
 }
 
 #ifndef TEX_NO_ZLIB
 std::string linkFragment(const texlisting::Document& document) {
-    uLongf size = compressBound(sizeof document.programs);
+    const std::string bytes = linkBytes(document);
+    uLongf size = compressBound(uLong(bytes.size()));
     std::vector<unsigned char> packed(size);
-    compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(document.programs), sizeof document.programs, 9);
+    compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(bytes.data()), uLong(bytes.size()), 9);
     packed.resize(size);
     return fragmentOfDeflated(packed);
 }
 
 texlisting::Document documentFromLink(const std::string& link) {
     const std::vector<unsigned char> packed = deflatedOfLink(link);
-    texlisting::Document document{};
-    uLongf size = sizeof document.programs;
-    // The output cannot grow past one document: a longer stream is refused.
-    if (uncompress(reinterpret_cast<Bytef*>(document.programs), &size, packed.data(), uLong(packed.size())) != Z_OK ||
-        size != sizeof document.programs)
+    // The output cannot grow past one document and its extras: a longer stream is refused.
+    std::string bytes(sizeof(texlisting::Document::programs) + LINK_EXTRAS_LIMIT, '\0');
+    uLongf size = uLongf(bytes.size());
+    if (uncompress(reinterpret_cast<Bytef*>(bytes.data()), &size, packed.data(), uLong(packed.size())) != Z_OK)
         throw EditError(DAMAGED);
-    return document;
+    bytes.resize(size);
+    return documentOfInflated(bytes);
 }
 #endif
 

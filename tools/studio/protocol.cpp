@@ -72,7 +72,8 @@ json operationsJson(const std::function<bool(const std::string& picture)>& hasPi
             const tex::ParameterInfo& parameter = row.parameters[k];
             const char* kind = KINDS[std::strchr("lifb", row.slots[k]) - "lifb"];
             arguments.push_back({{"name", parameter.name}, {"kind", kind}, {"low", parameter.low},
-                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"}});
+                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"},
+                                 {"unit", tex::unitName(parameter.unit)}, {"meaning", parameter.meaning}});
         }
         // Relative to the page, so that a site served from a folder finds it too.
         const std::string picture = "pictures/" + std::string(row.name) + ".png";
@@ -99,8 +100,11 @@ json stateJson(const Session& session) {
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
+    int32_t designWidth, designHeight;
+    texlisting::designSize(document, designWidth, designHeight);
     return json{{"revision", session.revision()},
                 {"name", session.name()},
+                {"designSize", {{"width", designWidth}, {"height", designHeight}}},
                 {"dirty", session.dirty()},
                 {"canUndo", session.canUndo()},
                 {"canRedo", session.canRedo()},
@@ -150,6 +154,9 @@ void applyEdit(Session& session, const json& body) {
         session.redo(base);
     } else if (command == "recovery") {
         session.resolveRecovery(base, booleanField(body, "restore"));
+    } else if (command == "designSize") {
+        session.setDesignSize(base, int32_t(integerField(body, "width", 0, INT32_MAX)),
+                              int32_t(integerField(body, "height", 0, INT32_MAX)));
 #ifndef TEX_NO_ZLIB
     } else if (command == "import") {
         session.replaceDocument(base, documentFromLink(textField(body, "link")));
@@ -169,29 +176,33 @@ int32_t renderSide(const std::string& given, int64_t most) {
     return int32_t(side);
 }
 
-std::string thumbnails() {
-    const int64_t w = tex::layerWidth, h = tex::layerHeight;
+std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height) {
     std::string out;
-    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::Pixel* pixels = tex::layers[layer];
-        for (int ty = 0; ty < THUMBNAIL; ++ty) {
-            const int64_t y0 = ty * h / THUMBNAIL, y1 = std::max(y0 + 1, (ty + 1) * h / THUMBNAIL);
-            for (int tx = 0; tx < THUMBNAIL; ++tx) {
-                const int64_t x0 = tx * w / THUMBNAIL, x1 = std::max(x0 + 1, (tx + 1) * w / THUMBNAIL);
-                uint64_t sum[3] = {};
-                for (int64_t y = y0; y < y1; ++y)
-                    for (int64_t x = x0; x < x1; ++x) {
-                        const tex::Pixel& p = pixels[(y % h) * w + (x % w)];
-                        sum[0] += p.red;
-                        sum[1] += p.green;
-                        sum[2] += p.blue;
-                    }
-                const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
-                for (uint64_t s : sum) out += char(s / n);
-            }
+    out.reserve(size_t(width) * size_t(height) * 3);
+    for (int ty = 0; ty < height; ++ty) {
+        const int64_t y0 = ty * h / height, y1 = std::max(y0 + 1, (ty + 1) * h / height);
+        for (int tx = 0; tx < width; ++tx) {
+            const int64_t x0 = tx * w / width, x1 = std::max(x0 + 1, (tx + 1) * w / width);
+            uint64_t sum[3] = {};
+            for (int64_t y = y0; y < y1; ++y)
+                for (int64_t x = x0; x < x1; ++x) {
+                    const tex::Pixel& p = pixels[(y % h) * w + (x % w)];
+                    sum[0] += p.red;
+                    sum[1] += p.green;
+                    sum[2] += p.blue;
+                }
+            const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
+            for (uint64_t s : sum) out += char(s / n);
         }
     }
+    return out;
+}
+
+std::string thumbnails() {
+    std::string out;
+    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer)
+        out += shrink(tex::layers[layer], tex::layerWidth, tex::layerHeight, THUMBNAIL, THUMBNAIL);
     return out;
 }
 

@@ -56,6 +56,8 @@ int32_t renderSide(const std::string& given, int64_t most = MAX_SIDE);
 
 // Each layer reduced to THUMBNAIL by THUMBNAIL RGB pixels by averaging boxes.
 std::string thumbnails();
+// A layer's RGB bytes reduced to width by height by averaging boxes.
+std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height);
 // The layer's RGB bytes, then the thumbnails, of the engine's layers as they stand.
 std::string renderedBytes(int layer);
 

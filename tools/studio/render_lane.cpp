@@ -20,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/keep_look.h"
 #include "tools/studio/render_cache.h"
 #include "tools/texgen.h"
 
@@ -30,7 +31,7 @@ namespace studio {
 namespace {
 
 struct JobHeader {
-    int32_t layer, width, height, png;
+    int32_t layer, width, height, png, keepLook, designWidth, designHeight, preview;
 };
 
 bool readExactly(int fd, char* to, size_t size) {
@@ -78,14 +79,28 @@ int runRenderWorker() {
         return 1;
     try {
         RenderCache cache;
-        cache.render(document, header.width, header.height, [](int64_t done, int64_t total) {
-            const int64_t counts[2] = {done, total};
-            frame('P', std::string(reinterpret_cast<const char*>(counts), sizeof counts));
-            return true;
-        });
+        if (header.keepLook) {
+            // Only the programs came: the design size comes in the header.
+            if (texlisting::designSizeProblem(header.designWidth, header.designHeight).empty())
+                texlisting::setDesignSize(document, header.designWidth, header.designHeight);
+            texlisting::replayKeepingLook(document, header.width, header.height);
+        } else {
+            cache.render(document, header.width, header.height, [](int64_t done, int64_t total) {
+                const int64_t counts[2] = {done, total};
+                frame('P', std::string(reinterpret_cast<const char*>(counts), sizeof counts));
+                return true;
+            });
+        }
         const int layer = std::clamp(header.layer, 0, tex::LAYER_COUNT - 1);
         const size_t bytes = size_t(header.width) * size_t(header.height) * sizeof(tex::Pixel);
-        if (header.png)
+        if (header.png && header.preview > 0) {
+            // At most `preview` a side, keeping the proportions.
+            const int64_t longest = std::max(header.width, header.height);
+            const int w = int(std::max<int64_t>(1, std::min<int64_t>(header.width, header.preview * header.width / longest)));
+            const int h = int(std::max<int64_t>(1, std::min<int64_t>(header.height, header.preview * header.height / longest)));
+            const std::string small = shrink(tex::layers[layer], header.width, header.height, w, h);
+            frame('R', texgen::encodePng(reinterpret_cast<const tex::Pixel*>(small.data()), w, h));
+        } else if (header.png)
             frame('R', texgen::encodePng(tex::layers[layer], header.width, header.height));
         else
             frame('R', std::string(reinterpret_cast<const char*>(tex::layers[layer]), bytes) + thumbnails());
@@ -161,7 +176,10 @@ std::string RenderLane::run(const RenderJob& job, const std::function<void(int64
     } child{spawned == 0 ? pid : -1, in[1], out[0]};
     if (spawned != 0) throw std::runtime_error("The studio cannot start a render: " + std::string(std::strerror(spawned)) + ".");
 
-    const JobHeader header{job.layer, job.width, job.height, job.png ? 1 : 0};
+    int32_t designWidth, designHeight;
+    texlisting::designSize(job.document, designWidth, designHeight);
+    const JobHeader header{job.layer,     job.width,    job.height,   job.png ? 1 : 0, job.keepLook ? 1 : 0,
+                           designWidth, designHeight, job.preview};
     std::string request(reinterpret_cast<const char*>(&header), sizeof header);
     request.append(reinterpret_cast<const char*>(job.document.programs), sizeof job.document.programs);
     const bool sent = writeExactly(child.in, request.data(), request.size());

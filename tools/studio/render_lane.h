@@ -29,6 +29,8 @@ struct RenderJob {
     texlisting::Document document;
     int32_t layer = 4, width = 256, height = 256;
     bool png = false;  // a PNG file of the layer; otherwise its RGB bytes, then the thumbnails
+    bool keepLook = false;  // replayed keeping the look of the document's design size
+    int32_t preview = 0;    // with png: shrunk to at most this many pixels a side (0: not)
 };
 
 // A render abandoned because a newer request took its place.

@@ -49,6 +49,7 @@
 #include <set>
 #include <thread>
 
+#include "tools/keep_look.h"
 #include "tools/studio/connections.h"
 #include "tools/studio/embedded.h"
 #include "tools/studio/folder_storage.h"
@@ -311,7 +312,8 @@ const Route ROUTES[] = {
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
     {"GET", "/api/export/png", &Studio::exportPng,
-     "?layer&width&height: a PNG file, as a download; a newer export abandons this one (409 with superseded)"},
+     "?layer&width&height[&keepLook=1][&preview=SIDE]: a PNG file, as a download, or shrunk to at most SIDE "
+     "pixels a side for the page; a newer export abandons this one (409 with superseded)"},
     {"GET", "/api/export/progress", &Studio::exportProgress, "{active, done, total} records of an export"},
     {"GET", "/api/link", &Studio::link, "{fragment}: the document as an address fragment"},
 };
@@ -630,6 +632,7 @@ void Studio::exportPng(const Request& req, Response& res) {
     const int layer = int(integerParameter(req, "layer", 0, 4));
     int32_t width = 0, height = 0;
     sizeParameters(req, maxSide_, width, height);
+    const bool keepLook = req.get_param_value("keepLook") == "1";
     RenderJob job;
     int64_t revision = 0;
     job.document = snapshot(revision);
@@ -637,6 +640,9 @@ void Studio::exportPng(const Request& req, Response& res) {
     job.width = width;
     job.height = height;
     job.png = true;
+    job.keepLook = keepLook;
+    // A preview is the export shrunk to at most this many pixels a side, shown in the page.
+    job.preview = req.has_param("preview") ? int32_t(integerParameter(req, "preview", 16, 256)) : 0;
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -653,8 +659,10 @@ void Studio::exportPng(const Request& req, Response& res) {
         exportDone_ = done;
         exportTotal_ = total;
     });
+    if (job.preview) return res.set_content(png, "image/png");
     attach(res, png, "image/png",
-           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+           name + "-layer" + std::to_string(layer) + "-" + std::to_string(width) + "x" + std::to_string(height) +
+               (keepLook ? "-kept" : "") + ".png");
 }
 
 void Studio::exportProgress(const Request&, Response& res) {

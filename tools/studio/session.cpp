@@ -17,11 +17,9 @@ constexpr int MAX_RECORDS = tex::MAX_OPS;
 // vector entry and string.
 constexpr size_t STEP_OVERHEAD = 64, RUN_OVERHEAD = 48;
 
-bool same(const Document& a, const Document& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const Document& a, const Document& b) { return a == b; }
 
-std::string bytesOf(const Document& document) {
-    return std::string(reinterpret_cast<const char*>(document.programs), sizeof document.programs);
-}
+std::string bytesOf(const Document& document) { return texlisting::documentBytes(document); }
 
 std::string lowerExtension(const std::string& name) {
     const size_t dot = name.rfind('.');
@@ -57,13 +55,23 @@ void copyRecord(tex::LayerProgram& program, int to, int from) {
     std::memcpy(program.params[to], program.params[from], sizeof program.params[to]);
 }
 
-// The runs of `to`'s bytes where it differs from `from`; differences closer
-// than a run's overhead share one run.
+// A step's run that holds the whole extras block of its document, not bytes of the programs.
+constexpr uint32_t EXTRAS_RUN = UINT32_MAX;
+
+std::string extrasOf(const Document& document) {
+    return texlisting::formatExtras(document.extras) + document.extras.trailing;
+}
+
+// The runs of `to`'s program bytes where they differ from `from`'s;
+// differences closer than a run's overhead share one run. Changed extras
+// (small) come whole in a run of their own.
 std::vector<std::pair<uint32_t, std::string>> difference(const Document& from, const Document& to) {
-    const char* a = reinterpret_cast<const char*>(&from);
-    const char* b = reinterpret_cast<const char*>(&to);
+    const char* a = reinterpret_cast<const char*>(from.programs);
+    const char* b = reinterpret_cast<const char*>(to.programs);
     std::vector<std::pair<uint32_t, std::string>> runs;
-    const size_t size = sizeof(Document);
+    const std::string extras = extrasOf(to);
+    if (extras != extrasOf(from)) runs.emplace_back(EXTRAS_RUN, extras);
+    const size_t size = sizeof from.programs;
     for (size_t i = 0; i < size;) {
         if (a[i] == b[i]) {
             ++i;
@@ -85,8 +93,13 @@ std::vector<std::pair<uint32_t, std::string>> difference(const Document& from, c
 }
 
 Document applied(Document document, const std::vector<std::pair<uint32_t, std::string>>& step) {
-    char* bytes = reinterpret_cast<char*>(&document);
-    for (const auto& run : step) std::memcpy(bytes + run.first, run.second.data(), run.second.size());
+    char* bytes = reinterpret_cast<char*>(document.programs);
+    for (const auto& run : step) {
+        if (run.first == EXTRAS_RUN)
+            document.extras = texlisting::parseExtras(run.second);
+        else
+            std::memcpy(bytes + run.first, run.second.data(), run.second.size());
+    }
     return document;
 }
 
@@ -268,6 +281,16 @@ void Session::setArgument(int64_t base, int layer, int index, int argument, cons
     change(base, next, dragKey);
 }
 
+void Session::setDesignSize(int64_t base, int32_t width, int32_t height) {
+    Document next = current_;
+    try {
+        texlisting::setDesignSize(next, width, height);
+    } catch (const std::invalid_argument& error) {
+        throw EditError(error.what());
+    }
+    change(base, next, "");
+}
+
 void Session::replaceDocument(int64_t base, const Document& document) { change(base, document, ""); }
 
 // Undo and redo take the top step of one stack and push its reverse on the other.
@@ -305,7 +328,8 @@ void Session::resume(const Snapshot& snapshot) {
     for (const auto* stack : {&snapshot.undo, &snapshot.redo})
         for (const Step& step : *stack) {
             for (const auto& run : step)
-                if (run.first > sizeof(Document) || run.second.size() > sizeof(Document) - run.first)
+                if (run.first != EXTRAS_RUN && (run.first > sizeof(Document::programs) ||
+                                                run.second.size() > sizeof(Document::programs) - run.first))
                     throw EditError("The kept session is damaged: it was discarded.");
             bytes += cost(step);
         }

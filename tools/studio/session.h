@@ -91,6 +91,9 @@ public:
     // same non-empty drag key make one undo step.
     void setArgument(int64_t base, int layer, int index, int argument, const std::string& text,
                      const std::string& dragKey = "");
+    // Sets the size the document is designed and judged at (an edit like any
+    // other, undone with them). Throws EditError for a size no tool can use.
+    void setDesignSize(int64_t base, int32_t width, int32_t height);
     // Replaces the whole document, e.g. from a link.
     void replaceDocument(int64_t base, const Document& document);
     void undo(int64_t base);

@@ -2,9 +2,9 @@
 export type Doc = Uint8Array | ArrayBuffer | string;
 
 export interface RenderOptions {
-  /** A power of two from 1 to 8192; 256 when left out. */
+  /** A power of two from 1 to 8192; with height left out too, the document's design size (256 where it stores none). */
   width?: number;
-  /** A power of two from 1 to 8192; 256 when left out. */
+  /** A power of two from 1 to 8192; with width left out too, the document's design size (256 where it stores none). */
   height?: number;
   /** 0 to 4; 4, the finished texture, when left out. */
   layer?: number;
@@ -19,7 +19,7 @@ export interface Engine {
   hash(doc: Doc, options?: RenderOptions): string;
   /** The document as a listing: one source line per record, layer by layer. */
   listing(doc: Doc): string;
-  /** The 22020-byte document. */
+  /** The document as a .tex file holds it: the 22020 bytes of its programs, then its extras (design size, bypassed records) where it has any. */
   document(doc: Doc): Uint8Array;
 }
 

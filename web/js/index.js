@@ -13,7 +13,8 @@
 // render in parallel.
 import createModule from './texengine_wasm.mjs';
 
-const DEFAULTS = { width: 256, height: 256, layer: 4, lenient: false };
+// A size of 0 by 0 is the document's design size (256 by 256 where it stores none).
+const DEFAULTS = { width: 0, height: 0, layer: 4, lenient: false };
 
 // The WebAssembly file beside this module: read from disk under node,
 // fetched elsewhere.
@@ -52,9 +53,12 @@ export async function createEngine({ wasmBinary } = {}) {
     if (!result) throw new Error(module.UTF8ToString(module._tex_error()));
     return result;
   };
+  // A side given alone is both; neither is the design size.
   const sized = (options) => {
     const o = { ...DEFAULTS, ...options };
-    return [whole(o.width, 'width'), whole(o.height, 'height'), whole(o.layer, 'layer'), o.lenient ? 1 : 0];
+    const width = options.width ?? options.height ?? DEFAULTS.width;
+    const height = options.height ?? options.width ?? DEFAULTS.height;
+    return [whole(width, 'width'), whole(height, 'height'), whole(o.layer, 'layer'), o.lenient ? 1 : 0];
   };
   const copy = (address) => module.HEAPU8.slice(address, address + module._tex_result_size());
 

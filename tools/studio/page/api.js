@@ -18,7 +18,7 @@
 //   GET  /api/files                 documents and listings of the working folder
 //   GET  /api/render ?revision&layer&width&height   RGB bytes, then five 64x64 thumbnails,
 //                                   of the newest revision (X-Studio-Revision)
-//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height
+//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height[&keepLook=1][&preview=SIDE][&keepLook=1][&preview=SIDE]
 //   GET  /api/export/progress       GET /api/link {fragment}
 // Refusals answer {error: one sentence}, and 409 with stale or conflict.
 //
@@ -125,6 +125,7 @@ async function download(path, params, progress = () => {}) {
 }
 
 const http = {
+  exportPreview: async (params) => (await request('GET', '/api/export/png?' + new URLSearchParams(params))).blob(),
   operations: () => json('GET', '/api/operations'),
   state: () => json('GET', '/api/state'),
   edit: (fields) => json('POST', '/api/edit', fields),
@@ -191,6 +192,11 @@ function post(route, body = {}, bytes, progress) {
 
 const value = async (...args) => (await post(...args)).value;
 
+// Parameters as the worker takes them: numbers as numbers, whether the
+// page's controls gave them as text or not.
+const numbers = (params) =>
+  Object.fromEntries(Object.entries(params).map(([key, v]) => [key, typeof v === 'string' && /^\d+$/.test(v) ? Number(v) : v]));
+
 // The file the document was opened from or last saved to, where the browser
 // lets the page write it again (File System Access API).
 let fileHandle = null;
@@ -232,9 +238,13 @@ const messages = {
     return { bytes, revision: answer.revision };
   },
 
+  async exportPreview(params) {
+    return (await post('exportPng', numbers(params))).blob;
+  },
+
   async exportFile(kind, params, progress) {
     const route = { listing: 'exportListing', cpp: 'exportCpp', png: 'exportPng' }[kind];
-    const { value: answer, bytes, blob } = await post(route, params, undefined, progress);
+    const { value: answer, bytes, blob } = await post(route, numbers(params), undefined, progress);
     const types = { listing: 'text/plain', cpp: 'text/x-c++src' };
     return saveDownload(blob || new Blob([bytes], { type: types[kind] }), answer.name);
   },
@@ -249,6 +259,8 @@ export const open = (name, source) => transport.open(name, source);
 export const save = (name, overwrite, handle) => transport.save(name, overwrite, handle);
 export const files = () => transport.files();
 export const link = () => transport.link();
+// A PNG export shrunk for the page (preview=SIDE), as a Blob.
+export const exportPreview = (params) => transport.exportPreview(params);
 
 // Exports a listing, C++ source ({function}) or PNG ({layer, width, height})
 // as a download; `progress` gets the fraction done. Answers the file's name.

@@ -7,6 +7,7 @@
 import * as api from './api.js';
 import { store, on, status, openFile, saveFile, edit } from './store.js';
 import { element, button } from './dom.js';
+import { mountDesignSize, exportLook } from './design.js';
 
 // A modal dialog with a title, content and buttons; resolves with the value
 // of the button chosen (Escape: null). `content` is a list of nodes, or a
@@ -122,8 +123,9 @@ async function exportDialog() {
     return [element('label', { htmlFor: id, textContent: label }), node];
   };
   const [layerLabel, layer] = select('export-layer', 'Layer', [0, 1, 2, 3, 4], store.view.texture ? 4 : store.selection.layer);
-  const [widthLabel, width] = select('export-width', 'Width', SIDES, 1024);
-  const [heightLabel, height] = select('export-height', 'Height', SIDES, 1024);
+  const [widthLabel, width] = select('export-width', 'Width', SIDES, store.doc.designSize.width);
+  const [heightLabel, height] = select('export-height', 'Height', SIDES, store.doc.designSize.height);
+  const look = exportLook(layer, width, height);
   const functionName = element('input', { type: 'text', id: 'export-function', value: 'buildTexture', spellcheck: false });
   const progress = element('progress', { max: 1, value: 0, hidden: true });
   progress.setAttribute('aria-label', 'Export progress');
@@ -139,8 +141,8 @@ async function exportDialog() {
     progress.hidden = false;
     progress.value = 0;
     try {
-      return await api.exportFile('png', { layer: Number(layer.value), width: Number(width.value), height: Number(height.value) },
-        (fraction) => { progress.value = fraction; });
+      return await api.exportFile('png', { layer: Number(layer.value), width: Number(width.value), height: Number(height.value),
+        ...look.params() }, (fraction) => { progress.value = fraction; });
     } finally {
       progress.hidden = true;
     }
@@ -155,7 +157,7 @@ async function exportDialog() {
       button('Download C++', () => run(() => api.exportFile('cpp', { function: functionName.value.trim() })))),
     element('section', {}, element('h3', { textContent: 'PNG' }),
       element('div', { className: 'inline' }, layerLabel, layer, widthLabel, width, heightLabel, height),
-      button('Download PNG', () => run(png)), progress),
+      ...look.nodes, button('Download PNG', () => run(png)), progress),
   ];
   await dialog('Export', sections, [['Close', null, true]]);
 }
@@ -211,6 +213,7 @@ export function mountFiles(header) {
   const out = element('div', { className: 'button-group' }, buttons.exportButton, buttons.link);
   header.prepend(name);
   header.querySelector('.file-buttons').append(group, out);
+  mountDesignSize(header.querySelector('.file-buttons'), dialog);
 
   let offered = false;
   on('doc', (doc) => {

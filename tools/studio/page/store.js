@@ -8,7 +8,7 @@
 import * as api from './api.js';
 
 export const store = {
-  doc: null,             // {revision, name, dirty, canUndo, canRedo, recovery, warnings, layers: [{count, warning, records}]}
+  doc: null,             // {revision, name, designSize, dirty, canUndo, canRedo, recovery, warnings, layers: [{count, warning, records}]}
   operations: [],        // from the server's opcode table
   byOpcode: new Map(),
   selection: { layer: 4, index: -1, perLayer: [-1, -1, -1, -1, -1] },
@@ -43,7 +43,13 @@ export function selectedRecord() {
 }
 
 function setDoc(doc) {
+  const before = store.doc;
   store.doc = doc;
+  // The preview starts at the design size, and follows it when it changes.
+  const design = doc.designSize;
+  if (!before || before.name !== doc.name || before.designSize.width !== design.width ||
+      before.designSize.height !== design.height)
+    setView({ width: Math.min(design.width, 8192), height: Math.min(design.height, 8192) });
   // Keep each layer's selection inside its program.
   const { selection } = store;
   selection.perLayer = selection.perLayer.map((index, layer) => Math.min(index, doc.layers[layer].records.length - 1));
