@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/keep_look.h"
 #include "tools/listing.h"
 #include "tools/sha256.h"
 #include "tools/texgen.h"
@@ -50,7 +51,7 @@ void checkSize(int32_t width, int32_t height) {
 
 // Rebuilds the document's layers as texgen does (the caller frees them), at
 // its design size where width and height are 0; returns the size.
-void rebuild(int32_t& width, int32_t& height, int32_t layer, bool lenient) {
+void rebuild(int32_t& width, int32_t& height, int32_t layer, bool lenient, bool keepLook) {
     if (layer < 0 || layer >= tex::LAYER_COUNT)
         throw texgen::CommandError("The layer must be 0, 1, 2, 3 or 4 (4 is the texture), not " + std::to_string(layer));
     const texlisting::Document document = documentOf();
@@ -60,7 +61,10 @@ void rebuild(int32_t& width, int32_t& height, int32_t layer, bool lenient) {
     if (!malformed.empty() && !lenient)
         throw texgen::CommandError("The document is malformed: " + malformed +
                                    "; render it with lenient set to replay it as the viewers do");
-    texlisting::replayDocument(document, width, height);
+    if (keepLook)
+        texlisting::replayKeepingLook(document, width, height);
+    else
+        texlisting::replayDocument(document, width, height);
 }
 
 // Runs `work`, turning every failure into the error sentence and a null result.
@@ -98,9 +102,10 @@ EMSCRIPTEN_KEEPALIVE int32_t tex_result_size() { return int32_t(bytes.size()); }
 
 // The layer's pixels: red, green, blue, row after row (tex_result_size
 // tells how many, for a render at the design size).
-EMSCRIPTEN_KEEPALIVE const uint8_t* tex_render(int32_t width, int32_t height, int32_t layer, int32_t lenient) {
+EMSCRIPTEN_KEEPALIVE const uint8_t* tex_render(int32_t width, int32_t height, int32_t layer, int32_t lenient,
+                                                int32_t keepLook) {
     return static_cast<const uint8_t*>(guarded([&] {
-        rebuild(width, height, layer, lenient != 0);
+        rebuild(width, height, layer, lenient != 0, keepLook != 0);
         const auto* pixels = reinterpret_cast<const uint8_t*>(tex::layers[layer]);
         bytes.assign(pixels, pixels + size_t(width) * size_t(height) * sizeof(tex::Pixel));
         tex::freeLayers();
@@ -109,9 +114,10 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* tex_render(int32_t width, int32_t height, in
 }
 
 // The SHA-256 of the layer's pixels in hexadecimal, as texgen hash prints it.
-EMSCRIPTEN_KEEPALIVE const char* tex_hash(int32_t width, int32_t height, int32_t layer, int32_t lenient) {
+EMSCRIPTEN_KEEPALIVE const char* tex_hash(int32_t width, int32_t height, int32_t layer, int32_t lenient,
+                                          int32_t keepLook) {
     return static_cast<const char*>(guarded([&] {
-        rebuild(width, height, layer, lenient != 0);
+        rebuild(width, height, layer, lenient != 0, keepLook != 0);
         text = texlisting::sha256Hex(reinterpret_cast<const uint8_t*>(tex::layers[layer]),
                                      size_t(width) * size_t(height) * sizeof(tex::Pixel));
         tex::freeLayers();

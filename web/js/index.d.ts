@@ -10,6 +10,8 @@ export interface RenderOptions {
   layer?: number;
   /** Replay a document whose counts lie outside 0..100 as the viewers do, instead of refusing it. */
   lenient?: boolean;
+  /** At another size than the design size, scale lengths and frequencies so that the texture keeps its look (as `texgen render --keep-look`). */
+  keepLook?: boolean;
 }
 
 export interface Engine {

@@ -14,7 +14,7 @@
 import createModule from './texengine_wasm.mjs';
 
 // A size of 0 by 0 is the document's design size (256 by 256 where it stores none).
-const DEFAULTS = { width: 0, height: 0, layer: 4, lenient: false };
+const DEFAULTS = { width: 0, height: 0, layer: 4, lenient: false, keepLook: false };
 
 // The WebAssembly file beside this module: read from disk under node,
 // fetched elsewhere.
@@ -58,7 +58,7 @@ export async function createEngine({ wasmBinary } = {}) {
     const o = { ...DEFAULTS, ...options };
     const width = options.width ?? options.height ?? DEFAULTS.width;
     const height = options.height ?? options.width ?? DEFAULTS.height;
-    return [whole(width, 'width'), whole(height, 'height'), whole(o.layer, 'layer'), o.lenient ? 1 : 0];
+    return [whole(width, 'width'), whole(height, 'height'), whole(o.layer, 'layer'), o.lenient ? 1 : 0, o.keepLook ? 1 : 0];
   };
   const copy = (address) => module.HEAPU8.slice(address, address + module._tex_result_size());
 
