@@ -809,7 +809,19 @@ std::string formatCppSource(const Document& document, const std::string& functio
     };
     const bool identifier = !functionName.empty() && !(functionName[0] >= '0' && functionName[0] <= '9') &&
                             std::all_of(functionName.begin(), functionName.end(), nameChar);
-    if (!identifier) throw std::invalid_argument("not a C++ function name: \"" + functionName + "\"");
+    // The keywords of C++17 and the alternative tokens: names no function may have.
+    static const char* const KEYWORDS[] = {
+        "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor", "bool", "break", "case", "catch",
+        "char", "char16_t", "char32_t", "class", "compl", "const", "constexpr", "const_cast", "continue", "decltype",
+        "default", "delete", "do", "double", "dynamic_cast", "else", "enum", "explicit", "export", "extern", "false",
+        "float", "for", "friend", "goto", "if", "inline", "int", "long", "mutable", "namespace", "new", "noexcept",
+        "not", "not_eq", "nullptr", "operator", "or", "or_eq", "private", "protected", "public", "register",
+        "reinterpret_cast", "return", "short", "signed", "sizeof", "static", "static_assert", "static_cast", "struct",
+        "switch", "template", "this", "thread_local", "throw", "true", "try", "typedef", "typeid", "typename", "union",
+        "unsigned", "using", "virtual", "void", "volatile", "wchar_t", "while", "xor", "xor_eq", "main"};
+    const bool keyword = std::any_of(std::begin(KEYWORDS), std::end(KEYWORDS),
+                                     [&](const char* word) { return functionName == word; });
+    if (!identifier || keyword) throw std::invalid_argument("not a C++ function name: \"" + functionName + "\"");
     std::string text =
         "// Builds the texture with direct engine calls, layer by layer in replay order.\n"
         "// Run tex::initLayers first; layer 4 then holds the texture.\n"

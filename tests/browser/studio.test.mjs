@@ -8,73 +8,15 @@
 //   TEXGEN=build/tools/texgen SOURCE_DIR=. node --test tests/browser/studio.test.mjs
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+import {
+  SOURCE_DIR, SHIPPED, startBrowser, stopAll, startStudio, temporaryFolder, openPage, records, frames, previewPixels,
+  dragSlider,
+} from './helpers.mjs';
 
-const TEXGEN = process.env.TEXGEN;
-const SOURCE_DIR = process.env.SOURCE_DIR;
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
-const SHIPPED = path.join(SOURCE_DIR, 'data', 'Testin3.tex');
-
-let browser;
-const servers = [];
-
-before(async () => {
-  assert.ok(TEXGEN && SOURCE_DIR, 'TEXGEN and SOURCE_DIR name the program and the source tree');
-  const args = ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-    '--disable-component-update', '--disable-sync'];
-  if (process.getuid && process.getuid() === 0) args.push('--no-sandbox');
-  // playwright starts every browser with a fresh, empty profile of its own.
-  browser = await chromium.launch({ executablePath: CHROMIUM, args });
-});
-
-after(async () => {
-  for (const server of servers) if (server.exitCode === null) server.kill('SIGKILL');
-  await browser?.close();
-});
-
-// Starts `texgen studio` in `folder`; resolves with the process and the address it printed.
-function startStudio(folder, file = []) {
-  const server = spawn(TEXGEN, ['studio', ...file, '--no-open', '--port', '0'], { cwd: folder });
-  servers.push(server);
-  return new Promise((resolve, reject) => {
-    let out = '';
-    server.stdout.on('data', (chunk) => {
-      out += chunk;
-      const match = out.match(/^Texture studio: (http:\/\/127\.0\.0\.1:\d+\/#token=[0-9a-f]{32})$/m);
-      if (match) resolve({ server, address: match[1], output: () => out });
-    });
-    server.on('exit', (code) => reject(new Error(`texgen studio exited with ${code}`)));
-  });
-}
-
-function temporaryFolder() {
-  return fs.mkdtempSync(path.join(os.tmpdir(), 'studio-browser-'));
-}
-
-async function openPage(address, viewport = { width: 1280, height: 800 }) {
-  const page = await browser.newPage({ viewport });
-  const problems = [];
-  page.on('pageerror', (error) => problems.push(error.message));
-  await page.goto(address);
-  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
-  return { page, problems };
-}
-
-// The records of the selected layer's program.
-const records = (page, options) => page.getByRole('listbox', { name: /program$/ }).getByRole('option', options);
-
-const frames = (page) => page.getByRole('img', { name: 'Preview' }).getAttribute('data-frames').then(Number);
-
-// The preview's pixels once it has drawn more than `after` frames and settled.
-async function previewPixels(page, after) {
-  await page.waitForFunction((n) => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > n, after);
-  await page.waitForTimeout(150);
-  return page.evaluate(() => document.querySelector('canvas[aria-label="Preview"]').toDataURL());
-}
+before(startBrowser);
+after(stopAll);
 
 // The shipped listing as [layer, name, [argument texts]].
 function shippedRecords() {
@@ -105,6 +47,7 @@ test('builds the shipped texture from nothing through the page and saves it byte
     await search.press('Enter');
     // The new record is selected once the studio has answered.
     await records(page, { selected: true }).getByText(`${name}(`).waitFor();
+    const at = counts[layer];
     await page.waitForFunction((n) => document.querySelectorAll('[role="listbox"] [role="option"]').length === n,
       ++counts[layer]);
     const argumentsOf = operations.find((operation) => operation.name === name).arguments;
@@ -118,8 +61,9 @@ test('builds the shipped texture from nothing through the page and saves it byte
         await field.press('Enter');
       }
     }
-    // The record shows the line the listing holds.
-    await records(page, { selected: true }).getByText(`${name}(${values.join(',')});`).waitFor();
+    // The record holds the line the listing holds (the list shows the shortest digits).
+    await page.waitForFunction(([l, i, line]) => window.studio.doc.layers[l].records[i]?.source === line,
+      [layer, at, `${name}(${values.join(',')});`]);
   }
   assert.equal(await records(page).count(), 4, 'layer 4 holds four records');
 
@@ -144,8 +88,10 @@ test('the preview follows an edit and Undo brings it back', async () => {
 
   await page.getByRole('tab', { name: 'Layer 0' }).click();
   await records(page).first().click();
-  await page.getByRole('button', { name: 'Texture' }).click();
   let drawn = await frames(page);
+  await page.getByRole('button', { name: 'Texture' }).click();
+  await previewPixels(page, drawn);
+  drawn = await frames(page);
   const seed = page.getByLabel('seed', { exact: true });
   await seed.fill('12345');
   await seed.press('Enter');
@@ -216,7 +162,9 @@ test('a killed studio offers its unsaved changes at the next start', async () =>
   const reopened = await openPage(second.address);
   const offer = reopened.page.getByRole('dialog', { name: 'Recover unsaved changes' });
   await offer.waitFor();
-  await offer.getByRole('button', { name: 'Restore' }).click();
+  // Enter keeps the work: Restore has the focus.
+  assert.equal(await reopened.page.evaluate(() => document.activeElement.textContent), 'Restore');
+  await reopened.page.keyboard.press('Enter');
   await reopened.page.getByRole('tab', { name: 'Layer 1' }).click();
   await records(reopened.page).first().getByText('sineLayerRGB(').waitFor();
   assert.equal(await records(reopened.page).count(), 2);
@@ -235,21 +183,7 @@ test('a dragged slider updates the preview at 256 by 256; the README screenshot'
   await records(page).nth(2).click();
   const slider = page.getByLabel('w2 slider');
   const start = await frames(page);
-  const seconds = await slider.evaluate((element) => new Promise((resolve) => {
-    const began = performance.now();
-    const step = (now) => {
-      const t = (now - began) / 1000;
-      if (t >= 3) {
-        element.dispatchEvent(new Event('change', { bubbles: true }));
-        resolve(t);
-        return;
-      }
-      element.value = String(-1 + Math.abs(((t * 0.8) % 2) - 1) * 2);
-      element.dispatchEvent(new Event('input', { bubbles: true }));
-      requestAnimationFrame(step);
-    };
-    requestAnimationFrame(step);
-  }));
+  const seconds = await dragSlider(slider);
   const rate = ((await frames(page)) - start) / seconds;
   console.log(`# slider drag at 256x256 with the shipped texture: ${rate.toFixed(1)} preview updates a second`);
   assert.ok(rate > 0, 'the preview follows the drag');

@@ -16,97 +16,17 @@
 #include <regex>
 #include <thread>
 
-#include "process.h"
+#include "studio_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
+using studiotest::expectRefusal;
+using studiotest::run;
+using studiotest::Studio;
 
 const std::string SHIPPED = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
-
-// A running studio: its process, port and token.
-struct Studio {
-    explicit Studio(const std::string& folder, std::vector<std::string> arguments = {}) {
-        programs::Launch launch;
-        launch.arguments = {TEX_TEXGEN, "studio", "--no-open", "--port", "0"};
-        launch.arguments.insert(launch.arguments.end(), arguments.begin(), arguments.end());
-        launch.directory = folder;
-        running = programs::start(launch);
-        const std::regex line("^Texture studio: http://127\\.0\\.0\\.1:(\\d+)/#token=([0-9a-f]{32})\n");
-        for (int wait = 0; wait < 500; ++wait) {
-            std::smatch match;
-            const std::string out = programs::readFile(running.outFile);
-            if (std::regex_search(out, match, line)) {
-                port = std::stoi(match[1]);
-                token = match[2];
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ADD_FAILURE() << "texgen studio printed no address: " << programs::readFile(running.errFile);
-    }
-    ~Studio() {
-        if (running.pid > 0) kill(running.pid, SIGKILL);
-        if (running.pid > 0) programs::finish(running, std::chrono::seconds(10));
-    }
-    programs::Outcome stop(int signal = SIGTERM) {
-        kill(running.pid, signal);
-        return programs::finish(running, std::chrono::seconds(20));
-    }
-
-    httplib::Client client() const {
-        httplib::Client client("127.0.0.1", port);
-        client.set_read_timeout(60, 0);
-        return client;
-    }
-    httplib::Headers headers() const { return {{"X-Studio-Token", token}}; }
-    json get(const std::string& path) {
-        auto result = client().Get(path.c_str(), headers());
-        EXPECT_TRUE(result && result->status == 200) << path << ": " << (result ? result->body : "no answer");
-        return result ? json::parse(result->body, nullptr, false) : json();
-    }
-    httplib::Result post(const std::string& path, const json& body) {
-        return client().Post(path.c_str(), headers(), body.dump(), "application/json");
-    }
-    // An edit on the current revision; answers the new state.
-    json edit(json body) {
-        body["revision"] = get("/api/state")["revision"];
-        auto result = post("/api/edit", body);
-        EXPECT_TRUE(result && result->status == 200) << body.dump() << ": " << (result ? result->body : "no answer");
-        return result ? json::parse(result->body, nullptr, false) : json();
-    }
-    std::string render(int layer, int width, int height) {
-        const std::string path = "/api/render?revision=0&layer=" + std::to_string(layer) + "&width=" +
-                                 std::to_string(width) + "&height=" + std::to_string(height);
-        auto result = client().Get(path.c_str(), headers());
-        EXPECT_TRUE(result && result->status == 200);
-        return result ? result->body.substr(0, size_t(width) * height * 3) : "";
-    }
-
-    programs::Running running;
-    int port = 0;
-    std::string token;
-};
-
-programs::Outcome run(const std::vector<std::string>& arguments, const std::string& folder = "") {
-    programs::Launch launch;
-    launch.arguments = arguments;
-    launch.directory = folder;
-    return programs::run(launch, std::chrono::seconds(60));
-}
-
-void expectRefusal(const httplib::Result& result, int status, const std::string& mention) {
-    SCOPED_TRACE(mention);
-    ASSERT_TRUE(result) << "no answer";
-    EXPECT_EQ(result->status, status) << result->body;
-    const json body = json::parse(result->body, nullptr, false);
-    ASSERT_TRUE(body.is_object() && body.contains("error")) << result->body;
-    const std::string message = body["error"];
-    EXPECT_NE(message.find(mention), std::string::npos) << message;
-    EXPECT_EQ(message.back(), '.') << "one sentence: " << message;
-    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-}
 
 // RGB bytes of a PNG file written by texgen render.
 std::string pngBytes(const std::string& path) {
@@ -195,7 +115,11 @@ TEST(StudioServer, EditsUndoRedoAndStaleRevisions) {
     EXPECT_EQ(state["layers"][0]["records"][0]["arguments"][1], "32");
     state = studio.edit({{"command", "insert"}, {"layer", 0}, {"index", 1}, {"opcode", 24}});
     state = studio.edit({{"command", "set"}, {"layer", 0}, {"index", 1}, {"argument", 2}, {"value", "0.014"}});
-    EXPECT_EQ(state["layers"][0]["records"][1]["arguments"][2], "0.01400000043213367") << "what is shown is stored";
+    // Fields show the shortest text of the stored float32; copied lines are the exporter's.
+    EXPECT_EQ(state["layers"][0]["records"][1]["arguments"][2], "0.014");
+    EXPECT_EQ(state["layers"][0]["records"][1]["display"], "sineLayerRGB(0,0,0.014,0.02,0.03);");
+    EXPECT_EQ(state["layers"][0]["records"][1]["source"],
+              "sineLayerRGB(0,0,0.01400000043213367,0.01999999955296516,0.02999999932944775);");
     EXPECT_TRUE(state["dirty"]);
 
     // A change made on an old revision (another window) is refused.
@@ -209,7 +133,7 @@ TEST(StudioServer, EditsUndoRedoAndStaleRevisions) {
                   400, "whole number");
 
     state = studio.edit({{"command", "undo"}});
-    EXPECT_EQ(state["layers"][0]["records"][1]["arguments"][2], "0.01200000010430813");
+    EXPECT_EQ(state["layers"][0]["records"][1]["arguments"][2], "0.012");
     state = studio.edit({{"command", "undo"}});
     state = studio.edit({{"command", "undo"}});
     EXPECT_EQ(state["layers"][0]["records"][0]["arguments"][1], "64");
@@ -347,6 +271,98 @@ TEST(StudioProgram, StartsWithWarningsAndRefusesAPortInUse) {
     const programs::Outcome broken = run({TEX_TEXGEN, "studio", "--no-open", "--port", "0", "broken.listing"}, folder.path);
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_NE(broken.err.find("broken.listing:2:"), std::string::npos) << broken.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The records of a layer as the state lists them: display lines, "off" for bypassed.
+std::vector<std::string> shownRecords(const json& state, int layer) {
+    std::vector<std::string> lines;
+    for (const json& record : state["layers"][layer]["records"])
+        lines.push_back(std::string(record["bypassed"].get<bool>() ? "off " : "") + record["display"].get<std::string>());
+    return lines;
+}
+
+TEST(StudioServer, BypassClearAndPasteOverHttpAndTheirRendersEqualTexgenRender) {
+    programs::TemporaryDirectory folder;
+    fs::copy_file(SHIPPED, folder.path + "/shipped.tex");
+    Studio studio(folder.path, {"shipped.tex"});
+    // Switched off, a record stays in the program and leaves every render.
+    json state = studio.edit({{"command", "bypass"}, {"layer", 2}, {"index", 3}, {"bypassed", true}});
+    EXPECT_EQ(shownRecords(state, 2)[3], "off tileLayer(2,2);");
+    EXPECT_EQ(state["dirty"], true);
+    // Pasted listing lines, from another layer or a text editor, go after the record named.
+    state = studio.edit({{"command", "paste"}, {"layer", 4}, {"index", 1}, {"listing", "blurLayer(4,4);\r\n\r\nedgeHLayer(4,4);"}});
+    EXPECT_EQ(shownRecords(state, 4),
+              (std::vector<std::string>{"colorLayer(4,0,0,0);", "blurLayer(4,4);", "edgeHLayer(4,4);", "mulLayers(0,1,4,1,1);",
+                                        "addLayers(4,2,4,1,-1);", "mulLayers(4,3,4,1,1);"}));
+    expectRefusal(studio.post("/api/edit", {{"revision", state["revision"]}, {"command", "paste"}, {"layer", 4}, {"index", 0},
+                                            {"listing", "blurLayer(4);"}}),
+                  400, "not listing lines");
+    state = studio.edit({{"command", "clear"}, {"layer", 3}});
+    EXPECT_TRUE(state["layers"][3]["records"].empty());
+
+    auto saved = studio.post("/api/save", {{"name", "edited.tex"}});
+    ASSERT_TRUE(saved && saved->status == 200) << (saved ? saved->body : "");
+    const std::string document = folder.path + "/edited.tex";
+    EXPECT_TRUE(studio.render(4, 64, 64) == texgenRender(document, 4, "64x64"));
+    // The listing export names the bypassed call; texgen export of the saved file says the same.
+    httplib::Client client = studio.client();
+    const std::string listing = client.Get("/api/export/listing", studio.headers())->body;
+    EXPECT_NE(listing.find("// bypassed: tileLayer(2,2);"), std::string::npos) << listing;
+    EXPECT_EQ(listing, run({TEX_TEXGEN, "export", document}).out);
+
+    // After a record: layer 2 right after record 4 (twirlLayer), the bypassed
+    // tileLayer skipped, equals the saved document cut after that record.
+    const auto rendered = [&](const std::string& query) {
+        auto result = client.Get(("/api/render?revision=0&width=32&height=32&" + query).c_str(), studio.headers());
+        EXPECT_TRUE(result && result->status == 200);
+        return result ? result->body : "";
+    };
+    studio.edit({{"command", "delete"}, {"layer", 2}, {"index", 5}});
+    studio.post("/api/save", {{"name", "cut.tex"}});
+    const std::string after = rendered("layer=2&record=4");
+    EXPECT_EQ(after, texgenRender(folder.path + "/cut.tex", 2, "32x32")) << "stopped renders carry no thumbnails";
+    // Compare: the same with and without record 4.
+    const std::string compared = rendered("layer=2&record=4&compareLayer=2&compareRecord=4");
+    ASSERT_EQ(compared.size(), 2u * 32 * 32 * 3);
+    EXPECT_EQ(compared.substr(0, 32 * 32 * 3), after);
+    EXPECT_EQ(compared.substr(32 * 32 * 3), rendered("layer=2&record=2")) << "record 3 is bypassed: without 4 is after 2";
+    studio.edit({{"command", "undo"}});
+    EXPECT_EQ(studio.get("/api/state")["layers"][2]["records"].size(), 6u);
+}
+
+TEST(StudioServer, AnotherPageLearnsOfEveryChangeAndNewDocumentsComeFromTheGallery) {
+    programs::TemporaryDirectory folder;
+    fs::copy_file(SHIPPED, folder.path + "/shipped.tex");
+    Studio studio(folder.path, {"shipped.tex"});
+    const int64_t generation = studio.get("/api/state")["generation"];
+    std::thread editor([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        studio.edit({{"command", "delete"}, {"layer", 4}, {"index", 0}});
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const json changed = studio.get("/api/wait?generation=" + std::to_string(generation));
+    editor.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(changed["layers"][4]["records"].size(), 3u);
+    EXPECT_GT(changed["generation"].get<int64_t>(), generation);
+
+    const json gallery = studio.get("/api/examples");
+    ASSERT_GE(gallery["examples"].size(), 1u);
+    const std::string example = gallery["examples"][0]["name"];
+    auto opened = studio.post("/api/new", {{"example", example}});
+    ASSERT_TRUE(opened && opened->status == 200);
+    const json state = json::parse(opened->body);
+    EXPECT_EQ(state["name"], "untitled.tex");
+    EXPECT_EQ(state["dirty"], true);
+    EXPECT_FALSE(state["layers"][4]["records"].empty());
+    expectRefusal(studio.post("/api/new", {{"example", "../nothing"}}), 404, "no example");
+    auto empty = studio.post("/api/new", json::object());
+    EXPECT_EQ(json::parse(empty->body)["layers"][4]["records"].size(), 0u);
+    expectRefusal(studio.post("/api/save", {{"name", "aux.tex"}}), 400, "device");
 }
 
 }  // namespace

@@ -11,8 +11,11 @@
 #include <fstream>
 #include <random>
 
+#include <sys/stat.h>
+
 #include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
+#include "tools/studio/memory_storage.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
 
@@ -150,8 +153,27 @@ TEST(StudioArguments, TypedValuesAreStoredAsTheNearestFloatAndShownAsExported) {
     float s[10] = {0, 0, 0, 0, 0};
     studio::setArgument(24, s, 2, "0.014");
     EXPECT_EQ(s[2], 0.014f);
-    EXPECT_EQ(studio::argumentTexts(24, s)[2], "0.01400000043213367");
-    EXPECT_THROW(studio::setArgument(24, s, 3, "1e39"), EditError);
+    EXPECT_EQ(studio::exporterTexts(24, s)[2], "0.01400000043213367");
+    EXPECT_EQ(studio::argumentTexts(24, s)[2], "0.014") << "fields show the shortest text of the same float32";
+    EXPECT_EQ(studio::displayLine(24, s), "sineLayerRGB(0,0,0.014,0,0);");
+    // A refused value changes nothing, however far out of range it is.
+    s[3] = 0.25f;
+    for (const char* refused : {"1e39", "3.5e38", "1e999", "-1e999", "abc", ""}) {
+        EXPECT_THROW(studio::setArgument(24, s, 3, refused), EditError) << refused;
+        EXPECT_EQ(s[3], 0.25f) << refused;
+    }
+    studio::setArgument(24, s, 3, "1e-999");  // too small for any float: zero
+    EXPECT_EQ(s[3], 0.0f);
+    // Beyond the range of double too: told apart from tiny numbers by their digits.
+    for (const std::string huge : {"1e39", "1e309", "-1e309", "1e99999999999999999999", "0.001e400"})
+        EXPECT_THROW(studio::setArgument(24, s, 3, huge), EditError) << huge;
+    EXPECT_THROW(studio::setArgument(24, s, 3, std::string(5000, '7')), EditError);
+    EXPECT_THROW(studio::setArgument(2, p, 3, std::string(5000, '7')), EditError);
+    for (const std::string tiny : std::vector<std::string>{"1e-400", "-1e-400", "1000e-403", "0." + std::string(5000, '0') + "1"}) {
+        studio::setArgument(24, s, 3, tiny);
+        EXPECT_EQ(s[3], 0.0f) << tiny;
+        EXPECT_EQ(std::signbit(s[3]), tiny[0] == '-') << tiny;
+    }
     EXPECT_THROW(studio::setArgument(24, s, 3, "nan"), EditError);
     EXPECT_THROW(studio::setArgument(24, s, 3, "0.5x"), EditError);
     try {
@@ -236,7 +258,8 @@ TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
     std::ofstream(folder.file("notes.txt")) << "x";
     std::ofstream(folder.file("b.listing")) << "x";
     for (const std::string& bad : std::vector<std::string>{"", "../x.tex", "/etc/passwd", "sub/x.tex", "..", ".", "a\\b.tex",
-                                   std::string(300, 'a')})
+                                   std::string(300, 'a'), std::string(232, 'a') + ".tex", std::string("a\0b.tex", 7),
+                                   "a\nb.tex", "x.tex.recovery", "x.tex.lock", "x.tex.tmp0", "x.TMP-abc123"})
         EXPECT_THROW(studio::checkFileName(bad), EditError) << bad;
     EXPECT_THROW(Session(*folder.storage, "link.tex"), EditError);
     EXPECT_EQ(Session(*folder.storage, "alias.tex").document().programs[0].count, 0) << "a link inside is read";
@@ -245,6 +268,72 @@ TEST(StudioFolder, NamesCannotLeaveTheWorkingFolder) {
     EXPECT_THROW(session.save("link.tex", true), EditError);
     EXPECT_THROW(session.save("..", true), EditError) << "not \"...tex\"";
     EXPECT_THROW(session.open("../secret.tex"), EditError);
+}
+
+// What the folder refuses to read or replace, and what it leaves behind.
+TEST(StudioFolder, OnlyPlainFilesAreReadOrReplacedAndOnlyThroughFreshNames) {
+    Folder folder, outside;
+    ASSERT_EQ(mkfifo(folder.file("pipe.tex").c_str(), 0600), 0);
+    fs::create_directory(folder.file("dir.tex"));
+    for (const std::string name : {"doc.tex.tmp0", "doc.tex.recovery.tmp12", "doc.tex.tmp-zz9zz9"})
+        fs::create_symlink(outside.file(name), folder.file(name));
+    std::ofstream(folder.file("doc.tex.tmpnot")) << "the author's";
+    EXPECT_THROW(Session(*folder.storage, "pipe.tex"), EditError) << "never waits for a writer";
+    EXPECT_THROW(folder.storage->write("pipe.tex", "x"), EditError);
+    EXPECT_THROW(folder.storage->write("dir.tex", "x"), EditError);
+
+    Session session(*folder.storage, "doc.tex");  // claims doc.tex: what a killed studio left goes
+    session.insertRecord(session.revision(), 0, 0, 33, std::vector<float>(10, 1.0f).data());
+    session.save("", false);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.path)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dir.tex", "doc.tex", "doc.tex.lock", "doc.tex.tmpnot", "pipe.tex"}));
+    EXPECT_TRUE(fs::is_empty(outside.path));
+
+    // One studio per file: another storage of the same folder cannot claim it.
+    studio::FolderStorage second(folder.path);
+    EXPECT_THROW(Session(second, "doc.tex"), studio::FileInUse);
+    Session other(second, "other.tex");
+    EXPECT_THROW(other.save("doc.tex", true), studio::FileInUse);
+    folder.storage.reset();  // the first studio ends
+    EXPECT_FALSE(fs::exists(folder.file("doc.tex.lock")));
+    EXPECT_NO_THROW(other.open("doc.tex"));
+}
+
+TEST(StudioSession, UndoStepsAreDifferencesWithinAFixedBudget) {
+    studio::MemoryStorage storage;
+    Session session(storage, "doc.tex");
+    const float spot[10] = {0, 64, 1, 256, 128, 4, 1};
+    session.insertRecord(session.revision(), 0, 0, 2, spot);
+    std::vector<std::string> last;
+    for (int i = 0; i < 20000; ++i) {
+        session.setArgument(session.revision(), 0, 0, 2, std::to_string(i));
+        if (i >= 20000 - 50) last.push_back(bytesOf(session.document()));
+    }
+    EXPECT_LT(session.historyBytes(), size_t(20000) * 200) << "a few bytes per edit, not a document";
+    for (int i = 48; i >= 0; --i) {
+        session.undo(session.revision());
+        EXPECT_EQ(bytesOf(session.document()), last[size_t(i)]);
+    }
+    for (int i = 1; i < 50; ++i) session.redo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), last.back());
+
+    // Whole documents replaced over and over: the oldest steps go, the newest stay exact.
+    Document noise{};
+    std::mt19937 random(5);
+    std::vector<std::string> replaced;
+    for (int i = 0; i < 3500; ++i) {
+        for (uint32_t& word : reinterpret_cast<uint32_t(&)[sizeof noise.programs / 4]>(noise.programs)) word = random();
+        session.replaceDocument(session.revision(), noise);
+        if (i >= 3500 - 3) replaced.push_back(bytesOf(noise));
+    }
+    EXPECT_LE(session.historyBytes(), Session::HISTORY_BUDGET);
+    EXPECT_GT(session.historyBytes(), Session::HISTORY_BUDGET - 64 * 1024);
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), replaced[1]);
+    session.undo(session.revision());
+    EXPECT_EQ(bytesOf(session.document()), replaced[0]);
 }
 
 // Links carry whole documents; damaged ones and any typed text are refused

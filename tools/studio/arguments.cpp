@@ -2,6 +2,8 @@
 // author types or drags, and their defaults taken from the operations' examples.
 #include "tools/studio/arguments.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -52,9 +54,40 @@ bool parseNumber(const std::string& text, T& value, bool& outOfRange) {
 #endif
 }
 
+// Whether a number, as typed, is at least 1 in magnitude, told from its
+// digits and exponent: for numbers beyond the range of double, which parse
+// to nothing, a huge one must be told from a tiny one.
+bool atLeastOne(const std::string& text) {
+    size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    int64_t magnitude = 0;  // the power of ten of the first digit that is not 0
+    bool found = false, point = false;
+    for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+        const char c = text[i];
+        if (c == '.') {
+            point = true;
+        } else if (!found && c == '0') {
+            if (point) --magnitude;
+        } else if (!found) {
+            found = true;
+            magnitude = point ? magnitude - 1 : 0;
+        } else if (!point) {
+            ++magnitude;
+        }
+    }
+    if (!found) return false;
+    int64_t exponent = 0;
+    bool negative = false;
+    if (i < text.size() && ++i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        exponent = std::min<int64_t>(exponent * 10 + (text[i] - '0'), int64_t(1) << 40);
+    return magnitude + (negative ? -exponent : exponent) >= 0;
+}
+
 float integerSlot(const std::string& name, const std::string& text) {
     double value = 0;
     bool outOfRange = false;
+    if (parseNumber(text, value, outOfRange) && outOfRange && atLeastOne(text))
+        throw EditError(name + " must be between -2147483648 and 2147483647.");
     if (!parseNumber(text, value, outOfRange) || outOfRange || !std::isfinite(value) || value != std::trunc(value))
         throw EditError(name + " must be a whole number, such as 64.");
     if (value < -2147483648.0 || value > 2147483647.0)
@@ -70,10 +103,11 @@ float realSlot(const std::string& name, const std::string& text) {
     if (!parseNumber(text, value, outOfRange) || std::isnan(value))
         throw EditError(name + " must be a number, such as 0.5.");
     if (outOfRange) {
+        if (atLeastOne(text)) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
+        // So small it rounds to a subnormal or to zero, keeping its sign.
         double wide = 0;
         parseNumber(text, wide, outOfRange);
-        if (std::fabs(wide) > 1) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
-        value = static_cast<float>(wide);  // so small it rounds to a subnormal or to zero
+        value = outOfRange ? (text[0] == '-' ? -0.0f : 0.0f) : static_cast<float>(wide);
     }
     if (std::isinf(value)) throw EditError(name + " must lie between -3.4e38 and 3.4e38.");
     return value;
@@ -91,7 +125,38 @@ void setCorner(float params[10], int startSlot, int cornerSlot, float start, flo
 
 }  // namespace
 
+std::string shortestText(float value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
 std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]) {
+    std::vector<std::string> texts = exporterTexts(opcode, params);
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        if (row->slots[k] != tex::SLOT_REAL) continue;
+        float value = params[k];
+        if (opcode == tex::MANDELBROT_OPCODE) {
+            // xStart, xSpan, yStart, ySpan from the corners x1, y1, x2, y2.
+            const int start = k <= 2 ? 1 : 2;
+            value = k == 1 || k == 3 ? params[start] : texlisting::mandelBrotExtent(params[start], params[start + 2]);
+        }
+        texts[k] = shortestText(value);
+    }
+    return texts;
+}
+
+std::string displayLine(int32_t opcode, const float params[10]) {
+    const tex::OperationInfo* row = tex::findOperation(opcode);
+    if (!row) return "opcode " + std::to_string(opcode);
+    std::string line = std::string(row->name) + "(";
+    const std::vector<std::string> texts = argumentTexts(opcode, params);
+    for (size_t k = 0; k < texts.size(); ++k) line += (k ? "," : "") + texts[k];
+    return line + ");";
+}
+
+std::vector<std::string> exporterTexts(int32_t opcode, const float params[10]) {
     const tex::OperationInfo* row = tex::findOperation(opcode);
     if (!row) return {};
     // "name(a,b,c);": no argument text holds a comma.
@@ -157,6 +222,49 @@ bool exampleRecord(const std::string& listing, int32_t opcode, int32_t layer, fl
             return true;
         }
     return false;
+}
+
+}  // namespace studio
+
+namespace studio {
+
+namespace {
+
+// The layer a record writes (its "dst"), or -1; and whether it reads `layer`
+// through any other layer argument.
+int writtenLayer(const tex::OperationInfo& row, const float params[10]) {
+    for (int k = 0; row.slots[k]; ++k)
+        if (row.slots[k] == tex::SLOT_LAYER && std::strcmp(row.parameters[k].name, "dst") == 0)
+            return tex::slotInteger(params[k]);
+    return -1;
+}
+
+bool readsLayer(const tex::OperationInfo& row, const float params[10], int layer) {
+    for (int k = 0; row.slots[k]; ++k)
+        if (row.slots[k] == tex::SLOT_LAYER && std::strcmp(row.parameters[k].name, "dst") != 0 &&
+            tex::slotInteger(params[k]) == layer)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::string replacedReason(const std::vector<texlisting::AuthorRecord>& program, int index) {
+    const int count = int(program.size());
+    const tex::OperationInfo* row = index >= 0 && index < count ? tex::findOperation(program[size_t(index)].opcode) : nullptr;
+    if (!row || program[size_t(index)].bypassed) return "";
+    const int written = writtenLayer(*row, program[size_t(index)].params);
+    if (written < 0 || written >= tex::LAYER_COUNT) return "";
+    for (int j = index + 1; j < count; ++j) {
+        const texlisting::AuthorRecord& record = program[size_t(j)];
+        const tex::OperationInfo* later = tex::findOperation(record.opcode);
+        if (!later || record.bypassed) continue;
+        if (readsLayer(*later, record.params, written)) return "";
+        if (std::strcmp(later->family, "generators") == 0 && writtenLayer(*later, record.params) == written)
+            return "No effect: record " + std::to_string(j) + ", " + later->name + ", overwrites layer " +
+                   std::to_string(written) + " before anything reads it.";
+    }
+    return "";
 }
 
 }  // namespace studio

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "tools/listing.h"
 
 namespace studio {
 
@@ -20,9 +21,21 @@ struct EditError : std::runtime_error {
 };
 
 // The text of each argument exactly as the exporter prints it in the record's
-// source line (reals with its digits, so what is shown is what is stored).
-// Empty for an unassigned opcode.
+// source line. Empty for an unassigned opcode.
+std::vector<std::string> exporterTexts(int32_t opcode, const float params[10]);
+// The same with every real as the shortest decimal that reads back as the
+// same float32 (0.12, not 0.11999999731779099): what fields and the program
+// list show. Empty for an unassigned opcode.
 std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]);
+// The record as a call with those texts: "sineLayerRGB(1,1,0.014,0.02,0.03);".
+std::string displayLine(int32_t opcode, const float params[10]);
+// The shortest decimal that reads back as `value` in float32.
+std::string shortestText(float value);
+
+// Why record `index` of a program as the author sees it has no effect on the
+// texture, or empty: a later record of the same program, a generator that is
+// not bypassed, overwrites the layer it wrote before anything reads it.
+std::string replacedReason(const std::vector<texlisting::AuthorRecord>& program, int index);
 
 // Stores the value typed or dragged for argument k: a layer 0..4, a whole
 // number for an integer (held as the nearest float32), the nearest float32

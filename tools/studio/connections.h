@@ -53,6 +53,9 @@ public:
     // Answers `requests`, the bytes a client sent over one connection, as
     // the server would; returns the bytes it would send back. For fuzzing.
     std::string answerRaw(const std::string& requests);
+    // A longer queue of connections waiting to be accepted than the library's
+    // five, so that a burst of them is not held back by retries.
+    void widenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
 
 private:
     bool process_and_close_socket(socket_t sock) override;

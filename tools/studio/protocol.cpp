@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -62,6 +63,39 @@ bool booleanField(const json& body, const char* name, bool optional) {
     return value.get<bool>();
 }
 
+// Words people search for when they look for what an operation does, beyond
+// its name and summary.
+const char* searchWords(const std::string& name) {
+    static const std::pair<const char*, const char*> WORDS[] = {
+        {"subPlasma", "noise random clouds grain"}, {"sinePlasma", "waves stripes bands gradient"},
+        {"perlinNoise", "noise clouds fractal turbulence marble"}, {"particle", "spot glow radial gradient vignette light"},
+        {"colorLayer", "fill solid flat colour color background"}, {"checkerBoardLayer", "checker tiles grid squares pattern"},
+        {"blobsLayer", "blobs metaballs spots cells organic"}, {"mandelBrot", "fractal set"},
+        {"cellMachine", "automaton pattern random circuit"}, {"addLayers", "blend mix add screen composite"},
+        {"mulLayers", "blend multiply darken mask composite"}, {"randCombineLayers", "dither scatter noise mix"},
+        {"minCombineLayers", "darken blend"}, {"maxCombineLayers", "lighten blend"}, {"xorLayers", "bitwise pattern"},
+        {"orLayers", "bitwise"}, {"andLayers", "bitwise mask"}, {"scaleLayerRGB", "brightness tint colour color levels"},
+        {"scaleLayerHSV", "saturation hue brightness colour color"}, {"adjustLayerRGB", "brightness offset tint colour color levels"},
+        {"adjustLayerHSV", "hue shift tint colorize saturation colour color"},
+        {"sineLayerRGB", "tone curve bands gradient map colour color"},
+        {"equalizeRGB", "contrast levels auto normalize histogram"}, {"stretchRGB", "contrast levels auto normalize histogram"},
+        {"invertLayer", "negative invert"}, {"embossLayer", "emboss relief bump height"}, {"woodLayer", "wood rings grain bits"},
+        {"blurLayer", "blur soften smooth"}, {"sharpenLayer", "sharpen detail crisp contrast"},
+        {"edgeHLayer", "edge detect outline lines"}, {"edgeVLayer", "edge detect outline lines"},
+        {"motionBlur", "streak smear brushed blur"}, {"makeTilable", "tile seamless wrap"},
+        {"medianLayer", "denoise despeckle smooth"}, {"sineDistort", "warp wave ripple wobble water"},
+        {"twirlLayer", "warp swirl twist spiral"}, {"mapDistort", "warp displace displacement"},
+        {"tileLayer", "tile repeat pattern"}, {"noiseDistort", "warp jitter scatter grain noise"},
+        {"moveDistort", "offset shift scroll wrap"}, {"kaleidLayer", "mirror symmetry kaleidoscope"},
+        {"tunnelDistort", "warp perspective tunnel"}, {"sculptureLayer", "relief emboss direction"},
+        {"logPolLayer", "warp polar unwrap"}, {"erodeLayer", "shrink morphology thin"},
+        {"dilateLayer", "grow morphology thicken"},
+    };
+    for (const auto& [operation, words] : WORDS)
+        if (name == operation) return words;
+    return "";
+}
+
 json operationsJson(const std::function<bool(const std::string& picture)>& hasPicture) {
     static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
     json list = json::array();
@@ -78,7 +112,8 @@ json operationsJson(const std::function<bool(const std::string& picture)>& hasPi
         // Relative to the page, so that a site served from a folder finds it too.
         const std::string picture = "pictures/" + std::string(row.name) + ".png";
         list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
-                        {"picture", hasPicture(picture) ? picture : ""}, {"arguments", arguments}});
+                        {"picture", hasPicture(picture) ? picture : ""}, {"keywords", searchWords(row.name)},
+                        {"arguments", arguments}});
     }
     return json{{"operations", list}};
 }
@@ -88,15 +123,20 @@ json stateJson(const Session& session) {
     json layers = json::array();
     for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
+        const std::vector<texlisting::AuthorRecord> author = texlisting::authorProgram(document, layer);
         json records = json::array();
-        for (int i = 0; i < texlisting::countedRecords(program); ++i) {
-            const int32_t opcode = program.opcode[i];
+        for (size_t i = 0; i < author.size(); ++i) {
+            const int32_t opcode = author[i].opcode;
+            const float* params = author[i].params;
             const tex::OperationInfo* row = tex::findOperation(opcode);
             records.push_back({{"opcode", opcode},
                                {"name", row ? row->name : ""},
-                               {"source", row ? tex::exportSource(opcode, program.params[i]) : "opcode " + std::to_string(opcode)},
-                               {"arguments", argumentTexts(opcode, program.params[i])},
-                               {"warnings", texgen::recordWarnings(opcode, program.params[i])}});
+                               {"source", row ? tex::exportSource(opcode, params) : "opcode " + std::to_string(opcode)},
+                               {"display", displayLine(opcode, params)},
+                               {"arguments", argumentTexts(opcode, params)},
+                               {"bypassed", author[i].bypassed},
+                               {"replaced", replacedReason(author, int(i))},
+                               {"warnings", texgen::recordWarnings(opcode, params)}});
         }
         layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
     }
@@ -117,7 +157,8 @@ json stateJson(const Session& session) {
 void applyEdit(Session& session, const json& body) {
     const std::string command = textField(body, "command");
     const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
-    const auto index = [&] { return int(integerField(body, "index", 0, tex::MAX_OPS)); };
+    // Record indices are the author's, bypassed records counted.
+    const auto index = [&] { return int(integerField(body, "index", 0, 2 * tex::MAX_OPS)); };
     const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
     const int64_t base = integerField(body, "revision", 0, INT64_MAX);
     if (command == "insert") {
@@ -132,17 +173,35 @@ void applyEdit(Session& session, const json& body) {
     } else if (command == "duplicate") {
         session.duplicateRecord(base, layer(), index());
     } else if (command == "delete") {
-        session.deleteRecord(base, layer(), index());
+        session.deleteRecords(base, layer(), index(),
+                              body.contains("count") ? int(integerField(body, "count", 1, 2 * tex::MAX_OPS)) : 1);
+    } else if (command == "bypass") {
+        session.setBypass(base, layer(), index(), booleanField(body, "bypassed"));
+    } else if (command == "clear") {
+        session.clearLayer(base, layer());
+    } else if (command == "paste") {
+        session.pasteRecords(base, layer(), index(), textField(body, "listing"));
+    } else if (command == "set" && body.contains("values")) {
+        std::vector<std::pair<int, std::string>> values;
+        const json& given = body.at("values");
+        if (!given.is_array()) throw EditError("The request's values must be a list: reload the page.");
+        for (const json& pair : given) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_string())
+                throw EditError("The request's values must be pairs of an argument and its text: reload the page.");
+            values.emplace_back(pair[0].get<int>(), pair[1].get<std::string>());
+        }
+        session.setArguments(base, layer(), index(), values, textField(body, "drag", true));
     } else if (command == "move") {
-        session.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, tex::MAX_OPS)));
+        session.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, 2 * tex::MAX_OPS)));
     } else if (command == "set" || command == "newSeed") {
         const int k = argument();
         std::string value;
         if (command == "set") {
             value = textField(body, "value");
         } else {
-            const tex::LayerProgram& program = session.document().programs[layer()];
-            const tex::OperationInfo* row = tex::findOperation(program.opcode[std::min(index(), tex::MAX_OPS - 1)]);
+            const std::vector<texlisting::AuthorRecord> program = texlisting::authorProgram(session.document(), layer());
+            const tex::OperationInfo* row =
+                size_t(index()) < program.size() ? tex::findOperation(program[size_t(index())].opcode) : nullptr;
             const float high = row ? row->parameters[k].high : 0;
             std::random_device device;
             value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
@@ -209,6 +268,96 @@ std::string thumbnails() {
 std::string renderedBytes(int layer) {
     const size_t bytes = size_t(tex::layerWidth) * size_t(tex::layerHeight) * sizeof(tex::Pixel);
     return std::string(reinterpret_cast<const char*>(tex::layers[layer]), bytes) + thumbnails();
+}
+
+int replayedIndex(const texlisting::Document& document, int layer, int index, bool& replayed) {
+    const std::vector<texlisting::AuthorRecord> records = texlisting::authorProgram(document, layer);
+    int at = -1;
+    replayed = false;
+    for (int i = 0; i <= index && i < int(records.size()); ++i)
+        if (!records[size_t(i)].bypassed) ++at;
+    replayed = index >= 0 && index < int(records.size()) && !records[size_t(index)].bypassed;
+    return at;
+}
+
+bool renderPreviewBody(const texlisting::Document& document, const PreviewAsk& ask, RenderCache& preview,
+                       RenderCache& compare, const RenderCache::Progress& current, std::string& body) {
+    const bool whole = ask.record == PreviewAsk::WHOLE;
+    const size_t bytes = size_t(ask.width) * size_t(ask.height) * sizeof(tex::Pixel);
+    RenderCache::Replay replay;
+    replay.focusLayer = ask.focus;
+    bool replayed = false;
+    if (!whole) {
+        replay.stopLayer = ask.layer;
+        replay.stopRecord = replayedIndex(document, ask.layer, ask.record, replayed);
+    }
+    if (!preview.render(document, ask.width, ask.height, current, replay)) return false;
+    body.reserve(bytes * (ask.compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
+    body.assign(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
+    const std::string thumbs = whole ? thumbnails() : "";
+    if (ask.compare) {
+        Skipped without{};
+        const int skipped = replayedIndex(document, ask.compareLayer, ask.compareRecord, replayed);
+        if (replayed) without[ask.compareLayer][skipped] = true;
+        RenderCache::Replay other = replay;
+        other.skip = &without;
+        if (!compare.render(document, ask.width, ask.height, current, other)) return false;
+        body.append(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
+    }
+    body += thumbs;
+    return true;
+}
+
+namespace {
+
+// A field of an example's heading comments ("// Title: Wood planks",
+// "// Keywords: wood, boards"), or empty.
+std::string exampleField(const std::string& listing, const std::string& field) {
+    size_t begin = 0;
+    while (begin < listing.size()) {
+        const size_t end = std::min(listing.find('\n', begin), listing.size());
+        std::string line = listing.substr(begin, end - begin);
+        begin = end + 1;
+        const size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line.compare(at, 2, "//") != 0) continue;
+        const size_t text = line.find_first_not_of("/ \t", at);
+        if (text == std::string::npos || line.size() - text < field.size() + 1 || line[text + field.size()] != ':') continue;
+        std::string name = line.substr(text, field.size());
+        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (name != field) continue;
+        std::string value = line.substr(text + field.size() + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+        return value;
+    }
+    return "";
+}
+
+std::string embeddedText(const EmbeddedFile& file) { return std::string(reinterpret_cast<const char*>(file.data), file.size); }
+
+}  // namespace
+
+json examplesJson(const std::function<bool(const std::string& picture)>& hasPicture) {
+    json list = json::array();
+    for (const EmbeddedFile* file = EMBEDDED_FILES; file->name; ++file) {
+        const std::string name = file->name;
+        if (name.rfind("gallery/", 0) != 0) continue;
+        const std::string stemName = std::filesystem::path(name).stem().string();
+        // Relative to the page, so that a site served from a folder finds it too.
+        const std::string picture = "gallery/" + stemName + ".png";
+        const std::string text = embeddedText(*file), title = exampleField(text, "title");
+        list.push_back({{"name", stemName},
+                        {"title", title.empty() ? stemName : title},
+                        {"keywords", exampleField(text, "keywords")},
+                        {"picture", hasPicture(picture) ? picture : ""}});
+    }
+    return json{{"examples", list}};
+}
+
+texlisting::Document exampleDocument(const std::string& name) {
+    const EmbeddedFile* file = findEmbedded("gallery/" + name + ".listing");
+    if (!file) throw EditError("There is no example named " + quoted(name) + ": reload the page.");
+    return texlisting::parseListing(embeddedText(*file), name + ".listing");
 }
 
 std::string cppSource(const texlisting::Document& document, const std::string& function) {

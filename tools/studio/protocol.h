@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
 
 namespace studio {
@@ -60,6 +61,42 @@ std::string thumbnails();
 std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height);
 // The layer's RGB bytes, then the thumbnails, of the engine's layers as they stand.
 std::string renderedBytes(int layer);
+
+// What a preview asks for: a layer at a size, whole or right after one of
+// its records (the author's index), and with `compare` also without another
+// record; `focus` is the program whose states the cache keeps.
+struct PreviewAsk {
+    int32_t layer = 4, width = 256, height = 256;
+    int32_t record = WHOLE;
+    bool compare = false;
+    int32_t compareLayer = 0, compareRecord = 0, focus = -1;
+    static constexpr int32_t WHOLE = -2;
+    bool operator==(const PreviewAsk& o) const {
+        return layer == o.layer && width == o.width && height == o.height && record == o.record &&
+               compare == o.compare && compareLayer == o.compareLayer && compareRecord == o.compareRecord &&
+               focus == o.focus;
+    }
+};
+
+// Where the author's record `index` of a layer stands among the records
+// replayed: the number of replayed records up to it, minus one. `replayed`
+// tells whether the record itself is one of them.
+int replayedIndex(const texlisting::Document& document, int layer, int index, bool& replayed);
+
+// Renders what `ask` asks of `document` into `body`: the layer's RGB bytes,
+// with compare the same again without the compared record (rendered by
+// `compare`; a bypassed record is left out of both), then the thumbnails
+// when the whole texture was rendered. False when `current` abandoned a
+// render (body is then incomplete).
+bool renderPreviewBody(const texlisting::Document& document, const PreviewAsk& ask, RenderCache& preview,
+                       RenderCache& compare, const RenderCache::Progress& current, std::string& body);
+
+// The gallery of starting documents built in: name, title, keywords and
+// picture (its address relative to the page, or "" where `hasPicture` says
+// there is none).
+json examplesJson(const std::function<bool(const std::string& picture)>& hasPicture);
+// A gallery example's document; EditError when there is none of that name.
+texlisting::Document exampleDocument(const std::string& name);
 
 // The document as C++ source with that function; EditError for a name that
 // is no C++ identifier.

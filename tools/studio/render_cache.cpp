@@ -1,5 +1,6 @@
 // Incremental replay: the state after each layer program is kept and reused
-// while the programs up to it are unchanged.
+// while the programs up to it are unchanged, and within the program the
+// author works in, the state after every few records.
 #include "tools/studio/render_cache.h"
 
 #include <algorithm>
@@ -9,63 +10,132 @@ namespace studio {
 
 namespace {
 
-// Two programs replay alike when their counted records are the same; entries
-// beyond the count and the sign of a negative count change nothing.
-bool replaysAlike(const tex::LayerProgram& a, const tex::LayerProgram& b) {
-    const int count = texlisting::countedRecords(a);
-    return count == texlisting::countedRecords(b) && std::memcmp(a.opcode, b.opcode, sizeof a.opcode[0] * size_t(count)) == 0 &&
-           std::memcmp(a.params, b.params, sizeof a.params[0] * size_t(count)) == 0;
+// The first record at which two programs replay differently (a different
+// record, or one left out of one of them only); their common count when none.
+int firstDifference(const tex::LayerProgram& a, const std::bitset<tex::MAX_OPS>& aSkip, const tex::LayerProgram& b,
+                    const std::bitset<tex::MAX_OPS>& bSkip) {
+    const int count = std::min(texlisting::countedRecords(a), texlisting::countedRecords(b));
+    for (int i = 0; i < count; ++i)
+        if (a.opcode[i] != b.opcode[i] || std::memcmp(a.params[i], b.params[i], sizeof a.params[i]) != 0 ||
+            aSkip[i] != bSkip[i])
+            return i;
+    return count;
 }
 
-size_t layerBytes() { return size_t(tex::layerWidth) * size_t(tex::layerHeight) * sizeof(tex::Pixel); }
+// Entries beyond the count and the sign of a negative count change nothing.
+bool replaysAlike(const tex::LayerProgram& a, const std::bitset<tex::MAX_OPS>& aSkip, const tex::LayerProgram& b,
+                  const std::bitset<tex::MAX_OPS>& bSkip) {
+    const int count = texlisting::countedRecords(a);
+    return count == texlisting::countedRecords(b) && firstDifference(a, aSkip, b, bSkip) == count;
+}
+
+size_t layerPixels() { return size_t(tex::layerWidth) * size_t(tex::layerHeight); }
 
 }  // namespace
+
+void RenderCache::keep(Kept& kept) {
+    const size_t pixels = layerPixels();
+    kept.layers.resize(pixels * tex::LAYER_COUNT);
+    for (int l = 0; l < tex::LAYER_COUNT; ++l)
+        std::memcpy(kept.layers.data() + size_t(l) * pixels, tex::layers[l], pixels * sizeof(tex::Pixel));
+    kept.randomSeed = tex::randomSeed;
+}
+
+void RenderCache::restore(const Kept& kept) {
+    const size_t pixels = layerPixels();
+    for (int l = 0; l < tex::LAYER_COUNT; ++l)
+        std::memcpy(tex::layers[l], kept.layers.data() + size_t(l) * pixels, pixels * sizeof(tex::Pixel));
+    tex::randomSeed = kept.randomSeed;
+}
 
 void RenderCache::clear() {
     validThrough_ = -1;
     for (Kept& kept : kept_) kept.layers = {};
+    steps_.clear();
+    stepsLayer_ = -1;
 }
 
-bool RenderCache::render(const texlisting::Document& document, int32_t width, int32_t height, const Progress& progress) {
-    const bool keep = int64_t(width) * height <= KEPT_PIXELS;
-    if (!keep || width != width_ || height != height_) clear();
+bool RenderCache::render(const texlisting::Document& document, int32_t width, int32_t height, const Progress& progress,
+                         const Replay& replay) {
+    static const Skipped NONE{};
+    const Skipped& skip = replay.skip ? *replay.skip : NONE;
+    const bool keepStates = int64_t(width) * height <= KEPT_PIXELS;
+    if (!keepStates || width != width_ || height != height_) clear();
     if (!tex::layers[0] || tex::layerWidth != width || tex::layerHeight != height) tex::initLayers(width, height);
     width_ = width;
     height_ = height;
 
+    const int stop = std::clamp(replay.stopLayer, -1, tex::LAYER_COUNT - 1);
+    const int focus = stop >= 0 ? stop : std::clamp(replay.focusLayer, -1, tex::LAYER_COUNT - 1);
     int first = 0;
-    while (first <= validThrough_ && replaysAlike(programs_[first], document.programs[first])) ++first;
-    firstReplayed_ = first;
+    while (first <= validThrough_ && replaysAlike(programs_[first], skipped_[first], document.programs[first], skip[first]))
+        ++first;
+    // A stop in a kept program starts from the state before that program.
+    const int start = stop >= 0 ? std::min(first, stop) : first;
+    const int last = stop >= 0 ? stop : tex::LAYER_COUNT - 1;
+    firstReplayed_ = start;
+    firstRecord_ = 0;
+    // The states within a program rest on the programs before it.
+    if (first < stepsLayer_ || stepsLayer_ != focus || !keepStates) {
+        steps_.clear();
+        stepsLayer_ = focus;
+        stepsProgram_ = {};
+        stepsSkipped_.reset();
+    }
     // The programs are the engine's document while it replays them.
     std::memcpy(tex::layerPrograms, document.programs, sizeof tex::layerPrograms);
 
-    const size_t bytes = layerBytes();
-    if (first == 0) {
-        for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) std::memset(tex::layers[layer], 0, bytes);
+    if (start == 0) {
+        for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) std::memset(tex::layers[layer], 0, layerPixels() * sizeof(tex::Pixel));
         tex::randomSeed = 0;
     } else {
-        const Kept& kept = kept_[first - 1];
-        for (int layer = 0; layer < tex::LAYER_COUNT; ++layer)
-            std::memcpy(tex::layers[layer], kept.layers.data() + size_t(layer) * bytes / sizeof(tex::Pixel), bytes);
-        tex::randomSeed = kept.randomSeed;
+        restore(kept_[start - 1]);
     }
     validThrough_ = first - 1;
 
     int64_t total = 0, done = 0;
-    for (int layer = first; layer < tex::LAYER_COUNT; ++layer) total += texlisting::countedRecords(document.programs[layer]);
-    for (int layer = first; layer < tex::LAYER_COUNT; ++layer) {
+    for (int layer = start; layer <= last; ++layer) total += texlisting::countedRecords(document.programs[layer]);
+    for (int layer = start; layer <= last; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
-        for (int i = 0; i < texlisting::countedRecords(program); ++i, ++done) {
-            if (progress && !progress(done, total)) return false;
-            tex::runOperation(program.opcode[i], program.params[i]);
+        const int count = texlisting::countedRecords(program);
+        const int end = layer == stop ? std::min(replay.stopRecord, count - 1) : count - 1;
+        int from = 0;
+        size_t stride = 1, most = 0;
+        if (layer == focus && keepStates) {
+            // Steps from the first record that changed on are stale.
+            const int changed = firstDifference(stepsProgram_, stepsSkipped_, program, skip[layer]);
+            steps_.erase(steps_.lower_bound(changed), steps_.end());
+            stepsProgram_ = program;
+            stepsSkipped_ = skip[layer];
+            auto best = steps_.upper_bound(end);
+            if (best != steps_.begin()) {
+                --best;
+                restore(best->second);
+                from = best->first + 1;
+                done += from;
+                firstRecord_ = from;
+            }
+            most = std::max<size_t>(1, STEP_BYTES / (layerPixels() * sizeof(tex::Pixel) * tex::LAYER_COUNT));
+            stride = std::max<size_t>(1, (size_t(count) + most - 1) / most);
         }
-        if (!keep) continue;
-        Kept& kept = kept_[layer];
-        kept.layers.resize(bytes / sizeof(tex::Pixel) * tex::LAYER_COUNT);
-        for (int l = 0; l < tex::LAYER_COUNT; ++l)
-            std::memcpy(kept.layers.data() + size_t(l) * bytes / sizeof(tex::Pixel), tex::layers[l], bytes);
-        kept.randomSeed = tex::randomSeed;
+        for (int i = from; i <= end; ++i, ++done) {
+            if (progress && !progress(done, total)) return false;
+            if (!skip[layer][i]) tex::runOperation(program.opcode[i], program.params[i]);
+            // Every stride-th state, and the last one asked for, within the budget.
+            if (most && (size_t(i + 1) % stride == 0 || i == end) && !steps_.count(i)) {
+                if (steps_.size() >= most) {
+                    const auto odd = std::find_if(steps_.begin(), steps_.end(),
+                                                  [&](const auto& step) { return size_t(step.first + 1) % stride != 0; });
+                    if (odd == steps_.end()) continue;
+                    steps_.erase(odd);
+                }
+                keep(steps_[i]);
+            }
+        }
+        if (layer == stop || !keepStates) continue;
+        keep(kept_[layer]);
         programs_[layer] = program;
+        skipped_[layer] = skip[layer];
         validThrough_ = layer;
     }
     if (progress) progress(total, total);

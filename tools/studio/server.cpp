@@ -33,6 +33,8 @@
 #include <fcntl.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
@@ -115,6 +117,7 @@ std::string contentType(const std::string& name) {
     if (extension == ".js") return "text/javascript; charset=utf-8";
     if (extension == ".css") return "text/css; charset=utf-8";
     if (extension == ".png") return "image/png";
+    if (extension == ".md") return "text/markdown; charset=utf-8";
     return "application/octet-stream";
 }
 
@@ -208,9 +211,13 @@ struct Route {
 
 // A preview being rendered in this process, or waiting to be, and everyone
 // waiting for its bytes.
+// What a preview shows: a layer at a size, either as the whole document
+// leaves it or right after one of the layer's records (`record`, the author's
+// index), and with Compare the same without a record; `focus` is the program
+// the author works in, whose states after its records are kept.
 struct Preview {
-    Preview(int32_t layer, int32_t width, int32_t height) : layer(layer), width(width), height(height) {}
-    const int32_t layer, width, height;
+    explicit Preview(const PreviewAsk& ask) : ask(ask) {}
+    const PreviewAsk ask;
     std::atomic<int64_t> revision{0};  // of the document rendered
     std::atomic<bool> superseded{false};
     bool rendering = false, done = false;  // these and the rest under previewMutex_
@@ -231,7 +238,6 @@ public:
 
     bool bind(int port);
     void listen() { server_.listen_after_bind(); }
-    void stop() { server_.stop(); }
     std::string folder() const { return storage_->where(); }
     std::string address() const {
         const std::string shown = host_ == "0.0.0.0" || host_ == "::" ? "127.0.0.1" : host_;
@@ -255,22 +261,48 @@ public:
     void exportPng(const Request& req, Response& res);
     void exportProgress(const Request&, Response& res);
     void link(const Request&, Response& res);
+    void examples(const Request&, Response& res);
+    void newDocument(const Request& req, Response& res);
+    void wait(const Request& req, Response& res);
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        server_.stop();
+    }
 
 private:
     void setUp();
     std::optional<Refusal> refusal(const Request& req, Access access) const;
     std::optional<Refusal> framing(const Request& req) const;
     void handle(const Route& route, const Request& req, Response& res);
-    json stateJson() const { return studio::stateJson(session_); }  // the session mutex is held
+    // The session mutex is held.
+    json stateJson() const {
+        json state = studio::stateJson(session_);
+        state["generation"] = generation_;
+        return state;
+    }
     texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
-    void publish() { revision_ = session_.revision(); }
-    std::shared_ptr<Preview> previewFor(int32_t layer, int32_t width, int32_t height);
+    // After every change of the session (the session mutex is held): renders
+    // in flight learn of a newer revision, and waiting pages wake.
+    void publish() {
+        revision_ = session_.revision();
+        ++generation_;
+        changed_.notify_all();
+    }
+    std::shared_ptr<Preview> previewFor(const PreviewAsk& ask);
     void renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock);
 
     Listener server_;
     std::unique_ptr<Storage> storage_;
     Session session_;
     std::mutex sessionMutex_;
+    std::condition_variable changed_;
+    int64_t generation_ = 1;  // counts every change of the state pages show
+    bool stopping_ = false;
     std::atomic<int64_t> revision_{0};
     std::string host_, token_, operations_;
     std::set<std::string> hosts_, origins_;
@@ -281,7 +313,7 @@ private:
     std::mutex previewMutex_;
     std::condition_variable previewChanged_;
     std::shared_ptr<Preview> rendering_, waiting_;
-    RenderCache previewCache_;
+    RenderCache previewCache_, compareCache_;  // Compare's renders without a record have their own
 
     RenderLane bigPreviews_, exports_;
     std::atomic<int64_t> exportDone_{0}, exportTotal_{0};
@@ -289,26 +321,36 @@ private:
 };
 
 const Route ROUTES[] = {
-    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png)", &Studio::page,
-     "the page: index.html, its ES modules and style, and the operation pictures"},
+    {"GET", R"(/|/[a-z_]+\.(?:html|js|css)|/pictures/[A-Za-z]+\.png|/gallery/[A-Za-z0-9_-]+\.png|/docs/operations\.md)",
+     &Studio::page, "the page: index.html, its ES modules and style, the operation pictures, the gallery's "
+     "pictures and the operations' documentation"},
     {"GET", "/api/operations", &Studio::operations,
      "every operation: opcode, name, family, summary, picture, and each argument's name, kind and slider range"},
     {"GET", "/api/state", &Studio::state,
      "the document: revision, file name, unsaved changes, undo and redo, recovery offer, warnings, and each "
      "layer's records (source line, argument texts, warnings)"},
     {"POST", "/api/edit", &Studio::edit,
-     "{revision, command, ...}: insert {layer, index, opcode}, duplicate|delete {layer, index}, move {layer, "
-     "index, to}, set {layer, index, argument, value, drag?}, newSeed {layer, index, argument}, undo, redo, "
-     "recovery {restore}, import {link}; answers the new state, 409 for a stale revision"},
+     "{revision, command, ...}: insert {layer, index, opcode}, duplicate {layer, index}, delete {layer, index, "
+     "count?}, move {layer, index, to}, set {layer, index, argument, value, drag?} or {layer, index, values: "
+     "[[argument, value]...], drag?}, newSeed {layer, index, argument}, bypass {layer, index, bypassed}, clear "
+     "{layer}, paste {layer, index, listing}, undo, redo, recovery {restore}, import {link}; answers the new "
+     "state, 409 for a stale revision"},
+    {"POST", "/api/new", &Studio::newDocument,
+     "{example?}: a new untitled document, empty or a copy of a gallery example; answers the state"},
+    {"GET", "/api/examples", &Studio::examples, "the gallery of starting documents: name, title, keywords, picture"},
+    {"GET", "/api/wait", &Studio::wait,
+     "?generation: answers the state once it differs from that generation, or after 20 s (204)"},
     {"POST", "/api/open", &Studio::open, "{name}: opens a file of the working folder; answers the state"},
     {"POST", "/api/save", &Studio::save,
      "{name?, overwrite?}: writes the document (.tex) or a listing (other extensions) atomically; 409 when it "
      "would overwrite changes not seen"},
     {"GET", "/api/files", &Studio::files, "the documents and listings of the working folder"},
     {"GET", "/api/render", &Studio::render,
-     "?revision&layer&width&height: the layer's RGB bytes, then five 64x64 RGB thumbnails, of the current "
-     "document (X-Studio-Revision), at least that revision; a newer render request abandons this one (409 with "
-     "superseded) unless it asks for the same"},
+     "?revision&layer&width&height&record?&compare?&focus?: the layer's RGB bytes (right after record `record` "
+     "of its program when given), with compare=1 then the same without the record `compare` names (layer:index), "
+     "then five 64x64 RGB thumbnails of the whole texture unless stopped at a record (X-Studio-Thumbnails), "
+     "of the current document (X-Studio-Revision), at least that revision; an edit arriving meanwhile "
+     "supersedes the render, which starts again"},
     {"GET", "/api/export/listing", &Studio::exportListing, "the listing, as a download"},
     {"GET", "/api/export/cpp", &Studio::exportCpp, "?function: C++ source, as a download"},
     {"GET", "/api/export/png", &Studio::exportPng,
@@ -361,8 +403,14 @@ void Studio::setUp() {
                 case 404: reply(res, 404, "There is nothing at " + quoted(req.path) + "."); break;
                 case 405: reply(res, 405, "The studio does not answer " + quoted(req.method, 20) + " requests there."); break;
                 case 413: reply(res, 413, "The request is larger than 1 MiB, the most the studio accepts."); break;
-                case 414: reply(res, 414, "The request's address is too long."); break;
-                default: reply(res, res.status, "The studio could not read the request.");
+                case 414:
+                    reply(res, 414, "The request's address is too long.");
+                    currentRequest().closeAfter = true;
+                    break;
+                default:
+                    reply(res, res.status, "The studio could not read the request.");
+                    // What follows a request that could not be read is no request either.
+                    currentRequest().closeAfter = true;
             }
         }
     });
@@ -388,6 +436,7 @@ bool Studio::bind(int port) {
         if (!server_.bind_to_port(host_, port)) return false;
         port_ = port;
     }
+    server_.widenBacklog();
     allowPort(port_);
     return true;
 }
@@ -507,6 +556,7 @@ void Studio::save(const Request& req, Response& res) {
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         saved = session_.save(name, overwrite);
+        publish();
         json state = stateJson();
         state["saved"] = session_.name();
         res.set_content(jsonText(state), "application/json");
@@ -525,17 +575,18 @@ texlisting::Document Studio::snapshot(int64_t& revision) {
     return session_.document();
 }
 
+namespace {
+
+}  // namespace
 // The preview a request shares or the one it starts: the same render waiting,
 // or rendering from the current revision, is shared; anything else waiting is
 // abandoned for the new one, and so is what renders.
-std::shared_ptr<Preview> Studio::previewFor(int32_t layer, int32_t width, int32_t height) {
-    const auto same = [&](const std::shared_ptr<Preview>& p) {
-        return p && p->layer == layer && p->width == width && p->height == height;
-    };
+std::shared_ptr<Preview> Studio::previewFor(const PreviewAsk& ask) {
+    const auto same = [&](const std::shared_ptr<Preview>& p) { return p && p->ask == ask; };
     if (same(waiting_)) return waiting_;
     if (same(rendering_) && rendering_->revision == revision_.load()) return rendering_;
     if (waiting_) waiting_->superseded = true;
-    waiting_ = std::make_shared<Preview>(layer, width, height);
+    waiting_ = std::make_shared<Preview>(ask);
     if (rendering_) rendering_->superseded = true;
     previewChanged_.notify_all();
     return waiting_;
@@ -559,17 +610,15 @@ void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock)
             const auto current = [&](int64_t, int64_t) {
                 return !preview.superseded && (attempt >= 3 || revision_.load() == revision);
             };
-            if (previewCache_.render(document, preview.width, preview.height, current)) break;
+            const bool done = renderPreviewBody(document, preview.ask, previewCache_, compareCache_, current, preview.body);
             if (preview.superseded) throw Superseded();
+            if (done) break;
         }
-        const size_t bytes = size_t(preview.width) * size_t(preview.height) * sizeof(tex::Pixel);
-        preview.body.reserve(bytes + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-        preview.body.assign(reinterpret_cast<const char*>(tex::layers[preview.layer]), bytes);
-        preview.body += thumbnails();
     } catch (const Superseded&) {
         // answered below as superseded
     } catch (const std::bad_alloc&) {
         previewCache_.clear();
+        compareCache_.clear();
         preview.failure = Refusal{507, "The studio ran out of memory: choose a smaller size."};
     } catch (const std::exception& error) {
         preview.failure = Refusal{500, std::string("The render failed: ") + error.what() + "."};
@@ -586,9 +635,25 @@ void Studio::render(const Request& req, Response& res) {
     int32_t width = 0, height = 0;
     sizeParameters(req, maxSide_, width, height);
     if (wanted > revision_.load()) throw Refusal{409, "This page knows a revision the studio does not: reload the page."};
+    PreviewAsk ask;
+    ask.layer = layer;
+    ask.width = width;
+    ask.height = height;
+    ask.focus = req.has_param("focus") ? int32_t(integerParameter(req, "focus", 0, 4)) : layer;
+    // Record indices are the author's, bypassed records counted.
+    if (req.has_param("record")) ask.record = int32_t(integerParameter(req, "record", -1, 2 * tex::MAX_OPS));
+    // Compare: the same again without one record.
+    ask.compare = req.has_param("compareLayer");
+    if (ask.compare) {
+        ask.compareLayer = int32_t(integerParameter(req, "compareLayer", 0, 4));
+        ask.compareRecord = int32_t(integerParameter(req, "compareRecord", 0, 2 * tex::MAX_OPS));
+    }
+    const bool whole = ask.record == PreviewAsk::WHOLE;
     std::string body;
     int64_t revision = 0;
-    if (int64_t(width) * height > RenderCache::KEPT_PIXELS) {
+    // Large whole renders go to a child process; a look after a record or a
+    // comparison renders here at any size.
+    if (int64_t(width) * height > RenderCache::KEPT_PIXELS && whole && !ask.compare) {
         RenderJob job;
         job.document = snapshot(revision);
         job.layer = layer;
@@ -597,7 +662,7 @@ void Studio::render(const Request& req, Response& res) {
         body = bigPreviews_.run(job, {});
     } else {
         std::unique_lock<std::mutex> lock(previewMutex_);
-        const std::shared_ptr<Preview> preview = previewFor(int32_t(layer), width, height);
+        const std::shared_ptr<Preview> preview = previewFor(ask);
         for (;;) {
             if (preview->done || (preview->superseded && !preview->rendering)) break;
             if (!rendering_ && waiting_ == preview) {
@@ -612,7 +677,37 @@ void Studio::render(const Request& req, Response& res) {
         revision = preview->revision;
     }
     res.set_header("X-Studio-Revision", std::to_string(revision));
+    res.set_header("X-Studio-Thumbnails", whole ? "1" : "0");
     res.set_content(body, "application/octet-stream");
+}
+
+
+void Studio::examples(const Request&, Response& res) {
+    res.set_content(jsonText(examplesJson([](const std::string& picture) { return findEmbedded("/" + picture) != nullptr; })),
+                    "application/json");
+}
+
+void Studio::newDocument(const Request& req, Response& res) {
+    const json body = parseBody(req);
+    const std::string example = textField(body, "example", true);
+    if (!example.empty() && !findEmbedded("gallery/" + example + ".listing"))
+        throw Refusal{404, "There is no example named " + quoted(example) + ": reload the page."};
+    const texlisting::Document document = example.empty() ? texlisting::Document{} : exampleDocument(example);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    session_.newDocument(document);
+    publish();
+    res.set_content(jsonText(stateJson()), "application/json");
+}
+
+void Studio::wait(const Request& req, Response& res) {
+    const int64_t known = integerParameter(req, "generation", 0, INT64_MAX);
+    std::unique_lock<std::mutex> lock(sessionMutex_);
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return stopping_ || generation_ != known; });
+    if (generation_ == known) {
+        res.status = 204;
+        return;
+    }
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::exportListing(const Request&, Response& res) {

@@ -4,6 +4,7 @@
 #include "tools/studio/session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "tools/texgen.h"
@@ -50,9 +51,15 @@ bool validUtf8(const std::string& text) {
     return true;
 }
 
-void copyRecord(tex::LayerProgram& program, int to, int from) {
-    program.opcode[to] = program.opcode[from];
-    std::memcpy(program.params[to], program.params[from], sizeof program.params[to]);
+// Whether a line is a layer marker as the listing reader takes it: a line
+// comment at the start of its line whose text begins "layer N".
+bool isLayerMarker(const std::string& line) {
+    size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line.compare(at, 2, "//") != 0) return false;
+    at = line.find_first_not_of(" \t", at + 2);
+    if (at == std::string::npos || line.compare(at, 5, "layer") != 0) return false;
+    at = line.find_first_not_of(" \t", at + 5);
+    return at != std::string::npos && std::isdigit(static_cast<unsigned char>(line[at]));
 }
 
 // A step's run that holds the whole extras block of its document, not bytes of the programs.
@@ -133,6 +140,27 @@ std::string recoveryName(const std::string& name) { return name + ".recovery"; }
 
 bool isDocumentName(const std::string& name) { return lowerExtension(name) == ".tex"; }
 
+void checkPortableName(const std::string& name) {
+    const auto refuse = [&](const std::string& why) {
+        throw EditError("\"" + name + "\" cannot be a file name on every system: " + why + "; choose another name.");
+    };
+    for (unsigned char c : name) {
+        if (c < 32 || c == 127) refuse("it holds a control character");
+        if (std::strchr("<>:\"/\\|?*", c)) refuse(std::string("it holds ") + char(c));
+    }
+    if (!name.empty() && (name.back() == '.' || name.back() == ' ')) refuse("it ends in a dot or a space");
+    std::string device = name.substr(0, name.find('.'));
+    while (!device.empty() && device.back() == ' ') device.pop_back();
+    for (char& c : device) c = char(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const RESERVED[] = {"CON", "PRN", "AUX", "NUL"};
+    bool reserved = std::find_if(std::begin(RESERVED), std::end(RESERVED),
+                                 [&](const char* r) { return device == r; }) != std::end(RESERVED);
+    if (device.size() == 4 && (device.rfind("COM", 0) == 0 || device.rfind("LPT", 0) == 0) && device[3] >= '1' &&
+        device[3] <= '9')
+        reserved = true;
+    if (reserved) refuse(device + " is a name Windows keeps for a device");
+}
+
 Session::Session(Storage& storage, const std::string& name) : storage_(&storage), name_(name) {
     checkFileName(name);
     std::string content;
@@ -168,18 +196,30 @@ std::vector<std::string> Session::files() const {
     return names;
 }
 
-bool Session::dirty() const { return !same(current_, saved_); }
+bool Session::dirty() const {
+    return !same(current_, saved_);
+}
 
-tex::LayerProgram& Session::program(Document& document, int layer, int index, bool existing) const {
+std::vector<texlisting::AuthorRecord> Session::records(int layer, int index, bool existing) const {
     if (layer < 0 || layer >= tex::LAYER_COUNT)
         throw EditError("There is no layer " + std::to_string(layer) + ": the layers are 0 to 4.");
-    tex::LayerProgram& program = document.programs[layer];
-    const int count = texlisting::countedRecords(program);
-    const int last = existing ? count - 1 : count;
+    std::vector<AuthorRecord> records = texlisting::authorProgram(current_, layer);
+    const int last = int(records.size()) - (existing ? 1 : 0);
     if (index < 0 || index > last)
         throw EditError("Layer " + std::to_string(layer) + " has no record " + std::to_string(index) +
                         ": reload the page to see the current document.");
-    return program;
+    return records;
+}
+
+void Session::changeProgram(int64_t base, int layer, const std::vector<AuthorRecord>& records, const std::string& dragKey) {
+    Document next = current_;
+    try {
+        texlisting::setAuthorProgram(next, layer, records);
+    } catch (const std::invalid_argument&) {
+        throw EditError("Layer " + std::to_string(layer) + "'s program is full: a program holds at most " +
+                        std::to_string(MAX_RECORDS) + " records.");
+    }
+    change(base, next, dragKey);
 }
 
 void Session::checkRevision(int64_t base) const {
@@ -226,59 +266,96 @@ void Session::change(int64_t base, const Document& next, const std::string& drag
 
 void Session::insertRecord(int64_t base, int layer, int index, int32_t opcode, const float params[10]) {
     if (!tex::findOperation(opcode)) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
-    Document next = current_;
-    tex::LayerProgram& target = program(next, layer, index, false);
-    const int count = texlisting::countedRecords(target);
-    if (count >= MAX_RECORDS)
-        throw EditError("Layer " + std::to_string(layer) + "'s program is full: a program holds at most " +
-                        std::to_string(MAX_RECORDS) + " records.");
-    for (int i = count; i > index; --i) copyRecord(target, i, i - 1);
-    target.opcode[index] = opcode;
-    std::memcpy(target.params[index], params, sizeof target.params[index]);
-    target.count = count + 1;
-    change(base, next, "");
+    std::vector<AuthorRecord> program = records(layer, index, false);
+    AuthorRecord record;
+    record.opcode = opcode;
+    std::memcpy(record.params, params, sizeof record.params);
+    program.insert(program.begin() + index, record);
+    changeProgram(base, layer, program);
 }
 
 void Session::duplicateRecord(int64_t base, int layer, int index) {
-    Document next = current_;
-    const tex::LayerProgram& source = program(next, layer, index, true);
-    float params[10];
-    std::memcpy(params, source.params[index], sizeof params);
-    const int32_t opcode = source.opcode[index];
-    if (!tex::findOperation(opcode)) throw EditError("A record of an unassigned opcode cannot be duplicated.");
-    insertRecord(base, layer, index + 1, opcode, params);
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    if (!tex::findOperation(program[size_t(index)].opcode))
+        throw EditError("A record of an unassigned opcode cannot be duplicated.");
+    program.insert(program.begin() + index + 1, program[size_t(index)]);
+    changeProgram(base, layer, program);
 }
 
-void Session::deleteRecord(int64_t base, int layer, int index) {
-    Document next = current_;
-    tex::LayerProgram& target = program(next, layer, index, true);
-    const int count = texlisting::countedRecords(target);
-    for (int i = index; i + 1 < count; ++i) copyRecord(target, i, i + 1);
-    // The freed entry beyond the count becomes zero, as a listing builds it.
-    target.opcode[count - 1] = 0;
-    std::memset(target.params[count - 1], 0, sizeof target.params[count - 1]);
-    target.count = count - 1;
-    change(base, next, "");
+void Session::deleteRecord(int64_t base, int layer, int index) { deleteRecords(base, layer, index, 1); }
+
+void Session::deleteRecords(int64_t base, int layer, int index, int count) {
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    if (count < 1 || count > int(program.size()) - index)
+        throw EditError("Layer " + std::to_string(layer) + " has no records " + std::to_string(index) + " to " +
+                        std::to_string(index + count - 1) + ": reload the page to see the current document.");
+    program.erase(program.begin() + index, program.begin() + index + count);
+    changeProgram(base, layer, program);
 }
 
 void Session::moveRecord(int64_t base, int layer, int index, int to) {
-    Document next = current_;
-    tex::LayerProgram& target = program(next, layer, index, true);
-    program(next, layer, to, true);
-    tex::LayerProgram moved = target;
-    const int step = to > index ? 1 : -1;
-    for (int i = index; i != to; i += step) copyRecord(target, i, i + step);
-    target.opcode[to] = moved.opcode[index];
-    std::memcpy(target.params[to], moved.params[index], sizeof target.params[to]);
-    change(base, next, "");
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    records(layer, to, true);
+    const AuthorRecord moved = program[size_t(index)];
+    program.erase(program.begin() + index);
+    program.insert(program.begin() + to, moved);
+    changeProgram(base, layer, program);
+}
+
+void Session::setBypass(int64_t base, int layer, int index, bool bypassed) {
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    program[size_t(index)].bypassed = bypassed;
+    changeProgram(base, layer, program);
+}
+
+void Session::clearLayer(int64_t base, int layer) {
+    records(layer, 0, false);
+    changeProgram(base, layer, {});
+}
+
+void Session::pasteRecords(int64_t base, int layer, int index, const std::string& listing) {
+    // Lines without a marker are the records of one program.
+    bool marked = false;
+    size_t begin = 0;
+    while (begin < listing.size() && !marked) {
+        const size_t end = std::min(listing.find('\n', begin), listing.size());
+        marked = isLayerMarker(listing.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    Document pasted;
+    try {
+        pasted = texlisting::parseListing(marked ? listing : "// layer 0\n" + listing, "the pasted text");
+    } catch (const texlisting::ListingError& error) {
+        throw EditError("The pasted text is not listing lines: line " + std::to_string(error.line - (marked ? 0 : 1)) +
+                        ", column " + std::to_string(error.column) + ": " + error.message + ".");
+    }
+    std::vector<AuthorRecord> program = records(layer, index, false);
+    std::vector<AuthorRecord> added;
+    for (int l = 0; l < tex::LAYER_COUNT; ++l)
+        for (const AuthorRecord& record : texlisting::authorProgram(pasted, l)) added.push_back(record);
+    if (added.empty()) throw EditError("The pasted text holds no listing lines, such as blurLayer(0,0);.");
+    const auto replayed = [](const std::vector<AuthorRecord>& list) {
+        return std::count_if(list.begin(), list.end(), [](const AuthorRecord& r) { return !r.bypassed; });
+    };
+    if (replayed(program) + replayed(added) > MAX_RECORDS || program.size() + added.size() > size_t(2 * MAX_RECORDS))
+        throw EditError("Layer " + std::to_string(layer) + "'s program has room for " +
+                        std::to_string(MAX_RECORDS - replayed(program)) + " more records, not the " +
+                        std::to_string(added.size()) + " pasted.");
+    program.insert(program.begin() + index, added.begin(), added.end());
+    changeProgram(base, layer, program);
 }
 
 void Session::setArgument(int64_t base, int layer, int index, int argument, const std::string& text,
                           const std::string& dragKey) {
-    Document next = current_;
-    tex::LayerProgram& target = program(next, layer, index, true);
-    studio::setArgument(target.opcode[index], target.params[index], argument, text);
-    change(base, next, dragKey);
+    setArguments(base, layer, index, {{argument, text}}, dragKey);
+}
+
+void Session::setArguments(int64_t base, int layer, int index, const std::vector<std::pair<int, std::string>>& values,
+                           const std::string& dragKey) {
+    std::vector<AuthorRecord> program = records(layer, index, true);
+    AuthorRecord& record = program[size_t(index)];
+    for (const auto& [argument, text] : values) studio::setArgument(record.opcode, record.params, argument, text);
+    changeProgram(base, layer, program, dragKey);
 }
 
 void Session::setDesignSize(int64_t base, int32_t width, int32_t height) {
@@ -352,13 +429,29 @@ void Session::open(const std::string& name) {
     *this = std::move(opened);
 }
 
+void Session::newDocument(const Document& document) {
+    const std::vector<std::string> taken = storage_->list(100000);
+    std::string name = "untitled.tex";
+    for (int n = 2; std::find(taken.begin(), taken.end(), name) != taken.end() ||
+                    std::find(taken.begin(), taken.end(), recoveryName(name)) != taken.end();
+         ++n)
+        name = "untitled-" + std::to_string(n) + ".tex";
+    Session fresh(*storage_, name);
+    fresh.current_ = document;
+    fresh.revision_ = revision_ + 1;
+    fresh.recoveryOffered_ = false;
+    *this = std::move(fresh);
+    writeRecovery();
+}
+
 std::string Session::save(const std::string& requested, bool overwrite) {
     std::string name = requested.empty() ? name_ : requested;
     checkFileName(name);  // refuses "..", folder parts and the like before an extension is added
     if (lowerExtension(name).empty()) name += ".tex";
     checkFileName(name);
-    const std::string bytes = isDocumentName(name) ? bytesOf(current_) : texlisting::formatListing(current_);
     const bool other = name != name_;
+    if (other) checkPortableName(name);
+    const std::string bytes = isDocumentName(name) ? bytesOf(current_) : texlisting::formatListing(current_);
     std::string existing;
     if (!overwrite && other && storage_->read(name, existing))
         throw SaveConflict(name + " already exists. Save again to replace it.");

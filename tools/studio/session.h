@@ -42,6 +42,12 @@ struct SaveConflict : EditError {
     using EditError::EditError;
 };
 
+// Refuses with EditError a name that Windows or macOS cannot store, so that
+// a saved document can travel: <>:"/\|?*, control characters, a trailing
+// dot or space, and the reserved device names (CON, PRN, AUX, NUL, COM1..9,
+// LPT1..9, with or without an extension).
+void checkPortableName(const std::string& name);
+
 // A document or listing file by its extension: ".tex" is a document.
 bool isDocumentName(const std::string& name);
 
@@ -58,6 +64,9 @@ public:
     // document. The storage must outlive the session.
     Session(Storage& storage, const std::string& name);
 
+    // The document: its programs hold the records replayed, its extras the
+    // bypassed ones (texlisting::authorProgram gives a program as the author
+    // sees it). Record indices below count both, in the author's order.
     const Document& document() const { return current_; }
     int64_t revision() const { return revision_; }
     const std::string& name() const { return name_; }
@@ -86,11 +95,26 @@ public:
     void insertRecord(int64_t base, int layer, int index, int32_t opcode, const float params[10]);
     void duplicateRecord(int64_t base, int layer, int index);
     void deleteRecord(int64_t base, int layer, int index);
+    // Deletes `count` records from index on, as one undo step.
+    void deleteRecords(int64_t base, int layer, int index, int count);
     void moveRecord(int64_t base, int layer, int index, int to);
+    // Switches a record off (bypassed: kept in the program as the author sees
+    // it, replayed by nothing) or on again.
+    void setBypass(int64_t base, int layer, int index, bool bypassed);
+    // Removes every record of a layer's program.
+    void clearLayer(int64_t base, int layer);
+    // Inserts the records of listing text (source lines, with or without
+    // layer markers; the records of every layer in order) at `index`.
+    // Throws EditError when the text holds no record, a line the listing
+    // reader refuses, or more records than the program has room for.
+    void pasteRecords(int64_t base, int layer, int index, const std::string& listing);
     // Sets one argument (see studio::setArgument). Consecutive calls with the
     // same non-empty drag key make one undo step.
     void setArgument(int64_t base, int layer, int index, int argument, const std::string& text,
                      const std::string& dragKey = "");
+    // Sets several arguments of one record as one change (a colour's three).
+    void setArguments(int64_t base, int layer, int index, const std::vector<std::pair<int, std::string>>& values,
+                      const std::string& dragKey = "");
     // Sets the size the document is designed and judged at (an edit like any
     // other, undone with them). Throws EditError for a size no tool can use.
     void setDesignSize(int64_t base, int32_t width, int32_t height);
@@ -122,6 +146,10 @@ public:
 
     // Opens another file of the folder, with a fresh undo history.
     void open(const std::string& name);
+    // Starts a new document, not yet on disk, under an unused name
+    // ("untitled.tex", "untitled-2.tex", ...), with a fresh undo history:
+    // empty, or holding `document` (an example's copy, unsaved).
+    void newDocument(const Document& document = {});
     // Writes the document to `name` (empty: the current name; without an
     // extension ".tex" is added), as a document or a listing by its
     // extension, atomically; the session then belongs to that file and the
@@ -131,6 +159,11 @@ public:
     std::string save(const std::string& name, bool overwrite);
 
 private:
+    using AuthorRecord = texlisting::AuthorRecord;
+    // A layer's records as the author sees them; EditError for a layer or
+    // index (an existing record's, or a place to insert at) not in it.
+    std::vector<AuthorRecord> records(int layer, int index, bool existing) const;
+    void changeProgram(int64_t base, int layer, const std::vector<AuthorRecord>& records, const std::string& dragKey = "");
     void checkRevision(int64_t base) const;
     void restore(int64_t base, std::deque<Step>& from, std::deque<Step>& to, const char* nothing);
     void change(int64_t base, const Document& next, const std::string& dragKey);
@@ -138,7 +171,6 @@ private:
     void clearRedo();
     void writeRecovery();
     void removeRecovery(const std::string& name);
-    tex::LayerProgram& program(Document& document, int layer, int index, bool existing) const;
 
     Storage* storage_;
     std::string name_;

@@ -13,12 +13,17 @@
 //   GET  /api/operations            operations with their arguments' names, kinds and slider ranges
 //   GET  /api/state                 the document and its revision
 //   POST /api/edit   {revision, command, ...}   insert, duplicate, delete, move, set, newSeed,
-//                                   undo, redo, recovery, import; answers the new state
+//                                   bypass, clear, paste, undo, redo, recovery, import;
+//                                   answers the new state
 //   POST /api/open   {name}         POST /api/save {name?, overwrite?}
+//   POST /api/new    {example?}     GET /api/examples: the gallery of starting documents
+//   GET  /api/wait   ?generation    the state once it changed (another page's edit), or 204
 //   GET  /api/files                 documents and listings of the working folder
-//   GET  /api/render ?revision&layer&width&height   RGB bytes, then five 64x64 thumbnails,
-//                                   of the newest revision (X-Studio-Revision)
-//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height[&keepLook=1][&preview=SIDE][&keepLook=1][&preview=SIDE]
+//   GET  /api/render ?revision&layer&width&height&record?&compareLayer?&compareRecord?&focus?
+//                                   RGB bytes (and the same without the compared record), then
+//                                   five 64x64 thumbnails unless stopped at a record, of the
+//                                   newest revision (X-Studio-Revision)
+//   GET  /api/export/listing, /api/export/cpp?function, /api/export/png?layer&width&height[&keepLook=1][&preview=SIDE]
 //   GET  /api/export/progress       GET /api/link {fragment}
 // Refusals answer {error: one sentence}, and 409 with stale or conflict.
 //
@@ -132,12 +137,44 @@ const http = {
   open: (name) => json('POST', '/api/open', { name }),
   save: (name, overwrite) => json('POST', '/api/save', { name, overwrite }),
   files: () => json('GET', '/api/files'),
+  newDocument: (example) => json('POST', '/api/new', example ? { example } : {}),
+  examples: () => json('GET', '/api/examples'),
   link: () => json('GET', '/api/link'),
 
-  async render({ revision, layer, width, height }) {
+  async render({ revision, layer, width, height, record, compare, focus }) {
     const query = new URLSearchParams({ revision, layer, width, height });
+    if (record !== undefined) query.set('record', record);
+    if (focus !== undefined) query.set('focus', focus);
+    if (compare) {
+      query.set('compareLayer', compare.layer);
+      query.set('compareRecord', compare.index);
+    }
     const response = await request('GET', '/api/render?' + query);
-    return { bytes: new Uint8Array(await response.arrayBuffer()), revision: Number(response.headers.get('X-Studio-Revision')) };
+    return {
+      bytes: new Uint8Array(await response.arrayBuffer()),
+      revision: Number(response.headers.get('X-Studio-Revision')),
+      thumbnails: response.headers.get('X-Studio-Thumbnails') === '1',
+    };
+  },
+
+  // Calls `changed` with the state whenever another page changes it, until
+  // the studio stops answering; waits again after each answer.
+  async watch(generation, changed) {
+    for (;;) {
+      let response;
+      try {
+        response = await request('GET', '/api/wait?' + new URLSearchParams({ generation }));
+      } catch {
+        await new Promise((resolve) => setTimeout(resolve, 2000));
+        continue;
+      }
+      if (response.status === 204) continue;
+      const state = await response.json();
+      generation = state.generation;
+      changed(state);
+      // A burst of changes (a drag) is followed in a few steps, not one per change.
+      await new Promise((resolve) => setTimeout(resolve, 200));
+    }
   },
 
   async exportFile(kind, params, progress) {
@@ -231,12 +268,20 @@ const messages = {
     return doc;
   },
 
+  newDocument: (example) => value('new', example ? { example } : {}),
+  examples: () => value('examples'),
   link: () => value('link'),
 
-  async render(want) {
-    const { value: answer, bytes } = await post('render', want);
-    return { bytes, revision: answer.revision };
+  async render({ revision, layer, width, height, record, compare, focus }) {
+    const { value: answer, bytes } = await post('render', {
+      revision, layer, width, height, ...(record !== undefined ? { record } : {}), ...(focus !== undefined ? { focus } : {}),
+      ...(compare ? { compareLayer: compare.layer, compareRecord: compare.index } : {}),
+    });
+    return { bytes, revision: answer.revision, thumbnails: answer.thumbnails };
   },
+
+  // Only this page edits the worker's session: nothing else changes it.
+  watch: () => new Promise(() => {}),
 
   async exportPreview(params) {
     return (await post('exportPng', numbers(params))).blob;
@@ -259,6 +304,9 @@ export const open = (name, source) => transport.open(name, source);
 export const save = (name, overwrite, handle) => transport.save(name, overwrite, handle);
 export const files = () => transport.files();
 export const link = () => transport.link();
+export const newDocument = (example) => transport.newDocument(example);
+export const examples = () => transport.examples();
+export const watch = (generation, changed) => transport.watch(generation, changed);
 // A PNG export shrunk for the page (preview=SIDE), as a Blob.
 export const exportPreview = (params) => transport.exportPreview(params);
 
@@ -266,17 +314,23 @@ export const exportPreview = (params) => transport.exportPreview(params);
 // as a download; `progress` gets the fraction done. Answers the file's name.
 export const exportFile = (kind, params = {}, progress = () => {}) => transport.exportFile(kind, params, progress);
 
-// The layer's RGB bytes and the five thumbnails, of the session's newest
-// revision (at least `revision`), which it answers.
+// The layer's RGB bytes of the session's newest revision (at least
+// `revision`), which it answers: right after `record` of the layer's program
+// when given, and with `compare` ({layer, index}) also without that record;
+// the five thumbnails when the whole texture was rendered.
 export async function render(want) {
-  const { bytes, revision } = await transport.render(want);
+  const { bytes, revision, thumbnails } = await transport.render(want);
   const size = want.width * want.height * 3;
-  const thumbs = [];
-  for (let i = 0; i < 5; i++) {
-    const start = size + i * THUMBNAIL * THUMBNAIL * 3;
-    thumbs.push(bytes.subarray(start, start + THUMBNAIL * THUMBNAIL * 3));
+  const images = want.compare ? 2 : 1;
+  let thumbs = null;
+  if (thumbnails) {
+    thumbs = [];
+    for (let i = 0; i < 5; i++) {
+      const start = images * size + i * THUMBNAIL * THUMBNAIL * 3;
+      thumbs.push(bytes.subarray(start, start + THUMBNAIL * THUMBNAIL * 3));
+    }
   }
-  return { pixels: bytes.subarray(0, size), thumbs, revision };
+  return { pixels: bytes.subarray(0, size), without: want.compare ? bytes.subarray(size, 2 * size) : null, thumbs, revision };
 }
 
 // The web studio keeps its files for offline use.

@@ -16,3 +16,17 @@ export function toggle(label, pressed, onClick) {
   node.setAttribute('aria-pressed', String(pressed));
   return node;
 }
+
+// Puts text on the system clipboard; where the page may not, through a
+// selected text area.
+export async function copyText(text) {
+  try {
+    await navigator.clipboard.writeText(text);
+  } catch {
+    const area = element('textarea', { value: text });
+    document.body.append(area);
+    area.select();
+    document.execCommand('copy');
+    area.remove();
+  }
+}

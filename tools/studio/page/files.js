@@ -1,18 +1,24 @@
-// The files region: the title with unsaved changes, Open, Save, Save as,
-// Export (listing, C++ source, PNG with progress), Copy link, the recovery
-// offer and the question before leaving with unsaved changes. Where files
-// come from the browser (the web studio), Open is the browser's file picker
-// and a file dropped on the page opens too; Save writes back to the opened
-// file where the browser allows it and downloads otherwise.
+// The files region: the title with unsaved changes, New document, New from
+// example, Open, Save, Save as, Export (listing, C++ source, PNG with
+// progress), Copy link, the recovery offer and the question before leaving
+// with unsaved changes. Where files come from the browser (the web studio),
+// Open is the browser's file picker and a file dropped on the page opens
+// too; Save writes back to the opened file where the browser allows it and
+// downloads otherwise.
 import * as api from './api.js';
-import { store, on, status, openFile, saveFile, edit } from './store.js';
-import { element, button } from './dom.js';
+import { store, on, status, openFile, saveFile, edit, newDocument } from './store.js';
+import { element, button, copyText } from './dom.js';
 import { mountDesignSize, exportLook } from './design.js';
+
+// What a button's value function answers to keep its dialog open.
+export const KEEP_OPEN = Symbol('keep open');
 
 // A modal dialog with a title, content and buttons; resolves with the value
 // of the button chosen (Escape: null). `content` is a list of nodes, or a
 // function that makes them given `close`, for content that ends the dialog.
-export function dialog(title, content, buttons) {
+// A button's value may be a function, also an async one; when it answers
+// KEEP_OPEN the dialog stays. `focus` names the button focused at first.
+export function dialog(title, content, buttons, { focus } = {}) {
   return new Promise((resolve) => {
     const box = element('dialog', { className: 'modal' });
     box.setAttribute('aria-label', title);
@@ -23,8 +29,14 @@ export function dialog(title, content, buttons) {
       box.remove();
       resolve(value);
     };
-    for (const [label, value, primary] of buttons)
-      actions.append(button(label, () => close(typeof value === 'function' ? value() : value), primary ? 'primary' : ''));
+    for (const [label, value, primary] of buttons) {
+      const node = button(label, async () => {
+        const chosen = typeof value === 'function' ? await value() : value;
+        if (chosen !== KEEP_OPEN) close(chosen);
+      }, primary ? 'primary' : '');
+      if (label === focus) node.autofocus = true;
+      actions.append(node);
+    }
     box.append(heading, ...(typeof content === 'function' ? content(close) : content), actions);
     box.addEventListener('cancel', (event) => {
       event.preventDefault();
@@ -88,6 +100,8 @@ async function chooseFile() {
   if (name && (await confirmDiscard())) await openFile(name);
 }
 
+// Save as keeps its dialog open, with the sentence beside the name as
+// typed, when the name is empty or refused.
 async function saveAs() {
   if (api.browserFiles && window.showSaveFilePicker) {
     let handle;
@@ -96,12 +110,24 @@ async function saveAs() {
     } catch {
       return;  // the author closed the dialog
     }
-    await saveFile(handle.name, (message) => ask(message), handle);
+    await saveFile(handle.name, (message) => ask(message), undefined, handle);
     return;
   }
   const field = element('input', { type: 'text', id: 'save-name', value: store.doc.name, spellcheck: false });
   const label = element('label', { htmlFor: 'save-name', textContent: 'File name' });
+  const error = element('p', { className: 'field-error', id: 'save-name-error', hidden: true });
   const note = element('p', { className: 'muted', textContent: 'A name ending in .tex saves a document; any other extension a listing.' });
+  const refuse = (message) => {
+    error.textContent = message;
+    error.hidden = false;
+    field.setAttribute('aria-invalid', 'true');
+    field.setAttribute('aria-describedby', error.id);
+    field.focus();
+  };
+  field.addEventListener('input', () => {
+    error.hidden = true;
+    field.removeAttribute('aria-invalid');
+  });
   field.addEventListener('keydown', (event) => {
     if (event.key === 'Enter') {
       event.preventDefault();
@@ -109,8 +135,71 @@ async function saveAs() {
     }
   });
   setTimeout(() => field.select(), 0);
-  const name = await dialog('Save as', [label, field, note], [['Cancel', null], ['Save', () => field.value.trim(), true]]);
-  if (name) await saveFile(name, (message) => ask(message));
+  const attempt = async () => {
+    const name = field.value.trim();
+    if (!name) {
+      refuse('Give the file a name, such as wood.tex.');
+      return KEEP_OPEN;
+    }
+    let refused = false;
+    const saved = await saveFile(name, (message) => ask(message), (message) => {
+      refused = true;
+      refuse(message);
+    });
+    return refused ? KEEP_OPEN : saved;
+  };
+  await dialog('Save as', [label, field, error, note], [['Cancel', null], ['Save', attempt, true]]);
+}
+
+// A new empty document, once unsaved changes may go.
+async function startNew() {
+  if (await confirmDiscard()) await newDocument();
+}
+
+// The gallery of starting documents, searchable by name; the chosen one
+// opens as a new untitled document, so the example itself never changes.
+async function chooseExample() {
+  let gallery;
+  try {
+    gallery = (await api.examples()).examples;
+  } catch (error) {
+    status(error.message, 'error');
+    return;
+  }
+  const chosen = await dialog('New from example', (close) => {
+    const search = element('input', { type: 'search', placeholder: 'Search examples', className: 'palette-search' });
+    search.setAttribute('aria-label', 'Search examples');
+    const grid = element('div', { className: 'gallery' });
+    grid.setAttribute('role', 'group');
+    grid.setAttribute('aria-label', 'Examples');
+    const nothing = element('p', { className: 'muted', hidden: true });
+    const items = gallery.map((example) => {
+      const item = button('', () => close(example), 'example');
+      item.setAttribute('aria-label', example.title);
+      const picture = element('img', { alt: '', loading: 'lazy' });
+      if (example.picture) picture.src = example.picture;
+      item.append(picture, element('span', { textContent: example.title }));
+      grid.append(item);
+      return [item, `${example.title} ${example.name} ${example.keywords || ''}`.toLowerCase()];
+    });
+    search.addEventListener('input', () => {
+      const words = search.value.toLowerCase().split(/\s+/).filter(Boolean);
+      for (const [item, text] of items) item.hidden = !words.every((word) => text.includes(word));
+      nothing.hidden = items.some(([item]) => !item.hidden);
+      nothing.textContent = `No example matches "${search.value.trim()}": try another word, such as wood or stone.`;
+    });
+    search.addEventListener('keydown', (event) => {
+      const first = items.find(([item]) => !item.hidden);
+      if (event.key === 'Enter' && first) {
+        event.preventDefault();
+        first[0].click();
+      }
+    });
+    setTimeout(() => search.focus(), 0);
+    return [element('p', { className: 'muted', textContent: 'Each opens as a new untitled document: the example stays as it is.' }),
+      search, nothing, grid];
+  }, [['Cancel', null]]);
+  if (chosen && (await confirmDiscard())) await newDocument(chosen.name, chosen.title);
 }
 
 const SIDES = Array.from({ length: 14 }, (_, i) => 2 ** i);
@@ -166,15 +255,7 @@ async function copyLink() {
   try {
     const { fragment } = await api.link();
     const address = `${location.origin}${location.pathname}#${fragment}`;
-    try {
-      await navigator.clipboard.writeText(address);
-    } catch {
-      const area = element('textarea', { value: address });
-      document.body.append(area);
-      area.select();
-      document.execCommand('copy');
-      area.remove();
-    }
+    await copyText(address);
     status('Link copied: opening it in a studio reproduces this document.');
   } catch (error) {
     status(error.message, 'error');
@@ -189,7 +270,7 @@ async function offerRecovery() {
         'Restore them with their undo history, or discard them?'
       : `The studio found changes to ${store.doc.name} that were never saved: it stopped before they were. ` +
         'Restore them, or discard them and keep the file as it is?',
-  })], [['Discard', false], ['Restore', true, true]]);
+  })], [['Discard', false], ['Restore', true, true]], { focus: 'Restore' });
   if (restore === null) return;
   const doc = await edit('recovery', { restore });
   if (doc) status(restore ? 'Restored the unsaved changes: Undo returns to the file.' : 'Discarded the recovered changes.');
@@ -203,13 +284,16 @@ export function mountFiles(header) {
 
   const save = () => saveFile('', (message) => ask(message));
   const buttons = {
+    fresh: button('New document', startNew),
+    example: button('New from example', chooseExample),
     open: button('Open', async () => chooseFile()),
     save: button('Save', save),
     saveAs: button('Save as', saveAs),
     exportButton: button('Export', exportDialog),
     link: button('Copy link', copyLink),
   };
-  const group = element('div', { className: 'button-group' }, buttons.open, buttons.save, buttons.saveAs);
+  const group = element('div', { className: 'button-group' }, buttons.fresh, buttons.example, buttons.open, buttons.save,
+    buttons.saveAs);
   const out = element('div', { className: 'button-group' }, buttons.exportButton, buttons.link);
   header.prepend(name);
   header.querySelector('.file-buttons').append(group, out);

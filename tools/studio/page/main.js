@@ -22,6 +22,12 @@ function mountStatus() {
     clearTimeout(timer);
     if (kind === 'info') timer = setTimeout(() => { region.textContent = ''; }, 8000);
   });
+  // An error goes once the next action succeeds.
+  on('succeeded', () => {
+    if (region.dataset.kind !== 'error') return;
+    region.textContent = '';
+    region.dataset.kind = 'info';
+  });
 }
 
 function mountHistory() {

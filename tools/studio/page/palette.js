@@ -1,5 +1,6 @@
 // The operation palette behind "Add operation": every operation grouped by
-// family, each with its one-line summary and its picture, and a search box.
+// family, each with its one-line summary and its picture, and a search box
+// that finds operations by name or by what they do ("noise", "warp").
 // Choosing one inserts it after the selected record (at the end when none
 // is selected) with its example's arguments, and selects it. Records before
 // it are kept: the studio inserts without the engine's rule that a
@@ -64,14 +65,20 @@ async function openPalette() {
       group.append(heading, grid);
       groups.append(group);
     }
+    const nothing = document.createElement('p');
+    nothing.className = 'nothing muted';
+    nothing.hidden = true;
+    nothing.setAttribute('role', 'status');
     const visible = () => items.filter(([item]) => !item.hidden).map(([item]) => item);
     search.addEventListener('input', () => {
       const words = search.value.toLowerCase().split(/\s+/).filter(Boolean);
       for (const [item, operation] of items) {
-        const text = `${operation.name} ${operation.summary} ${operation.family}`.toLowerCase();
+        const text = `${operation.name} ${operation.summary} ${operation.family} ${operation.keywords || ''}`.toLowerCase();
         item.hidden = !words.every((word) => text.includes(word));
       }
       for (const group of groups.children) group.hidden = ![...group.querySelectorAll('.operation')].some((item) => !item.hidden);
+      nothing.hidden = visible().length > 0;
+      nothing.textContent = `No operation matches "${search.value.trim()}": try what it should do, such as noise, blur, warp or colour.`;
     });
     search.addEventListener('keydown', (event) => {
       const first = visible()[0];
@@ -96,7 +103,7 @@ async function openPalette() {
     const where = document.createElement('p');
     where.className = 'muted';
     where.textContent = `Inserted into layer ${layer}'s program at position ${at}.`;
-    return [search, where, groups];
+    return [search, where, nothing, groups];
   }, [['Cancel', null]]);
   if (!chosen) return;
   const doc = await edit('insert', { layer, index: at, opcode: chosen.opcode });
