@@ -50,8 +50,10 @@ sed "s|^<meta charset=\"utf-8\">\$|&\\
 $head|" tools/studio/page/index.html > "$site/index.html"
 grep -q 'name="texture-studio"' "$site/index.html" || { echo "web: index.html has no <meta charset> line to mark" >&2; exit 1; }
 cp web/worker.js web/png.js web/manifest.webmanifest "$wasm"/web/studio_wasm.mjs "$wasm"/web/studio_wasm.wasm "$site/"
-mkdir -p "$site/pictures"
+mkdir -p "$site/pictures" "$site/gallery" "$site/docs"
 cp docs/examples/*.png "$site/pictures/"
+cp data/gallery/*.png "$site/gallery/"
+cp docs/operations.md "$site/docs/"
 node web/make-icon.mjs "$site/js" data/Testin3.tex "$site/icon.png" 256
 
 files=$(cd "$site" && find . -maxdepth 1 -type f ! -name sw.js -printf '"%f", ' | sort)

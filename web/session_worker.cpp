@@ -5,9 +5,10 @@
 // caller fills (studio_input) and the output of the last request
 // (studio_output).
 //
-// The session's files are a BrowserStorage: a file opened in the browser is
-// put there before the session opens it, and a saved one is read back from
-// there for the page to write or download.
+// The session's files are in memory: a file opened in the browser is put
+// there before the session opens it, and a saved one is read back from there
+// for the page to write or download. What outlives the tab is the whole
+// session, which worker.js keeps in IndexedDB after every edit.
 #include <emscripten/emscripten.h>
 
 #include <cstring>
@@ -18,15 +19,15 @@
 #include "tools/studio/link.h"
 #include "tools/studio/protocol.h"
 #include "tools/studio/render_cache.h"
-#include "web/browser_storage.h"
+#include "tools/studio/memory_storage.h"
 
 namespace {
 
 using namespace studio;
 
-BrowserStorage storage;
+MemoryStorage storage;
 std::unique_ptr<Session> session;
-RenderCache previewCache, exportCache;
+RenderCache previewCache, compareCache, exportCache;
 std::string input, text, output, answer;
 
 std::vector<unsigned char> inputBytes() { return {input.begin(), input.end()}; }
@@ -138,11 +139,28 @@ json handle(const std::string& route, const json& body) {
         return state;
     }
     if (route == "render") {
-        const int layer = int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1));
-        previewCache.render(session->document(), side(body, "width"), side(body, "height"));
-        output = renderedBytes(layer);
-        return {{"revision", session->revision()}};
+        PreviewAsk ask;
+        ask.layer = int32_t(integerField(body, "layer", 0, tex::LAYER_COUNT - 1));
+        ask.width = side(body, "width");
+        ask.height = side(body, "height");
+        ask.focus = body.contains("focus") ? int32_t(integerField(body, "focus", 0, tex::LAYER_COUNT - 1)) : ask.layer;
+        // Record indices are the author's, bypassed records counted.
+        if (body.contains("record")) ask.record = int32_t(integerField(body, "record", -1, 2 * tex::MAX_OPS));
+        ask.compare = body.contains("compareLayer");
+        if (ask.compare) {
+            ask.compareLayer = int32_t(integerField(body, "compareLayer", 0, tex::LAYER_COUNT - 1));
+            ask.compareRecord = int32_t(integerField(body, "compareRecord", 0, 2 * tex::MAX_OPS));
+        }
+        renderPreviewBody(session->document(), ask, previewCache, compareCache, {}, output);
+        return {{"revision", session->revision()}, {"thumbnails", ask.record == PreviewAsk::WHOLE}};
     }
+    if (route == "new") {
+        const std::string example = textField(body, "example", true);
+        session->newDocument(example.empty() ? texlisting::Document{} : exampleDocument(example));
+        return stateJson(*session);
+    }
+    // The site holds every gallery document's picture beside it.
+    if (route == "examples") return examplesJson([](const std::string&) { return true; });
     if (route == "exportListing") {
         output = texlisting::formatListing(session->document());
         return {{"name", downloadName(session->name(), ".listing")}};
@@ -158,6 +176,7 @@ json handle(const std::string& route, const json& body) {
         const int64_t preview = body.contains("preview") ? integerField(body, "preview", 1, MAX_SIDE) : 0;
         // The preview's kept layers go: a large export needs the memory.
         previewCache.clear();
+        compareCache.clear();
         int32_t w = width, h = height;
         try {
             if (keepLook)
@@ -247,6 +266,7 @@ EMSCRIPTEN_KEEPALIVE const char* studio_request(const char* route, const char* b
         result = {{"error", "The request is not what the studio expects: reload the page."}};
     } catch (const std::bad_alloc&) {
         previewCache.clear();
+        compareCache.clear();
         exportCache.clear();
         tex::freeLayers();
         result = {{"error", "The browser ran out of memory for the studio: choose a smaller size."}};

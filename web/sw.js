@@ -1,6 +1,6 @@
 // The web studio offline: on install every file of the site but the
-// operation pictures is kept (the pictures are kept as the palette shows
-// them); every request of the site is answered from what is kept first, and
+// pictures of the operations and of the gallery is kept (those are kept as
+// the page shows them); every request of the site is answered from what is kept first, and
 // from the network only for what is not. A new build has a new version and
 // replaces the old files at once.
 const VERSION = '@VERSION@';
@@ -23,7 +23,7 @@ self.addEventListener('fetch', (event) => {
     const kept = await cache.match(request, { ignoreSearch: true });
     if (kept) return kept;
     const response = await fetch(request);
-    if (response.ok && new URL(request.url).pathname.includes('/pictures/')) cache.put(request, response.clone());
+    if (response.ok && /\/(pictures|gallery|docs)\//.test(new URL(request.url).pathname)) cache.put(request, response.clone());
     return response;
   }));
 });

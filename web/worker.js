@@ -144,7 +144,7 @@ function state(value) {
   return value;
 }
 
-const EDITS = new Set(['edit', 'open', 'save']);
+const EDITS = new Set(['edit', 'open', 'save', 'new']);
 
 async function handle(route, body, bytes) {
   switch (route) {
@@ -207,7 +207,7 @@ onmessage = ({ data: { id, route, body, bytes } }) => {
       const answer = await handle(route, body || {}, bytes);
       const reply = { id, value: state(answer.value), bytes: answer.bytes, blob: answer.blob };
       postMessage(reply, answer.bytes ? [answer.bytes.buffer] : []);
-      if (EDITS.has(route) || route === 'edit') keepSoon();
+      if (EDITS.has(route)) keepSoon();
     } catch (error) {
       postMessage({ id, error: error instanceof Refusal ? error.message : `The studio failed: ${error.message}.`,
         stale: !!error.stale });

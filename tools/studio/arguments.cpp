@@ -125,11 +125,7 @@ void setCorner(float params[10], int startSlot, int cornerSlot, float start, flo
 
 }  // namespace
 
-std::string shortestText(float value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
+std::string shortestText(float value) { return texlisting::shortestText(value); }
 
 std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]) {
     std::vector<std::string> texts = exporterTexts(opcode, params);
