@@ -13,8 +13,8 @@ cd "$(dirname "$0")/.."
 gallery=data/gallery
 sheet=docs/gallery.png
 size=256
-thumbnail=192
-columns=6
+thumbnail=160
+columns=8
 
 if ! command -v montage >/dev/null; then
   echo "make-gallery: ImageMagick's montage is missing (scripts/setup.sh installs it)" >&2

@@ -13,6 +13,8 @@ namespace {
 
 enum class Look { ARGUMENTS, PHASES, REPEAT_SQUARE, REPEAT };
 
+constexpr double MAX_REACH = 64;
+
 // The operations whose reach is one pixel, and how each widens it.
 Look lookOf(const tex::OperationInfo* row) {
     static const struct {
@@ -29,10 +31,6 @@ Look lookOf(const tex::OperationInfo* row) {
         if (row && std::strcmp(row->name, special.name) == 0) return special.look;
     return Look::ARGUMENTS;
 }
-
-// Repeats stop here, so that a huge ratio costs bounded time; a blur beyond it
-// also runs on every (ratio / 8)-th pixel.
-constexpr int32_t MAX_REPEATS = 64;
 
 float scaledReal(float value, double factor) {
     const double product = double(value) * factor;  // exact: the factor is a power of two
@@ -102,12 +100,26 @@ void runInPhases(int32_t opcode, const float* params, int32_t fx, int32_t fy) {
     tex::randomSeed = after;
 }
 
+// Runs a one-source record once per spacing, each run on every spacing-th
+// pixel; every run after the first works on the result, (dst, dst).
+void runAtSpacings(int32_t opcode, float* slots, const std::vector<int32_t>& spacings) {
+    for (int32_t spacing : spacings) {
+        if (spacing > 1)
+            runInPhases(opcode, slots, spacing, spacing);
+        else
+            tex::runOperation(opcode, slots);
+        slots[0] = slots[1];
+    }
+}
+
 void runKeepingLook(int32_t opcode, const float* params, double rx, double ry) {
     const tex::OperationInfo* row = tex::findOperation(opcode);
     float scaled[10];
     scaleRecord(opcode, params, rx, ry, scaled);
     // Reach can only grow: at or below the design size these run as they are.
-    const int32_t fx = rx > 1 ? int32_t(rx) : 1, fy = ry > 1 ? int32_t(ry) : 1;
+    // Beyond MAX_REACH times it grows no further, so that a tiny design size
+    // cannot make a render take hours.
+    const int32_t fx = rx > 1 ? int32_t(std::min(rx, MAX_REACH)) : 1, fy = ry > 1 ? int32_t(std::min(ry, MAX_REACH)) : 1;
     const int32_t k = std::min(fx, fy);
     switch (lookOf(row)) {
         case Look::ARGUMENTS: tex::runOperation(opcode, scaled); return;
@@ -116,17 +128,25 @@ void runKeepingLook(int32_t opcode, const float* params, double rx, double ry) {
             else tex::runOperation(opcode, scaled);
             return;
         case Look::REPEAT_SQUARE: {
-            const int32_t spread = k > 8 ? k / 8 : 1;
-            const int32_t times = std::min(k / spread * (k / spread), MAX_REPEATS);
-            for (int32_t i = 0; i < times; ++i) {
-                if (spread > 1) runInPhases(opcode, scaled, spread, spread);
-                else tex::runOperation(opcode, scaled);
-            }
+            // Widening by k means k² times the variance. Three passes at each
+            // spacing k/2, k/4, ..., 1 and one more at 1 add up to exactly
+            // that in 3·log2(k) + 1 passes (each pass also truncates, so few
+            // passes keep the texture's brightness).
+            std::vector<int32_t> spacings;
+            for (int32_t spacing = k / 2; spacing >= 1; spacing /= 2) spacings.insert(spacings.end(), 3, spacing);
+            if (k > 1) spacings.push_back(1);
+            if (spacings.empty()) spacings.push_back(1);  // at or below the design size: as it is
+            runAtSpacings(opcode, scaled, spacings);
             return;
         }
-        case Look::REPEAT:
-            for (int32_t i = 0; i < std::min(k, MAX_REPEATS); ++i) tex::runOperation(opcode, scaled);
+        case Look::REPEAT: {
+            // A 3 by 3 square k times is the same as the squares at spacings
+            // 1, 2, 4, ..., k/2 and 1 once more: log2(k) + 1 passes.
+            std::vector<int32_t> spacings{1};
+            for (int32_t spacing = 1; spacing < k; spacing *= 2) spacings.push_back(spacing);
+            runAtSpacings(opcode, scaled, spacings);
             return;
+        }
     }
 }
 
@@ -173,8 +193,8 @@ const char* lookMethod(int32_t opcode) {
     if (!row) return "";
     switch (lookOf(row)) {
         case Look::PHASES: return "runs on every ratio-th pixel, so its one-pixel reach grows with the size";
-        case Look::REPEAT_SQUARE: return "repeated ratio squared times (at most 64), which widens it by the ratio";
-        case Look::REPEAT: return "repeated ratio times (at most 64), which widens it by the ratio";
+        case Look::REPEAT_SQUARE: return "repeated at spacings ratio/2 down to 1, which widens it by the ratio";
+        case Look::REPEAT: return "repeated at spacings 1 up to ratio/2, which widens it by exactly the ratio";
         case Look::ARGUMENTS: break;
     }
     for (size_t k = 0; row->slots[k]; ++k) {

@@ -12,8 +12,14 @@
 //   per-pixel scatter and jitter, the automaton, the log-polar unrolling) run
 //   on every ratio-th pixel, that is on each of the interleaved design-size
 //   pictures the layer is made of, so that their reach grows with the ratio;
-// - the blur is repeated (ratio² times: its width grows with the square root
-//   of the count), and erosion and dilation ratio times.
+// - the blur and erosion and dilation are repeated, each repetition on every
+//   s-th pixel for a spacing s: the blur three times at each spacing from
+//   ratio/2 down to 1 and once more at 1 (ratio² times its variance: its
+//   width grows by the ratio in 3·log2(ratio) + 1 passes), erosion and
+//   dilation at spacings 1, 1, 2, 4, ..., ratio/2 (exactly a square ratio
+//   times wider, in log2(ratio) + 1 passes).
+// The reach of those operations grows up to 64 times, so that a tiny design
+// size cannot make a render take hours.
 // Everything else (colours, combinations, fills, and the operations whose
 // reach is already a share of the layer) runs unchanged. The exact replay
 // stays what the loader does; this one is a different, deterministic mode:

@@ -825,7 +825,11 @@ std::string formatCppSource(const Document& document, const std::string& functio
     if (!identifier || keyword) throw std::invalid_argument("not a C++ function name: \"" + functionName + "\"");
     std::string text =
         "// Builds the texture with direct engine calls, layer by layer in replay order.\n"
-        "// Run tex::initLayers first; layer 4 then holds the texture.\n"
+        "// Run tex::initLayers first; layer 4 then holds the texture.\n" +
+        std::string(document.extras.designWidth || document.extras.designHeight
+                        ? "// Designed at " + std::to_string(document.extras.designWidth) + "x" +
+                              std::to_string(document.extras.designHeight) + ".\n"
+                        : "") +
         "#include <limits>\n"
         "\n"
         "#include \"engine/engine.h\"\n"

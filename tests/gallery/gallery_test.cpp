@@ -6,7 +6,10 @@
 #include <png.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -112,16 +115,28 @@ void expectNoSeam(const std::vector<double>& lines, const char* edges) {
         << edges << ": inside lines differ by " << mean << " on average and " << largest << " at most";
 }
 
+// The file name a title gives: lowercase letters and digits, every other run
+// of characters one hyphen ("Night sky" gives "night-sky").
+std::string nameOf(const std::string& title) {
+    std::string name;
+    for (const char c : title) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += char(std::tolower(static_cast<unsigned char>(c)));
+        else if (!name.empty() && name.back() != '-')
+            name += '-';
+    }
+    while (!name.empty() && name.back() == '-') name.pop_back();
+    return name;
+}
+
 TEST(Gallery, ListingsAreNamedTitledAndWellFormed) {
     const std::vector<fs::path> paths = listings();
     EXPECT_GE(paths.size(), MIN_DOCUMENTS);
-    const std::regex name("[a-z0-9]+(-[a-z0-9]+)*");
     const std::regex title("// Title: (\\S.*\\S|\\S)\r?");
     const std::regex keywords("// Keywords: \\S.*");
     std::set<std::string> titles;
     for (const fs::path& path : paths) {
         SCOPED_TRACE(path.filename().string());
-        EXPECT_TRUE(std::regex_match(path.stem().string(), name));
         std::istringstream text(readText(path));
         std::string first, second;
         std::getline(text, first);
@@ -129,6 +144,7 @@ TEST(Gallery, ListingsAreNamedTitledAndWellFormed) {
         std::smatch match;
         ASSERT_TRUE(std::regex_match(first, match, title)) << "first line: " << first;
         EXPECT_TRUE(titles.insert(match[1].str()).second) << "title used twice: " << match[1];
+        EXPECT_EQ(path.stem().string(), nameOf(match[1].str())) << "the name is not the title's";
         if (second.rfind("// Keywords:", 0) == 0) {
             EXPECT_TRUE(std::regex_match(second, keywords)) << second;
         }
@@ -141,14 +157,20 @@ TEST(Gallery, ListingsAreNamedTitledAndWellFormed) {
     }
 }
 
-// Not flat: the brightness varies across the picture. Tiles: the differences
-// between the last column and the first (and the last row and the first) are
-// of the same order as those between neighbouring columns (rows) inside the
-// picture, so no edge shows when the texture is repeated.
+// Fast: a starting document renders at once (a few tens of milliseconds; the
+// bound only catches a record that costs seconds). Not flat: the brightness
+// varies across the picture. Tiles: the differences between the last column
+// and the first (and the last row and the first) are of the same order as
+// those between neighbouring columns (rows) inside the picture, so no edge
+// shows when the texture is repeated.
 TEST(Gallery, TexturesHaveContentAndTile) {
     for (const fs::path& path : listings()) {
         SCOPED_TRACE(path.filename().string());
+        const auto start = std::chrono::steady_clock::now();
         const std::vector<uint8_t> bytes = render(path);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%-24s %6.1f ms at %dx%d\n", path.filename().string().c_str(), 1000 * seconds, SIDE, SIDE);
+        EXPECT_LT(seconds, 2.0);
         const Texture t{bytes};
 
         double mean = 0, square = 0;
@@ -160,7 +182,7 @@ TEST(Gallery, TexturesHaveContentAndTile) {
             }
         const double n = double(SIDE) * SIDE;
         const double deviation = std::sqrt(std::max(0.0, square / n - (mean / n) * (mean / n)));
-        EXPECT_GT(deviation, 12.0) << "brightness standard deviation";
+        EXPECT_GT(deviation, 8.0) << "brightness standard deviation";
 
         expectNoSeam(neighbourDifferences(t, true), "left and right edges");
         expectNoSeam(neighbourDifferences(t, false), "top and bottom edges");

@@ -3,8 +3,8 @@
 // its five layers after the replay (bytes red, green, blue, row after row, as
 // texgen hash prints them). The documents are the shipped one, the gallery's
 // starting documents, the docs examples, the fuzz seed corpus and 300 seeded
-// random documents; and, with "keep-look:" before the size, the shipped one,
-// the gallery and the docs examples rendered keeping their design-size look.
+// random documents; and, with "keep-look:" before the size, the shipped one
+// and the docs examples rendered keeping their design-size look.
 //
 //   hash_manifest SOURCE_DIR MANIFEST            check this build against it
 //   hash_manifest SOURCE_DIR MANIFEST --write    write it from this build
@@ -63,9 +63,6 @@ std::vector<Entry> entries(const fs::path& source) {
     // Larger, per axis and smaller than the design size.
     for (auto size : {std::pair{1024, 1024}, {512, 128}, {128, 128}})
         list.push_back({"data/Testin3.tex", size.first, size.second, true});
-    // A fixed few of the gallery, so that a new starting document needs no keep-look entry.
-    for (const char* name : {"brick-wall", "clouds", "marble", "wood-planks"})
-        list.push_back({"data/gallery/" + std::string(name) + ".listing", 512, 512, true});
     for (const std::string& name : filesIn(source, "docs/examples", ".listing")) list.push_back({name, 512, 256, true});
     return list;
 }
