@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tools/studio/folder_storage.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/session.h"
 
@@ -25,7 +26,8 @@ void editToPixels(benchmark::State& state, int layer, int index, int argument, c
     }
     fs::copy_file(std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex", folder + "/Testin3.tex");
     {
-        studio::Session session(studio::Folder(folder), "Testin3.tex");
+        studio::FolderStorage storage(folder);
+        studio::Session session(storage, "Testin3.tex");
         studio::RenderCache cache;
         const int32_t side = int32_t(state.range(0));
         // Focused: the program is the one the author works in, whose states

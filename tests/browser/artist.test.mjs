@@ -143,7 +143,13 @@ test('colours, argument help, the documentation, palette search and refused valu
   await search.fill('zebra');
   await page.getByText('No operation matches "zebra"').waitFor();
   await shot(page.getByRole('dialog', { name: 'Add operation' }), 'palette-nothing');
-  await page.getByRole('dialog', { name: 'Add operation' }).getByRole('button', { name: 'Cancel' }).click();
+  // A second fill after the first: the first is marked as having no effect, with the reason.
+  await search.fill('colorLayer');
+  await search.press('Enter');
+  await records(page).nth(0).getByText('No effect: record 1, colorLayer, overwrites layer 4 before anything reads it.')
+    .waitFor();
+  await page.getByRole('button', { name: 'Undo' }).click();
+  await page.waitForFunction(() => window.studio.doc.layers[4].records.length === 4);
 
   // Fields show the shortest decimal of the float32; a refused value changes nothing.
   await page.getByRole('tab', { name: 'Layer 0' }).click();
@@ -154,7 +160,8 @@ test('colours, argument help, the documentation, palette search and refused valu
   for (const refused of ['1e999', '3.5e38', 'abc', '']) {
     await r.fill(refused);
     await r.press('Enter');
-    await page.waitForFunction(() => document.querySelector('#argument-2').getAttribute('aria-invalid') === 'true');
+    await page.waitForFunction(() => !window.studio.editing &&
+      document.querySelector('#argument-2').getAttribute('aria-invalid') === 'true');
     assert.equal(await r.inputValue(), refused, 'the typed value stays');
     assert.equal((await page.evaluate(() => window.studio.doc.layers[0].records[2].arguments[2])), '0.014');
   }

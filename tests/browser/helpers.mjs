@@ -65,7 +65,12 @@ export const frames = (page) => page.getByRole('img', { name: 'Preview' }).getAt
 
 // The preview's pixels once it has drawn more than `after` frames and settled.
 export async function previewPixels(page, after) {
-  await page.waitForFunction((n) => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > n, after);
+  // A frame of the page's newest document, once no edit is on its way.
+  await page.waitForFunction((n) => {
+    const canvas = document.querySelector('canvas[aria-label="Preview"]');
+    return Number(canvas.dataset.frames) > n && !window.studio.editing &&
+      Number(canvas.dataset.revision) >= window.studio.doc.revision;
+  }, after);
   await page.waitForTimeout(150);
   return page.evaluate(() => document.querySelector('canvas[aria-label="Preview"]').toDataURL());
 }

@@ -157,7 +157,7 @@ json stateJson(const Session& session) {
 void applyEdit(Session& session, const json& body) {
     const std::string command = textField(body, "command");
     const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
-    // Record indices are the author's, bypassed records counted.
+    // The author's indices: bypassed records are counted, up to MAX_OPS of them.
     const auto index = [&] { return int(integerField(body, "index", 0, 2 * tex::MAX_OPS)); };
     const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
     const int64_t base = integerField(body, "revision", 0, INT64_MAX);
@@ -182,12 +182,15 @@ void applyEdit(Session& session, const json& body) {
     } else if (command == "paste") {
         session.pasteRecords(base, layer(), index(), textField(body, "listing"));
     } else if (command == "set" && body.contains("values")) {
+        // Several arguments in one step: [[argument, value], ...].
+        const json& pairs = body.at("values");
+        const char* refused = "The request's values must be one to nine [argument, value] pairs: reload the page.";
+        if (!pairs.is_array() || pairs.empty() || pairs.size() > size_t(tex::MAX_PARAMETERS)) throw EditError(refused);
         std::vector<std::pair<int, std::string>> values;
-        const json& given = body.at("values");
-        if (!given.is_array()) throw EditError("The request's values must be a list: reload the page.");
-        for (const json& pair : given) {
-            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_string())
-                throw EditError("The request's values must be pairs of an argument and its text: reload the page.");
+        for (const json& pair : pairs) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_string() ||
+                pair[0].get<int64_t>() < 0 || pair[0].get<int64_t>() >= tex::MAX_PARAMETERS)
+                throw EditError(refused);
             values.emplace_back(pair[0].get<int>(), pair[1].get<std::string>());
         }
         session.setArguments(base, layer(), index(), values, textField(body, "drag", true));

@@ -85,7 +85,30 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
     // The programs are the engine's document while it replays them.
     std::memcpy(tex::layerPrograms, document.programs, sizeof tex::layerPrograms);
 
-    if (start == 0) {
+    // Steps of the focus program from the first record that changed on are stale.
+    if (keepStates && focus >= start && focus <= last) {
+        const int changed = firstDifference(stepsProgram_, stepsSkipped_, document.programs[focus], skip[focus]);
+        steps_.erase(steps_.lower_bound(changed), steps_.end());
+        stepsProgram_ = document.programs[focus];
+        stepsSkipped_ = skip[focus];
+    }
+    // The last record of the focus program to replay, and the kept state after
+    // its record nearest before it, if any.
+    const auto endOf = [&](int layer) {
+        const int count = texlisting::countedRecords(document.programs[layer]);
+        return layer == stop ? std::min(replay.stopRecord, count - 1) : count - 1;
+    };
+    const auto nearestStep = [&](int layer) {
+        if (!keepStates || layer != focus) return steps_.end();
+        const auto after = steps_.upper_bound(endOf(layer));
+        return after == steps_.begin() ? steps_.end() : std::prev(after);
+    };
+    // A focus program replayed first starts from its step, not from the programs before it.
+    const bool fromStep = start <= last && start == focus && nearestStep(start) != steps_.end();
+
+    if (fromStep) {
+        // restored below
+    } else if (start == 0) {
         for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) std::memset(tex::layers[layer], 0, layerPixels() * sizeof(tex::Pixel));
         tex::randomSeed = 0;
     } else {
@@ -98,18 +121,12 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
     for (int layer = start; layer <= last; ++layer) {
         const tex::LayerProgram& program = document.programs[layer];
         const int count = texlisting::countedRecords(program);
-        const int end = layer == stop ? std::min(replay.stopRecord, count - 1) : count - 1;
+        const int end = endOf(layer);
         int from = 0;
         size_t stride = 1, most = 0;
         if (layer == focus && keepStates) {
-            // Steps from the first record that changed on are stale.
-            const int changed = firstDifference(stepsProgram_, stepsSkipped_, program, skip[layer]);
-            steps_.erase(steps_.lower_bound(changed), steps_.end());
-            stepsProgram_ = program;
-            stepsSkipped_ = skip[layer];
-            auto best = steps_.upper_bound(end);
-            if (best != steps_.begin()) {
-                --best;
+            const auto best = nearestStep(layer);
+            if (best != steps_.end()) {
                 restore(best->second);
                 from = best->first + 1;
                 done += from;
@@ -121,8 +138,10 @@ bool RenderCache::render(const texlisting::Document& document, int32_t width, in
         for (int i = from; i <= end; ++i, ++done) {
             if (progress && !progress(done, total)) return false;
             if (!skip[layer][i]) tex::runOperation(program.opcode[i], program.params[i]);
-            // Every stride-th state, and the last one asked for, within the budget.
-            if (most && (size_t(i + 1) % stride == 0 || i == end) && !steps_.count(i)) {
+            // Every stride-th state, and the last one asked for, within the budget;
+            // the state after a whole program is kept as that program's anyway.
+            const bool whole = i == count - 1 && layer != stop;
+            if (most && !whole && (size_t(i + 1) % stride == 0 || i == end) && !steps_.count(i)) {
                 if (steps_.size() >= most) {
                     const auto odd = std::find_if(steps_.begin(), steps_.end(),
                                                   [&](const auto& step) { return size_t(step.first + 1) % stride != 0; });

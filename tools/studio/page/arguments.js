@@ -123,9 +123,9 @@ export function mountArguments(root) {
             // marked invalid with the reason, or (another window's edit came
             // first) ready to be committed again on the current document.
             sent = '';
-            input.value = value;
             const refusal = store.refusal;
-            if (refusal && !refusal.stale) invalid(refusal.message);
+            if (refusal && refusal.stale) input.value = value;  // the reload showed the stored one
+            else if (refusal) invalid(refusal.message);
           });
         };
         input.addEventListener('keydown', (event) => {

@@ -215,6 +215,7 @@ export function mountPreview(root) {
       drawn = { ...want, revision: answer.revision };
       compose();
       canvas.dataset.frames = String(++frames);
+      canvas.dataset.revision = String(answer.revision);
       info.textContent = `${want.width} × ${want.height} · ${Math.round(performance.now() - started)} ms`;
       if (answer.thumbs) emit('thumbs', answer.thumbs);
       frameDrawn(answer.revision);

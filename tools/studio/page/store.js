@@ -62,8 +62,10 @@ function setDoc(doc) {
   store.doc = doc;
   // The preview starts at the design size, and follows it when it changes.
   const design = doc.designSize;
-  if (!before || before.name !== doc.name || before.designSize.width !== design.width ||
-      before.designSize.height !== design.height)
+  // A reload keeps the size the page showed before it.
+  const reloaded = !before && kept.view.width !== undefined;
+  if (!reloaded && (!before || before.name !== doc.name || before.designSize.width !== design.width ||
+      before.designSize.height !== design.height))
     setView({ width: Math.min(design.width, 8192), height: Math.min(design.height, 8192) });
   // Keep each layer's selection inside its program.
   const { selection } = store;
