@@ -4,6 +4,7 @@
 # Idempotent: with everything present it only checks and exits.
 #   scripts/setup.sh          what building, viewing and testing need
 #   scripts/setup.sh --bench  also OpenCV, which the benchmarks compare against
+#   scripts/setup.sh --web    only what scripts/web.sh needs (a site's build machine)
 set -euo pipefail
 
 packages=(
@@ -22,6 +23,10 @@ command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libopencv-dev python3)
+fi
+if [[ "${1:-}" == "--web" ]]; then
+  packages=(cmake make emscripten)
+  command -v node >/dev/null || packages+=(nodejs)
 fi
 
 missing=()
@@ -42,6 +47,8 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   "${sudo[@]}" apt-get update -qq
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+[[ "${1:-}" == "--web" ]] && exit 0
 
 # playwright-core at the version the lock file names; it drives Debian's
 # chromium and downloads no browser of its own.

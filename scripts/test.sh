@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: the normal
-# build, then the whole suite again under AddressSanitizer and
+# Sets up the machine, builds everything and runs every test: the web studio
+# and the npm package (scripts/web.sh, tested by the normal build's suite),
+# the normal build, then the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the engine built for its other platforms
 # (long double as double, AArch64 under qemu, WebAssembly under node) against
 # the same hashes, then each fuzz target for a bounded time
@@ -10,6 +11,9 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 scripts/setup.sh
+
+echo "== build (WebAssembly: the web studio and the npm package)"
+scripts/web.sh --no-setup
 
 echo "== build (release)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release

@@ -58,18 +58,6 @@ bool readReal(const char* begin, const char* end, T& value) {
 #endif
 }
 
-// The shortest decimal text that reads back as v.
-std::string shortestText(float v) {
-    char buffer[64];
-#if defined(__cpp_lib_to_chars)
-    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
-#else
-    for (int digits = 1;; ++digits) {  // 9 significant digits always suffice
-        std::snprintf(buffer, sizeof buffer, "%.*g", digits, double(v));
-        if (std::strtof(buffer, nullptr) == v || digits == 9) return buffer;
-    }
-#endif
-}
 
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
 
@@ -83,6 +71,19 @@ float roundToFloat(ext v) {
 }
 
 }  // namespace
+
+// The shortest decimal text that reads back as v.
+std::string shortestText(float v) {
+    char buffer[64];
+#if defined(__cpp_lib_to_chars)
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+#else
+    for (int digits = 1;; ++digits) {  // 9 significant digits always suffice
+        std::snprintf(buffer, sizeof buffer, "%.*g", digits, double(v));
+        if (std::strtof(buffer, nullptr) == v || digits == 9) return buffer;
+    }
+#endif
+}
 
 float mandelBrotExtent(float start, float corner) { return roundToFloat(ext(corner) - start); }
 

@@ -186,6 +186,9 @@ bool mandelBrotCorner(float start, float extent, float& corner);
 // The extent the dispatcher derives from a start and a corner.
 float mandelBrotExtent(float start, float corner);
 
+// The shortest decimal text that reads back as the same float32.
+std::string shortestText(float value);
+
 // How many of a program's records the loader replays: its count, clamped to
 // 0..MAX_OPS.
 int32_t countedRecords(const tex::LayerProgram& program);

@@ -57,7 +57,7 @@ TEST(StudioServer, EveryRefusalHasItsStatusAndSentence) {
     auto page = client.Get("/");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("<script type=\"module\" src=\"/main.js\">"), std::string::npos);
+    EXPECT_NE(page->body.find("<script type=\"module\" src=\"main.js\">"), std::string::npos);
     EXPECT_EQ(client.Get("/pictures/perlinNoise.png")->status, 200);
     expectRefusal(client.Get("/api/state"), 403, "token");
     expectRefusal(client.Get("/api/state", {{"X-Studio-Token", std::string(32, '0')}}), 403, "token");

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 
@@ -32,9 +34,24 @@ bool parseNumber(const std::string& text, T& value, bool& outOfRange) {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (begin != end && *begin == '+') ++begin;
+#if defined(__cpp_lib_to_chars)
     const auto result = std::from_chars(begin, end, value, std::chars_format::general);
     outOfRange = result.ec == std::errc::result_out_of_range;
     return result.ptr == end && begin != end && (result.ec == std::errc() || outOfRange);
+#else
+    // Standard libraries without the floating-point from_chars (WebAssembly's)
+    // read with strtof and strtod in the "C" locale, held to the characters
+    // from_chars takes (no hexadecimal, no spaces).
+    const std::string number(begin, end);
+    if (number.empty() || number.find_first_not_of("0123456789.eE+-infatyINFATY") != std::string::npos ||
+        number[0] == '+')
+        return false;
+    char* stop = nullptr;
+    errno = 0;
+    value = sizeof(T) == sizeof(float) ? T(std::strtof(number.c_str(), &stop)) : T(std::strtod(number.c_str(), &stop));
+    outOfRange = errno == ERANGE;
+    return stop == number.c_str() + number.size();
+#endif
 }
 
 // Whether a number, as typed, is at least 1 in magnitude, told from its
@@ -108,11 +125,7 @@ void setCorner(float params[10], int startSlot, int cornerSlot, float start, flo
 
 }  // namespace
 
-std::string shortestText(float value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
+std::string shortestText(float value) { return texlisting::shortestText(value); }
 
 std::vector<std::string> argumentTexts(int32_t opcode, const float params[10]) {
     std::vector<std::string> texts = exporterTexts(opcode, params);

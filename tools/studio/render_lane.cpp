@@ -66,36 +66,6 @@ void frame(char type, const std::string& bytes) {
 
 }  // namespace
 
-std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height) {
-    std::string out;
-    out.reserve(size_t(width) * size_t(height) * 3);
-    for (int ty = 0; ty < height; ++ty) {
-        const int64_t y0 = ty * h / height, y1 = std::max(y0 + 1, (ty + 1) * h / height);
-        for (int tx = 0; tx < width; ++tx) {
-            const int64_t x0 = tx * w / width, x1 = std::max(x0 + 1, (tx + 1) * w / width);
-            uint64_t sum[3] = {};
-            for (int64_t y = y0; y < y1; ++y)
-                for (int64_t x = x0; x < x1; ++x) {
-                    const tex::Pixel& p = pixels[(y % h) * w + (x % w)];
-                    sum[0] += p.red;
-                    sum[1] += p.green;
-                    sum[2] += p.blue;
-                }
-            const uint64_t n = uint64_t((y1 - y0) * (x1 - x0));
-            for (uint64_t s : sum) out += char(s / n);
-        }
-    }
-    return out;
-}
-
-std::string thumbnails() {
-    std::string out;
-    out.reserve(size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer)
-        out += shrink(tex::layers[layer], tex::layerWidth, tex::layerHeight, THUMBNAIL, THUMBNAIL);
-    return out;
-}
-
 int runRenderWorker() {
 #ifdef __linux__
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the studio that started it

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "tools/listing.h"
+#include "tools/studio/protocol.h"
 
 namespace studio {
 
@@ -36,12 +37,6 @@ struct RenderJob {
 struct Superseded : std::runtime_error {
     Superseded() : std::runtime_error("superseded") {}
 };
-
-// Each layer reduced to THUMBNAIL by THUMBNAIL RGB pixels by averaging boxes.
-constexpr int THUMBNAIL = 64;
-std::string thumbnails();
-// A layer's RGB bytes reduced to width by height by averaging boxes.
-std::string shrink(const tex::Pixel* pixels, int64_t w, int64_t h, int width, int height);
 
 // One job at a time in a child process; a newer job abandons the one running
 // or waiting, whose caller gets Superseded.

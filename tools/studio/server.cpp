@@ -56,6 +56,7 @@
 #include "tools/studio/embedded.h"
 #include "tools/studio/folder_storage.h"
 #include "tools/studio/link.h"
+#include "tools/studio/protocol.h"
 #include "tools/studio/render_cache.h"
 #include "tools/studio/render_lane.h"
 #include "tools/studio/session.h"
@@ -68,11 +69,9 @@ namespace studio {
 namespace {
 
 namespace fs = std::filesystem;
-using json = nlohmann::json;
 using httplib::Request;
 using httplib::Response;
 
-constexpr int64_t MAX_SIDE = 8192;
 constexpr size_t MAX_PATH = 512;
 const char TOKEN_HEADER[] = "X-Studio-Token";
 
@@ -82,19 +81,10 @@ struct Refusal {
     std::string message;
 };
 
-// JSON text; bytes that are not UTF-8 (from a path, a header, a file name)
-// become U+FFFD instead of throwing.
-std::string text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
-
 void reply(Response& res, int status, const std::string& message, json extra = json::object()) {
     extra["error"] = message;
     res.status = status;
-    res.set_content(text(extra), "application/json");
-}
-
-// At most `limit` bytes of something a client sent, to quote in a sentence.
-std::string quoted(const std::string& given, size_t limit = 80) {
-    return given.size() <= limit ? given : given.substr(0, limit) + "...";
+    res.set_content(jsonText(extra), "application/json");
 }
 
 std::string randomToken() {
@@ -144,69 +134,14 @@ int64_t integerParameter(const Request& req, const char* name, int64_t low, int6
 
 // A render size: each side a power of two, at most `most`.
 void sizeParameters(const Request& req, int64_t most, int32_t& width, int32_t& height) {
-    for (const char* name : {"width", "height"}) {
-        const std::string given = req.get_param_value(name);
-        const bool digits = !given.empty() && given.size() < 12 && given.find_first_not_of("0123456789") == std::string::npos;
-        const int64_t side = digits ? std::stoll(given) : 0;
-        if (side > most)
-            throw Refusal{400, "A render of " + quoted(given) + " pixels a side is too large: at most " +
-                                   std::to_string(most) + " by " + std::to_string(most) + "."};
-        if (side < 1 || (side & (side - 1)))
-            throw Refusal{400, "Render sizes are powers of two, such as 256 or 1024."};
-        (name[0] == 'w' ? width : height) = int32_t(side);
-    }
+    width = renderSide(req.get_param_value("width"), most);
+    height = renderSide(req.get_param_value("height"), most);
 }
 
 json parseBody(const Request& req) {
     json body = json::parse(req.body, nullptr, false);
     if (!body.is_object()) throw Refusal{400, "The request is not what the studio expects: reload the page."};
     return body;
-}
-
-// The fields of a request's JSON body, each of the type it must have: a
-// value of another type, or a number out of range or not whole, is refused
-// before anything is changed.
-const json& member(const json& body, const char* name) {
-    const auto found = body.find(name);
-    if (found == body.end()) throw Refusal{400, std::string("The request lacks its ") + name + ": reload the page."};
-    return *found;
-}
-
-int64_t integerField(const json& body, const char* name, int64_t low, int64_t high) {
-    const json& value = member(body, name);
-    const std::string range = " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ".";
-    if (value.is_number_integer()) {
-        if (value.is_number_unsigned() ? value.get<uint64_t>() > uint64_t(high)
-                                       : value.get<int64_t>() < low || value.get<int64_t>() > high)
-            throw Refusal{400, std::string("The request's ") + name + range};
-        return value.get<int64_t>();
-    }
-    if (value.is_number_float()) {
-        const double number = value.get<double>();
-        if (std::isfinite(number) && number == std::trunc(number) && number >= double(low) && number <= double(high))
-            return int64_t(number);
-    }
-    throw Refusal{400, std::string("The request's ") + name + range};
-}
-
-std::string textField(const json& body, const char* name, bool optional = false) {
-    if (optional && !body.contains(name)) return "";
-    const json& value = member(body, name);
-    if (!value.is_string()) throw Refusal{400, std::string("The request's ") + name + " must be text: reload the page."};
-    return value.get<std::string>();
-}
-
-bool booleanField(const json& body, const char* name, bool optional = false) {
-    if (optional && !body.contains(name)) return false;
-    const json& value = member(body, name);
-    if (!value.is_boolean()) throw Refusal{400, std::string("The request's ") + name + " must be true or false."};
-    return value.get<bool>();
-}
-
-// A file name for a download: the document's name without its extension.
-std::string stem(const std::string& name) {
-    const std::string s = fs::path(name).stem().string();
-    return s.empty() ? "texture" : s;
 }
 
 // Content-Disposition as RFC 6266 writes it: a plain ASCII name for every
@@ -280,19 +215,6 @@ struct Route {
 // leaves it or right after one of the layer's records (`record`, the author's
 // index), and with Compare the same without a record; `focus` is the program
 // the author works in, whose states after its records are kept.
-struct PreviewAsk {
-    int32_t layer = 4, width = 256, height = 256;
-    int32_t record = WHOLE;
-    bool compare = false;
-    int32_t compareLayer = 0, compareRecord = 0, focus = -1;
-    static constexpr int32_t WHOLE = -2;
-    bool operator==(const PreviewAsk& o) const {
-        return layer == o.layer && width == o.width && height == o.height && record == o.record &&
-               compare == o.compare && compareLayer == o.compareLayer && compareRecord == o.compareRecord &&
-               focus == o.focus;
-    }
-};
-
 struct Preview {
     explicit Preview(const PreviewAsk& ask) : ask(ask) {}
     const PreviewAsk ask;
@@ -310,7 +232,7 @@ public:
         : storage_(std::move(storage)), session_(*storage_, name), host_(host), token_(token),
           maxSide_(maxSide), bigPreviews_(worker), exports_(worker) {
         revision_ = session_.revision();
-        operations_ = operationsJson();
+        operations_ = jsonText(operationsJson([](const std::string& picture) { return findEmbedded("/" + picture) != nullptr; }));
         setUp();
     }
 
@@ -357,8 +279,12 @@ private:
     std::optional<Refusal> refusal(const Request& req, Access access) const;
     std::optional<Refusal> framing(const Request& req) const;
     void handle(const Route& route, const Request& req, Response& res);
-    json stateJson() const;  // the session mutex is held
-    std::string operationsJson() const;
+    // The session mutex is held.
+    json stateJson() const {
+        json state = studio::stateJson(session_);
+        state["generation"] = generation_;
+        return state;
+    }
     texlisting::Document snapshot(int64_t& revision);  // the current document and its revision
     // After every change of the session (the session mutex is held): renders
     // in flight learn of a newer revision, and waiting pages wake.
@@ -600,176 +526,17 @@ void Studio::page(const Request& req, Response& res) {
     res.set_content(std::string(reinterpret_cast<const char*>(file->data), file->size), contentType(file->name).c_str());
 }
 
-// Words people search for when they look for what an operation does, beyond
-// its name and summary.
-const char* searchWords(const std::string& name) {
-    static const std::pair<const char*, const char*> WORDS[] = {
-        {"subPlasma", "noise random clouds grain"}, {"sinePlasma", "waves stripes bands gradient"},
-        {"perlinNoise", "noise clouds fractal turbulence marble"}, {"particle", "spot glow radial gradient vignette light"},
-        {"colorLayer", "fill solid flat colour color background"}, {"checkerBoardLayer", "checker tiles grid squares pattern"},
-        {"blobsLayer", "blobs metaballs spots cells organic"}, {"mandelBrot", "fractal set"},
-        {"cellMachine", "automaton pattern random circuit"}, {"addLayers", "blend mix add screen composite"},
-        {"mulLayers", "blend multiply darken mask composite"}, {"randCombineLayers", "dither scatter noise mix"},
-        {"minCombineLayers", "darken blend"}, {"maxCombineLayers", "lighten blend"}, {"xorLayers", "bitwise pattern"},
-        {"orLayers", "bitwise"}, {"andLayers", "bitwise mask"}, {"scaleLayerRGB", "brightness tint colour color levels"},
-        {"scaleLayerHSV", "saturation hue brightness colour color"}, {"adjustLayerRGB", "brightness offset tint colour color levels"},
-        {"adjustLayerHSV", "hue shift tint colorize saturation colour color"},
-        {"sineLayerRGB", "tone curve bands gradient map colour color"},
-        {"equalizeRGB", "contrast levels auto normalize histogram"}, {"stretchRGB", "contrast levels auto normalize histogram"},
-        {"invertLayer", "negative invert"}, {"embossLayer", "emboss relief bump height"}, {"woodLayer", "wood rings grain bits"},
-        {"blurLayer", "blur soften smooth"}, {"sharpenLayer", "sharpen detail crisp contrast"},
-        {"edgeHLayer", "edge detect outline lines"}, {"edgeVLayer", "edge detect outline lines"},
-        {"motionBlur", "streak smear brushed blur"}, {"makeTilable", "tile seamless wrap"},
-        {"medianLayer", "denoise despeckle smooth"}, {"sineDistort", "warp wave ripple wobble water"},
-        {"twirlLayer", "warp swirl twist spiral"}, {"mapDistort", "warp displace displacement"},
-        {"tileLayer", "tile repeat pattern"}, {"noiseDistort", "warp jitter scatter grain noise"},
-        {"moveDistort", "offset shift scroll wrap"}, {"kaleidLayer", "mirror symmetry kaleidoscope"},
-        {"tunnelDistort", "warp perspective tunnel"}, {"sculptureLayer", "relief emboss direction"},
-        {"logPolLayer", "warp polar unwrap"}, {"erodeLayer", "shrink morphology thin"},
-        {"dilateLayer", "grow morphology thicken"},
-    };
-    for (const auto& [operation, words] : WORDS)
-        if (name == operation) return words;
-    return "";
-}
-
-std::string Studio::operationsJson() const {
-    static const char* const KINDS[] = {"layer", "integer", "real", "boolean"};
-    json list = json::array();
-    for (int32_t i = 0; i < tex::operationCount(); ++i) {
-        const tex::OperationInfo& row = tex::operationTable()[i];
-        json arguments = json::array();
-        for (int k = 0; row.slots[k]; ++k) {
-            const tex::ParameterInfo& parameter = row.parameters[k];
-            const char* kind = KINDS[std::strchr("lifb", row.slots[k]) - "lifb"];
-            arguments.push_back({{"name", parameter.name}, {"kind", kind}, {"low", parameter.low},
-                                 {"high", parameter.high}, {"seed", std::string(parameter.name) == "seed"},
-                                 {"unit", tex::unitName(parameter.unit)}, {"meaning", parameter.meaning}});
-        }
-        const std::string picture = "/pictures/" + std::string(row.name) + ".png";
-        list.push_back({{"opcode", row.opcode}, {"name", row.name}, {"family", row.family}, {"summary", row.summary},
-                        {"picture", findEmbedded(picture) ? picture : ""}, {"keywords", searchWords(row.name)},
-                        {"arguments", arguments}});
-    }
-    return text(json{{"operations", list}});
-}
-
-json Studio::stateJson() const {
-    const texlisting::Document& document = session_.document();
-    json layers = json::array();
-    for (int layer = 0; layer < tex::LAYER_COUNT; ++layer) {
-        const tex::LayerProgram& program = document.programs[layer];
-        const std::vector<texlisting::AuthorRecord> author = texlisting::authorProgram(document, layer);
-        json records = json::array();
-        for (size_t i = 0; i < author.size(); ++i) {
-            const int32_t opcode = author[i].opcode;
-            const float* params = author[i].params;
-            const tex::OperationInfo* row = tex::findOperation(opcode);
-            records.push_back({{"opcode", opcode},
-                               {"name", row ? row->name : ""},
-                               {"source", row ? tex::exportSource(opcode, params) : "opcode " + std::to_string(opcode)},
-                               {"display", displayLine(opcode, params)},
-                               {"arguments", argumentTexts(opcode, params)},
-                               {"bypassed", author[i].bypassed},
-                               {"replaced", replacedReason(author, int(i))},
-                               {"warnings", texgen::recordWarnings(opcode, params)}});
-        }
-        layers.push_back({{"count", program.count}, {"warning", texgen::countWarning(program.count)}, {"records", records}});
-    }
-    int32_t designWidth, designHeight;
-    texlisting::designSize(document, designWidth, designHeight);
-    return json{{"revision", session_.revision()},
-                {"generation", generation_},
-                {"name", session_.name()},
-                {"designSize", {{"width", designWidth}, {"height", designHeight}}},
-                {"dirty", session_.dirty()},
-                {"canUndo", session_.canUndo()},
-                {"canRedo", session_.canRedo()},
-                {"recovery", session_.recoveryOffered()},
-                {"recoveryProblem", session_.recoveryProblem()},
-                {"warnings", session_.openingWarnings()},
-                {"layers", layers}};
-}
-
 void Studio::state(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(text(stateJson()), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::edit(const Request& req, Response& res) {
     const json body = parseBody(req);
-    const std::string command = textField(body, "command");
-    const auto layer = [&] { return int(integerField(body, "layer", 0, tex::LAYER_COUNT - 1)); };
-    // The author's indices: bypassed records are counted, up to MAX_OPS of them.
-    const auto index = [&] { return int(integerField(body, "index", 0, 2 * tex::MAX_OPS)); };
-    const auto argument = [&] { return int(integerField(body, "argument", 0, tex::MAX_PARAMETERS - 1)); };
-    const int64_t base = integerField(body, "revision", 0, INT64_MAX);
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    if (command == "insert") {
-        const int32_t opcode = int32_t(integerField(body, "opcode", INT32_MIN, INT32_MAX));
-        const tex::OperationInfo* row = tex::findOperation(opcode);
-        if (!row) throw EditError("Opcode " + std::to_string(opcode) + " is not an operation.");
-        float params[10] = {};
-        const EmbeddedFile* example = findEmbedded("examples/" + std::string(row->name) + ".listing");
-        if (example)
-            exampleRecord(std::string(reinterpret_cast<const char*>(example->data), example->size), opcode, layer(), params);
-        session_.insertRecord(base, layer(), index(), opcode, params);
-    } else if (command == "duplicate") {
-        session_.duplicateRecord(base, layer(), index());
-    } else if (command == "delete") {
-        const int count = body.contains("count") ? int(integerField(body, "count", 1, 2 * tex::MAX_OPS)) : 1;
-        session_.deleteRecords(base, layer(), index(), count);
-    } else if (command == "bypass") {
-        session_.setBypass(base, layer(), index(), booleanField(body, "bypassed"));
-    } else if (command == "clear") {
-        session_.clearLayer(base, layer());
-    } else if (command == "paste") {
-        session_.pasteRecords(base, layer(), index(), textField(body, "listing"));
-    } else if (command == "set" && body.contains("values")) {
-        // Several arguments in one step: [[argument, value], ...].
-        const json& pairs = body.at("values");
-        if (!pairs.is_array() || pairs.empty() || pairs.size() > size_t(tex::MAX_PARAMETERS))
-            throw Refusal{400, "The request's values must be one to nine [argument, value] pairs: reload the page."};
-        std::vector<std::pair<int, std::string>> values;
-        for (const json& pair : pairs) {
-            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_integer() || !pair[1].is_string() ||
-                pair[0].get<int64_t>() < 0 || pair[0].get<int64_t>() >= tex::MAX_PARAMETERS)
-                throw Refusal{400, "The request's values must be one to nine [argument, value] pairs: reload the page."};
-            values.emplace_back(pair[0].get<int>(), pair[1].get<std::string>());
-        }
-        session_.setArguments(base, layer(), index(), values, textField(body, "drag", true));
-    } else if (command == "move") {
-        session_.moveRecord(base, layer(), index(), int(integerField(body, "to", 0, 2 * tex::MAX_OPS)));
-    } else if (command == "set" || command == "newSeed") {
-        const int k = argument();
-        std::string value;
-        if (command == "set") {
-            value = textField(body, "value");
-        } else {
-            const std::vector<texlisting::AuthorRecord> program = texlisting::authorProgram(session_.document(), layer());
-            const tex::OperationInfo* row =
-                size_t(index()) < program.size() ? tex::findOperation(program[size_t(index())].opcode) : nullptr;
-            const float high = row ? row->parameters[k].high : 0;
-            std::random_device device;
-            value = std::to_string(std::uniform_int_distribution<int64_t>(0, std::max(int64_t(high), int64_t(1)))(device));
-        }
-        session_.setArgument(base, layer(), index(), k, value, textField(body, "drag", true));
-    } else if (command == "undo") {
-        session_.undo(base);
-    } else if (command == "redo") {
-        session_.redo(base);
-    } else if (command == "recovery") {
-        session_.resolveRecovery(base, booleanField(body, "restore"));
-    } else if (command == "designSize") {
-        session_.setDesignSize(base, int32_t(integerField(body, "width", 0, INT32_MAX)),
-                               int32_t(integerField(body, "height", 0, INT32_MAX)));
-    } else if (command == "import") {
-        session_.replaceDocument(base, documentFromLink(textField(body, "link")));
-    } else {
-        throw Refusal{400, "The studio knows no command \"" + quoted(command) + "\": reload the page."};
-    }
+    applyEdit(session_, body);
     publish();
-    res.set_content(text(stateJson()), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::open(const Request& req, Response& res) {
@@ -778,7 +545,7 @@ void Studio::open(const Request& req, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     session_.open(name);
     publish();
-    res.set_content(text(stateJson()), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::save(const Request& req, Response& res) {
@@ -792,14 +559,14 @@ void Studio::save(const Request& req, Response& res) {
         publish();
         json state = stateJson();
         state["saved"] = session_.name();
-        res.set_content(text(state), "application/json");
+        res.set_content(jsonText(state), "application/json");
     }
     Output::say("saved " + storage_->where() + "/" + saved);
 }
 
 void Studio::files(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(text(json{{"folder", session_.storage().where()}, {"files", session_.files()}}), "application/json");
+    res.set_content(jsonText(json{{"folder", session_.storage().where()}, {"files", session_.files()}}), "application/json");
 }
 
 texlisting::Document Studio::snapshot(int64_t& revision) {
@@ -809,19 +576,6 @@ texlisting::Document Studio::snapshot(int64_t& revision) {
 }
 
 namespace {
-
-// Where the author's record `index` of a layer stands among the records
-// replayed: the number of replayed records up to it, minus one. `replayed`
-// tells whether the record itself is one of them.
-int replayedIndex(const texlisting::Document& document, int layer, int index, bool& replayed) {
-    const std::vector<texlisting::AuthorRecord> records = texlisting::authorProgram(document, layer);
-    int at = -1;
-    replayed = false;
-    for (int i = 0; i <= index && i < int(records.size()); ++i)
-        if (!records[size_t(i)].bypassed) ++at;
-    replayed = index >= 0 && index < int(records.size()) && !records[size_t(index)].bypassed;
-    return at;
-}
 
 }  // namespace
 // The preview a request shares or the one it starts: the same render waiting,
@@ -849,11 +603,6 @@ void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock)
         // The newest document, never an older one: an edit that arrives while
         // it renders abandons the render, which starts again from the newer
         // document (only a few times, so that a long drag still shows frames).
-        const PreviewAsk& ask = preview.ask;
-        const bool whole = ask.record == PreviewAsk::WHOLE;
-        const size_t bytes = size_t(ask.width) * size_t(ask.height) * sizeof(tex::Pixel);
-        RenderCache::Replay replay;
-        replay.focusLayer = ask.focus;
         for (int attempt = 0;; ++attempt) {
             int64_t revision = 0;
             const texlisting::Document document = snapshot(revision);
@@ -861,31 +610,9 @@ void Studio::renderPreview(Preview& preview, std::unique_lock<std::mutex>& lock)
             const auto current = [&](int64_t, int64_t) {
                 return !preview.superseded && (attempt >= 3 || revision_.load() == revision);
             };
-            bool replayed = false;
-            if (!whole) {
-                replay.stopLayer = ask.layer;
-                replay.stopRecord = replayedIndex(document, ask.layer, ask.record, replayed);
-            }
-            const bool done = previewCache_.render(document, ask.width, ask.height, current, replay);
+            const bool done = renderPreviewBody(document, preview.ask, previewCache_, compareCache_, current, preview.body);
             if (preview.superseded) throw Superseded();
-            if (!done) continue;
-            preview.body.reserve(bytes * (ask.compare ? 2 : 1) + size_t(tex::LAYER_COUNT) * THUMBNAIL * THUMBNAIL * 3);
-            preview.body.assign(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
-            const std::string thumbs = whole ? thumbnails() : "";
-            if (ask.compare) {
-                // A bypassed record is left out of both.
-                Skipped without{};
-                const int skipped = replayedIndex(document, ask.compareLayer, ask.compareRecord, replayed);
-                if (replayed) without[ask.compareLayer][skipped] = true;
-                RenderCache::Replay other = replay;
-                other.skip = &without;
-                const bool compared = compareCache_.render(document, ask.width, ask.height, current, other);
-                if (preview.superseded) throw Superseded();
-                if (!compared) continue;
-                preview.body.append(reinterpret_cast<const char*>(tex::layers[ask.layer]), bytes);
-            }
-            preview.body += thumbs;
-            break;
+            if (done) break;
         }
     } catch (const Superseded&) {
         // answered below as superseded
@@ -954,64 +681,22 @@ void Studio::render(const Request& req, Response& res) {
     res.set_content(body, "application/octet-stream");
 }
 
-namespace {
-
-// A field of an example's heading comments ("// Title: Wood planks",
-// "// Keywords: wood, boards"), or empty.
-std::string exampleField(const std::string& listing, const std::string& field) {
-    size_t begin = 0;
-    while (begin < listing.size()) {
-        const size_t end = std::min(listing.find('\n', begin), listing.size());
-        std::string line = listing.substr(begin, end - begin);
-        begin = end + 1;
-        const size_t at = line.find_first_not_of(" \t");
-        if (at == std::string::npos || line.compare(at, 2, "//") != 0) continue;
-        const size_t text = line.find_first_not_of("/ \t", at);
-        if (text == std::string::npos || line.size() - text < field.size() + 1 || line[text + field.size()] != ':') continue;
-        std::string name = line.substr(text, field.size());
-        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (name != field) continue;
-        std::string value = line.substr(text + field.size() + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
-        return value;
-    }
-    return "";
-}
-
-std::string embeddedText(const EmbeddedFile& file) { return std::string(reinterpret_cast<const char*>(file.data), file.size); }
-
-}  // namespace
 
 void Studio::examples(const Request&, Response& res) {
-    json list = json::array();
-    for (const EmbeddedFile* file = EMBEDDED_FILES; file->name; ++file) {
-        const std::string name = file->name;
-        if (name.rfind("gallery/", 0) != 0) continue;
-        const std::string stemName = fs::path(name).stem().string();
-        const std::string picture = "/gallery/" + stemName + ".png";
-        const std::string text = embeddedText(*file), title = exampleField(text, "title");
-        list.push_back({{"name", stemName},
-                        {"title", title.empty() ? stemName : title},
-                        {"keywords", exampleField(text, "keywords")},
-                        {"picture", findEmbedded(picture) ? picture : ""}});
-    }
-    res.set_content(json{{"examples", list}}.dump(), "application/json");
+    res.set_content(jsonText(examplesJson([](const std::string& picture) { return findEmbedded("/" + picture) != nullptr; })),
+                    "application/json");
 }
 
 void Studio::newDocument(const Request& req, Response& res) {
     const json body = parseBody(req);
-    texlisting::Document document{};
-    const std::string example = body.value("example", std::string());
-    if (!example.empty()) {
-        const EmbeddedFile* file = findEmbedded("gallery/" + example + ".listing");
-        if (!file) throw Refusal{404, "There is no example named " + example + ": reload the page."};
-        document = texlisting::parseListing(embeddedText(*file), example + ".listing");
-    }
+    const std::string example = textField(body, "example", true);
+    if (!example.empty() && !findEmbedded("gallery/" + example + ".listing"))
+        throw Refusal{404, "There is no example named " + quoted(example) + ": reload the page."};
+    const texlisting::Document document = example.empty() ? texlisting::Document{} : exampleDocument(example);
     std::lock_guard<std::mutex> lock(sessionMutex_);
     session_.newDocument(document);
     publish();
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::wait(const Request& req, Response& res) {
@@ -1022,26 +707,20 @@ void Studio::wait(const Request& req, Response& res) {
         res.status = 204;
         return;
     }
-    res.set_content(stateJson().dump(), "application/json");
+    res.set_content(jsonText(stateJson()), "application/json");
 }
 
 void Studio::exportListing(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     attach(res, texlisting::formatListing(session_.document()), "text/plain; charset=utf-8",
-           stem(session_.name()) + ".listing");
+           downloadName(session_.name(), ".listing"));
 }
 
 void Studio::exportCpp(const Request& req, Response& res) {
     const std::string function = req.has_param("function") ? req.get_param_value("function") : "buildTexture";
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    std::string source;
-    try {
-        source = texlisting::formatCppSource(session_.document(), function);
-    } catch (const std::invalid_argument&) {
-        throw Refusal{400, "\"" + quoted(function) + "\" is not a C++ function name: use letters, digits and "
-                                                     "underscores, not starting with a digit, and not a C++ keyword."};
-    }
-    attach(res, source, "text/x-c++src; charset=utf-8", stem(session_.name()) + ".cpp");
+    attach(res, cppSource(session_.document(), function), "text/x-c++src; charset=utf-8",
+           downloadName(session_.name(), ".cpp"));
 }
 
 void Studio::exportPng(const Request& req, Response& res) {
@@ -1062,7 +741,7 @@ void Studio::exportPng(const Request& req, Response& res) {
     std::string name;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
-        name = stem(session_.name());
+        name = downloadName(session_.name(), "");
     }
     struct Active {
         std::atomic<int>& count;
@@ -1082,13 +761,13 @@ void Studio::exportPng(const Request& req, Response& res) {
 }
 
 void Studio::exportProgress(const Request&, Response& res) {
-    res.set_content(text(json{{"active", exporting_.load() > 0}, {"done", exportDone_.load()}, {"total", exportTotal_.load()}}),
+    res.set_content(jsonText(json{{"active", exporting_.load() > 0}, {"done", exportDone_.load()}, {"total", exportTotal_.load()}}),
                     "application/json");
 }
 
 void Studio::link(const Request&, Response& res) {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    res.set_content(text(json{{"fragment", linkFragment(session_.document())}}), "application/json");
+    res.set_content(jsonText(json{{"fragment", linkFragment(session_.document())}}), "application/json");
 }
 
 // Opens the address in the desktop's browser, when there is a desktop.

@@ -397,6 +397,32 @@ void Session::resolveRecovery(int64_t base, bool restore) {
         removeRecovery(name_);
 }
 
+Session::Snapshot Session::snapshot() const { return {name_, saved_, current_, undo_, redo_}; }
+
+void Session::resume(const Snapshot& snapshot) {
+    checkFileName(snapshot.name);
+    size_t bytes = 0;
+    for (const auto* stack : {&snapshot.undo, &snapshot.redo})
+        for (const Step& step : *stack) {
+            for (const auto& run : step)
+                if (run.first != EXTRAS_RUN && (run.first > sizeof(Document::programs) ||
+                                                run.second.size() > sizeof(Document::programs) - run.first))
+                    throw EditError("The kept session is damaged: it was discarded.");
+            bytes += cost(step);
+        }
+    name_ = snapshot.name;
+    saved_ = snapshot.saved;
+    current_ = snapshot.current;
+    undo_ = snapshot.undo;
+    redo_ = snapshot.redo;
+    historyBytes_ = bytes;
+    ++revision_;
+    lastDragKey_.clear();
+    recoveryOffered_ = false;
+    openingWarnings_.clear();
+    writeRecovery();
+}
+
 void Session::open(const std::string& name) {
     Session opened(*storage_, name);
     opened.revision_ = revision_ + 1;

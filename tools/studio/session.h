@@ -127,6 +127,23 @@ public:
     // or discards the recovery file.
     void resolveRecovery(int64_t base, bool restore);
 
+    // One undo or redo step: the runs of bytes (offset, bytes) that turn the
+    // document it is applied to into the one it restores.
+    using Step = std::vector<std::pair<uint32_t, std::string>>;
+
+    // The whole session as a browser keeps it between visits: the file's
+    // name, the document as last opened or saved, the current document and
+    // the undo and redo steps (oldest first).
+    struct Snapshot {
+        std::string name;
+        Document saved{}, current{};
+        std::deque<Step> undo, redo;
+    };
+    Snapshot snapshot() const;
+    // Continues a snapshot's session (documents and history) on the next
+    // revision. Throws EditError for a bad name or a step outside a document.
+    void resume(const Snapshot& snapshot);
+
     // Opens another file of the folder, with a fresh undo history.
     void open(const std::string& name);
     // Starts a new document, not yet on disk, under an unused name
@@ -147,10 +164,6 @@ private:
     // index (an existing record's, or a place to insert at) not in it.
     std::vector<AuthorRecord> records(int layer, int index, bool existing) const;
     void changeProgram(int64_t base, int layer, const std::vector<AuthorRecord>& records, const std::string& dragKey = "");
-    // One undo or redo step: the runs of bytes (offset, bytes) that turn the
-    // document it is applied to into the one it restores.
-    using Step = std::vector<std::pair<uint32_t, std::string>>;
-
     void checkRevision(int64_t base) const;
     void restore(int64_t base, std::deque<Step>& from, std::deque<Step>& to, const char* nothing);
     void change(int64_t base, const Document& next, const std::string& dragKey);

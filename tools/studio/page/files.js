@@ -1,7 +1,10 @@
 // The files region: the title with unsaved changes, New document, New from
 // example, Open, Save, Save as, Export (listing, C++ source, PNG with
 // progress), Copy link, the recovery offer and the question before leaving
-// with unsaved changes.
+// with unsaved changes. Where files come from the browser (the web studio),
+// Open is the browser's file picker and a file dropped on the page opens
+// too; Save writes back to the opened file where the browser allows it and
+// downloads otherwise.
 import * as api from './api.js';
 import { store, on, status, openFile, saveFile, edit, newDocument } from './store.js';
 import { element, button, copyText } from './dom.js';
@@ -52,12 +55,38 @@ async function confirmDiscard() {
   return ask(`${store.doc.name} has unsaved changes. Discard them?`, 'Discard changes');
 }
 
+// The document or listing the author picks on this device: a handle where
+// the browser can write the file again, else a File.
+function pickBrowserFile() {
+  if (window.showOpenFilePicker) {
+    return window.showOpenFilePicker({
+      types: [{ description: 'Texture documents and listings', accept: { 'application/octet-stream': ['.tex', '.listing'] } }],
+    }).then(([handle]) => handle, () => null);
+  }
+  return new Promise((resolve) => {
+    const input = element('input', { type: 'file', accept: '.tex,.listing,.txt', hidden: true });
+    input.addEventListener('change', () => resolve(input.files[0] || null));
+    input.addEventListener('cancel', () => resolve(null));
+    document.body.append(input);
+    input.click();
+    input.remove();
+  });
+}
+
+async function openFromBrowser(source) {
+  if (source && (await confirmDiscard())) await openFile(source.name, source);
+}
+
 async function chooseFile() {
   let listing;
   try {
     listing = await api.files();
   } catch (error) {
     status(error.message, 'error');
+    return;
+  }
+  if (api.browserFiles) {
+    await openFromBrowser(await pickBrowserFile());
     return;
   }
   const name = await dialog('Open', (close) => {
@@ -74,6 +103,16 @@ async function chooseFile() {
 // Save as keeps its dialog open, with the sentence beside the name as
 // typed, when the name is empty or refused.
 async function saveAs() {
+  if (api.browserFiles && window.showSaveFilePicker) {
+    let handle;
+    try {
+      handle = await window.showSaveFilePicker({ suggestedName: store.doc.name });
+    } catch {
+      return;  // the author closed the dialog
+    }
+    await saveFile(handle.name, (message) => ask(message), undefined, handle);
+    return;
+  }
   const field = element('input', { type: 'text', id: 'save-name', value: store.doc.name, spellcheck: false });
   const label = element('label', { htmlFor: 'save-name', textContent: 'File name' });
   const error = element('p', { className: 'field-error', id: 'save-name-error', hidden: true });
@@ -190,20 +229,10 @@ async function exportDialog() {
   const png = async () => {
     progress.hidden = false;
     progress.value = 0;
-    // The server reports records done while it renders; the download follows.
-    const timer = setInterval(async () => {
-      try {
-        const p = await api.exportProgress();
-        if (p.active && p.total) progress.value = 0.9 * p.done / p.total;
-      } catch {
-        // progress is only shown
-      }
-    }, 250);
     try {
-      return await api.download('/api/export/png', { layer: layer.value, width: width.value, height: height.value, ...look.params() },
-        (fraction) => { progress.value = 0.9 + 0.1 * fraction; });
+      return await api.exportFile('png', { layer: Number(layer.value), width: Number(width.value), height: Number(height.value),
+        ...look.params() }, (fraction) => { progress.value = fraction; });
     } finally {
-      clearInterval(timer);
       progress.hidden = true;
     }
   };
@@ -211,10 +240,10 @@ async function exportDialog() {
   const sections = [
     element('section', {}, element('h3', { textContent: 'Listing' }),
       element('p', { className: 'muted', textContent: 'One source line per record, layer by layer.' }),
-      button('Download listing', () => run(() => api.download('/api/export/listing')))),
+      button('Download listing', () => run(() => api.exportFile('listing')))),
     element('section', {}, element('h3', { textContent: 'C++ source' }),
       element('label', { htmlFor: 'export-function', textContent: 'Function name' }), functionName,
-      button('Download C++', () => run(() => api.download('/api/export/cpp', { function: functionName.value.trim() })))),
+      button('Download C++', () => run(() => api.exportFile('cpp', { function: functionName.value.trim() })))),
     element('section', {}, element('h3', { textContent: 'PNG' }),
       element('div', { className: 'inline' }, layerLabel, layer, widthLabel, width, heightLabel, height),
       ...look.nodes, button('Download PNG', () => run(png)), progress),
@@ -225,7 +254,7 @@ async function exportDialog() {
 async function copyLink() {
   try {
     const { fragment } = await api.link();
-    const address = `${location.origin}/#${fragment}`;
+    const address = `${location.origin}${location.pathname}#${fragment}`;
     await copyText(address);
     status('Link copied: opening it in a studio reproduces this document.');
   } catch (error) {
@@ -234,9 +263,13 @@ async function copyLink() {
 }
 
 async function offerRecovery() {
+  const { recoveryName } = store.doc;
   const restore = await dialog('Recover unsaved changes', [element('p', {
-    textContent: `The studio found changes to ${store.doc.name} that were never saved: it stopped before they were. ` +
-      'Restore them, or discard them and keep the file as it is?',
+    textContent: recoveryName
+      ? `This browser kept changes to ${recoveryName} that were never saved: the page closed before they were. ` +
+        'Restore them with their undo history, or discard them?'
+      : `The studio found changes to ${store.doc.name} that were never saved: it stopped before they were. ` +
+        'Restore them, or discard them and keep the file as it is?',
   })], [['Discard', false], ['Restore', true, true]], { focus: 'Restore' });
   if (restore === null) return;
   const doc = await edit('recovery', { restore });
@@ -282,6 +315,20 @@ export function mountFiles(header) {
       event.preventDefault();
       event.returnValue = '';
     }
+  });
+  // A document or listing dropped on the page opens, where files come from the browser.
+  document.addEventListener('dragover', (event) => {
+    if (event.dataTransfer && [...event.dataTransfer.types].includes('Files')) event.preventDefault();
+  });
+  document.addEventListener('drop', (event) => {
+    const file = event.dataTransfer && event.dataTransfer.files[0];
+    if (!file) return;
+    event.preventDefault();
+    if (!api.browserFiles) {
+      status(`To open ${file.name}, put it in the studio's folder and choose Open.`, 'warning');
+      return;
+    }
+    openFromBrowser(file);
   });
   document.addEventListener('keydown', (event) => {
     if ((event.ctrlKey || event.metaKey) && event.key.toLowerCase() === 's') {

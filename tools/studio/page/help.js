@@ -13,7 +13,7 @@ function inline(text) {
   const codes = [];
   let html = escape(text).replace(/`([^`]+)`/g, (_, code) => `\u0000${codes.push(code) - 1}\u0000`);
   html = html
-    .replace(/!\[([^\]]*)\]\(examples\/([A-Za-z]+)\.png\)/g, '<img alt="$1" src="/pictures/$2.png">')
+    .replace(/!\[([^\]]*)\]\(examples\/([A-Za-z]+)\.png\)/g, '<img alt="$1" src="pictures/$2.png">')
     .replace(/\[([^\]]+)\]\((#[^)]+)\)/g, '<a href="$2">$1</a>')
     .replace(/\[([^\]]+)\]\(([^)]+)\)/g, '$1')  // files of the source tree are not served
     .replace(/\*\*([^*]+)\*\*/g, '<strong>$1</strong>')
@@ -74,7 +74,7 @@ function render(markdown) {
 
 async function show() {
   try {
-    const response = await fetch('/docs/operations.md');
+    const response = await fetch('docs/operations.md');
     if (!response.ok) throw new Error();
     root.innerHTML = render(await response.text());
   } catch {

@@ -243,9 +243,11 @@ function opened(doc) {
   selectLayer(4);
 }
 
-export function openFile(name) {
+// `source`: where the browser holds the file (a File or a picker's handle),
+// for a session whose files come from the browser.
+export function openFile(name, source) {
   return serially(async () => {
-    const doc = await api.open(name);
+    const doc = await api.open(name, source);
     opened(doc);
     const warnings = doc.warnings || [];
     status(
@@ -270,15 +272,16 @@ export function newDocument(example, title) {
 
 // Saves; `ask` decides whether to overwrite when the server reports a
 // conflict. Answers the name saved, or null; `failed` gets a refusal's
-// sentence instead of the status region.
-export function saveFile(name, ask, failed) {
+// sentence instead of the status region; `handle` is the file the
+// browser's save dialog chose, if any.
+export function saveFile(name, ask, failed, handle) {
   return serially(async () => {
     let doc;
     try {
-      doc = await api.save(name, false);
+      doc = await api.save(name, false, handle);
     } catch (error) {
       if (error.conflict && (await ask(error.message))) {
-        doc = await api.save(name, true);
+        doc = await api.save(name, true, handle);
       } else if (failed && !error.conflict) {
         failed(error.message);
         return null;

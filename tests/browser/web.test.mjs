@@ -1,0 +1,507 @@
+// The web studio (build/web from scripts/web.sh) in Debian's chromium,
+// served on loopback by a small static server this test starts (gzip where
+// the browser takes it, as a static host sends it): the first load's size
+// and time, the shipped texture built through the page and downloaded byte
+// for byte, a copied link opened in a fresh browser, the session restored
+// after the tab closed mid-edit, a dropped file, an offline reload, manifest
+// documents and a PNG export with texgen's pixels, malformed links and files
+// by the thousand, and a dragged slider's rate with the render times.
+//   SITE=build/web TEXGEN=build/tools/texgen SOURCE_DIR=. node --test tests/browser/web.test.mjs
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import zlib from 'node:zlib';
+import { chromium } from 'playwright-core';
+import { records, frames, dragSlider, startStudio } from './helpers.mjs';
+
+const { SITE, TEXGEN, SOURCE_DIR } = process.env;
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+const SHIPPED = fs.readFileSync(path.join(SOURCE_DIR || '.', 'data', 'Testin3.tex'));
+
+let browser, server, address;
+let sent = 0;  // bytes the server has sent
+
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.css': 'text/css',
+  '.wasm': 'application/wasm', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
+
+// Serves SITE; text and WebAssembly gzipped where the browser accepts it.
+function serve(request, response) {
+  const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+  const file = path.join(SITE, name.endsWith('/') ? name + 'index.html' : name);
+  if (!file.startsWith(path.resolve(SITE)) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+    response.writeHead(404).end();
+    return;
+  }
+  const type = TYPES[path.extname(file)] || 'application/octet-stream';
+  let body = fs.readFileSync(file);
+  const headers = { 'Content-Type': type, 'Cache-Control': 'no-cache' };
+  if (type !== 'image/png' && /\bgzip\b/.test(request.headers['accept-encoding'] || '')) {
+    body = zlib.gzipSync(body, { level: 9 });
+    headers['Content-Encoding'] = 'gzip';
+  }
+  sent += body.length;
+  response.writeHead(200, { ...headers, 'Content-Length': body.length }).end(body);
+}
+
+before(async () => {
+  assert.ok(SITE && TEXGEN && SOURCE_DIR, 'SITE, TEXGEN and SOURCE_DIR name the site, texgen and the sources');
+  server = http.createServer(serve);
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  address = `http://127.0.0.1:${server.address().port}/`;
+  const args = ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync'];
+  if (process.getuid && process.getuid() === 0) args.push('--no-sandbox');
+  browser = await chromium.launch({ executablePath: CHROMIUM, args });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.close();
+});
+
+// A fresh browser profile; the pickers of the File System Access API are
+// taken away where a test goes through downloads (no native dialog can be
+// driven here).
+async function freshContext({ pickers = false } = {}) {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 }, acceptDownloads: true });
+  await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: address.slice(0, -1) });
+  if (!pickers) await context.addInitScript(() => { delete window.showOpenFilePicker; delete window.showSaveFilePicker; });
+  return context;
+}
+
+async function openPage(context, url = address) {
+  const page = await context.newPage();
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(error.message));
+  await page.goto(url);
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  return { page, problems };
+}
+
+const linkOf = (bytes) => `${address}#doc=${zlib.deflateSync(bytes, { level: 9 }).toString('base64url')}`;
+const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
+
+// Runs `work` in the page (each imports the page's own API module, the one
+// the page uses: evaluating text is what the site's policy forbids).
+const api = (page, work, arg) => page.evaluate(work, arg);
+
+// Waits for the page to show the document with `count` records in layer 4.
+const layer4Records = (page, count) =>
+  page.waitForFunction((n) => window.studio && window.studio.doc && window.studio.doc.layers[4].records.length === n, count);
+
+async function download(page, click) {
+  const [file] = await Promise.all([page.waitForEvent('download'), click()]);
+  const target = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'web-studio-')), file.suggestedFilename());
+  await file.saveAs(target);
+  return target;
+}
+
+test('first load: size and time until the texture is on screen', async () => {
+  const context = await freshContext();
+  const page = await context.newPage();
+  sent = 0;
+  const started = Date.now();
+  await page.goto(linkOf(SHIPPED));
+  await layer4Records(page, 4);
+  // The shared document's texture, not the empty document's black before it.
+  const shown = await page.evaluate(() => new Promise((resolve) => {
+    const canvas = document.querySelector('canvas[aria-label="Preview"]');
+    const check = () => {
+      const lit = canvas.width && canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data
+        .some((value, i) => i % 4 !== 3 && value > 0);
+      if (lit) resolve(performance.now());
+      else requestAnimationFrame(check);
+    };
+    check();
+  }));
+  const elapsed = Date.now() - started;
+  const bytes = sent;
+  console.log(`# first load: ${(bytes / 1024).toFixed(0)} KiB sent (gzip) until the texture was on screen, ` +
+    `${elapsed} ms from the request (${Math.round(shown)} ms after navigation started)`);
+  assert.ok(bytes <= 1 << 20, 'the first load transfers at most 1 MB');
+  await context.close();
+});
+
+test('builds the shipped texture through the page and downloads it byte for byte', async () => {
+  const context = await freshContext();
+  const { page, problems } = await openPage(context);
+  const operations = await page.evaluate(() => window.studio.operations);
+  const counts = [0, 0, 0, 0, 0];
+  let layer = -1;
+  for (const line of fs.readFileSync(path.join(SOURCE_DIR, 'data', 'Testin3.listing'), 'utf8').split('\n')) {
+    const marker = line.match(/^\/\/ layer (\d)/);
+    if (marker) layer = Number(marker[1]);
+    const call = line.match(/^(\w+)\((.*)\);$/);
+    if (!call) continue;
+    const [, name, list] = call;
+    const values = list.split(',');
+    await page.getByRole('tab', { name: `Layer ${layer}` }).click();
+    await page.getByRole('button', { name: 'Add operation' }).click();
+    const search = page.getByRole('searchbox', { name: 'Search operations' });
+    await search.fill(name);
+    await search.press('Enter');
+    await records(page, { selected: true }).getByText(`${name}(`).waitFor();
+    const at = counts[layer];
+    await page.waitForFunction((n) => document.querySelectorAll('[role="listbox"] [role="option"]').length === n, ++counts[layer]);
+    const argumentsOf = operations.find((operation) => operation.name === name).arguments;
+    for (let k = 0; k < argumentsOf.length; k++) {
+      const { name: label, kind } = argumentsOf[k];
+      const field = page.getByLabel(label, { exact: true });
+      if (kind === 'layer') await field.selectOption(values[k]);
+      else if (kind === 'boolean') await field.setChecked(values[k] === 'true');
+      else {
+        await field.fill(values[k]);
+        await field.press('Enter');
+      }
+    }
+    // The record holds the line the listing holds (the list shows the shortest digits).
+    await page.waitForFunction(([l, i, line]) => window.studio.doc.layers[l].records[i]?.source === line,
+      [layer, at, `${name}(${list});`]);
+  }
+  assert.match(await page.title(), /^• untitled\.tex/, 'the title shows unsaved changes');
+  await page.getByRole('button', { name: 'Save as' }).click();
+  await page.getByLabel('File name').fill('Built.tex');
+  const saved = await download(page, () =>
+    page.getByRole('dialog', { name: 'Save as' }).getByRole('button', { name: 'Save', exact: true }).click());
+  assert.equal(path.basename(saved), 'Built.tex');
+  assert.ok(fs.readFileSync(saved).equals(SHIPPED), 'the download equals data/Testin3.tex byte for byte');
+  await page.getByRole('status').getByText('Saved Built.tex.').waitFor();
+  assert.equal(await page.title(), 'Built.tex — Texture studio');
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('Copy link opens the document in a fresh browser profile', async () => {
+  const first = await freshContext();
+  const { page } = await openPage(first, linkOf(SHIPPED));
+  await layer4Records(page, 4);
+  await page.getByRole('tab', { name: 'Layer 0' }).click();
+  await records(page).first().click();
+  const seed = page.getByLabel('seed', { exact: true });
+  await seed.fill('12345');
+  await seed.press('Enter');
+  await records(page).first().getByText('perlinNoise(0,64,12345,').waitFor();
+  await page.getByRole('button', { name: 'Copy link' }).click();
+  await page.getByRole('status').getByText('Link copied').waitFor();
+  const link = await page.evaluate(() => navigator.clipboard.readText());
+  assert.ok(link.startsWith(address + '#doc='), link);
+  const layers = await page.evaluate(() => JSON.stringify(window.studio.doc.layers));
+
+  const second = await freshContext();
+  const opened = await openPage(second, link);
+  await layer4Records(opened.page, 4);
+  await opened.page.waitForFunction(() => window.studio.doc.layers[0].records[0].source.includes('12345'));
+  assert.equal(await opened.page.evaluate(() => JSON.stringify(window.studio.doc.layers)), layers);
+  assert.equal(opened.page.url(), address, 'the fragment leaves the address bar');
+  assert.deepEqual(opened.problems, []);
+  await first.close();
+  await second.close();
+});
+
+test('a local studio\'s link opens in another tab of that studio and on the site', async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'web-local-'));
+  fs.copyFileSync(path.join(SOURCE_DIR, 'data', 'Testin3.tex'), path.join(folder, 'Testin3.tex'));
+  const { server: studio, address: local } = await startStudio(folder, ['Testin3.tex']);
+  try {
+    const context = await freshContext();
+    await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: new URL(local).origin });
+    const { page } = await openPage(context, local);
+    await layer4Records(page, 4);
+    await page.getByRole('button', { name: 'Copy link' }).click();
+    await page.getByRole('status').getByText('Link copied').waitFor();
+    const link = await page.evaluate(() => navigator.clipboard.readText());
+    assert.ok(link.startsWith(new URL(local).origin + '/#doc='), link);
+    // Another tab of the same browser, which never saw the token in its address.
+    const { page: other, problems } = await openPage(context, link);
+    await other.getByRole('status').getByText('Opened the document from the link').waitFor();
+    await layer4Records(other, 4);
+    // The same fragment on the site.
+    const { page: site } = await openPage(context, address + new URL(link).hash);
+    await layer4Records(site, 4);
+    assert.equal(await site.evaluate(() => JSON.stringify(window.studio.doc.layers)),
+      await other.evaluate(() => JSON.stringify(window.studio.doc.layers)));
+    assert.deepEqual(problems, []);
+    await context.close();
+  } finally {
+    studio.kill('SIGKILL');
+  }
+});
+
+test('the next visit restores a session closed mid-edit, with its undo history', async () => {
+  const context = await freshContext();
+  const { page } = await openPage(context, linkOf(SHIPPED));
+  await layer4Records(page, 4);
+  // What IndexedDB keeps, as text to compare.
+  const kept = () => page.evaluate(() => new Promise((resolve) => {
+    const open = indexedDB.open('texture-studio');
+    open.onsuccess = () => {
+      const db = open.result;
+      if (!db.objectStoreNames.contains('session')) return resolve('');
+      const get = db.transaction('session').objectStore('session').get('current');
+      get.onsuccess = () => resolve(get.result ? Array.from(get.result).join(',') : '');
+    };
+  }));
+  let imported = '';
+  while (!(imported = await kept())) await page.waitForTimeout(50);
+  await page.getByRole('tab', { name: 'Layer 1' }).click();
+  await records(page).first().click();
+  await page.getByRole('button', { name: 'Delete record' }).click();
+  await records(page).first().getByText('sineLayerRGB(').waitFor();
+  // Kept after the edit: once IndexedDB holds it, the tab closes.
+  while ((await kept()) === imported) await page.waitForTimeout(50);
+  await page.close({ runBeforeUnload: false });
+
+  const { page: again, problems } = await openPage(context);
+  const offer = again.getByRole('dialog', { name: 'Recover unsaved changes' });
+  await offer.waitFor();
+  await offer.getByRole('button', { name: 'Restore' }).click();
+  await again.getByRole('tab', { name: 'Layer 1' }).click();
+  await records(again).first().getByText('sineLayerRGB(').waitFor();
+  assert.equal(await records(again).count(), 2);
+  assert.match(await again.title(), /^• /, 'restored changes are unsaved');
+  // Undo goes back through the kept history: the deleted record, then the link's import.
+  await again.getByRole('button', { name: 'Undo' }).click();
+  await records(again).first().getByText('sinePlasma(').waitFor();
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('a document dropped on the page opens; a broken one changes nothing', async () => {
+  const context = await freshContext();
+  const { page, problems } = await openPage(context);
+  const drop = (name, bytes) => page.evaluate(([fileName, data]) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(data)], fileName));
+    document.querySelector('#preview').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, [name, [...bytes]]);
+  await drop('Testin3.tex', SHIPPED);
+  await layer4Records(page, 4);
+  await page.getByText('Testin3.tex', { exact: true }).first().waitFor();
+  await drop('broken.listing', Buffer.from('// layer 4\nnoSuchOperation(1);\n'));
+  await page.getByRole('status').getByText(/broken\.listing is not a texture document or a listing: line 2, column 1/).waitFor();
+  assert.equal(await page.evaluate(() => window.studio.doc.name), 'Testin3.tex');
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('reloads offline once loaded', async () => {
+  const context = await freshContext();
+  const { page } = await openPage(context, linkOf(SHIPPED));
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  await page.waitForFunction(() => !!navigator.serviceWorker.controller);
+  await context.setOffline(true);
+  await page.reload();
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+  await context.close();
+});
+
+test('manifest documents rendered through the worker give the manifest\'s hashes', async () => {
+  const entries = [];
+  for (const line of fs.readFileSync(path.join(SOURCE_DIR, 'tests/manifest/hashes.txt'), 'utf8').split('\n')) {
+    const [name, size, ...hashes] = line.split(' ');
+    // Keeping the look is an export's choice, not the preview's.
+    if (!name || name.startsWith('#') || name.startsWith('random/') || size.startsWith('keep-look:')) continue;
+    const [width, height] = size.split('x').map(Number);
+    entries.push({ name, width, height, hashes, bytes: [...fs.readFileSync(path.join(SOURCE_DIR, name))] });
+  }
+  assert.ok(entries.length >= 40);
+  const context = await freshContext();
+  const { page } = await openPage(context);
+  const results = await api(page, async (list) => {
+    const module = await import('./api.js');
+    const hex = (buffer) => [...new Uint8Array(buffer)].map((b) => b.toString(16).padStart(2, '0')).join('');
+    const out = [];
+    for (const { name, width, height, bytes } of list) {
+      const doc = await module.open(name.split('/').pop(), new File([new Uint8Array(bytes)], name.split('/').pop()));
+      const layers = [];
+      for (let layer = 0; layer < 5; layer++) {
+        const { pixels } = await module.render({ revision: doc.revision, layer, width, height });
+        layers.push(hex(await crypto.subtle.digest('SHA-256', pixels)));
+      }
+      out.push(layers);
+    }
+    return out;
+  }, entries.map(({ name, width, height, bytes }) => ({ name, width, height, bytes })));
+  entries.forEach((entry, i) => assert.deepEqual(results[i], entry.hashes, `${entry.name} ${entry.width}x${entry.height}`));
+  console.log(`# ${entries.length} manifest renders of ${new Set(entries.map((e) => e.name)).size} documents through the worker`);
+  await context.close();
+});
+
+// The pixels of an 8-bit RGB PNG whose rows are unfiltered, as the web studio writes them.
+function pngPixels(file) {
+  const bytes = fs.readFileSync(file);
+  let at = 8, width = 0, height = 0;
+  const idat = [];
+  while (at < bytes.length) {
+    const length = bytes.readUInt32BE(at);
+    const type = bytes.toString('latin1', at + 4, at + 8);
+    if (type === 'IHDR') [width, height] = [bytes.readUInt32BE(at + 8), bytes.readUInt32BE(at + 12)];
+    if (type === 'IDAT') idat.push(bytes.subarray(at + 8, at + 8 + length));
+    at += 12 + length;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(idat));
+  const rows = [];
+  for (let y = 0; y < height; y++) {
+    const row = raw.subarray(y * (width * 3 + 1), (y + 1) * (width * 3 + 1));
+    assert.equal(row[0], 0, 'rows are unfiltered');
+    rows.push(row.subarray(1));
+  }
+  return { width, height, pixels: Buffer.concat(rows) };
+}
+
+test('a PNG export decodes to texgen render\'s pixels; listing and C++ exports download', async () => {
+  const context = await freshContext();
+  const { page } = await openPage(context, linkOf(SHIPPED));
+  await layer4Records(page, 4);
+  await page.getByRole('button', { name: 'Export' }).click();
+  const dialog = page.getByRole('dialog', { name: 'Export' });
+  await dialog.getByLabel('Layer').selectOption('2');
+  await dialog.getByLabel('Width').selectOption('512');
+  await dialog.getByLabel('Height').selectOption('256');
+  const png = await download(page, () => dialog.getByRole('button', { name: 'Download PNG' }).click());
+  assert.equal(path.basename(png), 'untitled-layer2-512x256.png');
+  const { width, height, pixels } = pngPixels(png);
+  assert.deepEqual([width, height], [512, 256]);
+  const expected = execFileSync(TEXGEN, ['hash', path.join(SOURCE_DIR, 'data/Testin3.tex'), '--size', '512x256',
+    '--all-layers'], { encoding: 'utf8' }).split('\n')[2].split(' ')[2];
+  assert.equal(sha256(pixels), expected, 'the PNG holds texgen\'s pixels of layer 2');
+
+  const listing = await download(page, () => dialog.getByRole('button', { name: 'Download listing' }).click());
+  assert.equal(fs.readFileSync(listing, 'utf8'), execFileSync(TEXGEN, ['export', path.join(SOURCE_DIR, 'data/Testin3.tex')],
+    { encoding: 'utf8' }));
+  await dialog.getByLabel('Function name').fill('buildShipped');
+  const cpp = await download(page, () => dialog.getByRole('button', { name: 'Download C++' }).click());
+  assert.equal(fs.readFileSync(cpp, 'utf8'), execFileSync(TEXGEN, ['export', path.join(SOURCE_DIR, 'data/Testin3.tex'),
+    '--cpp', '--function', 'buildShipped'], { encoding: 'utf8' }));
+  await dialog.getByLabel('Function name').fill('2bad');
+  await dialog.getByRole('button', { name: 'Download C++' }).click();
+  await page.getByRole('status').getByText('"2bad" is not a C++ function name').waitFor();
+  await context.close();
+});
+
+test('thousands of malformed links and files: one sentence each, nothing changes, no exception escapes', async () => {
+  const context = await freshContext();
+  const { page, problems } = await openPage(context, linkOf(SHIPPED));
+  await layer4Records(page, 4);
+  // Seeded, so that a failure can be replayed.
+  let seed = 12345;
+  const random = () => ((seed = (seed * 1103515245 + 12345) >>> 0) / 2 ** 32);
+  const bytes = (n) => Buffer.from(Array.from({ length: n }, () => Math.floor(random() * 256)));
+  const good = zlib.deflateSync(SHIPPED, { level: 9 });
+  const links = [];
+  for (let i = 0; i < 1500; i++) {
+    const kind = i % 6;
+    if (kind === 0) links.push('doc=' + bytes(Math.floor(random() * 64)).toString('base64url'));
+    if (kind === 1) links.push('doc=' + good.subarray(0, Math.floor(random() * good.length)).toString('base64url'));
+    if (kind === 2) {  // a flipped byte
+      const damaged = Buffer.from(good);
+      damaged[Math.floor(random() * damaged.length)] ^= 1 + Math.floor(random() * 255);
+      links.push('doc=' + damaged.toString('base64url'));
+    }
+    if (kind === 3) links.push('doc=' + zlib.deflateSync(bytes(Math.floor(random() * 22100))).toString('base64url'));
+    if (kind === 4) links.push('doc=' + good.toString('base64url').replace(/./g, (c) => (random() < 0.01 ? '*' : c)));
+    if (kind === 5) links.push(random() < 0.5 ? 'nothing here' : 'doc=' + zlib.deflateSync(Buffer.alloc(1 << 22)).toString('base64url'));
+  }
+  const files = [];
+  for (let i = 0; i < 1500; i++) {
+    const kind = i % 4;
+    if (kind === 0) files.push(bytes(Math.floor(random() * 3000)));
+    if (kind === 1) files.push(Buffer.concat([SHIPPED.subarray(0, Math.floor(random() * SHIPPED.length)), bytes(3)]));
+    if (kind === 2) files.push(Buffer.from(`// layer ${Math.floor(random() * 7)}\nperlinNoise(${bytes(4).join(',')});\n` +
+      bytes(20).toString('latin1')));
+    if (kind === 3) {  // the shipped listing with a few characters changed
+      const listing = fs.readFileSync(path.join(SOURCE_DIR, 'data/Testin3.listing'), 'latin1');
+      files.push(Buffer.from(listing.replace(/./g, (c) => (random() < 0.005 ? String.fromCharCode(32 + Math.floor(random() * 95)) : c)), 'latin1'));
+    }
+  }
+  const outcome = await api(page, async ([linkList, fileList]) => {
+    const module = await import('./api.js');
+    const refusals = new Set();
+    let accepted = 0;
+    const escaped = [], changed = [];
+    // A refusal leaves the document as it was: the same revision.
+    const attempt = async (input, work) => {
+      const { revision } = await module.state();
+      try {
+        await work(revision);
+        accepted++;
+      } catch (error) {
+        if (!(error instanceof module.ApiError)) escaped.push(String(error));
+        refusals.add(error.message);
+        if ((await module.state()).revision !== revision) changed.push(input.slice(0, 80));
+      }
+    };
+    for (const link of linkList) await attempt(link, (revision) => module.edit({ revision, command: 'import', link }));
+    for (const [i, data] of fileList.entries()) {
+      const name = `fuzz${i}.${i % 2 ? 'tex' : 'listing'}`;
+      const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+      await attempt(name, () => module.open(name, new File([bytes], name)));
+    }
+    return { accepted, refusals: [...refusals], escaped, changed };
+  }, [links, files.map((file) => file.toString('base64'))]);
+  assert.deepEqual(outcome.changed, [], 'a refused input changes nothing');
+  assert.deepEqual(outcome.escaped, [], 'every failure is a refusal of the studio');
+  for (const sentence of outcome.refusals) assert.match(sentence, /^[^\n]+\.$/, sentence);
+  console.log(`# ${links.length} malformed links and ${files.length} malformed files: ${outcome.accepted} opened, ` +
+    `${outcome.refusals.length} distinct refusals`);
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('a dragged slider updates the preview at 256; render times beside native', async () => {
+  const context = await freshContext();
+  const { page, problems } = await openPage(context, linkOf(SHIPPED));
+  await layer4Records(page, 4);
+  await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 1);
+  // Layer 4's last record, mulLayers: drag its first weight back and forth
+  // for three seconds, one input event per display frame.
+  await records(page).nth(3).click();
+  const slider = page.getByLabel('w1 slider');
+  const start = await frames(page);
+  const seconds = await dragSlider(slider);
+  const rate = ((await frames(page)) - start) / seconds;
+  console.log(`# slider drag at 256x256 with the shipped texture in the web studio: ${rate.toFixed(1)} preview updates a second`);
+  // The rate aimed at is 20 a second (reported above); the check is generous,
+  // as the machine running the tests may be busy with other work.
+  assert.ok(rate >= 10, `the preview follows the drag (${rate.toFixed(1)} updates a second)`);
+
+  // Whole renders (nothing kept), in the worker and natively.
+  const times = await api(page, async () => {
+    const module = await import('./api.js');
+    const out = {};
+    for (const side of [256, 1024]) {
+      const runs = [];
+      for (let i = 0; i < 3; i++) {
+        const doc = await module.state();
+        await module.edit({ revision: doc.revision, command: 'set', layer: 0, index: 0, argument: 2, value: String(1000 + i) });
+        const began = performance.now();
+        await module.render({ revision: doc.revision + 1, layer: 4, width: side, height: side });
+        runs.push(performance.now() - began);
+      }
+      out[side] = Math.min(...runs);
+    }
+    return out;
+  });
+  const native = {};
+  for (const side of [256, 1024]) {
+    const runs = [];
+    for (let i = 0; i < 3; i++) {
+      const began = process.hrtime.bigint();
+      execFileSync(TEXGEN, ['hash', path.join(SOURCE_DIR, 'data/Testin3.tex'), '--size', String(side)]);
+      runs.push(Number(process.hrtime.bigint() - began) / 1e6);
+    }
+    native[side] = Math.min(...runs);
+  }
+  console.log(`# whole render of the shipped texture: browser (worker) ${times[256].toFixed(0)} ms at 256, ` +
+    `${times[1024].toFixed(0)} ms at 1024; native texgen hash (process included) ${native[256].toFixed(0)} ms at 256, ` +
+    `${native[1024].toFixed(0)} ms at 1024`);
+  if (process.env.SCREENSHOT) await page.screenshot({ path: process.env.SCREENSHOT });
+  assert.deepEqual(problems, []);
+  await context.close();
+});
