@@ -36,6 +36,8 @@ void parseSize(const std::string& text, int32_t& width, int32_t& height) {
     height = int32_t(h);
 }
 
+void useThreads(int32_t n) { tex::setThreadCount(n); }
+
 std::string layerFileName(const std::string& output, int32_t layer) {
     const fs::path path(output);
     fs::path name = path.parent_path() / path.stem();

@@ -9,6 +9,7 @@
 // operation's known behaviour, kept as it is.
 #include "engine/colour/hsv.h"
 #include "engine/colour/kernels.h"
+#include "engine/threads.h"
 
 namespace tex {
 
@@ -50,8 +51,9 @@ void mapHsv(int32_t src, int32_t dst, Change change) {
     };
     const Pixel* in = layers[src];
     Pixel* out = layers[dst];
-    Pixel last = in[0], result = convert(last);
-    for (size_t i = 0, n = layerPixels(); i < n; ++i) {
+    forEachRange(int64_t(layerPixels()), 1, [&](int64_t first, int64_t end) {
+    Pixel last = in[first], result = convert(last);
+    for (size_t i = size_t(first), n = size_t(end); i < n; ++i) {
         const Pixel p = in[i];
         if (p.red != last.red || p.green != last.green || p.blue != last.blue) {
             result = convert(p);
@@ -59,6 +61,7 @@ void mapHsv(int32_t src, int32_t dst, Change change) {
         }
         out[i] = result;
     }
+    });
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // float32 weight are exact in extended precision (and in double); sums are
 // rounded to float32 once; the bitwise operands are truncated toward zero.
 #include "engine/colour/kernels.h"
+#include "engine/threads.h"
 
 namespace tex {
 
@@ -85,7 +86,9 @@ void addLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     // not finite): one table of all 65536 pairs.
     static uint8_t table[256 * 256];
     addTable(w1, w2, table);
-    for (size_t i = 0; i < l.count; ++i) l.out[i] = table[l.a[i] * 256 + l.b[i]];
+    forEachByteRange(l.count, [&](size_t at, size_t n) {
+        for (size_t i = at; i < at + n; ++i) l.out[i] = table[l.a[i] * 256 + l.b[i]];
+    });
 }
 
 // byte = saturateByte(single(a*b * k)), k = single(w1*w2*0.00392156862745):

@@ -6,6 +6,10 @@
 // number, halves to even; the low 8 bits of each entry are written.
 #include "engine/colour/kernels.h"
 
+#include <atomic>
+
+#include "engine/threads.h"
+
 namespace tex {
 
 // The sine curve's byte for v * f, from the extended-precision sine.
@@ -51,11 +55,11 @@ using Histograms = uint32_t[3][256];
 // Counts every channel of every pixel of src. Four pixels (12 bytes) are
 // loaded at once and counted into four partial histograms per channel, so
 // that neighbouring equal bytes do not wait on one another's increments.
-void countChannels(int32_t src, Histograms& counts) {
-    static uint32_t partial[4][3][256];
+// Each range of pixels is counted on its own and added to the totals in
+// integers, exact in any order.
+void countRange(const uint8_t* in, size_t n, std::atomic<uint32_t> (&totals)[3][256]) {
+    uint32_t partial[4][3][256];
     std::memset(partial, 0, sizeof partial);
-    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
-    const size_t n = layerPixels();
     size_t i = 0;
     for (; i + 4 <= n; i += 4, in += 12) {
         uint64_t first;
@@ -79,7 +83,19 @@ void countChannels(int32_t src, Histograms& counts) {
         for (int c = 0; c < 3; ++c) ++partial[0][c][in[c]];
     for (int c = 0; c < 3; ++c)
         for (int v = 0; v < 256; ++v)
-            counts[c][v] = partial[0][c][v] + partial[1][c][v] + partial[2][c][v] + partial[3][c][v];
+            totals[c][v] += partial[0][c][v] + partial[1][c][v] + partial[2][c][v] + partial[3][c][v];
+}
+
+void countChannels(int32_t src, Histograms& counts) {
+    std::atomic<uint32_t> totals[3][256];
+    for (auto& channel : totals)
+        for (auto& total : channel) total = 0;
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    forEachRange(int64_t(layerPixels()), 1, [&](int64_t first, int64_t end) {
+        countRange(in + 3 * first, size_t(end - first), totals);
+    });
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 256; ++v) counts[c][v] = totals[c][v];
 }
 
 // Replaces a histogram by its mapping: the float32 accumulator starts at

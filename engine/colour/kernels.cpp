@@ -19,6 +19,8 @@
 // read the destination into the cache first.
 #include "engine/colour/kernels.h"
 
+#include "engine/threads.h"
+
 #include <climits>
 
 #if TEX_X86_VECTORS
@@ -306,17 +308,17 @@ void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
 }
 #endif
 
-void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
-    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
-    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    if (!wideUnitsEnabled()) return mapPlain(in, out, layerBytes(), tables);
+// Each pass below runs on one range of bytes that starts on a pixel; the
+// public passes at the end of the file split the bytes over the threads.
+static void mapRange(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
+    if (!wideUnitsEnabled()) return mapPlain(in, out, count, tables);
 #if TEX_X86_VECTORS
-    splitForStreaming(out, layerBytes(),
+    splitForStreaming(out, count,
                       [&](size_t at, size_t n, bool stream) { mapWide(in + at, out + at, n, tables, stream); });
 #endif
 }
 
-void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
+static void selectRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
                  const uint8_t (&hi)[256]) {
 #if TEX_X86_VECTORS
     if (wideUnitsEnabled())
@@ -331,7 +333,7 @@ void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
     }
 }
 
-void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+static void bitwiseRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
                   const uint8_t (&t2)[256], BitOp op) {
 #if TEX_X86_VECTORS
     if (wideUnitsEnabled())
@@ -352,7 +354,7 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
     }
 }
 
-void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+static void mulRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
 #if TEX_X86_VECTORS
     if (wideUnitsEnabled())
         return splitForStreaming(
@@ -361,7 +363,7 @@ void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, fl
     for (size_t i = 0; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
 }
 
-bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
+static bool addRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
 #if TEX_X86_VECTORS
     FixedWeights f;
     if (!wideUnitsEnabled() || !fixWeights(w1, w2, f)) return false;
@@ -372,6 +374,36 @@ bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t coun
     (void)a, (void)b, (void)out, (void)count, (void)w1, (void)w2;
     return false;
 #endif
+}
+
+// ---- Split over the threads ---------------------------------------------------
+
+void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    forEachByteRange(layerBytes(), [&](size_t at, size_t n) { mapRange(in + at, out + at, n, tables); });
+}
+
+void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
+                 const uint8_t (&hi)[256]) {
+    forEachByteRange(count, [&](size_t at, size_t n) { selectRange(a + at, b + at, out + at, n, lo, hi); });
+}
+
+void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+                  const uint8_t (&t2)[256], BitOp op) {
+    forEachByteRange(count, [&](size_t at, size_t n) { bitwiseRange(a + at, b + at, out + at, n, t1, t2, op); });
+}
+
+void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+    forEachByteRange(count, [&](size_t at, size_t n) { mulRange(a + at, b + at, out + at, n, k); });
+}
+
+// Whether the exact form applies depends on the weights alone, so a first
+// empty call asks before any byte is written.
+bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
+    if (!addRange(a, b, out, 0, w1, w2)) return false;
+    forEachByteRange(count, [&](size_t at, size_t n) { addRange(a + at, b + at, out + at, n, w1, w2); });
+    return true;
 }
 
 }  // namespace tex

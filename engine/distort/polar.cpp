@@ -23,11 +23,12 @@ using distort::sampleRow;
 // Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
 static ext columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
-static float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
-static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
+// Per row, so one set per thread:
+static thread_local float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
+static thread_local bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
 // Twirl: per distance from the centre column, inside the disc, sine, cosine.
-static bool twistInside[MAX_LAYER_SIDE / 2 + 1];
-static float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+static thread_local bool twistInside[MAX_LAYER_SIDE / 2 + 1];
+static thread_local float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
 
 // The twist's sine and cosine depend on dx and dy only through their squares:
 // they are computed once per distance |dx| = 0..cx from the centre column for
@@ -71,11 +72,13 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
     const float k = static_cast<float>(ext(1.0) / (extSqrt(ext(2.0) * layerWidth * layerHeight) * scale));
-    for (int32_t t = 0; t <= cy; ++t) {
+    forEachRange(cy + 1, 2 * int64_t(layerWidth), [&](int64_t t0, int64_t t1) {
+    for (int32_t t = int32_t(t0); t < t1; ++t) {
         twistValues(cx, static_cast<float>(t), strength, k);
         twirlRow(dst, cy - t, cx, cy);
         if (t > 0 && cy + t < layerHeight) twirlRow(dst, cy + t, cx, cy);
     }
+    });
 }
 
 // Copies the cx-pixel run of row `fromRow` starting at column `column` of dst
@@ -167,10 +170,12 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
         sampleRow(SCRATCH_LAYER, out, layerWidth);
         out[cx] = cx > 0 ? out[cx - 1] : pixelAt(SCRATCH_LAYER, cx, y);
     };
-    for (int32_t t = 0; t <= cy; ++t) {
+    forEachRange(cy + 1, 2 * int64_t(layerWidth), [&](int64_t t0, int64_t t1) {
+    for (int32_t t = int32_t(t0); t < t1; ++t) {
         writeRow(cy - t, false);
         if (t > 0 && cy + t < layerHeight) writeRow(cy + t, true);
     }
+    });
 }
 
 void logPolLayer(int32_t src, int32_t dst) {
@@ -186,8 +191,9 @@ void logPolLayer(int32_t src, int32_t dst) {
     }
     // Straight into a destination that is not the source.
     const int32_t result = dst == src ? SCRATCH_LAYER : dst;
-    Pixel* out = layers[result];
-    for (int32_t i = 0; i < layerHeight; ++i) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    Pixel* out = &pixelAt(result, 0, int32_t(y0));
+    for (int32_t i = int32_t(y0); i < y1; ++i) {
         const ext r = static_cast<float>(extExp(ext(i) * step));
         for (int32_t j = 0; j < layerWidth; ++j) {
             rowX[j] = static_cast<float>(r * columnCos[j] + cx);
@@ -196,6 +202,7 @@ void logPolLayer(int32_t src, int32_t dst) {
         sampleRow(src, out, layerWidth);
         out += layerWidth;
     }
+    });
     if (result == SCRATCH_LAYER) copyLayer(SCRATCH_LAYER, dst);
 }
 

@@ -3,8 +3,8 @@
 
 namespace tex::distort {
 
-float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
-int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
-float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+thread_local float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
+thread_local int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
+thread_local float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
 
 }  // namespace tex::distort

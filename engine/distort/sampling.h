@@ -16,6 +16,7 @@
 #pragma once
 
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 #if TEX_X86_VECTORS
 #include <emmintrin.h>
@@ -141,9 +142,10 @@ inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, con
 // sampleRow, and the whole parts and weights sampleRow derives from them.
 // Four spare entries let the weight pass run in groups of four.
 constexpr int32_t ROW_ENTRIES = MAX_LAYER_SIDE + 4;
-extern float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
-extern int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
-extern float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+// One set per thread, so that bands of rows run side by side.
+extern thread_local float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
+extern thread_local int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
+extern thread_local float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
 
 // The whole part sampleLayer takes for a coordinate beyond the int32 range:
 // the float32 is a whole number, taken modulo 2^32 (exactly, through int64

@@ -6,6 +6,7 @@
 // the rows (motion blur) or the whole layer (seam removal) are first staged in
 // the scratch layer.
 #include "engine/internal.h"
+#include "engine/threads.h"
 #include "engine/numeric/wide.h"
 
 #if TEX_X86_VECTORS
@@ -38,9 +39,9 @@ void rotateBytes(const uint8_t* in, uint8_t* out, size_t count, int left, int ri
 
 void invertLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
-    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    const size_t count = layerBytes();
+    forEachByteRange(layerBytes(), [&](size_t at, size_t count) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]) + at;
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]) + at;
     size_t i = 0;
 #if TEX_X86_VECTORS
     const __m128i ones = _mm_set1_epi8(char(0xFF));
@@ -50,6 +51,7 @@ void invertLayer(int32_t src, int32_t dst) {
     }
 #endif
     for (; i < count; ++i) out[i] = uint8_t(255 - in[i]);
+    });
 }
 
 // Low 8 bits of (b << bits) | (b >> (8 - bits)) on 32-bit values, with both
@@ -66,7 +68,7 @@ void woodLayer(int32_t src, int32_t dst, int32_t bits) {
     else if (n > 8)
         std::memset(out, 0, layerBytes());
     else
-        rotateBytes(in, out, layerBytes(), n, 8 - n);
+        forEachByteRange(layerBytes(), [&](size_t at, size_t count) { rotateBytes(in + at, out + at, count, n, 8 - n); });
 }
 
 namespace {
@@ -175,13 +177,14 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
         magic = ((uint64_t(1) << shift) + divisor - 1) / divisor;
     }
     const double inverse = 1.0 / double(divisor);
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
         const size_t offset = size_t(y) * rowBytes;
         const uint8_t* in = reinterpret_cast<const uint8_t*>(layers[src]) + offset;
         uint8_t* out = reinterpret_cast<uint8_t*>(layers[dst]) + offset;
         if (src == dst) {
-            // One staged row is enough: each row reads only itself.
-            uint8_t* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);
+            // Staging its own row is enough: each row reads only itself.
+            uint8_t* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]) + offset;
             std::memcpy(staged, in, rowBytes);
             in = staged;
         }
@@ -204,6 +207,7 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
             });
         }
     }
+    });
 }
 
 // Weights of the seam blend at squared distance d2 from the centre: false
@@ -265,7 +269,8 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
         even = high;
     }
 
-    for (int64_t y = 0; y < h; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
         const int64_t dy = y - halfH;
         const Pixel* own = s + y * w;
         const Pixel* mirrored = s + (h - 1 - y) * w;
@@ -299,6 +304,7 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
                               blend(p.blue, lr.blue + both.blue + tb.blue)};
         }
     }
+    });
 }
 
 }  // namespace tex

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 namespace tex {
 
@@ -11,7 +12,9 @@ void colorLayer(int32_t dst, int32_t red, int32_t green, int32_t blue) {
     if (!validLayers(dst)) return;
     const Pixel colour{uint8_t(red), uint8_t(green), uint8_t(blue)};
     Pixel* out = layers[dst];
-    for (size_t i = 0, n = layerPixels(); i < n; ++i) out[i] = colour;
+    forEachRange(int64_t(layerPixels()), 1, [&](int64_t first, int64_t end) {
+        for (size_t i = size_t(first), n = size_t(end); i < n; ++i) out[i] = colour;
+    });
 }
 
 // The two colours swap at every multiple of the cell width along a row, at
@@ -54,8 +57,9 @@ void particle(int32_t dst, float falloff) {
     const float invHalfWidth = halfWidth ? static_cast<float>(ext(1.0) / halfWidth) : 0.0f;
     const float invHalfHeight = halfHeight ? static_cast<float>(ext(1.0) / halfHeight) : 0.0f;
     const float scale = static_cast<float>(ext(falloff) * ext(180.0));
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    Pixel* out = &pixelAt(dst, 0, int32_t(y0));
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         const float dy = static_cast<float>(ext(y - halfHeight) * invHalfHeight);
         for (int32_t x = 0; x < layerWidth; ++x) {
             const float dx = static_cast<float>(ext(x - halfWidth) * invHalfWidth);
@@ -66,6 +70,7 @@ void particle(int32_t dst, float falloff) {
             *out++ = {grey, grey, grey};
         }
     }
+    });
 }
 
 }  // namespace tex

@@ -18,6 +18,7 @@
 #include "engine/generators/plasma.h"
 
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 #if TEX_X86_VECTORS
 #include <immintrin.h>
@@ -508,8 +509,9 @@ void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude
         columnTerm[x] = extSin(ext(x) * xFrequency) * ext(63.5);
         columnQuick[x] = double(columnTerm[x]);
     }
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    Pixel* out = &pixelAt(dst, 0, int32_t(y0));
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         const float rowTerm = static_cast<float>(extSin(ext(y) * yFrequency) * ext(63.5) + ext(127.0));
         for (int32_t x = 0; x < layerWidth; ++x, ++out) {
             const double quick = (columnQuick[x] + rowTerm) * scale;
@@ -521,6 +523,7 @@ void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude
             *out = {grey, grey, grey};
         }
     }
+    });
 }
 
 }  // namespace tex
