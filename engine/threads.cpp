@@ -40,10 +40,22 @@ constexpr int32_t PIECES_PER_THREAD = 4;
 // The least work worth a range of its own, in pixels.
 constexpr int64_t MIN_PIECE_WORK = 4096;
 
+// WebAssembly workers must exist before the engine waits on them (a worker
+// started during a call would wait for the very event loop the call
+// blocks), so there the count is held to the pool the build starts
+// (-sPTHREAD_POOL_SIZE) and the calling thread.
+#if defined(__EMSCRIPTEN__) && defined(TEX_THREAD_POOL_SIZE)
+constexpr int32_t THREAD_LIMIT = TEX_THREAD_POOL_SIZE + 1;
+#elif defined(__EMSCRIPTEN__)
+constexpr int32_t THREAD_LIMIT = 1;
+#else
+constexpr int32_t THREAD_LIMIT = MAX_THREADS;
+#endif
+
 int32_t hardwareThreads() {
 #if TEX_HAVE_THREADS
     const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : n > unsigned(MAX_THREADS) ? MAX_THREADS : int32_t(n);
+    return n == 0 ? 1 : n > unsigned(THREAD_LIMIT) ? THREAD_LIMIT : int32_t(n);
 #else
     return 1;
 #endif
@@ -51,7 +63,7 @@ int32_t hardwareThreads() {
 
 int32_t clampCount(int64_t n) {
     if (n <= 0) return hardwareThreads();
-    return n > MAX_THREADS ? MAX_THREADS : int32_t(n);
+    return n > THREAD_LIMIT ? THREAD_LIMIT : int32_t(n);
 }
 
 // TEX_THREADS names a count (0 or less: every hardware thread); anything

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/engine.h"
 
@@ -80,6 +81,18 @@ void forEachByteRange(size_t bytes, const Body& body) {
         const size_t at = size_t(begin) * 3, until = end == pixels ? bytes : size_t(end) * 3;
         body(at, until - at);
     });
+}
+
+// This thread's own T, for the per-row working arrays that bands of rows
+// need one of each: allocated on the thread's first use, released when the
+// thread ends (a worker's when the workers are released). Kept on the heap
+// rather than as thread_local arrays, which every thread of the embedding
+// program would carry on its stack.
+template <typename T>
+T& perThread() {
+    thread_local std::unique_ptr<T> block;
+    if (!block) block.reset(new T);
+    return *block;
 }
 
 // The generator's state after `steps` more draws from `state`. The

@@ -16,12 +16,12 @@
 
 namespace tex {
 
-using distort::rowX;
-using distort::rowY;
 using distort::sampleRow;
 
 // One row's source pixel numbers for noiseDistort (below 2^28, MAX_LAYER_PIXELS).
-static thread_local uint32_t jitterSource[MAX_LAYER_SIDE];
+struct JitterRow {
+    uint32_t source[MAX_LAYER_SIDE];
+};
 
 // The vertical sine term of each column, kept in extended precision.
 static ext columnShift[MAX_LAYER_SIDE];
@@ -45,6 +45,7 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
     // The vertical sine term stays extended: the sum with y is rounded once.
     for (int32_t x = 0; x < layerWidth; ++x) columnShift[x] = vAmp * extSin(ext(vFreq) * x);
     forEachRow([&](int64_t y0, int64_t y1) {
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     Pixel* out = &pixelAt(dst, 0, int32_t(y0));
     for (int32_t y = int32_t(y0); y < y1; ++y) {
         const float ox = static_cast<float>(hAmp * extSin(ext(hFreq) * y));
@@ -70,6 +71,7 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
     }
     Pixel* const result = resultBuffer(dst, src, map);
     forEachRow([&](int64_t y0, int64_t y1) {
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const Pixel* brightness = &pixelAt(map, 0, int32_t(y0));
     Pixel* out = result + size_t(y0) * size_t(layerWidth);
     for (int32_t y = int32_t(y0); y < y1; ++y) {
@@ -140,6 +142,7 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     // draws on.
     const size_t width = size_t(layerWidth);
     forEachRow([&](int64_t y0, int64_t y1) {
+    uint32_t* jitterSource = perThread<JitterRow>().source;
     uint32_t state = randomAfter(uint32_t(seed), 2 * uint64_t(width) * uint64_t(y0));
     Pixel* out = result + size_t(y0) * width;
     for (int32_t y = int32_t(y0); y < y1; ++y, out += width) {

@@ -16,25 +16,28 @@
 
 namespace tex {
 
-using distort::rowX;
-using distort::rowY;
 using distort::sampleRow;
 
 // Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
 static ext columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
-// Per row, so one set per thread:
-static thread_local float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
-static thread_local bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
-// Twirl: per distance from the centre column, inside the disc, sine, cosine.
-static thread_local bool twistInside[MAX_LAYER_SIDE / 2 + 1];
-static thread_local float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+// Per row, so one set per thread.
+struct PolarRows {
+    float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
+    bool outside[MAX_LAYER_SIDE];                                     // twirl: the row's pixels outside the disc
+    // Twirl: per distance from the centre column, inside the disc, sine, cosine.
+    bool twistInside[MAX_LAYER_SIDE / 2 + 1];
+    float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+};
 
 // The twist's sine and cosine depend on dx and dy only through their squares:
 // they are computed once per distance |dx| = 0..cx from the centre column for
 // each |dy|, and serve both sides of the centre and the rows cy - |dy| and
 // cy + |dy| alike.
 static void twistValues(int32_t cx, float dy, float strength, float k) {
+    PolarRows& rows = perThread<PolarRows>();
+    bool* twistInside = rows.twistInside;
+    float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
     for (int32_t j = 0; j <= cx; ++j) {
         // Whole squares below 2^31: the sum is exact in double.
         const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
@@ -46,6 +49,11 @@ static void twistValues(int32_t cx, float dy, float strength, float k) {
 
 // Row y of dst from the twist values of its |dy|.
 static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
+    PolarRows& rows = perThread<PolarRows>();
+    bool* outside = rows.outside;
+    const bool* twistInside = rows.twistInside;
+    const float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
     for (int32_t x = 0; x < layerWidth; ++x) {
         const int32_t j = x < cx ? cx - x : x - cx;
@@ -127,6 +135,8 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
 // dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit, since
 // 1 / -dx is exactly -(1 / dx).
 static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
+    float *tunnelAngle = perThread<PolarRows>().tunnelAngle, *tunnelSource = perThread<PolarRows>().tunnelSource;
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
     for (int32_t x = 0; x < layerWidth; ++x) {
         if (x == cx) {
@@ -192,6 +202,7 @@ void logPolLayer(int32_t src, int32_t dst) {
     // Straight into a destination that is not the source.
     const int32_t result = dst == src ? SCRATCH_LAYER : dst;
     forEachRow([&](int64_t y0, int64_t y1) {
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     Pixel* out = &pixelAt(result, 0, int32_t(y0));
     for (int32_t i = int32_t(y0); i < y1; ++i) {
         const ext r = static_cast<float>(extExp(ext(i) * step));

@@ -84,8 +84,11 @@ static bool isPowerOfTwo(int32_t n) { return (n & (n - 1)) == 0; }
 // One row's column sums s(up) + 2 s(own) + s(down) and row differences
 // s(up) - s(down) per byte, with one wrapped pixel (three entries) each side,
 // and the row's Sobel sums.
-static thread_local int16_t columnSums[(MAX_LAYER_SIDE + 2) * 3], rowDifferences[(MAX_LAYER_SIDE + 2) * 3];
-static thread_local int32_t gradientX[MAX_LAYER_SIDE * 3], gradientY[MAX_LAYER_SIDE * 3];
+// One set per thread.
+struct ReliefRows {
+    int16_t columnSums[(MAX_LAYER_SIDE + 2) * 3], rowDifferences[(MAX_LAYER_SIDE + 2) * 3];
+    int32_t gradientX[MAX_LAYER_SIDE * 3], gradientY[MAX_LAYER_SIDE * 3];
+};
 
 #if TEX_X86_VECTORS
 // fastDirectionCode of two gradients side by side in SSE2 lanes; returns
@@ -138,8 +141,10 @@ void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t c
 }
 
 static void reliefRow(const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
-    int16_t* sums = columnSums + 3;
-    int16_t* differences = rowDifferences + 3;
+    ReliefRows& rows = perThread<ReliefRows>();
+    int32_t *gradientX = rows.gradientX, *gradientY = rows.gradientY;
+    int16_t* sums = rows.columnSums + 3;
+    int16_t* differences = rows.rowDifferences + 3;
     for (size_t i = 0; i < rowBytes; ++i) {
         sums[i] = int16_t(up[i] + 2 * own[i] + down[i]);
         differences[i] = int16_t(up[i] - down[i]);
@@ -170,7 +175,9 @@ void sculptureLayer(int32_t src, int32_t dst) {
 }
 
 // One row's vertical extreme with a wrapped pixel at each end.
-static thread_local uint8_t rowExtreme[(MAX_LAYER_SIDE + 2) * 3];
+struct ExtremeRow {  // one per thread
+    uint8_t bytes[(MAX_LAYER_SIDE + 2) * 3];
+};
 
 struct Minimum {
     static uint8_t of(uint8_t a, uint8_t b) { return a < b ? a : b; }
@@ -235,6 +242,7 @@ static void morphology(int32_t src, int32_t dst) {
     static const auto extreme = extremeOfThree<Extreme>;
 #endif
     walkNeighbourRows(src, dst, [](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
+        uint8_t* rowExtreme = perThread<ExtremeRow>().bytes;
         extreme(up, own, down, rowExtreme + 3, rowBytes);
         // Wrap: the last pixel before the first, the first after the last.
         std::memcpy(rowExtreme, rowExtreme + rowBytes, 3);

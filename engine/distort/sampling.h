@@ -143,9 +143,12 @@ inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, con
 // Four spare entries let the weight pass run in groups of four.
 constexpr int32_t ROW_ENTRIES = MAX_LAYER_SIDE + 4;
 // One set per thread, so that bands of rows run side by side.
-extern thread_local float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
-extern thread_local int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
-extern thread_local float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+struct RowSamples {
+    float x[ROW_ENTRIES], y[ROW_ENTRIES];
+    int32_t wholeX[ROW_ENTRIES], wholeY[ROW_ENTRIES];
+    float weightX[ROW_ENTRIES], weightY[ROW_ENTRIES];
+};
+inline RowSamples& rowSamples() { return perThread<RowSamples>(); }
 
 // The whole part sampleLayer takes for a coordinate beyond the int32 range:
 // the float32 is a whole number, taken modulo 2^32 (exactly, through int64
@@ -171,7 +174,10 @@ inline void weighOne(float c, int32_t& whole, float& weight) {
 
 // weighOne for rowX and rowY at entries i..i+3, the four series running side
 // by side where SSE2 is at hand.
-inline void weighFour(int32_t i) {
+inline void weighFour(RowSamples& row, int32_t i) {
+    const float *rowX = row.x, *rowY = row.y;
+    int32_t *rowWholeX = row.wholeX, *rowWholeY = row.wholeY;
+    float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
 #if !TEX_X86_VECTORS
     for (int32_t k = i; k < i + 4; ++k) {
         weighOne(rowX[k], rowWholeX[k], rowWeightX[k]);
@@ -222,8 +228,11 @@ inline void weighFour(int32_t i) {
 // keeps several reads from memory in flight; rows that read a narrow band
 // gain nothing from it.
 inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
-    for (int32_t i = count; i < count + 4; ++i) rowX[i] = rowY[i] = 0.0f;
-    for (int32_t i = 0; i < count; i += 4) weighFour(i);
+    RowSamples& row = rowSamples();
+    for (int32_t i = count; i < count + 4; ++i) row.x[i] = row.y[i] = 0.0f;
+    for (int32_t i = 0; i < count; i += 4) weighFour(row, i);
+    const int32_t *rowWholeX = row.wholeX, *rowWholeY = row.wholeY;
+    const float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
     const Pixel* pixels = layers[layer];
     const size_t width = size_t(layerWidth);
     for (int32_t i = 0; i < count; ++i) {

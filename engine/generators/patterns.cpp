@@ -53,8 +53,10 @@ float blobStrength() {
 // Field values of one row of a blob, by horizontal distance and by column;
 // the per-row channel sums.
 // One set per thread.
-alignas(64) thread_local float fieldRow[MAX_LAYER_SIDE];
-alignas(64) thread_local float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+struct BlobRows {
+    alignas(64) float fieldRow[MAX_LAYER_SIDE];
+    alignas(64) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+};
 
 }  // namespace
 
@@ -87,6 +89,7 @@ float addShare(float sum, float strength, float field) {
 // a time as blobField forms them. Below 2^29 a squared distance times k is
 // exact in double and rounds once to float32, as the extended product does.
 static void fieldValues(int64_t dy2, int64_t reach, float k) {
+    float* fieldRow = perThread<BlobRows>().fieldRow;
     int64_t a = 0;
 #if TEX_X86_VECTORS
     if (reach * reach + dy2 < (int64_t(1) << 29)) {
@@ -173,6 +176,10 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
     const int32_t width = layerWidth;
 
     forEachRange(layerHeight, int64_t(layerWidth) * (blobs + 1), [&](int64_t y0, int64_t y1) {
+    BlobRows& rows = perThread<BlobRows>();
+    const float* fieldRow = rows.fieldRow;
+    float* fieldLine = rows.fieldLine;
+    auto& sumRow = rows.sumRow;
     Pixel* out = &pixelAt(dst, 0, int32_t(y0));
     for (int32_t y = int32_t(y0); y < y1; ++y) {
         for (int ch = 0; ch < channels; ++ch) std::fill(sumRow[ch], sumRow[ch] + width, 0.0f);
