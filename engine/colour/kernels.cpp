@@ -32,15 +32,7 @@ namespace tex {
 
 namespace {
 
-bool cpuHasWideUnits() {
-#if TEX_X86_VECTORS
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
+bool cpuHasWideUnits() { return vectorUnits() == VectorUnits::Avx512; }
 
 bool& wideUnitsFlag() {
     static bool enabled = cpuHasWideUnits();

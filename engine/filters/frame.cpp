@@ -10,10 +10,8 @@ namespace tex {
 
 KernelSet bestKernelSet() {
 #if TEX_X86_VECTORS
-    static const KernelSet best = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-                                      ? KERNELS_AVX512
-                                      : __builtin_cpu_supports("avx2") ? KERNELS_AVX2 : KERNELS_SSE2;
-    return best;
+    const VectorUnits units = vectorUnits();
+    return units == VectorUnits::Avx512 ? KERNELS_AVX512 : units == VectorUnits::Avx2 ? KERNELS_AVX2 : KERNELS_SSE2;
 #else
     return KERNELS_PORTABLE;
 #endif
