@@ -30,6 +30,19 @@
 #define TEX_VECTOR_EXTENSIONS 0
 #endif
 
+// One loop source for several units: a body marked TEX_ALWAYS_INLINE, called
+// from a plain function and, where the x86 forms are built, from one marked
+// TEX_AVX2_FUNCTION, which the compiler vectorises for AVX2 (chosen when
+// vectorUnits() says so). Only that function is AVX2 code.
+#if TEX_VECTOR_EXTENSIONS
+#define TEX_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define TEX_ALWAYS_INLINE inline
+#endif
+#if TEX_X86_VECTORS
+#define TEX_AVX2_FUNCTION __attribute__((target("avx2")))
+#endif
+
 namespace tex {
 
 // Ordered: each includes the ones before it.

@@ -71,7 +71,7 @@ static int32_t spotRow[MAX_LAYER_SIDE], unsettled[MAX_LAYER_SIDE];
 // |v| < 2^101 for |scale| < 2^100), so the test needs no range checks, and a
 // zero result is exact (its bound is 0), so no sign of zero is in doubt. Only
 // float32 comparisons, so that the loop vectorises.
-static void spotRowFast(float scale, double dy2, int32_t width) {
+static TEX_ALWAYS_INLINE void spotRowLoop(float scale, double dy2, int32_t width) {
     for (int32_t x = 0; x < width; ++x) {
         const double s = double(columnDx[x]) * columnDx[x] + dy2;
         const double ws = numeric::decisionWidth(s, s * 0x1p-52);
@@ -85,6 +85,31 @@ static void spotRowFast(float scale, double dy2, int32_t width) {
     }
 }
 
+// Pixels of grey greys[0 .. count) at out: four pixels as three 32-bit words
+// where the machine stores them least significant byte first (the compiler
+// folds the test), a byte at a time otherwise and for the last pixels.
+static void writeGreyRow(uint8_t* out, const int32_t* greys, int32_t count) {
+    const uint32_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    int32_t x = 0;
+    if (first == 1) {
+        for (; x + 4 <= count; x += 4, out += 12) {
+            const uint32_t g0 = uint8_t(greys[x]), g1 = uint8_t(greys[x + 1]), g2 = uint8_t(greys[x + 2]),
+                           g3 = uint8_t(greys[x + 3]);
+            const uint32_t words[3] = {g0 * 0x010101u | g1 << 24, g1 * 0x0101u | g2 * 0x01010000u,
+                                       g2 | g3 * 0x01010100u};
+            std::memcpy(out, words, 12);
+        }
+    }
+    for (; x < count; ++x, out += 3) out[0] = out[1] = out[2] = uint8_t(greys[x]);
+}
+
+static void spotRowFast(float scale, double dy2, int32_t width) { spotRowLoop(scale, dy2, width); }
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void spotRowAvx2(float scale, double dy2, int32_t width) { spotRowLoop(scale, dy2, width); }
+#endif
+
 void particle(int32_t dst, float falloff) {
     if (!validLayers(dst)) return;
     const int32_t halfWidth = layerWidth / 2, halfHeight = layerHeight / 2;
@@ -93,12 +118,16 @@ void particle(int32_t dst, float falloff) {
     const float scale = static_cast<float>(ext(falloff) * ext(180.0));
     const bool fast = std::fabs(scale) < 0x1p100f;  // false for NaN: such calls run in ext
     for (int32_t x = 0; x < layerWidth; ++x) columnDx[x] = static_cast<float>(double(x - halfWidth) * invHalfWidth);
+    auto* spotRowOf = spotRowFast;
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) spotRowOf = spotRowAvx2;
+#endif
     auto* bytes = reinterpret_cast<uint8_t*>(layers[dst]);
     for (int32_t y = 0; y < layerHeight; ++y) {
         const float dy = static_cast<float>(double(y - halfHeight) * invHalfHeight);
         uint32_t misses = uint32_t(layerWidth);
         if (fast) {
-            spotRowFast(scale, double(dy) * dy, layerWidth);
+            spotRowOf(scale, double(dy) * dy, layerWidth);
             misses = 0;
             for (int32_t x = 0; x < layerWidth; ++x) misses += uint32_t(unsettled[x]);
         }
@@ -106,7 +135,8 @@ void particle(int32_t dst, float falloff) {
         if (misses)
             for (int32_t x = 0; x < layerWidth; ++x)
                 if (!fast || unsettled[x]) spotRow[x] = spotPlain(scale, columnDx[x], dy);
-        for (int32_t x = 0; x < layerWidth; ++x, bytes += 3) bytes[0] = bytes[1] = bytes[2] = uint8_t(spotRow[x]);
+        writeGreyRow(bytes, spotRow, layerWidth);
+        bytes += size_t(layerWidth) * 3;
     }
 }
 
