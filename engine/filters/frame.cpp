@@ -8,17 +8,6 @@
 
 namespace tex {
 
-KernelSet bestKernelSet() {
-#if TEX_X86_VECTORS
-    const VectorUnits units = vectorUnits();
-    return units == VectorUnits::Avx512 ? KERNELS_AVX512 : units == VectorUnits::Avx2 ? KERNELS_AVX2 : KERNELS_SSE2;
-#else
-    return KERNELS_PORTABLE;
-#endif
-}
-
-KernelSet kernelSetLimit = KERNELS_AVX512;
-
 const uint16_t* rootsBelowSquares() {
     static uint16_t table[257];
     static bool built = false;
@@ -31,15 +20,7 @@ const uint16_t* rootsBelowSquares() {
 
 void filter3x3(Kernel3x3 kernel, int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    // The widest set allowed that has the kernel.
-    RowFilter filter = nullptr;
-#if TEX_X86_VECTORS
-    const KernelSet set = bestKernelSet() < kernelSetLimit ? bestKernelSet() : kernelSetLimit;
-    if (set >= KERNELS_AVX512) filter = rowFilterAvx512(kernel);
-    if (!filter && set >= KERNELS_AVX2) filter = rowFilterAvx2(kernel);
-    if (!filter && set >= KERNELS_SSE2) filter = rowFilterSse2(kernel);
-#endif
-    if (!filter) filter = rowFilterPortable(kernel);
+    const bool wide = vectorUnits() >= VectorUnits::Avx2;
     const size_t rowBytes = size_t(layerWidth) * 3;
     const auto* source = reinterpret_cast<const uint8_t*>(layers[src]);
     auto* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);
@@ -57,7 +38,7 @@ void filter3x3(Kernel3x3 kernel, int32_t src, int32_t dst) {
     };
     for (int32_t y = 0; y < layerHeight; ++y) {
         if (inPlace) std::memcpy(staged + size_t(slot(y)) * rowBytes, source + size_t(y) * rowBytes, rowBytes);
-        filter(row((y - 1) & heightMask, y), row(y, y), row((y + 1) & heightMask, y), out + size_t(y) * rowBytes,
+        filterRow(kernel, wide, row((y - 1) & heightMask, y), row(y, y), row((y + 1) & heightMask, y), out + size_t(y) * rowBytes,
                rowBytes);
     }
 }
