@@ -15,26 +15,18 @@ namespace tex {
 // byte = saturateByte(single(byte * factor)) per channel.
 void scaleLayerRGB(int32_t src, int32_t dst, float r, float g, float b) {
     if (!validLayers(src, dst)) return;
+    // byte * factor is exact in extended precision, so single() of it is the
+    // float32 product; the pass computes that per byte.
     const float factor[3] = {r, g, b};
-    uint8_t tables[3][256];
-    for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < 256; ++v)
-            tables[c][v] = saturateByte(static_cast<float>(v * ext(factor[c])));
-    mapLayerBytes(src, dst, tables);
+    scaleLayerBytes(src, dst, factor);
 }
 
-// byte = byte + offset clamped to 0..255. The sum is taken on 64 bits, so an
-// offset near the int32 limits saturates instead of overflowing.
+// byte = byte + offset clamped to 0..255. Offsets beyond -255..255 act as
+// those limits, so one near the int32 limits saturates instead of overflowing.
 void adjustLayerRGB(int32_t src, int32_t dst, int32_t r, int32_t g, int32_t b) {
     if (!validLayers(src, dst)) return;
     const int32_t offset[3] = {r, g, b};
-    uint8_t tables[3][256];
-    for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < 256; ++v) {
-            const int64_t sum = int64_t(v) + offset[c];
-            tables[c][v] = uint8_t(sum > 255 ? 255 : sum < 0 ? 0 : sum);
-        }
-    mapLayerBytes(src, dst, tables);
+    offsetLayerBytes(src, dst, offset);
 }
 
 namespace {

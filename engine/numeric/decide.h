@@ -113,6 +113,18 @@ inline bool decideRound(double v, double bound, double& out) {
     return low == high && !zeroInDoubt;
 }
 
+// Any other monotone (non-decreasing) rounding g of the value, such as the
+// byte of single(x): out = g(v) when g gives one result across the bound.
+// g is called on finite values below 2^128 in magnitude only.
+template <typename Rounding, typename Result>
+inline bool decideMonotone(double v, double bound, Rounding g, Result& out) {
+    const double w = decisionWidth(v, bound);
+    const bool ok = decidable(v) && decidable(w);
+    const Result low = g(ok ? v - w : 0.0), high = g(ok ? v + w : 1.0);
+    out = low;
+    return ok && low == high;
+}
+
 // ---- Fallback counts ---------------------------------------------------------
 
 // Opcodes index the counts; anything else (direct calls) goes to the last row.
