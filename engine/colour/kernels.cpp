@@ -174,12 +174,9 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
 
 // ---- Dispatch -----------------------------------------------------------------
 
-// Layers of this size or more are written with streaming stores: they would
-// push the sources out of the cache anyway. The part before the first 64-byte
-// boundary (a whole number of pixels, so channel phases stay put) is written
-// normally.
-constexpr size_t STREAM_BYTES = size_t(4) << 20;
-
+// Layers of STREAM_BYTES (passes.h) or more are written with streaming
+// stores. The part before the first 64-byte boundary (a whole number of
+// pixels, so channel phases stay put) is written normally.
 template <typename Pass>  // pass(offset, length, stream)
 void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
     if (count < STREAM_BYTES) return pass(0, count, false);
@@ -252,8 +249,13 @@ static const ColourPasses& passes() {
 }
 
 void scaleLayerBytes(int32_t src, int32_t dst, const float (&factor)[3]) {
-    passes().scale(reinterpret_cast<const uint8_t*>(layers[src]), reinterpret_cast<uint8_t*>(layers[dst]),
-                   layerBytes(), factor);
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    bool ordinary = true;
+    for (float f : factor) ordinary = ordinary && f >= -8388608.0f && f <= 8388608.0f;  // false for NaN
+    if (ordinary) return passes().scale(in, out, layerBytes(), factor);
+    // Huge or NaN factors: the float product and its saturation as they stand.
+    for (size_t i = 0, n = layerBytes(); i < n; ++i) out[i] = byteOfFloat(float(in[i]) * factor[i % 3]);
 }
 
 void offsetLayerBytes(int32_t src, int32_t dst, const int32_t (&offset)[3]) {
@@ -264,7 +266,14 @@ void offsetLayerBytes(int32_t src, int32_t dst, const int32_t (&offset)[3]) {
 }
 
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
-    passes().multiply(a, b, out, count, k);
+    if (k > 0.0f && k <= 32768.0f) return passes().multiply(a, b, out, count, k);
+    // Beyond: a product of 1 or more times k is at least 2^15 (255), a zero
+    // product gives 0 (NaN for an infinite k: 0 too); k <= 0 or NaN gives 0
+    // everywhere.
+    if (k > 32768.0f)
+        for (size_t i = 0; i < count; ++i) out[i] = a[i] != 0 && b[i] != 0 ? 255 : 0;
+    else
+        std::memset(out, 0, count);
 }
 
 namespace {

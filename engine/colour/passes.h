@@ -22,6 +22,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/vectors.h"
+
+#if TEX_X86_VECTORS
+#include <immintrin.h>
+#endif
+
 namespace tex {
 
 // The weights as sums of two parts, weight = high + low, where high is a
@@ -35,11 +41,12 @@ struct FixedWeights {
 
 // The function pointers of one set of passes; `count` bytes each.
 struct ColourPasses {
-    // out = saturateByte(single(in * factor[c])), factor[c] by channel.
+    // out = saturateByte(single(in * factor[c])), factor[c] by channel, each
+    // finite with |factor| <= 2^23.
     void (*scale)(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]);
     // out = clamp(in + offset[c], 0, 255), offsets already clamped to -255..255.
     void (*offset)(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&offset)[3]);
-    // out = saturateByte(single(a*b*k)).
+    // out = saturateByte(single(a*b*k)) for 0 < k <= 2^15.
     void (*multiply)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k);
     // out = saturateByte(single(a*w1 + b*w2)).
     void (*add)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w);
@@ -53,9 +60,12 @@ ColourPasses colourPassesAvx2();  // only where passes_avx2.cpp is built for x86
 
 namespace {
 
-// saturateByte of a float32: at or above 255 gives 255, at or below 0 and
-// NaN give 0, anything between is truncated. Written as two selections that
-// compilers map to vector maximum and minimum.
+// The byte of an int32 result: below 0 gives 0, above 255 gives 255.
+inline uint8_t clampByte(int32_t i) { return uint8_t(i < 0 ? 0 : i > 255 ? 255 : i); }
+
+// saturateByte of a float32 of any value: at or above 255 gives 255, at or
+// below 0 and NaN give 0, anything between is truncated. The passes use it
+// only for arguments outside the ranges below.
 inline uint8_t byteOfFloat(float v) {
     const float c = v > 0.0f ? v : 0.0f;  // NaN fails the comparison
     const float d = c < 255.0f ? c : 255.0f;
@@ -69,22 +79,61 @@ inline uint8_t byteOfFloat(float v) {
 // neither, so the compiler vectorizes the computing loop without checks.
 constexpr size_t BLOCK = 192;
 
-// out[i] = byte(i, i % BLOCK) for every i.
-template <typename Byte>
-inline void writeBlocks(uint8_t* out, size_t count, Byte byte) {
-    uint8_t block[BLOCK];
-    size_t i = 0;
-    for (; i + BLOCK <= count; i += BLOCK) {
-        for (size_t j = 0; j < BLOCK; ++j) block[j] = byte(i + j, j);
-        std::memcpy(out + i, block, BLOCK);
+// Layers of this size or more are written with streaming stores where the
+// units have them: the stores then skip reading the destination into the
+// cache, which a layer this large would push the sources out of anyway.
+constexpr size_t STREAM_BYTES = size_t(4) << 20;
+
+inline void storeBlock(uint8_t* to, const uint8_t* block, bool stream) {
+#if TEX_X86_VECTORS && defined(__AVX2__)
+    if (stream) {
+        for (size_t k = 0; k < BLOCK; k += 32)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(to + k),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + k)));
+        return;
     }
-    for (size_t j = 0; i < count; ++i, ++j) out[i] = byte(i, j);
+#elif TEX_X86_VECTORS
+    if (stream) {
+        for (size_t k = 0; k < BLOCK; k += 16)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(to + k),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + k)));
+        return;
+    }
+#endif
+    (void)stream;
+    std::memcpy(to, block, BLOCK);
 }
 
+// out[i] = byte(i, j) for every i, with j = i mod 3 or, within a block, the
+// index in the block (the same channel).
+template <typename Byte>
+inline void writeBlocks(uint8_t* out, size_t count, Byte byte) {
+    size_t i = 0;
+    bool stream = false;
+#if TEX_X86_VECTORS
+    if (count >= STREAM_BYTES) {
+        // Whole pixels up to the first 64-byte boundary (at most 63 steps: 3 is odd).
+        for (; (reinterpret_cast<uintptr_t>(out + i) & 63) != 0; i += 3)
+            for (size_t c = 0; c < 3; ++c) out[i + c] = byte(i + c, c);
+        stream = true;
+    }
+#endif
+    alignas(32) uint8_t block[BLOCK];
+    for (; i + BLOCK <= count; i += BLOCK) {
+        for (size_t j = 0; j < BLOCK; ++j) block[j] = byte(i + j, j);
+        storeBlock(out + i, block, stream);
+    }
+#if TEX_X86_VECTORS
+    if (stream) _mm_sfence();
+#endif
+    for (size_t j = 0; i < count; ++i, j = j == 2 ? 0 : j + 1) out[i] = byte(i, j);
+}
+
+// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
 void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
     float pattern[BLOCK];
     for (size_t j = 0; j < BLOCK; ++j) pattern[j] = factor[j % 3];
-    writeBlocks(out, count, [&](size_t i, size_t j) { return byteOfFloat(float(in[i]) * pattern[j]); });
+    writeBlocks(out, count, [&](size_t i, size_t j) { return clampByte(int32_t(float(in[i]) * pattern[j])); });
 }
 
 void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&offset)[3]) {
@@ -96,15 +145,20 @@ void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&o
     });
 }
 
+// 0 < k <= 2^15: a*b*k is below 2^31 and not negative.
 void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
-    writeBlocks(out, count, [&](size_t i, size_t) { return byteOfFloat(float(int32_t(a[i]) * int32_t(b[i])) * k); });
+    writeBlocks(out, count, [&](size_t i, size_t) {
+        const int32_t v = int32_t(float(int32_t(a[i]) * int32_t(b[i])) * k);
+        return uint8_t(v > 255 ? 255 : v);
+    });
 }
 
+// The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
     writeBlocks(out, count, [&](size_t i, size_t) {
         const float x = a[i], y = b[i];
-        return byteOfFloat((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2));
+        return clampByte(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2)));
     });
 }
 
