@@ -19,6 +19,7 @@
 // read the destination into the cache first.
 #include "engine/colour/kernels.h"
 
+#include "engine/colour/hsv_block.h"
 #include "engine/colour/passes.h"
 
 #include <climits>
@@ -237,6 +238,16 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 // ---- Arithmetic passes --------------------------------------------------------
 
 ColourPasses colourPassesBaseline() { return passesOfThisFile(); }
+HsvBlock hsvBlockBaseline() { return hsvBlock; }
+
+HsvBlock hsvBlockInUse() {
+#if TEX_X86_VECTORS
+    static const HsvBlock wide = hsvBlockAvx2(), narrow = hsvBlockBaseline();
+    return vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
+#else
+    return hsvBlockBaseline();
+#endif
+}
 
 static const ColourPasses& passes() {
 #if TEX_X86_VECTORS

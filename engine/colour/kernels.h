@@ -44,6 +44,11 @@ bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t coun
 bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
                       bool takeAbove);
 
+// The HSV block conversion for the units in use (hsv_block.h).
+struct HsvChange;
+using HsvBlock = void (*)(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change, uint8_t* redo);
+HsvBlock hsvBlockInUse();
+
 // dst byte = saturateByte(single(src byte * factor[channel])); dst may be src.
 void scaleLayerBytes(int32_t src, int32_t dst, const float (&factor)[3]);
 // dst byte = src byte + offset[channel], clamped to 0..255; dst may be src.

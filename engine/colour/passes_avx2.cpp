@@ -4,11 +4,13 @@
 #include "engine/vectors.h"
 #if TEX_X86_VECTORS
 #pragma GCC target("avx2")
+#include "engine/colour/hsv_block.h"
 #include "engine/colour/passes.h"
 
 namespace tex {
 
 ColourPasses colourPassesAvx2() { return passesOfThisFile(); }
+HsvBlock hsvBlockAvx2() { return hsvBlock; }
 
 }  // namespace tex
 #endif
