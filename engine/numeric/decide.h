@@ -28,10 +28,16 @@
 // operation being run. Elsewhere the counting compiles to nothing.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 namespace tex::numeric {
+
+// The tests have internal linkage: files compiled for wider vector units
+// include them too, and an external inline copy built for those units could
+// otherwise be the one the linker keeps for every caller.
+namespace {
 
 // The half-width w of the interval tested, about (B + 2^-50 |v|)(1 + 2^-50).
 // The tests below apply a monotone rounding to lo = v - w and hi = v + w as
@@ -40,15 +46,13 @@ namespace tex::numeric {
 // (at most 2^-53 (|v| + w)); the excess of w over B, at least 2^-51 (B + |v|),
 // covers both.
 inline double decisionWidth(double v, double bound) {
-    const double magnitude = v < 0 ? -v : v;
-    return (bound + magnitude * 0x1p-50) * (1.0 + 0x1p-50);
+    return (bound + std::fabs(v) * 0x1p-50) * (1.0 + 0x1p-50);
 }
 
 // True for v that the tests may take: finite and |v| < 2^127 (so that the
 // conversions to float below are defined and never overflow).
 inline bool decidable(double v) {
-    const double magnitude = v < 0 ? -v : v;
-    return magnitude < 0x1p127;  // false for NaN
+    return std::fabs(v) < 0x1p127;  // false for NaN
 }
 
 inline uint32_t floatBits(float f) {
@@ -62,37 +66,40 @@ inline uint32_t floatBits(float f) {
 inline bool decideSingle(double v, double bound, float& out) {
     const double w = decisionWidth(v, bound);
     const bool ok = decidable(v) && decidable(w);
-    const double lo = ok ? v - w : 0.0, hi = ok ? v + w : 1.0;
-    const float low = static_cast<float>(lo), high = static_cast<float>(hi);
+    const double below = v - w, above = v + w;  // computed before the selection: no branch
+    const float low = static_cast<float>(ok ? below : 0.0), high = static_cast<float>(ok ? above : 1.0);
     out = low;
-    return ok && floatBits(low) == floatBits(high);
+    return ok & (floatBits(low) == floatBits(high));
 }
 
-// trunc(e) to int32 with truncInt32's clamping (beyond the range it clamps).
+// trunc(e) to int32 with truncInt32's clamping (beyond the range it clamps;
+// NaN, which the callers exclude, gives INT32_MAX). Clamped before the
+// conversion, without branches, so that loops over it vectorize.
 inline int32_t truncClamped(double v) {
-    if (v >= 2147483647.0) return INT32_MAX;
-    if (v <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(v);
+    const double c = v < 2147483647.0 ? v : 2147483647.0;
+    return static_cast<int32_t>(c > -2147483648.0 ? c : -2147483648.0);
 }
 inline bool decideTrunc(double v, double bound, int32_t& out) {
     const double w = decisionWidth(v, bound);
-    if (!decidable(v) || !decidable(w)) return false;
-    const int32_t low = truncClamped(v - w), high = truncClamped(v + w);
+    const bool ok = decidable(v) && decidable(w);
+    const double below = v - w, above = v + w;
+    const int32_t low = truncClamped(ok ? below : 0.0), high = truncClamped(ok ? above : 1.0);
     out = low;
-    return low == high;
+    return ok & (low == high);
 }
 
 // saturateByte(e): 255 at or above 255, 0 at or below 0, else truncated.
 inline int32_t saturatedByte(double v) {
-    const double c = v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v;
-    return static_cast<int32_t>(c);
+    const bool negative = v < 0.0, high = v > 255.0;
+    return static_cast<int32_t>(negative ? 0.0 : high ? 255.0 : v);
 }
 inline bool decideSaturate(double v, double bound, uint8_t& out) {
     const double w = decisionWidth(v, bound);
     const bool ok = decidable(v) && decidable(w);
-    const int32_t low = saturatedByte(ok ? v - w : 0.0), high = saturatedByte(ok ? v + w : 1.0);
+    const double below = v - w, above = v + w;
+    const int32_t low = saturatedByte(ok ? below : 0.0), high = saturatedByte(ok ? above : 1.0);
     out = uint8_t(low);
-    return ok && low == high;
+    return ok & (low == high);
 }
 
 // round(e): the nearest integer, halves to even, as a double. The boundaries
@@ -112,6 +119,21 @@ inline bool decideRound(double v, double bound, double& out) {
     const bool zeroInDoubt = low == 0.0 && w > 0.0 && v - w <= 0.0 && v + w >= 0.0;
     return low == high && !zeroInDoubt;
 }
+
+// Any other monotone (non-decreasing) rounding g of the value, such as the
+// byte of single(x): out = g(v) when g gives one result across the bound.
+// g is called on finite values below 2^128 in magnitude only.
+template <typename Rounding, typename Result>
+inline bool decideMonotone(double v, double bound, Rounding g, Result& out) {
+    const double w = decisionWidth(v, bound);
+    const bool ok = decidable(v) && decidable(w);
+    const double below = v - w, above = v + w;
+    const Result low = g(ok ? below : 0.0), high = g(ok ? above : 1.0);
+    out = low;
+    return ok & (low == high);
+}
+
+}  // namespace
 
 // ---- Fallback counts ---------------------------------------------------------
 
@@ -135,6 +157,8 @@ void clearDecisionCounts();
 inline void setCountedOperation(int32_t) {}
 inline void countDecisions(uint64_t, uint64_t) {}
 #endif
+
+namespace {
 
 // Counts one decision; returns `decided` so that it reads inline:
 //   if (counted(decideSingle(v, bound, f))) ...
@@ -161,5 +185,7 @@ inline int32_t truncOr(double v, double bound, Exact exact) {
     int32_t t;
     return counted(decideTrunc(v, bound, t)) ? t : exact();
 }
+
+}  // namespace
 
 }  // namespace tex::numeric
