@@ -237,7 +237,7 @@ static void morphology(int32_t src, int32_t dst) {
         return;
     }
 #if TEX_X86_VECTORS
-    static const auto extreme = __builtin_cpu_supports("avx2") ? extremeOfThreeWide<Extreme> : extremeOfThree<Extreme>;
+    static const auto extreme = vectorUnits() >= VectorUnits::Avx2 ? extremeOfThreeWide<Extreme> : extremeOfThree<Extreme>;
 #else
     static const auto extreme = extremeOfThree<Extreme>;
 #endif

@@ -9,19 +9,6 @@
 
 namespace tex {
 
-KernelSet bestKernelSet() {
-#if TEX_X86_VECTORS
-    static const KernelSet best = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-                                      ? KERNELS_AVX512
-                                      : __builtin_cpu_supports("avx2") ? KERNELS_AVX2 : KERNELS_SSE2;
-    return best;
-#else
-    return KERNELS_PORTABLE;
-#endif
-}
-
-KernelSet kernelSetLimit = KERNELS_AVX512;
-
 const uint16_t* rootsBelowSquares() {
     // Built once, on whichever thread asks first; the others wait for it.
     struct Table {
@@ -39,7 +26,8 @@ const uint16_t* rootsBelowSquares() {
 // staged row a masked neighbour finds is part of the result. Only three
 // staged rows are ever kept (row 0 for the last row, and rows y - 1 and y),
 // taking turns in three scratch rows.
-static void filterInPlaceSerially(RowFilter filter, int32_t layer) {
+template <typename Row>
+static void filterInPlaceSerially(const Row& filter, int32_t layer) {
     const size_t rowBytes = size_t(layerWidth) * 3;
     const auto* source = reinterpret_cast<const uint8_t*>(layers[layer]);
     auto* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);
@@ -57,17 +45,12 @@ static void filterInPlaceSerially(RowFilter filter, int32_t layer) {
 
 void filter3x3(Kernel3x3 kernel, int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    // The widest set allowed that has the kernel.
-    RowFilter filter = nullptr;
-#if TEX_X86_VECTORS
-    const KernelSet set = bestKernelSet() < kernelSetLimit ? bestKernelSet() : kernelSetLimit;
-    if (set >= KERNELS_AVX512) filter = rowFilterAvx512(kernel);
-    if (!filter && set >= KERNELS_AVX2) filter = rowFilterAvx2(kernel);
-    if (!filter && set >= KERNELS_SSE2) filter = rowFilterSse2(kernel);
-#endif
-    if (!filter) filter = rowFilterPortable(kernel);
-    if (src == dst && (layerHeight & (layerHeight - 1)) != 0) return filterInPlaceSerially(filter, src);
-    walkNeighbourRows(src, dst, filter);
+    const bool wide = vectorUnits() >= VectorUnits::Avx2;
+    const auto row = [&](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
+        filterRow(kernel, wide, up, own, down, out, rowBytes);
+    };
+    if (src == dst && (layerHeight & (layerHeight - 1)) != 0) return filterInPlaceSerially(row, src);
+    walkNeighbourRows(src, dst, row);
 }
 
 }  // namespace tex

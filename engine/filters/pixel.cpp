@@ -6,6 +6,7 @@
 // the rows (motion blur) or the whole layer (seam removal) are first staged in
 // the scratch layer.
 #include "engine/internal.h"
+#include "engine/numeric/decide.h"
 #include "engine/threads.h"
 #include "engine/numeric/wide.h"
 
@@ -215,22 +216,29 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
 // pixel itself.
 struct TileWeights {
     float r2, factor;
+    double third = static_cast<double>(THIRD);
     // True where both weights are 0.25.
     bool equal(int64_t d2) const {
         const float t = static_cast<float>(ext(d2) - r2);
         return t > 0.0f && ext(t) * factor > ext(0.75);
     }
+    // The same in double: d2 - r2 (integers below 2^32) and t * factor (24
+    // by 24 bits) are exact, so t, the comparison, scaled and b (a float32
+    // subtraction) are the ext form's bits; a = single(scaled * THIRD) is
+    // decided with THIRD's double (within 2^-54 of it relative) and one
+    // rounding, bound 2^-51 |a|.
     bool at(int64_t d2, float& a, float& b) const {
-        const float t = static_cast<float>(ext(d2) - r2);
+        const float t = static_cast<float>(double(d2) - r2);
         if (t <= 0.0f) return false;
-        // The product of two floats is exact in extended precision.
-        const ext product = ext(t) * factor;
-        if (product > ext(0.75)) {
+        const double product = double(t) * factor;
+        if (product > 0.75) {
             a = b = 0.25f;
         } else {
             const float scaled = static_cast<float>(product);
-            b = static_cast<float>(ext(1.0) - scaled);
-            a = static_cast<float>(ext(scaled) * THIRD);
+            b = 1.0f - scaled;
+            const double v = double(scaled) * third;
+            a = numeric::singleOr(v, std::fabs(v) * 0x1p-51,
+                                  [&] { return static_cast<float>(ext(scaled) * THIRD); });
         }
         return true;
     }
@@ -297,8 +305,12 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
             }
             float a = 0.25f, b = 0.25f;
             weights.at(d2, a, b);
+            // m * a (10 by 24 bits) and self * b are exact in double; the
+            // sum rounds once, by at most 2^-53 of it (ext: 2^-64).
             auto blend = [&](uint8_t self, int32_t m) {
-                return saturateByte(ext(m) * a + ext(self) * b);
+                const double v = double(m) * a + double(self) * b;
+                return numeric::saturateOr(v, std::fabs(v) * 0x1p-52,
+                                           [&] { return saturateByte(ext(m) * a + ext(self) * b); });
             };
             out[y * w + x] = {blend(p.red, lr.red + both.red + tb.red), blend(p.green, lr.green + both.green + tb.green),
                               blend(p.blue, lr.blue + both.blue + tb.blue)};

@@ -239,7 +239,7 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
 }
 
 // Set up before main, so the processor's feature bits are read explicitly.
-const bool wideBlendAvailable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+const bool wideBlendAvailable = vectorUnits() >= VectorUnits::Avx2;
 #else
 const bool wideBlendAvailable = false;
 #endif

@@ -28,7 +28,7 @@ static void checkWeights(const std::vector<float>& fractions) {
             rowX[i] = fractions[start + i];
             rowY[i] = fractions[start + count - 1 - i];
         }
-        for (int32_t i = 0; i < count; i += 4) weighFour(row, i);
+        weighRow(row, count);
         for (int32_t i = 0; i < count; ++i) {
             ASSERT_EQ(bitsOf(rowWeightX[i]), bitsOf(plainWeight(rowX[i]))) << rowX[i];
             ASSERT_EQ(bitsOf(rowWeightY[i]), bitsOf(plainWeight(rowY[i]))) << rowY[i];
