@@ -1,14 +1,22 @@
 // Work on several threads: the shipped texture at each size with 1 and 2
 // threads (and more, oversubscribed where the machine has fewer cores), and
-// the PNG encoder against libpng's, whose speed texgen render had before.
+// the PNG encoder against libpng's, whose speed texgen render had before;
+// and every operation's and the texture's speed-up on 2, 4, 8 and 16
+// threads worked out from the durations of their ranges run one after the
+// other (a machine with fewer cores, or a loaded one, cannot show them).
 // scripts/thread-scaling.sh runs these and the per-operation benchmarks with
 // TEX_THREADS=1 and 2 and prints the ratios.
 #include <png.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "bench_util.h"
 #include "engine/threads.h"
+#include "operation_arguments.h"
 #include "tools/listing.h"
 #include "tools/texgen.h"
 
@@ -92,5 +100,83 @@ void BM_EncodePngLibpng(benchmark::State& state) {
     state.counters["file_MB"] = double(bytes) / 1e6;
 }
 BENCHMARK(BM_EncodePngLibpng)->Arg(1024)->Arg(8192)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- Scaling worked out from range durations -------------------------------
+
+std::vector<double> rangeSeconds;
+void collectRange(int32_t piece, int32_t pieces, double seconds) {
+    if (rangeSeconds.size() < size_t(pieces)) rangeSeconds.resize(size_t(pieces), 1e30);
+    rangeSeconds[size_t(piece)] = std::min(rangeSeconds[size_t(piece)], seconds);
+}
+
+double secondsOf(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The time on `threads` threads: the unsplit part as measured, the ranges
+// handed out in order to whichever thread is free first.
+double scheduled(const std::vector<double>& ranges, double unsplit, int32_t threads) {
+    std::vector<double> free(size_t(threads), 0.0);
+    for (const double r : ranges) *std::min_element(free.begin(), free.end()) += r;
+    return unsplit + *std::max_element(free.begin(), free.end());
+}
+
+// Counters x2 .. x16: the speed-up over one thread of `work` (the best of
+// a few runs of each; ranges timed one by one through rangeClock).
+void reportScaling(benchmark::State& state, const std::function<void()>& prepare, const std::function<void()>& work) {
+    constexpr int RUNS = 3;
+    double one = 1e30;
+    tex::setThreadCount(1);
+    for (int run = 0; run < RUNS; ++run) {
+        prepare();
+        one = std::min(one, secondsOf(work));
+    }
+    for (const int32_t threads : {2, 4, 8, 16}) {
+        tex::setThreadCount(threads);
+        double total = 1e30, splitPart = 0;
+        rangeSeconds.clear();
+        tex::rangeClock = collectRange;
+        for (int run = 0; run < RUNS; ++run) {
+            prepare();
+            total = std::min(total, secondsOf(work));
+        }
+        tex::rangeClock = nullptr;
+        for (const double r : rangeSeconds) splitPart += r;
+        const double unsplit = std::max(0.0, total - splitPart);
+        state.counters["x" + std::to_string(threads)] = one / scheduled(rangeSeconds, unsplit, threads);
+    }
+    state.counters["ms1"] = one * 1e3;
+    tex::setThreadCount(0);
+}
+
+// Argument: opcode; at 2048x2048.
+void BM_OperationScalingWorkedOut(benchmark::State& state) {
+    const tex::OperationInfo* op = tex::findOperation(int32_t(state.range(0)));
+    state.SetLabel(op->name);
+    const auto p = textest::argumentsFor(*op, 0.5f, 3);
+    for (auto _ : state)
+        reportScaling(
+            state, [] { texbench::prepareLayers(2048); }, [&] { tex::runOperation(op->opcode, p.data()); });
+    tex::freeLayers();
+}
+BENCHMARK(BM_OperationScalingWorkedOut)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        for (int32_t i = 0; i < tex::operationCount(); ++i) b->Arg(tex::operationTable()[i].opcode);
+    })
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Argument: side.
+void BM_ShippedTextureScalingWorkedOut(benchmark::State& state) {
+    const texlisting::Document document = shipped();
+    const int32_t side = int32_t(state.range(0));
+    for (auto _ : state)
+        reportScaling(
+            state, [] {}, [&] { texlisting::replayDocument(document, side, side); });
+    tex::freeLayers();
+}
+BENCHMARK(BM_ShippedTextureScalingWorkedOut)->Arg(256)->Arg(1024)->Arg(2048)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

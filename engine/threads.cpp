@@ -5,6 +5,7 @@
 #include "engine/threads.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -206,7 +207,17 @@ Split splitWork(int64_t count, int64_t itemWork, int64_t minItems) {
     return {count, int32_t(pieces < 1 ? 1 : pieces)};
 }
 
+void (*rangeClock)(int32_t piece, int32_t pieces, double seconds) = nullptr;
+
 void runSplit(const Split& split, void (*call)(const void*, int64_t, int64_t), const void* context) {
+    if (rangeClock) {
+        for (int32_t i = 0; i < split.pieces; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            call(context, split.begin(i), split.begin(i + 1));
+            rangeClock(i, split.pieces, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        return;
+    }
 #if TEX_HAVE_THREADS
     if (split.pieces > 1 && !insideRange) {
         Pool& p = pool();

@@ -43,6 +43,12 @@ struct Split {
 // with fewer than `minItems` items.
 Split splitWork(int64_t count, int64_t itemWork, int64_t minItems = 1);
 
+// For measurement only (bench/threads_bench.cpp): when set, every split
+// runs its ranges one after the other on the calling thread and reports
+// each range's duration, from which schedules on any thread count can be
+// worked out on a machine with fewer cores.
+extern void (*rangeClock)(int32_t piece, int32_t pieces, double seconds);
+
 // Runs call(context, begin, end) for every range of the split, on the
 // workers and the calling thread, and returns when all are done.
 void runSplit(const Split& split, void (*call)(const void* context, int64_t begin, int64_t end), const void* context);

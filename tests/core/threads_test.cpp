@@ -3,10 +3,10 @@
 // no worker outlives freeLayers.
 #include <dirent.h>
 
-#include <algorithm>
 #include <string>
 
 #include "engine/threads.h"
+#include "operation_arguments.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -23,30 +23,6 @@ protected:
     }
     int64_t savedCutoff = splitCutoff;
 };
-
-// Arguments inside each slot's useful range (at `where`, 0..1, of it); the
-// layers are the destination alone (generators), source 1 and the
-// destination, or sources 1 and 2 and the destination.
-std::array<float, 10> argumentsFor(const OperationInfo& op, float where, int32_t dst) {
-    std::array<float, 10> p{};
-    const std::string slots = op.slots;
-    const size_t layerSlots = size_t(std::count(slots.begin(), slots.end(), char(SLOT_LAYER)));
-    const int32_t sources[2] = {1, 2};
-    size_t layersSeen = 0;
-    for (size_t slot = 0; slot < slots.size(); ++slot) {
-        const ParameterInfo& info = op.parameters[slot];
-        const float value = info.low + (info.high - info.low) * where;
-        switch (slots[slot]) {
-            case SLOT_LAYER:
-                p[slot] = float(++layersSeen == layerSlots ? dst : sources[layersSeen - 1]);
-                break;
-            case SLOT_INTEGER: p[slot] = float(int32_t(value)); break;
-            case SLOT_BOOLEAN: p[slot] = 1.0f; break;
-            default: p[slot] = value; break;
-        }
-    }
-    return p;
-}
 
 // Every layer's bytes and the random state after one call.
 std::string outcome(int32_t width, int32_t height, int32_t opcode, const std::array<float, 10>& p) {
@@ -76,7 +52,7 @@ TEST_F(Threads, EveryOperationGivesTheSameBytesForEveryThreadCount) {
         for (const auto& size : sizes)
             for (const float where : {0.3f, 0.7f})
                 for (const int32_t dst : {1, 3}) {
-                    const auto p = argumentsFor(op, where, dst);
+                    const auto p = textest::argumentsFor(op, where, dst);
                     setThreadCount(1);
                     const std::string one = outcome(size.first, size.second, op.opcode, p);
                     for (const int32_t threads : {2, 3, 8}) {
