@@ -1,7 +1,6 @@
 // fast_paths_compare: the double-first forms of particle, makeTilable and
-// logPolLayer
-// against their plain ext formulas, byte for byte, over random arguments and
-// arguments placed next to the roundings' boundaries.
+// logPolLayer against their plain ext formulas, byte for byte, over random
+// arguments and arguments placed next to the roundings' boundaries.
 //   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
 // Each operation counts one evaluation per pixel it computes. Exits non-zero
 // at the first difference, naming the operation and its arguments.
