@@ -21,16 +21,20 @@ inline uint8_t addPairExtended(uint8_t a, uint8_t b, float w1, float w2) {
 }
 
 // The same decided in double. Both products are exact in double and in ext;
-// the double sum rounds once (within 2^-53 |v|), the ext sum too (within
-// 2^-64 of it), so |v - x| <= 2^-52 |v| bounds the difference. A non-finite
-// v is exact: the double and ext operations give NaN or an infinity of one
-// sign under the same conditions, and the byte of NaN is 0.
+// the double sum v rounds once, and its error e is exact (TwoSum). The ext
+// sum is the 64-bit rounding of v + e, no farther from it than v (a double)
+// is, so |v - x| <= 2|e|: 0 when the double sum is exact, as it mostly is. A
+// non-finite v is exact: the double and ext operations give NaN or an
+// infinity of one sign under the same conditions, and the byte of NaN is 0.
 inline uint8_t addPair(uint8_t a, uint8_t b, float w1, float w2) {
-    const double v = a * double(w1) + b * double(w2);
+    const double p1 = a * double(w1), p2 = b * double(w2), v = p1 + p2;
     if (!std::isfinite(v)) return v > 0 ? 255 : 0;
+    const double back = v - p1, e = (p1 - (v - back)) + (p2 - back);
+    // Far beyond the bytes x has v's sign (|v - x| <= 2^-51 |v|) and saturates.
+    if (std::fabs(v) >= 0x1p100) return v > 0 ? 255 : 0;
     uint8_t byte;
     auto rounding = [](double y) { return byteOfFloat(static_cast<float>(y)); };
-    if (numeric::counted(numeric::decideMonotone(v, std::fabs(v) * 0x1p-52, rounding, byte))) return byte;
+    if (numeric::counted(numeric::decideMonotone(v, 2.0 * std::fabs(e), rounding, byte))) return byte;
     return addPairExtended(a, b, w1, w2);
 }
 

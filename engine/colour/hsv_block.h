@@ -18,13 +18,18 @@
 //   which is 0 when r is exact. Smaller s adds v * 2^-62 (the ext 1 - s).
 // - q = v(1 - s*f): s*f is exact in both; 1 - s*f rounds within 2^-54
 //   (double) and 2^-65 (ext), the products within 2^-53 and 2^-64 of v, so
-//   |Q - x| <= 2^-52 v; taken as 2^-50 v, and 0 when s*f = 0 (all exact).
+//   |Q - x| <= 2^-52 v; taken as 2^-50 v.
 // - t = v(1 - s(1 - f)): for f = 0 the ext steps are those of p, so t = p;
 //   otherwise four roundings of at most 2^-53 v each (1 - f, the product
 //   with s, 1 - that, the product with v) and the ext ones: 2^-50 v.
+// - q and t are exact (bound 0) when every double step is: each difference
+//   1 - y has no error (Fast2Sum, y <= 1) and the factor c of the product
+//   v * c has at most 29 significant bits (then v * c fits 53). The ext
+//   steps are then exact too. Results such as 28 * f, exact and on a float32
+//   midpoint, are common and need this.
 // Each byte is trunc of the float32 of its value, monotone in the value.
-// Lanes the block form does not take (hues beyond one step of 360, NaN
-// arguments, undecided values) are marked for the one-pixel form.
+// Lanes the block form does not take (hues of 2^52 or more, NaN arguments,
+// undecided values) are marked for the one-pixel form.
 #pragma once
 
 #include <cmath>
@@ -71,6 +76,20 @@ inline uint8_t decidedByte(double v, double bound, bool& sure) {
     return low;
 }
 
+// True when c has at most 29 significant bits (the low 24 of its 52 are 0).
+inline bool shortSignificand(double c) {
+    uint64_t bits;
+    std::memcpy(&bits, &c, sizeof bits);
+    return (bits & 0xFFFFFF) == 0;
+}
+
+// 1 - y for 0 <= y <= 1 and whether it is exact (Fast2Sum's error is 0).
+inline double oneMinus(double y, bool& exact) {
+    const double c = 1.0 - y;
+    exact = (1.0 - c) - y == 0.0;
+    return c;
+}
+
 // The loops are free of branches so that compilers vectorize them: every
 // value and every comparison is computed and the results selected (a
 // floating-point operation or comparison inside a selection is a branch to a
@@ -105,7 +124,7 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         sat[j] = Scale ? s * cs : s + cs;
         value[j] = Scale ? v * cv : v + cv;
     }
-    // The clamps, and the hue within one step of 360 (as wrapHueFast).
+    // The clamps, and the hue wrapped as wrapHue does.
     for (size_t j = 0; j < count; ++j) {
         float s = sat[j], v = value[j];
         const float h = hue[j];
@@ -113,19 +132,25 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         s = sHigh ? 1.0f : sLow ? 0.0f : s;
         v = vHigh ? 255.0f : vLow ? 0.0f : v;
         const int32_t nan = int32_t(!(s == s)) | int32_t(!(v == v));
-        const int32_t inRange = int32_t(h >= 0.0f) & int32_t(h < 360.0f);
-        const int32_t below = int32_t(h < 0.0f) & int32_t(h >= -360.0f);
-        const int32_t above = int32_t(h >= 360.0f) & int32_t(h < 720.0f);
-        const float raised = h + 360.0f, lowered = h - 360.0f;
-        const float up = raised >= 360.0f ? 0.0f : raised, down = above ? lowered : 0.0f;
-        const float other = below ? up : down;
-        wrapped[j] = inRange ? h : other;
+        // wrapHue: h - 360 * floor(h / 360), exact in double for |h| < 2^52 (a
+        // small multiple of h's unit; the quotient's rounding is put right
+        // by one step either way). Where the exact result needs more bits
+        // than double has (a tiny negative h), it is the one addition
+        // h + 360 of two floats, which double rounds as ext does.
+        const double dh = h, turns = std::floor(dh / 360.0);
+        const double r0 = dh - turns * 360.0;
+        const bool under = r0 < 0.0, over = r0 >= 360.0;
+        const double r1 = under ? r0 + 360.0 : over ? r0 - 360.0 : r0;
+        const float wrappedHue = static_cast<float>(r1);
+        const bool toTurn = wrappedHue >= 360.0f;
+        const int32_t wraps = std::fabs(dh) < 0x1p52;  // false for NaN and infinities
+        wrapped[j] = toTurn ? 0.0f : wrappedHue;
         clampedS[j] = s;
         clampedV[j] = v;
         const float c = v > 0.0f ? v : 0.0f;  // hsvByte
         bytes[0][j] = int32_t(c < 255.0f ? c : 255.0f);
         const int32_t flat = s == 0.0f;
-        state[j] = ((inRange | below | above) | 2 * flat) & (nan - 1);  // nan: 0
+        state[j] = (wraps | 2 * flat) & (nan - 1);  // nan: 0
     }
     // hs and the sector.
     for (size_t j = 0; j < count; ++j) {
@@ -150,9 +175,14 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         const double boundP = 2.0 * std::fabs(e) + (tinyS ? extraP : 0.0);
         const int32_t pb = decidedByte(r, boundP, sureP);
         const double sf = ds * df, boundQ = dv * 0x1p-50;
-        const int32_t exactQ = sf == 0.0;
-        const int32_t qb = decidedByte(dv * (1.0 - sf), exactQ ? 0.0 : boundQ, sureQ);
-        const int32_t tAny = decidedByte(dv * (1.0 - ds * (1.0 - df)), boundQ, sureT);
+        bool exactCq, exactF, exactCt;
+        const double cq = oneMinus(sf, exactCq);
+        const bool exactQ = exactCq & shortSignificand(cq);
+        const int32_t qb = decidedByte(dv * cq, exactQ ? 0.0 : boundQ, sureQ);
+        const double rest = oneMinus(df, exactF);
+        const double ct = oneMinus(ds * rest, exactCt);
+        const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
+        const int32_t tAny = decidedByte(dv * ct, exactT ? 0.0 : boundQ, sureT);
         const int32_t tIsP = fraction[j] == 0.0f;
         bytes[1][j] = pb;
         bytes[2][j] = qb;

@@ -13,6 +13,7 @@
 // the same roundings; sines, cosines, arc tangents and samples go through the
 // fast forms of sampling.h, which give the plain formulas' bits.
 #include "engine/distort/sampling.h"
+#include "engine/numeric/decide.h"
 
 namespace tex {
 
@@ -188,6 +189,47 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     });
 }
 
+// single(r * c + centre) for float32 r and ext c, in double: c's double is
+// within 2^-54 of it relative, the product and the sum round once each (2^-53
+// of their values); the ext form rounds the product (88 bits) and the sum to
+// 64 bits (2^-64 each). So |double - ext| <= 2^-51 (|r c| + |result|).
+static double columnCosDouble[MAX_LAYER_SIDE], columnSinDouble[MAX_LAYER_SIDE];
+struct LogPolRow {  // one per thread: the row's coordinates left open
+    int32_t open[MAX_LAYER_SIDE];
+};
+
+static TEX_ALWAYS_INLINE void logPolLoop(float* rowX, float* rowY, int32_t* logPolOpen, float r, float cx, float cy,
+                                         int32_t width) {
+    for (int32_t j = 0; j < width; ++j) {
+        const double px = double(r) * columnCosDouble[j], py = double(r) * columnSinDouble[j];
+        const double x = px + cx, y = py + cy;
+        const double wx = numeric::decisionWidth(x, (std::fabs(px) + std::fabs(x)) * 0x1p-51);
+        const double wy = numeric::decisionWidth(y, (std::fabs(py) + std::fabs(y)) * 0x1p-51);
+        const float xLow = static_cast<float>(x - wx), yLow = static_cast<float>(y - wy);
+        rowX[j] = xLow;
+        rowY[j] = yLow;
+        logPolOpen[j] = int32_t(xLow != static_cast<float>(x + wx)) | int32_t(yLow != static_cast<float>(y + wy));
+    }
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void logPolAvx2(float* rowX, float* rowY, int32_t* open, float r, float cx, float cy,
+                                         int32_t width) {
+    logPolLoop(rowX, rowY, open, r, cx, cy, width);
+}
+#endif
+static uint32_t logPolRow(float* rowX, float* rowY, int32_t* logPolOpen, float r, float cx, float cy,
+                          int32_t width) {
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) {
+        logPolAvx2(rowX, rowY, logPolOpen, r, cx, cy, width);
+    } else
+#endif
+        logPolLoop(rowX, rowY, logPolOpen, r, cx, cy, width);
+    uint32_t open = 0;
+    for (int32_t j = 0; j < width; ++j) open += uint32_t(logPolOpen[j]);
+    return open;
+}
+
 void logPolLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
     const float step = static_cast<float>(ext(PI_F) * ext(2.0) / layerHeight);
@@ -201,15 +243,28 @@ void logPolLayer(int32_t src, int32_t dst) {
     }
     // Straight into a destination that is not the source.
     const int32_t result = dst == src ? SCRATCH_LAYER : dst;
+    for (int32_t j = 0; j < layerWidth; ++j) {
+        columnCosDouble[j] = static_cast<double>(columnCos[j]);
+        columnSinDouble[j] = static_cast<double>(columnSin[j]);
+    }
     forEachRow([&](int64_t y0, int64_t y1) {
     float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
+    int32_t* logPolOpen = perThread<LogPolRow>().open;
     Pixel* out = &pixelAt(result, 0, int32_t(y0));
     for (int32_t i = int32_t(y0); i < y1; ++i) {
-        const ext r = static_cast<float>(extExp(ext(i) * step));
-        for (int32_t j = 0; j < layerWidth; ++j) {
-            rowX[j] = static_cast<float>(r * columnCos[j] + cx);
-            rowY[j] = static_cast<float>(r * columnSin[j] + cy);
-        }
+        const float r = static_cast<float>(extExp(ext(i) * step));
+        // Finite and not huge (r < 2^100: always, but for absurd sizes), so
+        // that the double forms below stay inside float32's range.
+        const bool fast = r < 0x1p100f;
+        uint32_t open = 0;
+        if (fast) open = logPolRow(rowX, rowY, logPolOpen, r, cx, cy, layerWidth);
+        numeric::countDecisions(2 * uint64_t(layerWidth), open);
+        if (!fast || open)
+            for (int32_t j = 0; j < layerWidth; ++j)
+                if (!fast || logPolOpen[j]) {
+                    rowX[j] = static_cast<float>(ext(r) * columnCos[j] + cx);
+                    rowY[j] = static_cast<float>(ext(r) * columnSin[j] + cy);
+                }
         sampleRow(src, out, layerWidth);
         out += layerWidth;
     }

@@ -44,9 +44,12 @@ namespace {
 // computed in double, so they are sound when lo <= v - B and hi >= v + B.
 // Computing w rounds twice (at most 2^-52 of w together) and lo, hi once
 // (at most 2^-53 (|v| + w)); the excess of w over B, at least 2^-51 (B + |v|),
-// covers both.
+// covers both. A bound of 0 (v is exact) leaves w = 0: then lo = hi = v
+// with no rounding at all, and v's own rounding is the defined one, on a
+// midpoint too.
 inline double decisionWidth(double v, double bound) {
-    return (bound + std::fabs(v) * 0x1p-50) * (1.0 + 0x1p-50);
+    const double w = (bound + std::fabs(v) * 0x1p-50) * (1.0 + 0x1p-50);
+    return bound == 0.0 ? 0.0 : w;
 }
 
 // True for v that the tests may take: finite and |v| < 2^127 (so that the

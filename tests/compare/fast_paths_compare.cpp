@@ -1,6 +1,6 @@
-// fast_paths_compare: the double-first forms of the generators and filters
-// against their plain ext formulas, byte for byte, over random arguments and
-// arguments placed next to the roundings' boundaries.
+// fast_paths_compare: the double-first forms of particle, makeTilable and
+// logPolLayer against their plain ext formulas, byte for byte, over random
+// arguments and arguments placed next to the roundings' boundaries.
 //   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
 // Each operation counts one evaluation per pixel it computes. Exits non-zero
 // at the first difference, naming the operation and its arguments.
@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "distort/reference.h"
 #include "filters/reference.h"
 #include "test_util.h"
 
@@ -107,6 +108,25 @@ bool compareMakeTilable(double evaluations, std::mt19937_64& random) {
     return true;
 }
 
+// logPolLayer has no arguments but the layer's shape: every shape from 1x1 to
+// 1024x1024 (the coordinates of larger ones are the same formulas at more
+// angles and radii).
+bool compareLogPol() {
+    for (int32_t w = 1; w <= 1024; w *= 2)
+        for (int32_t h = 1; h <= 1024; h *= 2) {
+            initLayers(w, h);
+            textest::fillNoise(0, uint32_t(w * 7 + h));
+            distortref::logPolLayer(0, 1);
+            logPolLayer(0, 2);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "logPolLayer differs: %dx%d\n", w, h);
+                return false;
+            }
+            freeLayers();
+        }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,7 +140,10 @@ int main(int argc, char** argv) {
         }
     }
     std::mt19937_64 random(20261209);
-    const bool ok = compareParticle(evaluations, random) && compareMakeTilable(evaluations, random);
-    if (ok) std::printf("particle and makeTilable: %.3g evaluations each, no difference\n", evaluations);
+    const bool ok = compareParticle(evaluations, random) && compareMakeTilable(evaluations, random) &&
+                    (evaluations < 1e7 || compareLogPol());
+    if (ok)
+        std::printf("particle and makeTilable: %.3g evaluations each%s, no difference\n", evaluations,
+                    evaluations < 1e7 ? "" : "; logPolLayer: every shape up to 1024x1024");
     return ok ? 0 : 1;
 }

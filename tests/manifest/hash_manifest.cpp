@@ -21,52 +21,14 @@
 #include <vector>
 
 #include "engine/threads.h"
-#include "random_documents.h"
+#include "manifest_documents.h"
 #include "tools/sha256.h"
 
 namespace fs = std::filesystem;
 
+using namespace textest;
+
 namespace {
-
-constexpr int RANDOM_DOCUMENTS = 300;
-
-struct Entry {
-    std::string name;
-    int32_t width, height;
-    std::string key() const { return name + " " + std::to_string(width) + "x" + std::to_string(height); }
-};
-
-std::vector<std::string> filesIn(const fs::path& source, const std::string& folder, const std::string& extension) {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(source / folder))
-        if (item.path().extension() == extension) names.push_back(folder + "/" + item.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::vector<Entry> entries(const fs::path& source) {
-    std::vector<Entry> list;
-    for (auto size : {std::pair{64, 64}, {256, 256}, {1024, 512}}) list.push_back({"data/Testin3.tex", size.first, size.second});
-    for (const std::string& name : filesIn(source, "docs/examples", ".listing"))
-        for (auto size : {std::pair{128, 128}, {256, 64}}) list.push_back({name, size.first, size.second});
-    for (const std::string& name : filesIn(source, "tests/fuzz/corpus/document", ".tex"))
-        for (auto size : {std::pair{64, 64}, {32, 256}}) list.push_back({name, size.first, size.second});
-    for (int n = 0; n < RANDOM_DOCUMENTS; ++n)
-        for (auto size : {std::pair{64, 64}, {128, 32}}) list.push_back({"random/" + std::to_string(n), size.first, size.second});
-    return list;
-}
-
-texlisting::Document load(const fs::path& source, const std::string& name) {
-    if (name.rfind("random/", 0) == 0) return textest::randomDocument(uint32_t(std::stoul(name.substr(7))));
-    const fs::path path = source / name;
-    if (path.extension() == ".listing") {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return texlisting::parseListing(text.str(), path.string());
-    }
-    return texlisting::readDocument(path.string());
-}
 
 std::string hashes(const texlisting::Document& document, int32_t width, int32_t height) {
     texlisting::replayDocument(document, width, height);
@@ -105,9 +67,9 @@ int main(int argc, char** argv) {
         }
         std::string written = "# name size, then the SHA-256 of layers 0 to 4 (bytes red, green, blue, row after row)\n";
         int failures = 0;
-        const std::vector<Entry> list = entries(source);
+        const std::vector<Entry> list = manifestEntries(source);
         for (const Entry& entry : list) {
-            const std::string got = hashes(load(source, entry.name), entry.width, entry.height);
+            const std::string got = hashes(loadEntry(source, entry.name), entry.width, entry.height);
             written += entry.key() + got + "\n";
             if (write) continue;
             const auto found = expected.find(entry.key());

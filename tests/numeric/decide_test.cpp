@@ -22,7 +22,9 @@ TEST(Decide, SingleTakesClearValuesAndDeclinesMidpoints) {
     EXPECT_EQ(f, 0.1f);
     for (float base : {1.0f, 0.3f, 255.5f, -7.25f, 1e-40f, 1e38f}) {
         const double m = midpointAbove(base);
-        EXPECT_FALSE(decideSingle(m, 0.0, f)) << base;  // the ext value may sit on either side
+        EXPECT_FALSE(decideSingle(m, 0x1p-80, f)) << base;  // the ext value may sit on either side
+        ASSERT_TRUE(decideSingle(m, 0.0, f)) << base;        // exact: ties to even, as ext rounds it
+        EXPECT_EQ(f, static_cast<float>(ext(m))) << base;
         EXPECT_FALSE(decideSingle(std::nextafter(m, 0.0), std::fabs(m) * 0x1p-52, f)) << base;
         // Far enough off the midpoint, the decision holds for both ends of the bound.
         const double bound = std::fabs(m) * 0x1p-40, below = m - 4 * bound;
@@ -57,14 +59,16 @@ TEST(Decide, IntegerRoundingsDeclineOnlyNearTheirBoundaries) {
     EXPECT_TRUE(decideSaturate(300.0, 10.0, b) && b == 255);
     EXPECT_TRUE(decideSaturate(-3.0, 1.0, b) && b == 0);
     EXPECT_TRUE(decideSaturate(0.5, 0.25, b) && b == 0);
-    EXPECT_FALSE(decideSaturate(255.0, 0.0, b));  // the ext value may be just below
+    EXPECT_FALSE(decideSaturate(255.0, 0x1p-60, b));  // the ext value may be just below
+    EXPECT_TRUE(decideSaturate(255.0, 0.0, b) && b == 255);
     EXPECT_FALSE(decideSaturate(17.0 - 0x1p-40, 0x1p-40, b));
     EXPECT_TRUE(decideTrunc(-2.5, 0.25, t) && t == -2);
     EXPECT_TRUE(decideTrunc(3e9, 1.0, t) && t == INT32_MAX);
     EXPECT_FALSE(decideTrunc(-1.0, 0x1p-60, t));
     EXPECT_TRUE(decideRound(2.4, 0.05, r) && r == 2.0);
     EXPECT_TRUE(decideRound(-2.6, 0.05, r) && r == -3.0);
-    EXPECT_FALSE(decideRound(2.5, 0.0, r));
+    EXPECT_FALSE(decideRound(2.5, 0x1p-60, r));
+    EXPECT_TRUE(decideRound(2.5, 0.0, r) && r == 2.0);
     EXPECT_FALSE(decideRound(0.5 + 0x1p-45, 0x1p-45, r));
 }
 
