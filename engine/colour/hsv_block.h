@@ -189,17 +189,14 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         bytes[3][j] = tIsP ? pb : tAny;
         state[j] &= 2 | (int32_t(sureP) & int32_t(sureQ) & (tIsP | int32_t(sureT)));
     }
-    // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q).
+    // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
+    // flat lanes (state 2) take v for all three. Looked up, not branched on.
+    static constexpr uint8_t ORDER[7][3] = {{0, 3, 1}, {2, 0, 1}, {1, 0, 3}, {1, 2, 0}, {3, 1, 0}, {0, 1, 2}, {0, 0, 0}};
     for (size_t j = 0; j < count; ++j) {
-        const int32_t sector = sectors[j];
-        const int32_t vb = bytes[0][j], pb = bytes[1][j], qb = bytes[2][j], tb = bytes[3][j];
-        const int32_t flat = state[j] == 2;
-        const int32_t red = (sector == 0) | (sector == 5) ? vb : sector == 1 ? qb : sector == 4 ? tb : pb;
-        const int32_t green = (sector == 1) | (sector == 2) ? vb : sector == 0 ? tb : sector == 3 ? qb : pb;
-        const int32_t blue = (sector == 3) | (sector == 4) ? vb : sector == 2 ? tb : sector == 5 ? qb : pb;
-        out[3 * j] = uint8_t(flat ? vb : red);
-        out[3 * j + 1] = uint8_t(flat ? vb : green);
-        out[3 * j + 2] = uint8_t(flat ? vb : blue);
+        const int32_t row = state[j] == 2 ? 6 : sectors[j];
+        out[3 * j] = uint8_t(bytes[ORDER[row][0]][j]);
+        out[3 * j + 1] = uint8_t(bytes[ORDER[row][1]][j]);
+        out[3 * j + 2] = uint8_t(bytes[ORDER[row][2]][j]);
         redo[j] = uint8_t(state[j] == 0);
     }
 }
