@@ -177,11 +177,13 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         const double sf = ds * df, boundQ = dv * 0x1p-50;
         bool exactCq, exactF, exactCt;
         const double cq = oneMinus(sf, exactCq);
-        const bool exactQ = exactCq & shortSignificand(cq);
+        const bool shortCq = shortSignificand(cq);
+        const bool exactQ = exactCq & shortCq;
         const int32_t qb = decidedByte(dv * cq, exactQ ? 0.0 : boundQ, sureQ);
         const double rest = oneMinus(df, exactF);
         const double ct = oneMinus(ds * rest, exactCt);
-        const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
+        const bool shortRest = shortSignificand(rest), shortCt = shortSignificand(ct);
+        const bool exactT = exactF & shortRest & exactCt & shortCt;
         const int32_t tAny = decidedByte(dv * ct, exactT ? 0.0 : boundQ, sureT);
         const int32_t tIsP = fraction[j] == 0.0f;
         bytes[1][j] = pb;

@@ -101,12 +101,6 @@ TEX_WIDE inline void store64(uint8_t* p, __m512i v, bool stream) {
     else
         _mm512_storeu_si512(p, v);
 }
-TEX_WIDE inline void store32(uint8_t* p, __m256i v, bool stream) {
-    if (stream)
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
-    else
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
 
 // Bit j of channelMask(phase, c) is set when byte j of a register starting at
 // channel phase `phase` belongs to channel c.
