@@ -68,6 +68,14 @@ void BM_OpenCV_EqualizeHist(benchmark::State& state) {
         cv::merge(channels, 3, out);
     });
 }
+// The HSV operations' round trip: RGB to HSV and back (8-bit, hue in 0..180).
+void BM_OpenCV_HsvRoundTrip(benchmark::State& state) {
+    cv::Mat hsv;
+    runOpenCV(state, [&](cv::Mat& a, cv::Mat&, cv::Mat& out) {
+        cv::cvtColor(a, hsv, cv::COLOR_RGB2HSV);
+        cv::cvtColor(hsv, out, cv::COLOR_HSV2RGB);
+    });
+}
 // A sine displacement as a remap: every pixel samples between source pixels.
 void BM_OpenCV_RemapCubic(benchmark::State& state) {
     const int side = int(state.range(0));
@@ -95,3 +103,4 @@ TEX_BENCH(BM_OpenCV_Erode3);
 TEX_BENCH(BM_OpenCV_Dilate3);
 TEX_BENCH(BM_OpenCV_EqualizeHist);
 TEX_BENCH(BM_OpenCV_RemapCubic);
+TEX_BENCH(BM_OpenCV_HsvRoundTrip);

@@ -12,3 +12,15 @@ static void BM_Testin3Texture(benchmark::State& state) {
     tex::freeLayers();
 }
 BENCHMARK(BM_Testin3Texture)->Unit(benchmark::kMicrosecond);
+
+// The same at other sizes (the studio renders 1024 too).
+static void BM_Testin3TextureAt(benchmark::State& state) {
+    tex::initLayers(int32_t(state.range(0)), int32_t(state.range(0)));
+    for (auto _ : state) {
+        tex::randomSeed = 0;
+        viewer::buildCompiledTexture();
+        benchmark::ClobberMemory();
+    }
+    tex::freeLayers();
+}
+BENCHMARK(BM_Testin3TextureAt)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);

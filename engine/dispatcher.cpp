@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/internal.h"
+#include "engine/numeric/decide.h"
 
 namespace tex {
 
@@ -266,7 +267,10 @@ int32_t operationCount() { return TABLE_SIZE; }
 
 void runOperation(int32_t opcode, const float params[10]) {
     const OperationInfo* row = findOperation(opcode);
-    if (row && params) row->run(params);
+    if (!row || !params) return;
+    numeric::setCountedOperation(opcode);  // names the record in the fallback counts; nothing in ordinary builds
+    row->run(params);
+    numeric::setCountedOperation(-1);
 }
 
 void replayProgram(int32_t layer) {

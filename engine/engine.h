@@ -59,8 +59,20 @@ extern uint32_t randomSeed;
 // Throws std::invalid_argument for a side below 1 or above MAX_LAYER_SIDE or
 // more than MAX_LAYER_PIXELS pixels, std::bad_alloc when memory runs out.
 void initLayers(int32_t width, int32_t height);
-// Releases the six buffers; harmless when they are not allocated.
+// Releases the six buffers and the worker threads; harmless when they are
+// not allocated.
 void freeLayers();
+
+// How many threads an operation splits its work over: n <= 0 means every
+// hardware thread, 1 exactly one (the calling thread, as before threads
+// existed). Until it is called the count is TEX_THREADS from the environment
+// when that names one, else every hardware thread. Every count gives the same
+// bytes. Workers are created at the first operation that splits its work,
+// wait blocked between engine calls and are joined by freeLayers and by
+// setThreadCount; call it like every engine function, one call at a time.
+void setThreadCount(int32_t n);
+// The count in use, at least 1.
+int32_t threadCount();
 
 // ---- Shared helpers -------------------------------------------------------
 

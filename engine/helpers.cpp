@@ -25,16 +25,7 @@ uint32_t intSqrt(uint32_t x) {
     }
 }
 
-float fastSqrt(float x) {
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    // Halve the exponent by halving the offset from 1.0's pattern, sign-extended.
-    const int32_t offset = int32_t(bits - 0x3F800000u) >> 1;
-    bits = uint32_t(offset) + 0x3F800000u;
-    float root;
-    std::memcpy(&root, &bits, sizeof root);
-    return root;
-}
+float fastSqrt(float x) { return fastSqrtInline(x); }
 
 // Cosine weight of a fraction: single((1 - cos(f * pi)) * 0.5).
 static float blendWeight(float f) { return static_cast<float>((ext(1.0) - extCos(ext(f) * PI_F)) * ext(0.5)); }

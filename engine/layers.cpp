@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 namespace tex {
 
@@ -43,6 +44,7 @@ void initLayers(int32_t width, int32_t height) {
 }
 
 void freeLayers() {
+    stopWorkers();
     for (int i = 0; i <= SCRATCH_LAYER; ++i) {
         std::free(layers[i]);
         layers[i] = nullptr;

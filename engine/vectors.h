@@ -1,8 +1,15 @@
-// Which vector code the engine is built with. x86 vector code (SSE2, and
-// AVX2 or AVX-512 chosen at run time) is built with GCC or Clang for x86-64;
-// elsewhere, or with -DTEX_PORTABLE_VECTORS, plain C++ forms that give the
-// same bytes run instead. Only a macro: files compiled for wider units
-// include this without pulling in any shared inline code.
+// Which vector code the engine is built with and which units it uses.
+//
+// x86 vector code is built with GCC or Clang for x86-64; elsewhere, or with
+// -DTEX_PORTABLE_VECTORS, plain C++ forms that give the same bytes run
+// instead. The x86 forms start from SSE2 (every x86-64 has it) and move to
+// AVX2 or AVX-512 where the processor has them, chosen at run time by
+// vectorUnits(). The choice can be capped, so that the paths an ordinary PC
+// takes can be measured on a machine that has more: by the environment
+// variable TEX_VECTORS (plain, sse2, avx2 or avx512), by the build option
+// TEX_MAX_VECTORS (the same names), or by setVectorUnits in tests and
+// benchmarks. Files compiled for wider units include this without pulling in
+// any shared inline code.
 //
 // TEX_PLAIN_CXX builds the engine from ISO C++17 alone, as a compiler without
 // GNU extensions would (no vector code, built-ins or 128-bit integers).
@@ -14,3 +21,44 @@
 #else
 #define TEX_X86_VECTORS 0
 #endif
+
+// GCC and Clang vector extensions (not ISO C++): available on every target
+// those compilers build for, but never under TEX_PLAIN_CXX.
+#if !defined(TEX_PLAIN_CXX) && (defined(__GNUC__) || defined(__clang__))
+#define TEX_VECTOR_EXTENSIONS 1
+#else
+#define TEX_VECTOR_EXTENSIONS 0
+#endif
+
+// One loop source for several units: a body marked TEX_ALWAYS_INLINE, called
+// from a plain function and, where the x86 forms are built, from one marked
+// TEX_AVX2_FUNCTION, which the compiler vectorises for AVX2 (chosen when
+// vectorUnits() says so). Only that function is AVX2 code.
+#if TEX_VECTOR_EXTENSIONS
+#define TEX_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define TEX_ALWAYS_INLINE inline
+#endif
+#if TEX_X86_VECTORS
+#define TEX_AVX2_FUNCTION __attribute__((target("avx2")))
+#endif
+
+namespace tex {
+
+// Ordered: each includes the ones before it.
+enum class VectorUnits { Plain = 0, Sse2 = 1, Avx2 = 2, Avx512 = 3 };
+
+// The units in use: the widest the processor has (for AVX-512: F, BW and
+// VBMI), capped by TEX_VECTORS, TEX_MAX_VECTORS and setVectorUnits. Plain
+// wherever the x86 forms are not built.
+VectorUnits vectorUnits();
+
+// Caps the units at `cap` (never above what the processor has) and returns
+// what is now in use; setVectorUnits(VectorUnits::Avx512) undoes a cap. Not
+// to be called while an operation runs.
+VectorUnits setVectorUnits(VectorUnits cap);
+
+// The name used by TEX_VECTORS for a level ("plain", "sse2", "avx2", "avx512").
+const char* vectorUnitsName(VectorUnits units);
+
+}  // namespace tex

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang, libFuzzer, ASan and UBSan and runs each
 # for a bounded time (default 60 s, or the first argument) from the seed
-# corpus under tests/fuzz/corpus. Exits non-zero on any finding; the input
+# corpus under tests/fuzz/corpus, with the engine's work split over 2 threads. Exits non-zero on any finding; the input
 # that triggered it is left in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,7 +30,7 @@ for target in "${targets[@]}"; do
   status=0
   # The studio prints a line per save: its standard output is closed.
   quiet=(); [[ $target == http ]] && quiet=(-close_fd_mask=1)
-  build-fuzz/tests/fuzz/${target}_fuzz "$work" "${quiet[@]}" -max_total_time="$seconds" -max_len=23000 \
+  TEX_THREADS=2 build-fuzz/tests/fuzz/${target}_fuzz "$work" "${quiet[@]}" -max_total_time="$seconds" -max_len=23000 \
     -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/findings/$target- \
     >"$log" 2>&1 || status=$?
   grep -E "^(#[0-9]+ +DONE|stat::number_of_executed_units|SUMMARY)" "$log" || true

@@ -6,7 +6,9 @@
 #                                 alone (TEX_PLAIN_CXX: no vector code, GNU
 #                                 built-ins or 128-bit integers, -pedantic-errors)
 #   AArch64                       Debian's cross compiler, run under qemu-user
-#   WebAssembly                   Debian's emscripten, run under node
+#   WebAssembly                   Debian's emscripten, run under node; once more
+#                                 with pthreads, the hash manifest on 1 and 3
+#                                 threads
 # A pass whose tools are missing says so and is skipped (scripts/setup.sh
 # installs them). Exits non-zero on any failure.
 set -euo pipefail
@@ -19,8 +21,8 @@ run_pass() {  # name, build dir, then cmake's configure command
     shift 2
     echo "== $name"
     "$@" -S . -B "$dir" "${common[@]}" >/dev/null
-    cmake --build "$dir" -j"$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+    cmake --build "$dir" -j"$jobs" ${targets:+--target $targets}
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" ${tests:+-R "$tests"}
 }
 
 run_pass "x86-64, long double of 64 bits, ISO C++ only" build-ld64 \
@@ -38,6 +40,9 @@ if command -v emcmake >/dev/null && command -v node >/dev/null; then
     # modules, and would run the tests with a flag today's node refuses.
     NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH} run_pass "WebAssembly under node" build-wasm \
         emcmake cmake -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)"
+    NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH} targets=hash_manifest tests=hashes.manifest \
+        run_pass "WebAssembly with threads under node" build-wasm-threads \
+        emcmake cmake -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" -DTEX_WASM_THREADS=ON
 else
     echo "== WebAssembly: SKIPPED (needs emscripten and node)"
 fi

@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev libsdl2-dev libcli11-dev libx11-dev
+  libpng-dev libdeflate-dev libsdl2-dev libcli11-dev libx11-dev
   xvfb xfonts-base xdotool x11-apps x11-utils imagemagick
   g++-mingw-w64-x86-64 wine wine64
   clang libclang-rt-14-dev

@@ -2,7 +2,9 @@
 # Sets up the machine, builds everything and runs every test: the web studio
 # and the npm package (scripts/web.sh, tested by the normal build's suite),
 # the normal build, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the engine built for its other platforms
+# UndefinedBehaviorSanitizer, then the engine's tests and the hash manifest
+# under ThreadSanitizer with the work split over several threads, then the
+# engine built for its other platforms
 # (long double as double, AArch64 under qemu, WebAssembly under node) against
 # the same hashes, then each fuzz target for a bounded time
 # (TEX_FUZZ_SECONDS, default 60). Exits non-zero on any failure.
@@ -26,6 +28,22 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 echo "== tests (sanitizers)"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== build (ThreadSanitizer: the engine's tests and the hash manifest)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE_THREAD=ON -DTEX_BUILD_BENCH=OFF \
+  -DTEX_BUILD_PROGRAMS=OFF
+cmake --build build-tsan -j"$jobs" --target engine_tests hash_manifest
+echo "== tests (ThreadSanitizer, 3 threads: more than the cores, on purpose)"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+# Without the formula checks that sweep millions of arguments on one thread
+# (they make no threads and take long under ThreadSanitizer).
+single_threaded='PlasmaCells.CellRowBlendEqualsTheExtendedFormula:FastTranscendentals.*:BlendWeights.*'
+single_threaded+=':NeighbourhoodFilters.VectorKernelsEqualTheLiteralFormulas:FastTwist.*:AllPairs.*:SoftExt*:ExtMath*'
+single_threaded+=':SinePlasma.EqualsTheExtendedFormulaOnRandomArguments:Blobs.ShareSumEqualsTheExtendedFormula'
+single_threaded+=':FastWeight.*:SampleRowTest.*:HsvConversion.*:EveryOperation/ExtremeArguments.*:Numeric*'
+TEX_THREADS=3 build-tsan/tests/engine_tests --gtest_brief=1 --gtest_filter="-$single_threaded"
+TEX_THREADS=3 build-tsan/tests/manifest/hash_manifest . tests/manifest/hashes.txt
+unset TSAN_OPTIONS
 
 scripts/other-platforms.sh
 

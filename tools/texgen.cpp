@@ -1,9 +1,9 @@
 // texgen: texture documents from the command line.
-//   texgen render DOC -o OUT.png [--size N | --size WxH] [--keep-look] [--layer L | --all-layers] [--lenient]
+//   texgen render DOC -o OUT.png [--size N | --size WxH] [--keep-look] [--layer L | --all-layers] [--lenient] [--threads N]
 //   texgen info DOC
 //   texgen build LISTING -o DOC.tex
-//   texgen export DOC [--cpp [--function NAME] | --png OUT.png [--size ...] [--keep-look] [--layer L]]
-//   texgen hash DOC [--size N | --size WxH] [--keep-look] [--layer L | --all-layers] [--lenient]
+//   texgen export DOC [--cpp [--function NAME] | --png OUT.png [--size ...] [--keep-look] [--layer L]] [--threads N]
+//   texgen hash DOC [--size N | --size WxH] [--keep-look] [--layer L | --all-layers] [--lenient] [--threads N]
 // Without --size a document renders at its design size (256x256 unless it names another).
 //   texgen studio [FILE] [--port N] [--host ADDR] [--no-open]
 // DOC is a document or a listing, told apart by content.
@@ -120,7 +120,18 @@ int main(int argc, char** argv) {
     studioCommand->add_flag("--no-open", noOpen, "Do not open the page in the desktop's browser");
 #endif
 
+    // The engine's thread count for the commands that run it; every count
+    // gives the same bytes.
+    int32_t threads = 0;
+    const char* threadsHelp = "Threads to render with, 0 for every hardware thread (default TEX_THREADS, else 0)";
+    CLI::Option* threadOptions[] = {renderCommand->add_option("--threads", threads, threadsHelp),
+                                    hashCommand->add_option("--threads", threads, threadsHelp),
+                                    exportCommand->add_option("--threads", threads, threadsHelp)};
+    for (CLI::Option* option : threadOptions) option->check(CLI::Range(0, 1024));
+
     CLI11_PARSE(app, argc, argv);
+    for (CLI::Option* option : threadOptions)
+        if (option->count() > 0) texgen::useThreads(threads);
 
 #ifdef TEX_STUDIO
     if (*studioCommand) {

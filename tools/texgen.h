@@ -27,6 +27,11 @@ struct RenderOptions {
     bool lenient = false;  // render a document with counts outside 0..MAX_OPS as the engine replays it
 };
 
+// --threads N of render, hash and export: the engine's thread count (see
+// tex::setThreadCount; 0 or less means every hardware thread). Without it
+// the engine's default holds (TEX_THREADS, else every hardware thread).
+void useThreads(int32_t n);
+
 struct HashOptions {
     std::string document;
     int32_t width = 0, height = 0;
@@ -48,7 +53,8 @@ std::string render(const RenderOptions& options);
 // end, or "layer N HASH" lines for every layer.
 std::string hash(const HashOptions& options);
 
-// A layer's Pixels as the bytes of an 8-bit RGB PNG file. Throws CommandError.
+// A layer's Pixels as the bytes of an 8-bit RGB PNG file, compressed on the
+// engine's thread count (tex::threadCount). Throws CommandError.
 std::string encodePng(const tex::Pixel* pixels, int32_t width, int32_t height);
 
 // The file name of one layer's PNG with --all-layers: "out.png" gives

@@ -1,10 +1,7 @@
 // texgen render: rebuilds a document at any power-of-two size and writes
-// layers as 8-bit RGB PNG files through libpng. A layer's Pixels are already
-// rows of red, green and blue bytes, top row first, so each PNG row is a row
-// of the layer as it stands.
-#include <png.h>
-
-#include <csetjmp>
+// layers as 8-bit RGB PNG files (png_encoder.cpp). A layer's Pixels are
+// already rows of red, green and blue bytes, top row first, so each PNG row
+// is a row of the layer as it stands.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -37,69 +34,14 @@ void parseSize(const std::string& text, int32_t& width, int32_t& height) {
     height = int32_t(h);
 }
 
+void useThreads(int32_t n) { tex::setThreadCount(n); }
+
 std::string layerFileName(const std::string& output, int32_t layer) {
     const fs::path path(output);
     fs::path name = path.parent_path() / path.stem();
     name += "-layer" + std::to_string(layer);
     name += path.extension().empty() ? fs::path(".png") : path.extension();
     return name.string();
-}
-
-namespace {
-
-struct PngFailure {
-    char message[256];
-};
-
-void pngError(png_structp png, png_const_charp message) {
-    auto* failure = static_cast<PngFailure*>(png_get_error_ptr(png));
-    std::snprintf(failure->message, sizeof failure->message, "%s", message);
-    png_longjmp(png, 1);
-}
-
-void pngWarning(png_structp, png_const_charp) {}
-
-void appendBytes(png_structp png, png_bytep data, png_size_t length) {
-    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
-}
-
-void flushNothing(png_structp) {}
-
-// libpng reports errors through longjmp: nothing with a destructor lives in
-// this function.
-bool encodeRows(std::string* out, const tex::Pixel* pixels, int32_t width, int32_t height, PngFailure& failure) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
-    if (!png) {
-        std::snprintf(failure.message, sizeof failure.message, "libpng could not start");
-        return false;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        return false;
-    }
-    png_set_write_fn(png, out, appendBytes, flushNothing);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int32_t y = 0; y < height; ++y)
-        png_write_row(png, reinterpret_cast<png_const_bytep>(pixels + size_t(y) * size_t(width)));
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-}  // namespace
-
-std::string encodePng(const tex::Pixel* pixels, int32_t width, int32_t height) {
-    std::string bytes;
-    PngFailure failure{};
-    try {
-        if (!encodeRows(&bytes, pixels, width, height, failure)) throw CommandError(failure.message);
-    } catch (const std::bad_alloc&) {
-        throw CommandError("not enough memory for the PNG file");
-    }
-    return bytes;
 }
 
 namespace {

@@ -8,57 +8,65 @@
 // conversion round trip loses up to a unit in some channels; that is the
 // operation's known behaviour, kept as it is.
 #include "engine/colour/hsv.h"
+#include "engine/colour/hsv_block.h"
 #include "engine/colour/kernels.h"
+#include "engine/threads.h"
+
+#include <atomic>
 
 namespace tex {
 
 // byte = saturateByte(single(byte * factor)) per channel.
 void scaleLayerRGB(int32_t src, int32_t dst, float r, float g, float b) {
     if (!validLayers(src, dst)) return;
+    // byte * factor is exact in extended precision, so single() of it is the
+    // float32 product; the pass computes that per byte.
     const float factor[3] = {r, g, b};
-    uint8_t tables[3][256];
-    for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < 256; ++v)
-            tables[c][v] = saturateByte(static_cast<float>(v * ext(factor[c])));
-    mapLayerBytes(src, dst, tables);
+    scaleLayerBytes(src, dst, factor);
 }
 
-// byte = byte + offset clamped to 0..255. The sum is taken on 64 bits, so an
-// offset near the int32 limits saturates instead of overflowing.
+// byte = byte + offset clamped to 0..255. Offsets beyond -255..255 act as
+// those limits, so one near the int32 limits saturates instead of overflowing.
 void adjustLayerRGB(int32_t src, int32_t dst, int32_t r, int32_t g, int32_t b) {
     if (!validLayers(src, dst)) return;
     const int32_t offset[3] = {r, g, b};
-    uint8_t tables[3][256];
-    for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < 256; ++v) {
-            const int64_t sum = int64_t(v) + offset[c];
-            tables[c][v] = uint8_t(sum > 255 ? 255 : sum < 0 ? 0 : sum);
-        }
-    mapLayerBytes(src, dst, tables);
+    offsetLayerBytes(src, dst, offset);
 }
 
 namespace {
 
-// Runs of one colour are common in textures; each run is converted once.
-template <typename Change>
-void mapHsv(int32_t src, int32_t dst, Change change) {
-    auto convert = [&](Pixel p) {
-        float h, s, v;
-        hsvOfBytes(p, h, s, v);
-        change(h, s, v);
-        return bytesOfHsv(h, s, v);
-    };
+// Blocks of pixels through the block form; the lanes it leaves go through
+// the one-pixel form. dst may be src: each block is read before it is written.
+void mapHsv(int32_t src, int32_t dst, const HsvChange& change) {
+    const HsvBlock block = hsvBlockInUse();
     const Pixel* in = layers[src];
     Pixel* out = layers[dst];
-    Pixel last = in[0], result = convert(last);
-    for (size_t i = 0, n = layerPixels(); i < n; ++i) {
-        const Pixel p = in[i];
-        if (p.red != last.red || p.green != last.green || p.blue != last.blue) {
-            result = convert(p);
-            last = p;
-        }
-        out[i] = result;
+    // Whole blocks on the threads; the counts of redone pixels are summed.
+    const size_t n = layerPixels();
+    std::atomic<uint64_t> redoneInAll{0};
+    forEachRange(int64_t((n + HSV_BLOCK - 1) / HSV_BLOCK), HSV_BLOCK, [&](int64_t firstBlock, int64_t endBlock) {
+    uint8_t redo[HSV_BLOCK];
+    Pixel source[HSV_BLOCK];
+    uint64_t redone = 0;
+    for (size_t i = size_t(firstBlock) * HSV_BLOCK; i < n && i < size_t(endBlock) * HSV_BLOCK; i += HSV_BLOCK) {
+        const size_t count = n - i < HSV_BLOCK ? n - i : HSV_BLOCK;
+        std::memcpy(source, in + i, count * sizeof(Pixel));
+        block(reinterpret_cast<const uint8_t*>(source), reinterpret_cast<uint8_t*>(out + i), count, change, redo);
+        for (size_t j = 0; j < count; ++j)
+            if (redo[j]) {
+                float h, s, v;
+                hsvOfBytes(source[j], h, s, v);
+                if (change.scale)
+                    h *= change.h, s *= change.s, v *= change.v;
+                else
+                    h += change.h, s += change.s, v += change.v;
+                out[i + j] = bytesOfHsv(h, s, v);
+                ++redone;
+            }
     }
+    redoneInAll += redone;
+    });
+    numeric::countDecisions(n, redoneInAll);
 }
 
 }  // namespace
@@ -69,21 +77,13 @@ void mapHsv(int32_t src, int32_t dst, Change change) {
 void scaleLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
     if (hsvPixelsWide(layers[src], layers[dst], layerPixels(), true, h, s, v)) return;
-    mapHsv(src, dst, [=](float& hue, float& saturation, float& value) {
-        hue *= h;
-        saturation *= s;
-        value *= v;
-    });
+    mapHsv(src, dst, HsvChange{true, h, s, v, static_cast<double>(SIXTIETH)});
 }
 
 void adjustLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
     if (hsvPixelsWide(layers[src], layers[dst], layerPixels(), false, h, s, v)) return;
-    mapHsv(src, dst, [=](float& hue, float& saturation, float& value) {
-        hue += h;
-        saturation += s;
-        value += v;
-    });
+    mapHsv(src, dst, HsvChange{false, h, s, v, static_cast<double>(SIXTIETH)});
 }
 
 }  // namespace tex

@@ -7,20 +7,42 @@
 // float32 weight are exact in extended precision (and in double); sums are
 // rounded to float32 once; the bitwise operands are truncated toward zero.
 #include "engine/colour/kernels.h"
+#include "engine/colour/passes.h"
+#include "engine/numeric/decide.h"
+#include "engine/threads.h"
 
 namespace tex {
 
 namespace {
 
-// The pair formulas, used to fill the per-call tables and by the plain paths.
-inline uint8_t addPair(uint8_t a, uint8_t b, float w1, float w2) {
+// The pair formula of the sum as defined, in extended precision.
+inline uint8_t addPairExtended(uint8_t a, uint8_t b, float w1, float w2) {
     return saturateByte(static_cast<float>(a * ext(w1) + b * ext(w2)));
 }
 
+// The same decided in double. Both products are exact in double and in ext;
+// the double sum v rounds once, and its error e is exact (TwoSum). The ext
+// sum is the 64-bit rounding of v + e, no farther from it than v (a double)
+// is, so |v - x| <= 2|e|: 0 when the double sum is exact, as it mostly is. A
+// non-finite v is exact: the double and ext operations give NaN or an
+// infinity of one sign under the same conditions, and the byte of NaN is 0.
+inline uint8_t addPair(uint8_t a, uint8_t b, float w1, float w2) {
+    const double p1 = a * double(w1), p2 = b * double(w2), v = p1 + p2;
+    if (!std::isfinite(v)) return v > 0 ? 255 : 0;
+    const double back = v - p1, e = (p1 - (v - back)) + (p2 - back);
+    // Far beyond the bytes x has v's sign (|v - x| <= 2^-51 |v|) and saturates.
+    if (std::fabs(v) >= 0x1p100) return v > 0 ? 255 : 0;
+    uint8_t byte;
+    auto rounding = [](double y) { return byteOfFloat(static_cast<float>(y)); };
+    if (numeric::counted(numeric::decideMonotone(v, 2.0 * std::fabs(e), rounding, byte))) return byte;
+    return addPairExtended(a, b, w1, w2);
+}
+
 // Low 8 bits of trunc(byte * weight); beyond the int32 range the operand
-// clamps (truncInt32), NaN gives 0.
+// clamps (truncInt32), NaN gives 0. The product is exact in double.
 inline uint8_t bitOperand(uint8_t byte, float weight) {
-    return static_cast<uint8_t>(truncInt32(byte * ext(weight)));
+    const double p = byte * double(weight);
+    return static_cast<uint8_t>(p != p ? 0 : numeric::truncClamped(p));
 }
 
 // Bytes of the two sources, as flat arrays, and of the destination.
@@ -85,7 +107,9 @@ void addLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     // not finite): one table of all 65536 pairs.
     static uint8_t table[256 * 256];
     addTable(w1, w2, table);
-    for (size_t i = 0; i < l.count; ++i) l.out[i] = table[l.a[i] * 256 + l.b[i]];
+    forEachByteRange(l.count, [&](size_t at, size_t n) {
+        for (size_t i = at; i < at + n; ++i) l.out[i] = table[l.a[i] * 256 + l.b[i]];
+    });
 }
 
 // byte = saturateByte(single(a*b * k)), k = single(w1*w2*0.00392156862745):
@@ -100,20 +124,22 @@ void mulLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
 // b where b*w2 <= a*w1 (ties take src2), else a; compared unrounded.
 void minCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     if (!validLayers(src1, src2, dst)) return;
+    const PairLayers l = pairLayers(src1, src2, dst);
+    if (!wideUnitsEnabled() && selectBytesExact(l.a, l.b, l.out, l.count, w1, w2, false)) return;
     uint8_t lo[256], hi[256];
     const double v1 = w1, v2 = w2;
     selectionTable([=](double a, double b) { return b * v2 <= a * v1; }, std::isfinite(w2), lo, hi);
-    const PairLayers l = pairLayers(src1, src2, dst);
     selectBytes(l.a, l.b, l.out, l.count, lo, hi);
 }
 
 // b where b*w2 >= a*w1 (ties take src2), else a; compared unrounded.
 void maxCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     if (!validLayers(src1, src2, dst)) return;
+    const PairLayers l = pairLayers(src1, src2, dst);
+    if (!wideUnitsEnabled() && selectBytesExact(l.a, l.b, l.out, l.count, w1, w2, true)) return;
     uint8_t lo[256], hi[256];
     const double v1 = w1, v2 = w2;
     selectionTable([=](double a, double b) { return b * v2 >= a * v1; }, std::isfinite(w2), lo, hi);
-    const PairLayers l = pairLayers(src1, src2, dst);
     selectBytes(l.a, l.b, l.out, l.count, lo, hi);
 }
 

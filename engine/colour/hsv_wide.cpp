@@ -17,6 +17,7 @@
 // arguments can hit) is done again by the one-pixel conversion.
 #include "engine/colour/hsv.h"
 #include "engine/colour/kernels.h"
+#include "engine/threads.h"
 
 #if TEX_X86_VECTORS
 // GCC 12's 512-bit intrinsic headers start some results from an undefined
@@ -227,7 +228,10 @@ TEX_WIDE void convertWide(const Pixel* in, Pixel* out, size_t count, const Chang
 
 bool hsvPixelsWide(const Pixel* in, Pixel* out, size_t count, bool scale, float h, float s, float v) {
     if (!wideUnitsEnabled()) return false;
-    convertWide(in, out, count, Change{scale, h, s, v});
+    const Change change{scale, h, s, v};
+    forEachRange(int64_t(count), 1, [&](int64_t first, int64_t end) {
+        convertWide(in + first, out + first, size_t(end - first), change);
+    });
     return true;
 }
 

@@ -19,6 +19,11 @@
 // read the destination into the cache first.
 #include "engine/colour/kernels.h"
 
+#include "engine/threads.h"
+
+#include "engine/colour/hsv_block.h"
+#include "engine/colour/passes.h"
+
 #include <climits>
 
 #if TEX_X86_VECTORS
@@ -32,15 +37,7 @@ namespace tex {
 
 namespace {
 
-bool cpuHasWideUnits() {
-#if TEX_X86_VECTORS
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
+bool cpuHasWideUnits() { return vectorUnits() == VectorUnits::Avx512; }
 
 bool& wideUnitsFlag() {
     static bool enabled = cpuHasWideUnits();
@@ -67,11 +64,6 @@ static void mapPlain(const uint8_t* in, uint8_t* out, size_t count, const uint8_
         out[i + 2] = tables[2][b];
     }
     for (; i < count; ++i) out[i] = tables[i % 3][in[i]];
-}
-
-static uint8_t mulPlain(uint8_t a, uint8_t b, float k) {
-    // a*b is exact as a float; the float product rounds once.
-    return saturateByte(static_cast<float>(a * b) * k);
 }
 
 // ---- Wide passes ------------------------------------------------------------
@@ -108,12 +100,6 @@ TEX_WIDE inline void store64(uint8_t* p, __m512i v, bool stream) {
         _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
     else
         _mm512_storeu_si512(p, v);
-}
-TEX_WIDE inline void store32(uint8_t* p, __m256i v, bool stream) {
-    if (stream)
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
-    else
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
 // Bit j of channelMask(phase, c) is set when byte j of a register starting at
@@ -181,120 +167,13 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
     }
 }
 
-// Packs two registers of int32 results (in the lane order of unpacklo/hi) to
-// 32 bytes: negative gives 0, above 255 gives 255.
-TEX_WIDE inline void storeSaturated(uint8_t* out, __m512i low, __m512i high, bool stream) {
-    const __m512i words = _mm512_max_epi16(_mm512_packs_epi32(low, high), _mm512_setzero_si512());
-    store32(out, _mm512_cvtusepi16_epi8(words), stream);
-}
-
-TEX_WIDE void mulWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k, bool stream) {
-    const __m512 factor = _mm512_set1_ps(k), top = _mm512_set1_ps(255.0f);
-    const __m512i zero = _mm512_setzero_si512();
-    size_t i = 0;
-    for (; i + 32 <= count; i += 32) {
-        const __m512i x = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)));
-        const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
-        const __m512i p = _mm512_mullo_epi16(x, y);  // a*b <= 65025: the unsigned low 16 bits
-        __m512 low = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_unpacklo_epi16(p, zero)), factor);
-        __m512 high = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_unpackhi_epi16(p, zero)), factor);
-        // min keeps its second operand when either is NaN; NaN then converts
-        // to INT_MIN, which saturates to 0, as does -inf.
-        low = _mm512_min_ps(top, low);
-        high = _mm512_min_ps(top, high);
-        storeSaturated(out + i, _mm512_cvttps_epi32(low), _mm512_cvttps_epi32(high), stream);
-    }
-    for (; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
-}
-
-// The weights as whole multiples of 2^exponent: weight = multiple * 2^exponent.
-struct FixedWeights {
-    int32_t high1, low1, high2, low2;  // multiple = high * 2^15 + low, 0 <= low < 2^15
-    int exponent;
-};
-
-// Splits a finite weight into odd * 2^shift (odd = 0 for zero).
-void splitWeight(float w, int64_t& odd, int& shift) {
-    odd = 0;
-    shift = INT_MAX;
-    if (w == 0.0f) return;
-    int e;
-    const float m = std::frexp(std::fabs(w), &e);  // |w| = m * 2^e, 0.5 <= m < 1
-    odd = static_cast<int64_t>(std::ldexp(m, 24));
-    shift = e - 24;
-    while ((odd & 1) == 0) odd >>= 1, ++shift;
-    if (w < 0.0f) odd = -odd;
-}
-
-// True when both weights fit: a shared exponent with normal powers of two,
-// multiples below 2^30 in magnitude and every sum below 2^31.
-bool fixWeights(float w1, float w2, FixedWeights& f) {
-    if (!std::isfinite(w1) || !std::isfinite(w2)) return false;
-    if (ext(255.0) * (extFabs(ext(w1)) + std::fabs(w2)) >= ext(2147483648.0)) return false;
-    int64_t odd1, odd2;
-    int shift1, shift2;
-    splitWeight(w1, odd1, shift1);
-    splitWeight(w2, odd2, shift2);
-    int e = shift1 < shift2 ? shift1 : shift2;
-    if (e == INT_MAX) e = 0;  // both zero
-    if (e < -126 || e > 100) return false;
-    int64_t multiple[2];
-    const int64_t odd[2] = {odd1, odd2};
-    const int shift[2] = {shift1, shift2};
-    for (int j = 0; j < 2; ++j) {
-        if (odd[j] == 0) {
-            multiple[j] = 0;
-            continue;
-        }
-        if (shift[j] - e > 30) return false;
-        multiple[j] = odd[j] * (int64_t(1) << (shift[j] - e));
-        if (multiple[j] >= (int64_t(1) << 30) || multiple[j] <= -(int64_t(1) << 30)) return false;
-    }
-    // Arithmetic shift and mask give high in [-2^15, 2^15) and low in [0, 2^15).
-    f = {int32_t(multiple[0] >> 15), int32_t(multiple[0] & 0x7FFF), int32_t(multiple[1] >> 15),
-         int32_t(multiple[1] & 0x7FFF), e};
-    return true;
-}
-
-// The truncated sums of 16 byte pairs, whose (a, b) word pairs are in `pairs`.
-TEX_WIDE inline __m512i fixedSum(__m512i pairs, __m512i highPair, __m512i lowPair, __m512 highScale, __m512 lowScale) {
-    const __m512 h = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_madd_epi16(pairs, highPair)), highScale);
-    const __m512 l = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_madd_epi16(pairs, lowPair)), lowScale);
-    return _mm512_cvttps_epi32(_mm512_add_ps(h, l));  // |sum| < 2^31: the truncation is exact
-}
-
-TEX_WIDE void addWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& f,
-                      bool stream) {
-    // Word pairs (a, b) in each dword meet (m1, m2) in one multiply-add.
-    const __m512i highPair = _mm512_set1_epi32(int32_t(uint32_t(uint16_t(f.high1)) | uint32_t(f.high2) << 16));
-    const __m512i lowPair = _mm512_set1_epi32(int32_t(uint32_t(f.low1) | uint32_t(f.low2) << 16));
-    const __m512 highScale = _mm512_set1_ps(std::ldexp(1.0f, f.exponent + 15));
-    const __m512 lowScale = _mm512_set1_ps(std::ldexp(1.0f, f.exponent));
-    size_t i = 0;
-    for (; i + 32 <= count; i += 32) {
-        const __m512i x = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)));
-        const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
-        storeSaturated(out + i, fixedSum(_mm512_unpacklo_epi16(x, y), highPair, lowPair, highScale, lowScale),
-                       fixedSum(_mm512_unpackhi_epi16(x, y), highPair, lowPair, highScale, lowScale), stream);
-    }
-    // The tail in the same arithmetic, one byte at a time.
-    const float highScalar = std::ldexp(1.0f, f.exponent + 15), lowScalar = std::ldexp(1.0f, f.exponent);
-    for (; i < count; ++i) {
-        const int32_t nh = a[i] * f.high1 + b[i] * f.high2, nl = a[i] * f.low1 + b[i] * f.low2;
-        out[i] = saturateByte(static_cast<float>(nh) * highScalar + static_cast<float>(nl) * lowScalar);
-    }
-}
-
 }  // namespace
 
 // ---- Dispatch -----------------------------------------------------------------
 
-// Layers of this size or more are written with streaming stores: they would
-// push the sources out of the cache anyway. The part before the first 64-byte
-// boundary (a whole number of pixels, so channel phases stay put) is written
-// normally.
-constexpr size_t STREAM_BYTES = size_t(4) << 20;
-
+// Layers of STREAM_BYTES (passes.h) or more are written with streaming
+// stores. The part before the first 64-byte boundary (a whole number of
+// pixels, so channel phases stay put) is written normally.
 template <typename Pass>  // pass(offset, length, stream)
 void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
     if (count < STREAM_BYTES) return pass(0, count, false);
@@ -306,17 +185,17 @@ void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
 }
 #endif
 
-void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
-    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
-    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    if (!wideUnitsEnabled()) return mapPlain(in, out, layerBytes(), tables);
+// Each pass below runs on one range of bytes that starts on a pixel; the
+// public passes at the end of the file split the bytes over the threads.
+static void mapRange(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
+    if (!wideUnitsEnabled()) return mapPlain(in, out, count, tables);
 #if TEX_X86_VECTORS
-    splitForStreaming(out, layerBytes(),
+    splitForStreaming(out, count,
                       [&](size_t at, size_t n, bool stream) { mapWide(in + at, out + at, n, tables, stream); });
 #endif
 }
 
-void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
+static void selectRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
                  const uint8_t (&hi)[256]) {
 #if TEX_X86_VECTORS
     if (wideUnitsEnabled())
@@ -331,7 +210,7 @@ void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
     }
 }
 
-void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+static void bitwiseRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
                   const uint8_t (&t2)[256], BitOp op) {
 #if TEX_X86_VECTORS
     if (wideUnitsEnabled())
@@ -352,26 +231,151 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
     }
 }
 
-void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+// ---- Arithmetic passes --------------------------------------------------------
+
+ColourPasses colourPassesBaseline() { return passesOfThisFile(); }
+HsvBlock hsvBlockBaseline() { return hsvBlock; }
+
+HsvBlock hsvBlockInUse() {
 #if TEX_X86_VECTORS
-    if (wideUnitsEnabled())
-        return splitForStreaming(
-            out, count, [&](size_t at, size_t n, bool stream) { mulWide(a + at, b + at, out + at, n, k, stream); });
+    static const HsvBlock wide = hsvBlockAvx2(), narrow = hsvBlockBaseline();
+    return vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
+#else
+    return hsvBlockBaseline();
 #endif
-    for (size_t i = 0; i < count; ++i) out[i] = mulPlain(a[i], b[i], k);
 }
 
-bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
+static const ColourPasses& passes() {
 #if TEX_X86_VECTORS
-    FixedWeights f;
-    if (!wideUnitsEnabled() || !fixWeights(w1, w2, f)) return false;
-    splitForStreaming(out, count,
-                      [&](size_t at, size_t n, bool stream) { addWide(a + at, b + at, out + at, n, f, stream); });
-    return true;
+    static const ColourPasses wide = colourPassesAvx2(), narrow = colourPassesBaseline();
+    return vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
 #else
-    (void)a, (void)b, (void)out, (void)count, (void)w1, (void)w2;
-    return false;
+    static const ColourPasses narrow = colourPassesBaseline();
+    return narrow;
 #endif
+}
+
+static void scaleRange(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
+    bool ordinary = true;
+    for (float f : factor) ordinary = ordinary && f >= -8388608.0f && f <= 8388608.0f;  // false for NaN
+    if (ordinary) return passes().scale(in, out, count, factor);
+    // Huge or NaN factors: the float product and its saturation as they stand.
+    for (size_t i = 0, n = count; i < n; ++i) out[i] = byteOfFloat(float(in[i]) * factor[i % 3]);
+}
+
+static void offsetRange(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&offset)[3]) {
+    int32_t clamped[3];
+    for (int c = 0; c < 3; ++c) clamped[c] = offset[c] < -255 ? -255 : offset[c] > 255 ? 255 : offset[c];
+    passes().offset(in, out, count, clamped);
+}
+
+static void mulRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+    if (k > 0.0f && k <= 32768.0f) return passes().multiply(a, b, out, count, k);
+    // Beyond: a product of 1 or more times k is at least 2^15 (255), a zero
+    // product gives 0 (NaN for an infinite k: 0 too); k <= 0 or NaN gives 0
+    // everywhere.
+    if (k > 32768.0f)
+        for (size_t i = 0; i < count; ++i) out[i] = a[i] != 0 && b[i] != 0 ? 255 : 0;
+    else
+        std::memset(out, 0, count);
+}
+
+namespace {
+
+// Splits a finite weight into odd * 2^shift (odd = 0 for zero).
+void splitWeight(float w, int64_t& odd, int& shift) {
+    odd = 0;
+    shift = INT_MAX;
+    if (w == 0.0f) return;
+    int e;
+    const float m = std::frexp(std::fabs(w), &e);  // |w| = m * 2^e, 0.5 <= m < 1
+    odd = static_cast<int64_t>(std::ldexp(m, 24));
+    shift = e - 24;
+    while ((odd & 1) == 0) odd >>= 1, ++shift;
+    if (w < 0.0f) odd = -odd;
+}
+
+// True when both weights fit the fixed form (passes.h): a shared exponent E
+// with normal powers of two, multiples of 2^E below 2^30 in magnitude, and
+// every weighted sum of bytes below 2^31.
+bool fixWeights(float w1, float w2, FixedWeights& f) {
+    if (!std::isfinite(w1) || !std::isfinite(w2)) return false;
+    if (255.0 * (std::fabs(double(w1)) + std::fabs(double(w2))) >= 2147483648.0) return false;  // exact in double
+    int64_t odd1, odd2;
+    int shift1, shift2;
+    splitWeight(w1, odd1, shift1);
+    splitWeight(w2, odd2, shift2);
+    int e = shift1 < shift2 ? shift1 : shift2;
+    if (e == INT_MAX) e = 0;  // both zero
+    if (e < -126 || e > 100) return false;
+    int64_t multiple[2];
+    const int64_t odd[2] = {odd1, odd2};
+    const int shift[2] = {shift1, shift2};
+    for (int j = 0; j < 2; ++j) {
+        if (odd[j] == 0) {
+            multiple[j] = 0;
+            continue;
+        }
+        if (shift[j] - e > 30) return false;
+        multiple[j] = odd[j] * (int64_t(1) << (shift[j] - e));
+        if (multiple[j] >= (int64_t(1) << 30) || multiple[j] <= -(int64_t(1) << 30)) return false;
+    }
+    // high = floor(multiple / 2^15) in [-2^15, 2^15), low = the rest in [0, 2^15).
+    auto high = [&](int j) { return std::ldexp(float(multiple[j] >> 15), e + 15); };
+    auto low = [&](int j) { return std::ldexp(float(multiple[j] & 0x7FFF), e); };
+    f = {high(0), low(0), high(1), low(1)};
+    return true;
+}
+
+}  // namespace
+
+bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2) {
+    FixedWeights f;
+    if (!fixWeights(w1, w2, f)) return false;
+    forEachByteRange(count, [&](size_t at, size_t n) { passes().add(a + at, b + at, out + at, n, f); });
+    return true;
+}
+
+bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
+                      bool takeAbove) {
+    FixedWeights f;
+    if (!fixWeights(w1, w2, f)) return false;
+    forEachByteRange(count, [&](size_t at, size_t n) { passes().select(a + at, b + at, out + at, n, f, takeAbove); });
+    return true;
+}
+
+// ---- Split over the threads ---------------------------------------------------
+
+void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    forEachByteRange(layerBytes(), [&](size_t at, size_t n) { mapRange(in + at, out + at, n, tables); });
+}
+
+void scaleLayerBytes(int32_t src, int32_t dst, const float (&factor)[3]) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    forEachByteRange(layerBytes(), [&](size_t at, size_t n) { scaleRange(in + at, out + at, n, factor); });
+}
+
+void offsetLayerBytes(int32_t src, int32_t dst, const int32_t (&offset)[3]) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    forEachByteRange(layerBytes(), [&](size_t at, size_t n) { offsetRange(in + at, out + at, n, offset); });
+}
+
+void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&lo)[256],
+                 const uint8_t (&hi)[256]) {
+    forEachByteRange(count, [&](size_t at, size_t n) { selectRange(a + at, b + at, out + at, n, lo, hi); });
+}
+
+void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+                  const uint8_t (&t2)[256], BitOp op) {
+    forEachByteRange(count, [&](size_t at, size_t n) { bitwiseRange(a + at, b + at, out + at, n, t1, t2, op); });
+}
+
+void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+    forEachByteRange(count, [&](size_t at, size_t n) { mulRange(a + at, b + at, out + at, n, k); });
 }
 
 }  // namespace tex

@@ -1,16 +1,19 @@
 // Byte passes shared by the colour operations: per-byte tables, pair
-// selections and the exact arithmetic of the sum and the product.
+// selections and the exact arithmetic of the scaling, the offsets, the sum
+// and the product.
 //
-// Each pass exists twice: a plain loop and, when the processor has them,
-// 512-bit byte-permute units (chosen at run time). Both give the same bytes;
-// the tests run both against the literal formulas.
+// The arithmetic passes are written once (passes.h) and built for the
+// baseline units and for AVX2, chosen at run time (vectorUnits). The table
+// passes are plain loops and, when the processor has them, 512-bit
+// byte-permute units (setWideUnits). All give the same bytes; the tests run
+// each against the literal formulas.
 #pragma once
 
 #include "engine/internal.h"
 
 namespace tex {
 
-// Whether the wide passes are used. setWideUnits(false) forces the plain
+// Whether the 512-bit table passes are used. setWideUnits(false) forces the plain
 // loops (for tests and comparisons); it returns whether wide passes are on.
 bool wideUnitsEnabled();
 bool setWideUnits(bool enabled);
@@ -31,9 +34,24 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 // out[i] = saturateByte(single(a[i]*b[i] * k)).
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k);
 
-// out[i] = saturateByte(single(a[i]*w1 + b[i]*w2)) by exact integer arithmetic
-// on the wide units. Returns false, writing nothing, when the wide units are
-// off or the weights do not fit that form; the caller then uses a table.
+// out[i] = saturateByte(single(a[i]*w1 + b[i]*w2)) by exact float arithmetic.
+// Returns false, writing nothing, when the weights do not fit that form (far
+// apart in scale, subnormal, huge or not finite); the caller then uses a table.
 bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2);
+
+// out[i] = b[i] where b[i]*w2 <= a[i]*w1 (>= with takeAbove), else a[i],
+// compared exactly; false as addBytesExact.
+bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
+                      bool takeAbove);
+
+// The HSV block conversion for the units in use (hsv_block.h).
+struct HsvChange;
+using HsvBlock = void (*)(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change, uint8_t* redo);
+HsvBlock hsvBlockInUse();
+
+// dst byte = saturateByte(single(src byte * factor[channel])); dst may be src.
+void scaleLayerBytes(int32_t src, int32_t dst, const float (&factor)[3]);
+// dst byte = src byte + offset[channel], clamped to 0..255; dst may be src.
+void offsetLayerBytes(int32_t src, int32_t dst, const int32_t (&offset)[3]);
 
 }  // namespace tex

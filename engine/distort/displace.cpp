@@ -16,12 +16,12 @@
 
 namespace tex {
 
-using distort::rowX;
-using distort::rowY;
 using distort::sampleRow;
 
 // One row's source pixel numbers for noiseDistort (below 2^28, MAX_LAYER_PIXELS).
-static uint32_t jitterSource[MAX_LAYER_SIDE];
+struct JitterRow {
+    uint32_t source[MAX_LAYER_SIDE];
+};
 
 // The vertical sine term of each column, kept in extended precision.
 static ext columnShift[MAX_LAYER_SIDE];
@@ -42,10 +42,12 @@ static void finishResult(int32_t dst, const Pixel* written) {
 void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq, float vAmp) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
-    Pixel* out = layers[dst];
     // The vertical sine term stays extended: the sum with y is rounded once.
     for (int32_t x = 0; x < layerWidth; ++x) columnShift[x] = vAmp * extSin(ext(vFreq) * x);
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
+    Pixel* out = &pixelAt(dst, 0, int32_t(y0));
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         const float ox = static_cast<float>(hAmp * extSin(ext(hFreq) * y));
         const ext row = y;
         for (int32_t x = 0; x < layerWidth; ++x) {
@@ -56,6 +58,7 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
         sampleRow(SCRATCH_LAYER, out, layerWidth);
         out += layerWidth;
     }
+    });
 }
 
 void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scaleY) {
@@ -66,10 +69,12 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
         offsetX[v] = static_cast<float>(ext(v) * scaleX);
         offsetY[v] = static_cast<float>(ext(v) * scaleY);
     }
-    const Pixel* brightness = layers[map];
     Pixel* const result = resultBuffer(dst, src, map);
-    Pixel* out = result;
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
+    const Pixel* brightness = &pixelAt(map, 0, int32_t(y0));
+    Pixel* out = result + size_t(y0) * size_t(layerWidth);
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         for (int32_t x = 0; x < layerWidth; ++x) {
             const Pixel m = *brightness++;
             uint8_t v = m.green >= m.red ? m.green : m.red;
@@ -81,6 +86,7 @@ void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scale
         sampleRow(src, out, layerWidth);
         out += layerWidth;
     }
+    });
     finishResult(dst, result);
 }
 
@@ -98,7 +104,8 @@ void tileLayer(int32_t src, int32_t dst) {
     const bool quadrant = isPowerOfTwo(layerWidth) && isPowerOfTwo(layerHeight);
     const int32_t rows = quadrant ? (layerHeight + 1) / 2 : layerHeight;
     const int32_t columns = quadrant ? (layerWidth + 1) / 2 : layerWidth;
-    for (int32_t y = 0; y < rows; ++y) {
+    forEachRange(rows, columns, [&](int64_t y0, int64_t y1) {
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         const uint8_t* top = in + size_t((2 * y) & heightMask) * rowBytes;
         const uint8_t* bottom = in + size_t((2 * y + 1) & heightMask) * rowBytes;
         uint8_t* row = out + size_t(y) * rowBytes;
@@ -116,6 +123,7 @@ void tileLayer(int32_t src, int32_t dst) {
         }
         if (quadrant && columns < layerWidth) std::memcpy(row + size_t(columns) * 3, row, size_t(columns) * 3);
     }
+    });
     if (quadrant && rows < layerHeight) std::memcpy(out + size_t(rows) * rowBytes, out, size_t(rows) * rowBytes);
     finishResult(dst, result);
 }
@@ -127,13 +135,17 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     const uint32_t shift = (16u - uint32_t(strength)) & 31u;
     const Pixel* in = layers[src];
     Pixel* const result = resultBuffer(dst, src);
-    Pixel* out = result;
     // nextRandom's sequence, kept in a local until the last draw. Each row's
     // source positions are drawn first; the copies then ask for the pixel
-    // 16 ahead, since strong jitter reads far from the row.
-    uint32_t state = uint32_t(seed);
+    // 16 ahead, since strong jitter reads far from the row. Every pixel
+    // takes two draws, so a band of rows starts from the state 2 * width * y0
+    // draws on.
     const size_t width = size_t(layerWidth);
-    for (int32_t y = 0; y < layerHeight; ++y, out += width) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    uint32_t* jitterSource = perThread<JitterRow>().source;
+    uint32_t state = randomAfter(uint32_t(seed), 2 * uint64_t(width) * uint64_t(y0));
+    Pixel* out = result + size_t(y0) * width;
+    for (int32_t y = int32_t(y0); y < y1; ++y, out += width) {
         for (int32_t x = 0; x < layerWidth; ++x) {
             state *= 22695477u;
             const uint32_t ox = ((state >> 16) - 32767u) >> shift;
@@ -147,7 +159,8 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
             out[x] = in[jitterSource[x]];
         }
     }
-    randomSeed = state;
+    });
+    randomSeed = randomAfter(uint32_t(seed), 2 * uint64_t(layerPixels()));
     finishResult(dst, result);
 }
 
@@ -157,10 +170,11 @@ void moveDistort(int32_t src, int32_t dst, int32_t dx, int32_t dy) {
     if (!validLayers(src, dst)) return;
     const Pixel* in = layers[src];
     Pixel* const result = resultBuffer(dst, src);
-    Pixel* out = result;
     const size_t width = size_t(layerWidth);
     const size_t start = (uint32_t(dx) & uint32_t(widthMask));
-    for (int32_t y = 0; y < layerHeight; ++y, out += width) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    Pixel* out = result + size_t(y0) * width;
+    for (int32_t y = int32_t(y0); y < y1; ++y, out += width) {
         const Pixel* row = in + size_t((uint32_t(y) + uint32_t(dy)) & uint32_t(heightMask)) * width;
         if (isPowerOfTwo(layerWidth)) {
             std::memcpy(out, row + start, (width - start) * sizeof(Pixel));
@@ -169,6 +183,7 @@ void moveDistort(int32_t src, int32_t dst, int32_t dx, int32_t dy) {
             for (size_t x = 0; x < width; ++x) out[x] = row[(uint32_t(x) + uint32_t(dx)) & uint32_t(widthMask)];
         }
     }
+    });
     finishResult(dst, result);
 }
 

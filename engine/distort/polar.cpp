@@ -13,27 +13,32 @@
 // the same roundings; sines, cosines, arc tangents and samples go through the
 // fast forms of sampling.h, which give the plain formulas' bits.
 #include "engine/distort/sampling.h"
+#include "engine/numeric/decide.h"
 
 namespace tex {
 
-using distort::rowX;
-using distort::rowY;
 using distort::sampleRow;
 
 // Per-column values of one call (log-polar cosines and sines, tunnel reciprocals).
 static ext columnCos[MAX_LAYER_SIDE], columnSin[MAX_LAYER_SIDE];
 static float columnInverse[MAX_LAYER_SIDE];
-static float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
-static bool outside[MAX_LAYER_SIDE];  // twirl: the row's pixels outside the disc
-// Twirl: per distance from the centre column, inside the disc, sine, cosine.
-static bool twistInside[MAX_LAYER_SIDE / 2 + 1];
-static float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+// Per row, so one set per thread.
+struct PolarRows {
+    float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
+    bool outside[MAX_LAYER_SIDE];                                     // twirl: the row's pixels outside the disc
+    // Twirl: per distance from the centre column, inside the disc, sine, cosine.
+    bool twistInside[MAX_LAYER_SIDE / 2 + 1];
+    float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+};
 
 // The twist's sine and cosine depend on dx and dy only through their squares:
 // they are computed once per distance |dx| = 0..cx from the centre column for
 // each |dy|, and serve both sides of the centre and the rows cy - |dy| and
 // cy + |dy| alike.
 static void twistValues(int32_t cx, float dy, float strength, float k) {
+    PolarRows& rows = perThread<PolarRows>();
+    bool* twistInside = rows.twistInside;
+    float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
     for (int32_t j = 0; j <= cx; ++j) {
         // Whole squares below 2^31: the sum is exact in double.
         const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
@@ -45,6 +50,11 @@ static void twistValues(int32_t cx, float dy, float strength, float k) {
 
 // Row y of dst from the twist values of its |dy|.
 static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
+    PolarRows& rows = perThread<PolarRows>();
+    bool* outside = rows.outside;
+    const bool* twistInside = rows.twistInside;
+    const float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
     for (int32_t x = 0; x < layerWidth; ++x) {
         const int32_t j = x < cx ? cx - x : x - cx;
@@ -71,11 +81,13 @@ void twirlLayer(int32_t src, int32_t dst, float strength, float scale) {
     copyLayer(src, SCRATCH_LAYER);
     const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
     const float k = static_cast<float>(ext(1.0) / (extSqrt(ext(2.0) * layerWidth * layerHeight) * scale));
-    for (int32_t t = 0; t <= cy; ++t) {
+    forEachRange(cy + 1, 2 * int64_t(layerWidth), [&](int64_t t0, int64_t t1) {
+    for (int32_t t = int32_t(t0); t < t1; ++t) {
         twistValues(cx, static_cast<float>(t), strength, k);
         twirlRow(dst, cy - t, cx, cy);
         if (t > 0 && cy + t < layerHeight) twirlRow(dst, cy + t, cx, cy);
     }
+    });
 }
 
 // Copies the cx-pixel run of row `fromRow` starting at column `column` of dst
@@ -124,6 +136,8 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
 // dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit, since
 // 1 / -dx is exactly -(1 / dx).
 static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
+    float *tunnelAngle = perThread<PolarRows>().tunnelAngle, *tunnelSource = perThread<PolarRows>().tunnelSource;
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
     for (int32_t x = 0; x < layerWidth; ++x) {
         if (x == cx) {
@@ -167,10 +181,53 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
         sampleRow(SCRATCH_LAYER, out, layerWidth);
         out[cx] = cx > 0 ? out[cx - 1] : pixelAt(SCRATCH_LAYER, cx, y);
     };
-    for (int32_t t = 0; t <= cy; ++t) {
+    forEachRange(cy + 1, 2 * int64_t(layerWidth), [&](int64_t t0, int64_t t1) {
+    for (int32_t t = int32_t(t0); t < t1; ++t) {
         writeRow(cy - t, false);
         if (t > 0 && cy + t < layerHeight) writeRow(cy + t, true);
     }
+    });
+}
+
+// single(r * c + centre) for float32 r and ext c, in double: c's double is
+// within 2^-54 of it relative, the product and the sum round once each (2^-53
+// of their values); the ext form rounds the product (88 bits) and the sum to
+// 64 bits (2^-64 each). So |double - ext| <= 2^-51 (|r c| + |result|).
+static double columnCosDouble[MAX_LAYER_SIDE], columnSinDouble[MAX_LAYER_SIDE];
+struct LogPolRow {  // one per thread: the row's coordinates left open
+    int32_t open[MAX_LAYER_SIDE];
+};
+
+static TEX_ALWAYS_INLINE void logPolLoop(float* rowX, float* rowY, int32_t* logPolOpen, float r, float cx, float cy,
+                                         int32_t width) {
+    for (int32_t j = 0; j < width; ++j) {
+        const double px = double(r) * columnCosDouble[j], py = double(r) * columnSinDouble[j];
+        const double x = px + cx, y = py + cy;
+        const double wx = numeric::decisionWidth(x, (std::fabs(px) + std::fabs(x)) * 0x1p-51);
+        const double wy = numeric::decisionWidth(y, (std::fabs(py) + std::fabs(y)) * 0x1p-51);
+        const float xLow = static_cast<float>(x - wx), yLow = static_cast<float>(y - wy);
+        rowX[j] = xLow;
+        rowY[j] = yLow;
+        logPolOpen[j] = int32_t(xLow != static_cast<float>(x + wx)) | int32_t(yLow != static_cast<float>(y + wy));
+    }
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void logPolAvx2(float* rowX, float* rowY, int32_t* open, float r, float cx, float cy,
+                                         int32_t width) {
+    logPolLoop(rowX, rowY, open, r, cx, cy, width);
+}
+#endif
+static uint32_t logPolRow(float* rowX, float* rowY, int32_t* logPolOpen, float r, float cx, float cy,
+                          int32_t width) {
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) {
+        logPolAvx2(rowX, rowY, logPolOpen, r, cx, cy, width);
+    } else
+#endif
+        logPolLoop(rowX, rowY, logPolOpen, r, cx, cy, width);
+    uint32_t open = 0;
+    for (int32_t j = 0; j < width; ++j) open += uint32_t(logPolOpen[j]);
+    return open;
 }
 
 void logPolLayer(int32_t src, int32_t dst) {
@@ -186,16 +243,32 @@ void logPolLayer(int32_t src, int32_t dst) {
     }
     // Straight into a destination that is not the source.
     const int32_t result = dst == src ? SCRATCH_LAYER : dst;
-    Pixel* out = layers[result];
-    for (int32_t i = 0; i < layerHeight; ++i) {
-        const ext r = static_cast<float>(extExp(ext(i) * step));
-        for (int32_t j = 0; j < layerWidth; ++j) {
-            rowX[j] = static_cast<float>(r * columnCos[j] + cx);
-            rowY[j] = static_cast<float>(r * columnSin[j] + cy);
-        }
+    for (int32_t j = 0; j < layerWidth; ++j) {
+        columnCosDouble[j] = static_cast<double>(columnCos[j]);
+        columnSinDouble[j] = static_cast<double>(columnSin[j]);
+    }
+    forEachRow([&](int64_t y0, int64_t y1) {
+    float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
+    int32_t* logPolOpen = perThread<LogPolRow>().open;
+    Pixel* out = &pixelAt(result, 0, int32_t(y0));
+    for (int32_t i = int32_t(y0); i < y1; ++i) {
+        const float r = static_cast<float>(extExp(ext(i) * step));
+        // Finite and not huge (r < 2^100: always, but for absurd sizes), so
+        // that the double forms below stay inside float32's range.
+        const bool fast = r < 0x1p100f;
+        uint32_t open = 0;
+        if (fast) open = logPolRow(rowX, rowY, logPolOpen, r, cx, cy, layerWidth);
+        numeric::countDecisions(2 * uint64_t(layerWidth), open);
+        if (!fast || open)
+            for (int32_t j = 0; j < layerWidth; ++j)
+                if (!fast || logPolOpen[j]) {
+                    rowX[j] = static_cast<float>(ext(r) * columnCos[j] + cx);
+                    rowY[j] = static_cast<float>(ext(r) * columnSin[j] + cy);
+                }
         sampleRow(src, out, layerWidth);
         out += layerWidth;
     }
+    });
     if (result == SCRATCH_LAYER) copyLayer(SCRATCH_LAYER, dst);
 }
 

@@ -5,7 +5,7 @@
 // On power-of-two sizes all three walk the rows with pointers to the rows
 // above and below instead of staging the whole source; a run in place reads
 // copies of the rows it has already overwritten (the previous row and row
-// 0). Other sizes wrap through masks that do not follow the layer's edges and
+// 0; see walkNeighbourRows). Other sizes wrap through masks that do not follow the layer's edges and
 // take the plain neighbourhood frame, which applies those masks as they are.
 //
 // Erosion and dilation are separable: the extreme of three rows byte by byte,
@@ -81,37 +81,14 @@ uint8_t fastDirectionCode(int32_t gx, int32_t gy) {
 
 static bool isPowerOfTwo(int32_t n) { return (n & (n - 1)) == 0; }
 
-// Copies of source rows for runs in place: row 0, and the previous and
-// current rows (the current one is copied before its output overwrites it).
-static uint8_t firstRow[MAX_LAYER_SIDE * 3], rowCopies[2][MAX_LAYER_SIDE * 3];
-
-// Calls row(up, own, down, out) for every row: the source rows above, at and
-// below it, wrapped, as they were before the call, and the row to write.
-template <typename Row>
-static void walkRows(int32_t src, int32_t dst, Row row) {
-    const size_t rowBytes = size_t(layerWidth) * 3, height = size_t(layerHeight);
-    const uint8_t* in = reinterpret_cast<const uint8_t*>(layers[src]);
-    uint8_t* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    const bool inPlace = src == dst;
-    uint8_t* previous = rowCopies[0];
-    uint8_t* current = rowCopies[1];
-    if (inPlace) std::memcpy(firstRow, in, rowBytes);
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* own = in + y * rowBytes;
-        if (inPlace) own = static_cast<uint8_t*>(std::memcpy(current, own, rowBytes));
-        const uint8_t* up = y == 0 ? (height == 1 ? own : in + (height - 1) * rowBytes)
-                                   : inPlace ? previous : in + (y - 1) * rowBytes;
-        const uint8_t* down = y + 1 < height ? in + (y + 1) * rowBytes : inPlace ? firstRow : in;
-        row(up, own, down, out + y * rowBytes, rowBytes);
-        std::swap(previous, current);
-    }
-}
-
 // One row's column sums s(up) + 2 s(own) + s(down) and row differences
 // s(up) - s(down) per byte, with one wrapped pixel (three entries) each side,
 // and the row's Sobel sums.
-static int16_t columnSums[(MAX_LAYER_SIDE + 2) * 3], rowDifferences[(MAX_LAYER_SIDE + 2) * 3];
-static int32_t gradientX[MAX_LAYER_SIDE * 3], gradientY[MAX_LAYER_SIDE * 3];
+// One set per thread.
+struct ReliefRows {
+    int16_t columnSums[(MAX_LAYER_SIDE + 2) * 3], rowDifferences[(MAX_LAYER_SIDE + 2) * 3];
+    int32_t gradientX[MAX_LAYER_SIDE * 3], gradientY[MAX_LAYER_SIDE * 3];
+};
 
 #if TEX_X86_VECTORS
 // fastDirectionCode of two gradients side by side in SSE2 lanes; returns
@@ -164,8 +141,10 @@ void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t c
 }
 
 static void reliefRow(const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
-    int16_t* sums = columnSums + 3;
-    int16_t* differences = rowDifferences + 3;
+    ReliefRows& rows = perThread<ReliefRows>();
+    int32_t *gradientX = rows.gradientX, *gradientY = rows.gradientY;
+    int16_t* sums = rows.columnSums + 3;
+    int16_t* differences = rows.rowDifferences + 3;
     for (size_t i = 0; i < rowBytes; ++i) {
         sums[i] = int16_t(up[i] + 2 * own[i] + down[i]);
         differences[i] = int16_t(up[i] - down[i]);
@@ -192,11 +171,13 @@ void sculptureLayer(int32_t src, int32_t dst) {
         });
         return;
     }
-    walkRows(src, dst, reliefRow);
+    walkNeighbourRows(src, dst, reliefRow);
 }
 
 // One row's vertical extreme with a wrapped pixel at each end.
-static uint8_t rowExtreme[(MAX_LAYER_SIDE + 2) * 3];
+struct ExtremeRow {  // one per thread
+    uint8_t bytes[(MAX_LAYER_SIDE + 2) * 3];
+};
 
 struct Minimum {
     static uint8_t of(uint8_t a, uint8_t b) { return a < b ? a : b; }
@@ -256,11 +237,12 @@ static void morphology(int32_t src, int32_t dst) {
         return;
     }
 #if TEX_X86_VECTORS
-    static const auto extreme = __builtin_cpu_supports("avx2") ? extremeOfThreeWide<Extreme> : extremeOfThree<Extreme>;
+    static const auto extreme = vectorUnits() >= VectorUnits::Avx2 ? extremeOfThreeWide<Extreme> : extremeOfThree<Extreme>;
 #else
     static const auto extreme = extremeOfThree<Extreme>;
 #endif
-    walkRows(src, dst, [](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
+    walkNeighbourRows(src, dst, [](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
+        uint8_t* rowExtreme = perThread<ExtremeRow>().bytes;
         extreme(up, own, down, rowExtreme + 3, rowBytes);
         // Wrap: the last pixel before the first, the first after the last.
         std::memcpy(rowExtreme, rowExtreme + rowBytes, 3);

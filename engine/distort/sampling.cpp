@@ -1,10 +1,100 @@
-// Storage shared by the distortions' row sampler.
+// Storage shared by the distortions' row sampler, and its weight pass.
 #include "engine/distort/sampling.h"
 
 namespace tex::distort {
 
-float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
-int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
-float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+namespace {
+
+// The weight pass in three loops, each on one width of lanes (the compilers
+// vectorise a loop mixing double and float comparisons poorly or not at all):
+// whole parts and fractions; fastWeight's series in double; its rounding
+// test. The same series, reflection and bound as fastWeight, so a settled
+// weight is fastWeight's, and so the plain weight's. Coordinates beyond the
+// int32 range or NaN get the whole part 0 and the fraction 0 here and are
+// left open, so that no weight is computed from garbage.
+// (fraction, series and open are this thread's, in RowSamples.)
+
+TEX_ALWAYS_INLINE void splitLoop(const float* c, int32_t* whole, float* f, int32_t* left, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        const bool inRange = std::fabs(c[i]) < 2147483648.0f;  // false for NaN
+        whole[i] = static_cast<int32_t>(inRange ? c[i] : 0.0f);
+        const float difference = c[i] - static_cast<float>(whole[i]);
+        f[i] = inRange ? difference : 0.0f;
+        left[i] = !inRange;
+    }
+}
+
+TEX_ALWAYS_INLINE void seriesLoop(RowSamples& row, int32_t count) {
+    const float* fraction = row.fraction;
+    double* series = row.series;
+    for (int32_t i = 0; i < count; ++i) {
+        const double t = std::fabs(static_cast<double>(fraction[i])) * static_cast<double>(PI_F);
+        const bool far = t > 1.5707963267948966;
+        const double reflected = (3.141592653589793 - t) + 1.2246467991473532e-16;
+        const double u = far ? reflected : t;
+        const double s = u * u;
+        double p = 1.0 / 2248001455555215360000.0;
+        p = p * s - 1.0 / 4865804016353280000.0;
+        p = p * s + 1.0 / 12804747411456000.0;
+        p = p * s - 1.0 / 41845579776000.0;
+        p = p * s + 1.0 / 174356582400.0;
+        p = p * s - 1.0 / 958003200.0;
+        p = p * s + 1.0 / 7257600.0;
+        p = p * s - 1.0 / 80640.0;
+        p = p * s + 1.0 / 1440.0;
+        p = p * s - 1.0 / 48.0;
+        p = p * s + 0.25;
+        const double near = p * s;
+        const double complement = 1.0 - near;
+        series[i] = far ? complement : near;
+    }
+}
+
+TEX_ALWAYS_INLINE void testLoop(RowSamples& row, float* weight, int32_t from, int32_t count) {
+    const float* fraction = row.fraction;
+    const double* series = row.series;
+    int32_t* open = row.open;
+    for (int32_t i = 0; i < count; ++i) {
+        const double w = series[from + i];
+        const float lo = static_cast<float>(w - 0x1p-46), hi = static_cast<float>(w + 0x1p-46);
+        const bool zero = fraction[from + i] == 0.0f;  // cos 0 is exactly 1: weight 0
+        weight[i] = zero ? 0.0f : lo;
+        open[from + i] |= int32_t(!(zero | (lo == hi)));
+    }
+}
+
+TEX_ALWAYS_INLINE void weighLoops(RowSamples& row, int32_t count) {
+    splitLoop(row.x, row.wholeX, row.fraction, row.open, count);
+    splitLoop(row.y, row.wholeY, row.fraction + count, row.open + count, count);
+    seriesLoop(row, 2 * count);
+    testLoop(row, row.weightX, 0, count);
+    testLoop(row, row.weightY, count, count);
+}
+
+void weighPlain(RowSamples& row, int32_t count) { weighLoops(row, count); }
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void weighAvx2(RowSamples& row, int32_t count) { weighLoops(row, count); }
+#endif
+
+}  // namespace
+
+void weighRow(RowSamples& row, int32_t count) {
+    const float *rowX = row.x, *rowY = row.y;
+    int32_t *rowWholeX = row.wholeX, *rowWholeY = row.wholeY, *open = row.open;
+    float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        weighAvx2(row, count);
+    else
+#endif
+        weighPlain(row, count);
+    uint32_t left = 0;
+    for (int32_t i = 0; i < 2 * count; ++i) left += uint32_t(open[i]);
+    if (!left) return;
+    for (int32_t i = 0; i < count; ++i) {
+        if (open[i]) weighOne(rowX[i], rowWholeX[i], rowWeightX[i]);
+        if (open[count + i]) weighOne(rowY[i], rowWholeY[i], rowWeightY[i]);
+    }
+}
 
 }  // namespace tex::distort

@@ -16,10 +16,8 @@
 #pragma once
 
 #include "engine/internal.h"
+#include "engine/threads.h"
 
-#if TEX_X86_VECTORS
-#include <emmintrin.h>
-#endif
 
 namespace tex::distort {
 
@@ -78,41 +76,6 @@ inline uint8_t blendChannel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, floa
     return static_cast<uint8_t>(truncInt32(c0 * w[0] + c1 * w[1] + c2 * w[2] + c3 * w[3]));
 }
 
-#if TEX_X86_VECTORS
-// The series of fastWeight for the two fractions in f at once (SSE2 lanes);
-// alike gets bit i set where lane i's float32 result is settled.
-inline __m128 fastWeightLanes(__m128d f, int& alike) {
-    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
-    const __m128d t = _mm_mul_pd(_mm_and_pd(f, absMask), _mm_set1_pd(static_cast<double>(PI_F)));
-    const __m128d far = _mm_cmpgt_pd(t, _mm_set1_pd(1.5707963267948966));
-    const __m128d reflected =
-        _mm_add_pd(_mm_sub_pd(_mm_set1_pd(3.141592653589793), t), _mm_set1_pd(1.2246467991473532e-16));
-    const __m128d u = _mm_or_pd(_mm_and_pd(far, reflected), _mm_andnot_pd(far, t));
-    const __m128d s = _mm_mul_pd(u, u);
-    auto step = [&](__m128d p, double c) { return _mm_add_pd(_mm_mul_pd(p, s), _mm_set1_pd(c)); };
-    __m128d p = _mm_set1_pd(1.0 / 2248001455555215360000.0);
-    p = step(p, -1.0 / 4865804016353280000.0);
-    p = step(p, 1.0 / 12804747411456000.0);
-    p = step(p, -1.0 / 41845579776000.0);
-    p = step(p, 1.0 / 174356582400.0);
-    p = step(p, -1.0 / 958003200.0);
-    p = step(p, 1.0 / 7257600.0);
-    p = step(p, -1.0 / 80640.0);
-    p = step(p, 1.0 / 1440.0);
-    p = step(p, -1.0 / 48.0);
-    p = step(p, 0.25);
-    __m128d w = _mm_mul_pd(p, s);
-    w = _mm_or_pd(_mm_and_pd(far, _mm_sub_pd(_mm_set1_pd(1.0), w)), _mm_andnot_pd(far, w));
-    const __m128d bound = _mm_set1_pd(0x1p-46);
-    const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(w, bound)), hi = _mm_cvtpd_ps(_mm_add_pd(w, bound));
-    // A zero fraction has weight exactly 0 (cos 0 is 1): its lanes' masks,
-    // packed from 64 to 32 bits.
-    const __m128 zero64 = _mm_castpd_ps(_mm_cmpeq_pd(f, _mm_setzero_pd()));
-    const __m128 zero = _mm_shuffle_ps(zero64, zero64, _MM_SHUFFLE(2, 0, 2, 0));
-    alike = _mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(lo, hi), zero)) & 3;
-    return _mm_andnot_ps(zero, lo);
-}
-#endif
 
 // The blend of four texels with float32 weights w0..w3, channel by channel.
 // When every weight is 0 or at least 2^-30 it is a whole multiple of 2^-53:
@@ -139,11 +102,18 @@ inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, con
 
 // One row's sample coordinates, filled by an operation and read by
 // sampleRow, and the whole parts and weights sampleRow derives from them.
-// Four spare entries let the weight pass run in groups of four.
 constexpr int32_t ROW_ENTRIES = MAX_LAYER_SIDE + 4;
-extern float rowX[ROW_ENTRIES], rowY[ROW_ENTRIES];
-extern int32_t rowWholeX[ROW_ENTRIES], rowWholeY[ROW_ENTRIES];
-extern float rowWeightX[ROW_ENTRIES], rowWeightY[ROW_ENTRIES];
+// One set per thread, so that bands of rows run side by side; the last three
+// are the weight pass's own (sampling.cpp).
+struct RowSamples {
+    float x[ROW_ENTRIES], y[ROW_ENTRIES];
+    int32_t wholeX[ROW_ENTRIES], wholeY[ROW_ENTRIES];
+    float weightX[ROW_ENTRIES], weightY[ROW_ENTRIES];
+    float fraction[2 * ROW_ENTRIES];
+    double series[2 * ROW_ENTRIES];
+    int32_t open[2 * ROW_ENTRIES];
+};
+inline RowSamples& rowSamples() { return perThread<RowSamples>(); }
 
 // The whole part sampleLayer takes for a coordinate beyond the int32 range:
 // the float32 is a whole number, taken modulo 2^32 (exactly, through int64
@@ -167,51 +137,11 @@ inline void weighOne(float c, int32_t& whole, float& weight) {
     }
 }
 
-// weighOne for rowX and rowY at entries i..i+3, the four series running side
-// by side where SSE2 is at hand.
-inline void weighFour(int32_t i) {
-#if !TEX_X86_VECTORS
-    for (int32_t k = i; k < i + 4; ++k) {
-        weighOne(rowX[k], rowWholeX[k], rowWeightX[k]);
-        weighOne(rowY[k], rowWholeY[k], rowWeightY[k]);
-    }
-#else
-    const __m128 x = _mm_loadu_ps(rowX + i), y = _mm_loadu_ps(rowY + i);
-    const __m128i wholeX = _mm_cvttps_epi32(x), wholeY = _mm_cvttps_epi32(y);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeX + i), wholeX);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(rowWholeY + i), wholeY);
-    // Lanes beyond the int32 range or NaN are sampled by sampleLayer; their
-    // fraction is set to 0 here so that no weight is computed from garbage
-    // (which would take the slow extended-precision path every time).
-    const __m128 limit = _mm_set1_ps(2147483648.0f), magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    const __m128 inX = _mm_cmplt_ps(_mm_and_ps(x, magnitude), limit), inY = _mm_cmplt_ps(_mm_and_ps(y, magnitude), limit);
-    const __m128 fx = _mm_and_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(wholeX)), inX);
-    const __m128 fy = _mm_and_ps(_mm_sub_ps(y, _mm_cvtepi32_ps(wholeY)), inY);
-    int alike[4];
-    const __m128 x01 = fastWeightLanes(_mm_cvtps_pd(fx), alike[0]);
-    const __m128 x23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fx, fx)), alike[1]);
-    const __m128 y01 = fastWeightLanes(_mm_cvtps_pd(fy), alike[2]);
-    const __m128 y23 = fastWeightLanes(_mm_cvtps_pd(_mm_movehl_ps(fy, fy)), alike[3]);
-    _mm_storeu_ps(rowWeightX + i, _mm_movelh_ps(x01, x23));
-    _mm_storeu_ps(rowWeightY + i, _mm_movelh_ps(y01, y23));
-    const int inRange = _mm_movemask_ps(inX) | _mm_movemask_ps(inY) << 4;
-    if (inRange != 255) {
-        for (int lane = 0; lane < 4; ++lane) {
-            if (!(inRange >> lane & 1)) rowWholeX[i + lane] = wholeBeyondRange(rowX[i + lane]);
-            if (!(inRange >> (lane + 4) & 1)) rowWholeY[i + lane] = wholeBeyondRange(rowY[i + lane]);
-        }
-    }
-    const int settledX = alike[0] | alike[1] << 2, settledY = alike[2] | alike[3] << 2;
-    if ((settledX & settledY) == 15) return;
-    float fractionX[4], fractionY[4];
-    _mm_storeu_ps(fractionX, fx);
-    _mm_storeu_ps(fractionY, fy);
-    for (int lane = 0; lane < 4; ++lane) {
-        if (!(settledX >> lane & 1)) rowWeightX[i + lane] = fastWeight(fractionX[lane]);
-        if (!(settledY >> lane & 1)) rowWeightY[i + lane] = fastWeight(fractionY[lane]);
-    }
-#endif
-}
+// weighOne for rowX and rowY at entries 0 .. count - 1 (sampling.cpp): the
+// series of fastWeight in branch-free loops that vectorise (for AVX2 too
+// where vectorUnits() says so), then weighOne for the few entries they leave
+// open (beyond the int32 range or NaN, or not settled by the test).
+void weighRow(RowSamples& row, int32_t count);
 
 // out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
 // passes: the weights of the whole row, then the texels and their blends.
@@ -220,8 +150,10 @@ inline void weighFour(int32_t i) {
 // keeps several reads from memory in flight; rows that read a narrow band
 // gain nothing from it.
 inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
-    for (int32_t i = count; i < count + 4; ++i) rowX[i] = rowY[i] = 0.0f;
-    for (int32_t i = 0; i < count; i += 4) weighFour(i);
+    RowSamples& row = rowSamples();
+    weighRow(row, count);
+    const int32_t *rowWholeX = row.wholeX, *rowWholeY = row.wholeY;
+    const float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
     const Pixel* pixels = layers[layer];
     const size_t width = size_t(layerWidth);
     for (int32_t i = 0; i < count; ++i) {

@@ -1,6 +1,6 @@
 // 3x3 convolution filters on wrapped neighbourhoods: binomial blur,
 // sharpening, emboss and the two edge detectors. All arithmetic is integer;
-// the kernels themselves live in kernels.h, the frame in frame.cpp.
+// the kernels themselves live in kernels.cpp, the frame in frame.cpp.
 #include "engine/filters/frame.h"
 
 namespace tex {

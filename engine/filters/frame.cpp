@@ -5,63 +5,52 @@
 #include "engine/filters/frame.h"
 
 #include "engine/internal.h"
+#include "engine/neighbourhood.h"
 
 namespace tex {
 
-KernelSet bestKernelSet() {
-#if TEX_X86_VECTORS
-    static const KernelSet best = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-                                      ? KERNELS_AVX512
-                                      : __builtin_cpu_supports("avx2") ? KERNELS_AVX2 : KERNELS_SSE2;
-    return best;
-#else
-    return KERNELS_PORTABLE;
-#endif
+const uint16_t* rootsBelowSquares() {
+    // Built once, on whichever thread asks first; the others wait for it.
+    struct Table {
+        uint16_t root[257] = {};
+        Table() {
+            for (uint32_t k = 1; k <= 256; ++k) root[k] = uint16_t(intSqrt(k * k - 1));
+        }
+    };
+    static const Table table;
+    return table.root;
 }
 
-KernelSet kernelSetLimit = KERNELS_AVX512;
-
-const uint16_t* rootsBelowSquares() {
-    static uint16_t table[257];
-    static bool built = false;
-    if (!built) {
-        for (uint32_t k = 1; k <= 256; ++k) table[k] = uint16_t(intSqrt(k * k - 1));
-        built = true;
+// The same layer on a height that is not a power of two, one row after the
+// other: there the row masks do not follow the layer's edges, and which
+// staged row a masked neighbour finds is part of the result. Only three
+// staged rows are ever kept (row 0 for the last row, and rows y - 1 and y),
+// taking turns in three scratch rows.
+template <typename Row>
+static void filterInPlaceSerially(const Row& filter, int32_t layer) {
+    const size_t rowBytes = size_t(layerWidth) * 3;
+    const auto* source = reinterpret_cast<const uint8_t*>(layers[layer]);
+    auto* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);
+    auto* out = reinterpret_cast<uint8_t*>(layers[layer]);
+    auto slot = [](int32_t r) { return layerHeight <= 3 || r == 0 ? r : 1 + (r & 1); };
+    auto row = [&](int32_t r, int32_t y) {
+        return r <= y ? staged + size_t(slot(r)) * rowBytes : source + size_t(r) * rowBytes;
+    };
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        std::memcpy(staged + size_t(slot(y)) * rowBytes, source + size_t(y) * rowBytes, rowBytes);
+        filter(row((y - 1) & heightMask, y), row(y, y), row((y + 1) & heightMask, y), out + size_t(y) * rowBytes,
+               rowBytes);
     }
-    return table;
 }
 
 void filter3x3(Kernel3x3 kernel, int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    // The widest set allowed that has the kernel.
-    RowFilter filter = nullptr;
-#if TEX_X86_VECTORS
-    const KernelSet set = bestKernelSet() < kernelSetLimit ? bestKernelSet() : kernelSetLimit;
-    if (set >= KERNELS_AVX512) filter = rowFilterAvx512(kernel);
-    if (!filter && set >= KERNELS_AVX2) filter = rowFilterAvx2(kernel);
-    if (!filter && set >= KERNELS_SSE2) filter = rowFilterSse2(kernel);
-#endif
-    if (!filter) filter = rowFilterPortable(kernel);
-    const size_t rowBytes = size_t(layerWidth) * 3;
-    const auto* source = reinterpret_cast<const uint8_t*>(layers[src]);
-    auto* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);
-    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    // Separate layers: the source is never written, so it is read directly.
-    // The same layer: each row is copied to the scratch layer just before it
-    // is overwritten, and the rows already overwritten are read from there;
-    // later rows are still untouched in the source. Only three staged rows
-    // are ever needed (row 0 for the last row, and rows y - 1 and y), so they
-    // take turns in three scratch rows that stay in the cache.
-    const bool inPlace = src == dst;
-    auto slot = [](int32_t r) { return layerHeight <= 3 || r == 0 ? r : 1 + (r & 1); };
-    auto row = [&](int32_t r, int32_t y) {
-        return inPlace && r <= y ? staged + size_t(slot(r)) * rowBytes : source + size_t(r) * rowBytes;
+    const bool wide = vectorUnits() >= VectorUnits::Avx2;
+    const auto row = [&](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
+        filterRow(kernel, wide, up, own, down, out, rowBytes);
     };
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        if (inPlace) std::memcpy(staged + size_t(slot(y)) * rowBytes, source + size_t(y) * rowBytes, rowBytes);
-        filter(row((y - 1) & heightMask, y), row(y, y), row((y + 1) & heightMask, y), out + size_t(y) * rowBytes,
-               rowBytes);
-    }
+    if (src == dst && (layerHeight & (layerHeight - 1)) != 0) return filterInPlaceSerially(row, src);
+    walkNeighbourRows(src, dst, row);
 }
 
 }  // namespace tex

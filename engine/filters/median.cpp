@@ -2,7 +2,7 @@
 // fifth largest of the nine bytes of its neighbourhood, the exact median
 // whatever the order of equal values. The kernel sorts the three columns and
 // takes the middle of the largest low, the middle middle and the smallest
-// high (kernels.h).
+// high (kernels.cpp).
 #include "engine/filters/frame.h"
 
 namespace tex {

@@ -6,6 +6,8 @@
 // the rows (motion blur) or the whole layer (seam removal) are first staged in
 // the scratch layer.
 #include "engine/internal.h"
+#include "engine/numeric/decide.h"
+#include "engine/threads.h"
 #include "engine/numeric/wide.h"
 
 #if TEX_X86_VECTORS
@@ -38,9 +40,9 @@ void rotateBytes(const uint8_t* in, uint8_t* out, size_t count, int left, int ri
 
 void invertLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
-    auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
-    const size_t count = layerBytes();
+    forEachByteRange(layerBytes(), [&](size_t at, size_t count) {
+    const auto* in = reinterpret_cast<const uint8_t*>(layers[src]) + at;
+    auto* out = reinterpret_cast<uint8_t*>(layers[dst]) + at;
     size_t i = 0;
 #if TEX_X86_VECTORS
     const __m128i ones = _mm_set1_epi8(char(0xFF));
@@ -50,6 +52,7 @@ void invertLayer(int32_t src, int32_t dst) {
     }
 #endif
     for (; i < count; ++i) out[i] = uint8_t(255 - in[i]);
+    });
 }
 
 // Low 8 bits of (b << bits) | (b >> (8 - bits)) on 32-bit values, with both
@@ -66,7 +69,7 @@ void woodLayer(int32_t src, int32_t dst, int32_t bits) {
     else if (n > 8)
         std::memset(out, 0, layerBytes());
     else
-        rotateBytes(in, out, layerBytes(), n, 8 - n);
+        forEachByteRange(layerBytes(), [&](size_t at, size_t count) { rotateBytes(in + at, out + at, count, n, 8 - n); });
 }
 
 namespace {
@@ -175,13 +178,14 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
         magic = ((uint64_t(1) << shift) + divisor - 1) / divisor;
     }
     const double inverse = 1.0 / double(divisor);
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
         const size_t offset = size_t(y) * rowBytes;
         const uint8_t* in = reinterpret_cast<const uint8_t*>(layers[src]) + offset;
         uint8_t* out = reinterpret_cast<uint8_t*>(layers[dst]) + offset;
         if (src == dst) {
-            // One staged row is enough: each row reads only itself.
-            uint8_t* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]);
+            // Staging its own row is enough: each row reads only itself.
+            uint8_t* staged = reinterpret_cast<uint8_t*>(layers[SCRATCH_LAYER]) + offset;
             std::memcpy(staged, in, rowBytes);
             in = staged;
         }
@@ -204,6 +208,7 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
             });
         }
     }
+    });
 }
 
 // Weights of the seam blend at squared distance d2 from the centre: false
@@ -211,22 +216,29 @@ void motionBlur(int32_t src, int32_t dst, int32_t radius) {
 // pixel itself.
 struct TileWeights {
     float r2, factor;
+    double third = static_cast<double>(THIRD);
     // True where both weights are 0.25.
     bool equal(int64_t d2) const {
         const float t = static_cast<float>(ext(d2) - r2);
         return t > 0.0f && ext(t) * factor > ext(0.75);
     }
+    // The same in double: d2 - r2 (integers below 2^32) and t * factor (24
+    // by 24 bits) are exact, so t, the comparison, scaled and b (a float32
+    // subtraction) are the ext form's bits; a = single(scaled * THIRD) is
+    // decided with THIRD's double (within 2^-54 of it relative) and one
+    // rounding, bound 2^-51 |a|.
     bool at(int64_t d2, float& a, float& b) const {
-        const float t = static_cast<float>(ext(d2) - r2);
+        const float t = static_cast<float>(double(d2) - r2);
         if (t <= 0.0f) return false;
-        // The product of two floats is exact in extended precision.
-        const ext product = ext(t) * factor;
-        if (product > ext(0.75)) {
+        const double product = double(t) * factor;
+        if (product > 0.75) {
             a = b = 0.25f;
         } else {
             const float scaled = static_cast<float>(product);
-            b = static_cast<float>(ext(1.0) - scaled);
-            a = static_cast<float>(ext(scaled) * THIRD);
+            b = 1.0f - scaled;
+            const double v = double(scaled) * third;
+            a = numeric::singleOr(v, std::fabs(v) * 0x1p-51,
+                                  [&] { return static_cast<float>(ext(scaled) * THIRD); });
         }
         return true;
     }
@@ -265,7 +277,8 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
         even = high;
     }
 
-    for (int64_t y = 0; y < h; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
         const int64_t dy = y - halfH;
         const Pixel* own = s + y * w;
         const Pixel* mirrored = s + (h - 1 - y) * w;
@@ -292,13 +305,18 @@ void makeTilable(int32_t src, int32_t dst, int32_t border) {
             }
             float a = 0.25f, b = 0.25f;
             weights.at(d2, a, b);
+            // m * a (10 by 24 bits) and self * b are exact in double; the
+            // sum rounds once, by at most 2^-53 of it (ext: 2^-64).
             auto blend = [&](uint8_t self, int32_t m) {
-                return saturateByte(ext(m) * a + ext(self) * b);
+                const double v = double(m) * a + double(self) * b;
+                return numeric::saturateOr(v, std::fabs(v) * 0x1p-52,
+                                           [&] { return saturateByte(ext(m) * a + ext(self) * b); });
             };
             out[y * w + x] = {blend(p.red, lr.red + both.red + tb.red), blend(p.green, lr.green + both.green + tb.green),
                               blend(p.blue, lr.blue + both.blue + tb.blue)};
         }
     }
+    });
 }
 
 }  // namespace tex

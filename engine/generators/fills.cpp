@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "engine/internal.h"
+#include "engine/numeric/decide.h"
+#include "engine/threads.h"
 
 namespace tex {
 
@@ -11,7 +13,9 @@ void colorLayer(int32_t dst, int32_t red, int32_t green, int32_t blue) {
     if (!validLayers(dst)) return;
     const Pixel colour{uint8_t(red), uint8_t(green), uint8_t(blue)};
     Pixel* out = layers[dst];
-    for (size_t i = 0, n = layerPixels(); i < n; ++i) out[i] = colour;
+    forEachRange(int64_t(layerPixels()), 1, [&](int64_t first, int64_t end) {
+        for (size_t i = size_t(first), n = size_t(end); i < n; ++i) out[i] = colour;
+    });
 }
 
 // The two colours swap at every multiple of the cell width along a row, at
@@ -48,24 +52,104 @@ void checkerBoardLayer(int32_t dst, int32_t cellWidth, int32_t cellHeight, int32
 // widths and half heights through fastSqrt, falling off linearly. A side of
 // one pixel has a half size of 0; its distance term is then 0 instead of a
 // division by zero.
+//
+// The plain formula per pixel, with dx and dy float32:
+//   s = single(dx*dx + dy*dy), v = single(255 - scale * fastSqrt(s)).
+// Evaluated in double instead, with numeric::decisionWidth's rounding test:
+// dx = single(i * invHalfWidth) is a product of at most 16 by 24 bits, exact
+// in double and in ext, so one rounding either way. Each square (24 by 24
+// bits) and scale * d are exact in double; the one rounding of each sum errs
+// by at most 2^-53 of its result, the ext form's by 2^-64, so the bound of
+// both is 2^-52 |result|. A pixel the test leaves open is evaluated in ext.
+static float spotSquare(float dx, float dy) { return static_cast<float>(ext(dx) * dx + ext(dy) * dy); }
+static float spotValue(float scale, float d) { return static_cast<float>(ext(255.0) - ext(scale) * d); }
+static uint8_t spotPlain(float scale, float dx, float dy) {
+    return saturateByte(spotValue(scale, fastSqrtInline(spotSquare(dx, dy))));
+}
+
+static float columnDx[MAX_LAYER_SIDE];
+struct SpotRow {  // one per thread
+    int32_t spot[MAX_LAYER_SIDE], unsettled[MAX_LAYER_SIDE];
+};
+
+// One row in double. Its values are far inside float32's range (s <= 2,
+// |v| < 2^101 for |scale| < 2^100), so the test needs no range checks, and a
+// zero result is exact (its bound is 0), so no sign of zero is in doubt. Only
+// float32 comparisons, so that the loop vectorises.
+static TEX_ALWAYS_INLINE void spotRowLoop(SpotRow& row, float scale, double dy2, int32_t width) {
+    int32_t *spotRow = row.spot, *unsettled = row.unsettled;
+    for (int32_t x = 0; x < width; ++x) {
+        const double s = double(columnDx[x]) * columnDx[x] + dy2;
+        const double ws = numeric::decisionWidth(s, s * 0x1p-52);
+        const float s32 = static_cast<float>(s - ws);
+        const double v = 255.0 - double(scale) * fastSqrtInline(s32);
+        const double wv = numeric::decisionWidth(v, std::fabs(v) * 0x1p-52);
+        const float v32 = static_cast<float>(v - wv);
+        unsettled[x] = int32_t(s32 != static_cast<float>(s + ws)) | int32_t(v32 != static_cast<float>(v + wv));
+        // saturateByte on the float32 value.
+        spotRow[x] = v32 >= 255.0f ? 255 : v32 > 0.0f ? static_cast<int32_t>(v32) : 0;
+    }
+}
+
+// Pixels of grey greys[0 .. count) at out: four pixels as three 32-bit words
+// where the machine stores them least significant byte first (the compiler
+// folds the test), a byte at a time otherwise and for the last pixels.
+static void writeGreyRow(uint8_t* out, const int32_t* greys, int32_t count) {
+    const uint32_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    int32_t x = 0;
+    if (first == 1) {
+        for (; x + 4 <= count; x += 4, out += 12) {
+            const uint32_t g0 = uint8_t(greys[x]), g1 = uint8_t(greys[x + 1]), g2 = uint8_t(greys[x + 2]),
+                           g3 = uint8_t(greys[x + 3]);
+            const uint32_t words[3] = {g0 * 0x010101u | g1 << 24, g1 * 0x0101u | g2 * 0x01010000u,
+                                       g2 | g3 * 0x01010100u};
+            std::memcpy(out, words, 12);
+        }
+    }
+    for (; x < count; ++x, out += 3) out[0] = out[1] = out[2] = uint8_t(greys[x]);
+}
+
+static void spotRowFast(SpotRow& row, float scale, double dy2, int32_t width) { spotRowLoop(row, scale, dy2, width); }
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void spotRowAvx2(SpotRow& row, float scale, double dy2, int32_t width) {
+    spotRowLoop(row, scale, dy2, width);
+}
+#endif
+
 void particle(int32_t dst, float falloff) {
     if (!validLayers(dst)) return;
     const int32_t halfWidth = layerWidth / 2, halfHeight = layerHeight / 2;
     const float invHalfWidth = halfWidth ? static_cast<float>(ext(1.0) / halfWidth) : 0.0f;
     const float invHalfHeight = halfHeight ? static_cast<float>(ext(1.0) / halfHeight) : 0.0f;
     const float scale = static_cast<float>(ext(falloff) * ext(180.0));
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
-        const float dy = static_cast<float>(ext(y - halfHeight) * invHalfHeight);
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            const float dx = static_cast<float>(ext(x - halfWidth) * invHalfWidth);
-            const float d = fastSqrt(static_cast<float>(ext(dx) * dx + ext(dy) * dy));
-            const float v = static_cast<float>(ext(255.0) - ext(scale) * d);
-            // Below 0 gives 0, above 255 gives 255, else truncation: saturateByte.
-            const uint8_t grey = saturateByte(v);
-            *out++ = {grey, grey, grey};
+    const bool fast = std::fabs(scale) < 0x1p100f;  // false for NaN: such calls run in ext
+    for (int32_t x = 0; x < layerWidth; ++x) columnDx[x] = static_cast<float>(double(x - halfWidth) * invHalfWidth);
+    auto* spotRowOf = spotRowFast;
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) spotRowOf = spotRowAvx2;
+#endif
+    forEachRow([&](int64_t y0, int64_t y1) {
+    SpotRow& row = perThread<SpotRow>();
+    int32_t *spotRow = row.spot, *unsettled = row.unsettled;
+    auto* bytes = reinterpret_cast<uint8_t*>(layers[dst]) + size_t(y0) * size_t(layerWidth) * 3;
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
+        const float dy = static_cast<float>(double(y - halfHeight) * invHalfHeight);
+        uint32_t misses = uint32_t(layerWidth);
+        if (fast) {
+            spotRowOf(row, scale, double(dy) * dy, layerWidth);
+            misses = 0;
+            for (int32_t x = 0; x < layerWidth; ++x) misses += uint32_t(unsettled[x]);
         }
+        numeric::countDecisions(uint64_t(layerWidth), misses);
+        if (misses)
+            for (int32_t x = 0; x < layerWidth; ++x)
+                if (!fast || unsettled[x]) spotRow[x] = spotPlain(scale, columnDx[x], dy);
+        writeGreyRow(bytes, spotRow, layerWidth);
+        bytes += size_t(layerWidth) * 3;
     }
+    });
 }
 
 }  // namespace tex

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 #if TEX_X86_VECTORS
 #include <emmintrin.h>
@@ -51,8 +52,11 @@ float blobStrength() {
 
 // Field values of one row of a blob, by horizontal distance and by column;
 // the per-row channel sums.
-alignas(64) float fieldRow[MAX_LAYER_SIDE];
-alignas(64) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+// One set per thread.
+struct BlobRows {
+    alignas(64) float fieldRow[MAX_LAYER_SIDE];
+    alignas(64) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+};
 
 }  // namespace
 
@@ -85,6 +89,7 @@ float addShare(float sum, float strength, float field) {
 // a time as blobField forms them. Below 2^29 a squared distance times k is
 // exact in double and rounds once to float32, as the extended product does.
 static void fieldValues(int64_t dy2, int64_t reach, float k) {
+    float* fieldRow = perThread<BlobRows>().fieldRow;
     int64_t a = 0;
 #if TEX_X86_VECTORS
     if (reach * reach + dy2 < (int64_t(1) << 29)) {
@@ -170,8 +175,13 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
     const int channels = colored ? 3 : 1;
     const int32_t width = layerWidth;
 
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRange(layerHeight, int64_t(layerWidth) * (blobs + 1), [&](int64_t y0, int64_t y1) {
+    BlobRows& rows = perThread<BlobRows>();
+    const float* fieldRow = rows.fieldRow;
+    float* fieldLine = rows.fieldLine;
+    auto& sumRow = rows.sumRow;
+    Pixel* out = &pixelAt(dst, 0, int32_t(y0));
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         for (int ch = 0; ch < channels; ++ch) std::fill(sumRow[ch], sumRow[ch] + width, 0.0f);
         for (int32_t i = 0; i < blobs; ++i) {
             const int64_t dy = blobY[i] - y, reach = std::max(blobX[i], width - 1 - blobX[i]);
@@ -184,6 +194,7 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
             *out++ = colored ? Pixel{red, saturateByte(sumRow[1][x]), saturateByte(sumRow[2][x])} : Pixel{red, red, red};
         }
     }
+    });
 }
 
 // Each row is the next generation of the row above: a cell is live when bit
@@ -272,12 +283,14 @@ void mandelBrot(int32_t dst, float xStart, float xSpan, float yStart, float ySpa
     planeY[0] = yStart;
     for (int32_t y = 1; y < layerHeight; ++y) planeY[y] = planeY[y - 1] + dy;
 
+    // Bands of pixels on the threads, a few per thread, since the escape
+    // counts vary.
+    forEachRange(int64_t(layerPixels()), 64, [&](int64_t first, int64_t total) {
     constexpr int SLOTS = 4;
     float zr[SLOTS], zi[SLOTS], cx[SLOTS], cy[SLOTS];
     int32_t n[SLOTS];
     int64_t pixel[SLOTS];
-    const int64_t total = int64_t(layerPixels());
-    int64_t next = 0;
+    int64_t next = first;
     int active = 0;
     const auto start = [&](int k) {
         pixel[k] = next < total ? next++ : -1;
@@ -297,6 +310,7 @@ void mandelBrot(int32_t dst, float xStart, float xSpan, float yStart, float ySpa
             --active;
             start(k);
         }
+    });
 }
 
 }  // namespace tex

@@ -6,6 +6,7 @@
 // the scratch layer and added into the destination, saturating at 255.
 #include "engine/generators/plasma.h"
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 #if TEX_X86_VECTORS
 #include <emmintrin.h>
@@ -46,8 +47,9 @@ void perlinNoise(int32_t dst, int32_t step, int32_t seed, int32_t amplitude, int
         spacing >>= 1;
         if (spacing == 0) return;
         drawPlasma(SCRATCH_LAYER, int32_t(spacing), 0, int32_t(range), colored);
-        addSaturated(reinterpret_cast<uint8_t*>(layers[dst]), reinterpret_cast<const uint8_t*>(layers[SCRATCH_LAYER]),
-                     layerBytes());
+        auto* sum = reinterpret_cast<uint8_t*>(layers[dst]);
+        const auto* octave = reinterpret_cast<const uint8_t*>(layers[SCRATCH_LAYER]);
+        forEachByteRange(layerBytes(), [&](size_t at, size_t n) { addSaturated(sum + at, octave + at, n); });
     }
 }
 

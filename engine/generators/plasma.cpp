@@ -18,6 +18,8 @@
 #include "engine/generators/plasma.h"
 
 #include "engine/internal.h"
+#include "engine/threads.h"
+#include "engine/threads.h"
 
 #if TEX_X86_VECTORS
 #include <immintrin.h>
@@ -40,7 +42,9 @@ Pixel blendedRow[MAX_LAYER_SIDE + 4];
 // whole width, and the corners of each cell of one row of cells.
 alignas(16) float tiledWeight[MAX_LAYER_SIDE + 4], tiledRest[MAX_LAYER_SIDE + 4];
 alignas(16) int32_t tiledGrain[MAX_LAYER_SIDE + 4];
-Pixel tiledCorners[MAX_LAYER_SIDE / 2 + 1][4];
+struct CellCorners {  // one row of cells, one per thread
+    Pixel corners[MAX_LAYER_SIDE / 2 + 1][4];
+};
 
 // One row of grid draws.
 uint8_t drawnValues[3 * MAX_LAYER_SIDE + 4];
@@ -86,11 +90,17 @@ inline double addExact(double a, double b, double& error) {
 
 // The edge mixes of the current cell for each column position and channel,
 // in float32: top = c0 * rest + c1 * weight, bottom = c2 * rest + c3 * weight.
-alignas(16) float cellTop[3][MAX_LAYER_SIDE + 4], cellBottom[3][MAX_LAYER_SIDE + 4];
+// One set per thread.
+struct CellEdges {
+    alignas(16) float top[3][MAX_LAYER_SIDE + 4];
+    alignas(16) float bottom[3][MAX_LAYER_SIDE + 4];
+};
 
 // Mixes positions 0..count-1 of the cell with corners c into the edge
 // arrays from index `at` on (rounded up to a multiple of 4 positions).
 inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, int64_t count, int64_t at) {
+    auto& cellTop = perThread<CellEdges>().top;
+    auto& cellBottom = perThread<CellEdges>().bottom;
 #if !TEX_X86_VECTORS
     for (int ch = 0; ch < 3; ++ch) {
         const float c0 = c[ch], c1 = c[3 + ch], c2 = c[6 + ch], c3 = c[9 + ch];
@@ -140,6 +150,8 @@ inline void redoUndecided(const uint8_t* corners, int cellShift, const float* we
 inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
                            const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t first,
                            int64_t count, Pixel* out) {
+    auto& cellTop = perThread<CellEdges>().top;
+    auto& cellBottom = perThread<CellEdges>().bottom;
 #if !TEX_X86_VECTORS
     // The same float32 steps one position at a time.
     for (int64_t k = first; k < count; ++k) {
@@ -195,6 +207,8 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
 __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int cellShift, const float* weight,
                                                   const float* rest, const int32_t* grain, float wy, float ay,
                                                   int32_t rowGrainValue, int64_t count, Pixel* out) {
+    auto& cellTop = perThread<CellEdges>().top;
+    auto& cellBottom = perThread<CellEdges>().bottom;
     const __m256 rowWeight8 = _mm256_set1_ps(wy), rowRest8 = _mm256_set1_ps(ay), slack = _mm256_set1_ps(0x1p-12f);
     const __m256i exactBelow = _mm256_set1_epi32(17 - rowGrainValue), byte = _mm256_set1_epi32(255);
     // Per 128-bit half: the three colour bytes of its four words, then zeros.
@@ -225,7 +239,7 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
 }
 
 // Set up before main, so the processor's feature bits are read explicitly.
-const bool wideBlendAvailable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+const bool wideBlendAvailable = vectorUnits() >= VectorUnits::Avx2;
 #else
 const bool wideBlendAvailable = false;
 #endif
@@ -243,6 +257,12 @@ inline void blendRow(const uint8_t* corners, int cellShift, const float* weight,
 // write only their own block and read only grid points, which they leave
 // unchanged, so the order of cells does not matter: the layer is blended
 // row by row, each row of cells mixing its edges once for all its rows.
+//
+// On the threads, in two passes over bands of cell rows: first the rows
+// inside the cells, which read the grid rows while nothing writes them;
+// then the grid rows themselves. A grid row has row weight 0 and rest 1
+// exactly, so the corners below add exactly 0 to it: it takes its own
+// corners as the lower ones too and reads no row another band writes.
 void blendTiles(Pixel* out, int64_t step) {
     const int64_t width = layerWidth, height = layerHeight, cells = width / step;
     int cellShift = 0;
@@ -252,19 +272,26 @@ void blendTiles(Pixel* out, int64_t step) {
         tiledRest[x] = columnRest[x & (step - 1)];
         tiledGrain[x] = columnGrain[x & (step - 1)];
     }
-    for (int64_t y = 0; y < height; y += step) {
+    const auto cellRows = [&](int64_t firstCellRow, int64_t endCellRow, int64_t firstJ, int64_t endJ, bool ownRow) {
+    auto& tiledCorners = perThread<CellCorners>().corners;
+    for (int64_t y = firstCellRow * step; y < endCellRow * step; y += step) {
         const Pixel* top = out + y * width;
-        const Pixel* bottom = out + ((y + step) & heightMask) * width;
+        const Pixel* bottom = ownRow ? top : out + ((y + step) & heightMask) * width;
         for (int64_t cell = 0; cell < cells; ++cell) {
             const int64_t x = cell * step, xr = (x + step) & widthMask;
             Pixel* c = tiledCorners[cell];
             c[0] = top[x], c[1] = top[xr], c[2] = bottom[x], c[3] = bottom[xr];
             mixEdges(&c[0].red, columnWeight, columnRest, step, x);
         }
-        for (int64_t j = 0; j < step; ++j)
+        for (int64_t j = firstJ; j < endJ; ++j)
             blendRow(&tiledCorners[0][0].red, cellShift, tiledWeight, tiledRest, tiledGrain, rowWeight[j], rowRest[j],
                      rowGrain[j], width, out + (y + j) * width);
     }
+    };
+    const int64_t cellRowCount = height / step;
+    if (!(rowWeight[0] == 0.0f && rowRest[0] == 1.0f)) return cellRows(0, cellRowCount, 0, step, false);
+    forEachRange(cellRowCount, width * step, [&](int64_t c0, int64_t c1) { cellRows(c0, c1, 1, step, false); });
+    forEachRange(cellRowCount, width, [&](int64_t c0, int64_t c1) { cellRows(c0, c1, 0, 1, true); });
 }
 
 // A step of 2 has the fractions 0 and 1/2, whose weights are exactly 0, 1/2
@@ -508,8 +535,9 @@ void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude
         columnTerm[x] = extSin(ext(x) * xFrequency) * ext(63.5);
         columnQuick[x] = double(columnTerm[x]);
     }
-    Pixel* out = layers[dst];
-    for (int32_t y = 0; y < layerHeight; ++y) {
+    forEachRow([&](int64_t y0, int64_t y1) {
+    Pixel* out = &pixelAt(dst, 0, int32_t(y0));
+    for (int32_t y = int32_t(y0); y < y1; ++y) {
         const float rowTerm = static_cast<float>(extSin(ext(y) * yFrequency) * ext(63.5) + ext(127.0));
         for (int32_t x = 0; x < layerWidth; ++x, ++out) {
             const double quick = (columnQuick[x] + rowTerm) * scale;
@@ -521,6 +549,7 @@ void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude
             *out = {grey, grey, grey};
         }
     }
+    });
 }
 
 }  // namespace tex

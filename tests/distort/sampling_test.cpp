@@ -19,13 +19,16 @@ static uint32_t bitsOf(float f) {
 // Runs the row weight pass over fractions and compares both weight rows
 // with the plain weight.
 static void checkWeights(const std::vector<float>& fractions) {
+    RowSamples& row = rowSamples();
+    float *rowX = row.x, *rowY = row.y;
+    const float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
     for (size_t start = 0; start < fractions.size(); start += 4096) {
         const int32_t count = int32_t(std::min<size_t>(4096, fractions.size() - start));
         for (int32_t i = 0; i < count; ++i) {
             rowX[i] = fractions[start + i];
             rowY[i] = fractions[start + count - 1 - i];
         }
-        for (int32_t i = 0; i < count; i += 4) weighFour(i);
+        weighRow(row, count);
         for (int32_t i = 0; i < count; ++i) {
             ASSERT_EQ(bitsOf(rowWeightX[i]), bitsOf(plainWeight(rowX[i]))) << rowX[i];
             ASSERT_EQ(bitsOf(rowWeightY[i]), bitsOf(plainWeight(rowY[i]))) << rowY[i];
@@ -88,6 +91,7 @@ TEST_F(SampleRowTest, EqualsSampleLayer) {
     std::uniform_real_distribution<float> near(-200.0f, 200.0f);
     const float odd[] = {2147483520.0f, -2147483648.0f, 3e9f, -1e20f, INFINITY, NAN, 1e-30f, -0.0f};
     std::vector<Pixel> out(200);
+    float *rowX = rowSamples().x, *rowY = rowSamples().y;
     for (int round = 0; round < 20000; ++round) {
         const int32_t count = 1 + int32_t(random() % 200);
         for (int32_t i = 0; i < count; ++i) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "engine/filters/frame.h"
+#include "engine/vectors.h"
 #include "reference.h"
 #include "test_util.h"
 
@@ -26,17 +27,16 @@ const Filter FILTERS[] = {
     {"edgeV", edgeVLayer, reference::edgeV},    {"median", medianLayer, reference::median},
 };
 
-// Runs every check with each set of kernels the processor supports.
+// Runs every check with each form of the kernels the processor supports (the
+// AVX2 loops and the plain ones).
 template <typename Check>
 void withEachKernelSet(Check check) {
-    static const char* const NAMES[] = {"portable kernels", "SSE2 kernels", "AVX2 kernels", "AVX-512 kernels"};
-    for (KernelSet set : {KERNELS_AVX512, KERNELS_AVX2, KERNELS_SSE2, KERNELS_PORTABLE}) {
-        if (set > bestKernelSet()) continue;
-        SCOPED_TRACE(NAMES[set]);
-        kernelSetLimit = set;
+    for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        SCOPED_TRACE(vectorUnitsName(units));
         check();
     }
-    kernelSetLimit = KERNELS_AVX512;
+    setVectorUnits(VectorUnits::Avx512);
 }
 
 bool sameLayers(int32_t a, int32_t b) { return std::memcmp(layers[a], layers[b], layerBytes()) == 0; }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/threads.h"
 
 namespace {
 
@@ -39,6 +40,9 @@ void loadAt(int32_t side) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Even these small layers are cut into bands for the threads (TEX_THREADS,
+    // 2 in scripts/fuzz.sh), so that bounded time and safety hold there too.
+    tex::splitCutoff = 0;
     std::vector<uint8_t> whole(data, data + size);
     whole.resize(tex::DOCUMENT_SIZE, 0);
     for (int variant = 0; variant < 2; ++variant) {

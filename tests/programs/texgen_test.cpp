@@ -134,6 +134,22 @@ TEST_F(Texgen, RendersAnyLayerAndAllLayers) {
     EXPECT_EQ(texgen::layerFileName("out", 0), "out-layer0.png");
 }
 
+TEST_F(Texgen, ThreadCountsGiveTheSameLayersAndFiles) {
+    const std::string shipped = std::string(TEX_SOURCE_DIR) + "/data/Testin3.tex";
+    const Outcome one = texgen({"hash", shipped, "--all-layers", "--size", "512", "--threads", "1"});
+    const Outcome three = texgen({"hash", shipped, "--all-layers", "--size", "512", "--threads", "3"});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_EQ(three.out, one.out);
+    const std::string a = folder.path + "/a.png", b = folder.path + "/b.png";
+    ASSERT_EQ(texgen({"render", shipped, "-o", a, "--size", "512", "--threads", "1"}).exitCode, 0);
+    ASSERT_EQ(texgen({"render", shipped, "-o", b, "--size", "512", "--threads", "0"}).exitCode, 0);
+    EXPECT_TRUE(readBytes(a) == readBytes(b));
+    EXPECT_EQ(texgen({"export", shipped, "--threads", "2"}).exitCode, 0);
+    const Outcome refused = texgen({"hash", shipped, "--threads", "many"});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.err.find("--threads"), std::string::npos) << refused.err;
+}
+
 TEST_F(Texgen, EveryFailureIsOneLineNamingFileAndCause) {
     const std::string shortFile = folder.path + "/short.tex", emptyFile = folder.path + "/empty.tex",
                       longFile = folder.path + "/long.tex", countFile = folder.path + "/counts.tex";

@@ -1,0 +1,149 @@
+// fast_paths_compare: the double-first forms of particle, makeTilable and
+// logPolLayer against their plain ext formulas, byte for byte, over random
+// arguments and arguments placed next to the roundings' boundaries.
+//   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
+// Each operation counts one evaluation per pixel it computes. Exits non-zero
+// at the first difference, naming the operation and its arguments.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "distort/reference.h"
+#include "filters/reference.h"
+#include "test_util.h"
+
+using namespace tex;
+
+namespace {
+
+// particle's plain formula, pixel by pixel.
+void plainParticle(int32_t dst, float falloff) {
+    const int32_t halfWidth = layerWidth / 2, halfHeight = layerHeight / 2;
+    const float invHalfWidth = halfWidth ? static_cast<float>(ext(1.0) / halfWidth) : 0.0f;
+    const float invHalfHeight = halfHeight ? static_cast<float>(ext(1.0) / halfHeight) : 0.0f;
+    const float scale = static_cast<float>(ext(falloff) * ext(180.0));
+    Pixel* out = layers[dst];
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        const float dy = static_cast<float>(ext(y - halfHeight) * invHalfHeight);
+        for (int32_t x = 0; x < layerWidth; ++x) {
+            const float dx = static_cast<float>(ext(x - halfWidth) * invHalfWidth);
+            const float d = fastSqrt(static_cast<float>(ext(dx) * dx + ext(dy) * dy));
+            const uint8_t grey = saturateByte(static_cast<float>(ext(255.0) - ext(scale) * d));
+            *out++ = {grey, grey, grey};
+        }
+    }
+}
+
+bool sameLayers(int32_t a, int32_t b) { return std::memcmp(layers[a], layers[b], layerBytes()) == 0; }
+
+// Falloffs: random magnitudes over the whole float range, signs, zero, NaN
+// and infinities, and ones that put some pixel's value within a few float
+// steps of an integer or of a float32 midpoint.
+float falloffFor(std::mt19937_64& random) {
+    switch (random() % 4) {
+        case 0: {
+            uint32_t bits = uint32_t(random());
+            float f;
+            std::memcpy(&f, &bits, 4);
+            return f;
+        }
+        case 1: return std::ldexp(float(random() % 100000) / 100000.0f, int(random() % 20) - 12);
+        default: {
+            // Pixel (x, y) lands near 255 - k - e with a tiny e either side.
+            const int32_t halfWidth = layerWidth / 2, halfHeight = layerHeight / 2;
+            const int32_t x = int32_t(random() % uint64_t(layerWidth)), y = int32_t(random() % uint64_t(layerHeight));
+            const float dx = halfWidth ? static_cast<float>(double(x - halfWidth) / halfWidth) : 0.0f;
+            const float dy = halfHeight ? static_cast<float>(double(y - halfHeight) / halfHeight) : 0.0f;
+            const double d = fastSqrt(static_cast<float>(double(dx) * dx + double(dy) * dy));
+            if (d == 0.0) return 1.0f;
+            const double k = double(random() % 256) + (random() % 2 ? 0.5 : 0.0);
+            float f = static_cast<float>((255.0 - k) / (180.0 * d));
+            for (int steps = int(random() % 7) - 3; steps != 0; steps += steps < 0 ? 1 : -1)
+                f = std::nextafter(f, steps < 0 ? -INFINITY : INFINITY);
+            return f;
+        }
+    }
+}
+
+bool compareParticle(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        const int32_t side = int32_t(1) << (random() % 10);  // 1 .. 512
+        initLayers(side, int32_t(1) << (random() % 10));
+        for (int k = 0; k < 16 && done < evaluations; ++k) {
+            const float falloff = falloffFor(random);
+            plainParticle(1, falloff);
+            particle(2, falloff);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "particle differs: %dx%d falloff %a\n", layerWidth, layerHeight, falloff);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
+bool compareMakeTilable(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        initLayers(int32_t(1) << (random() % 10), int32_t(1) << (random() % 10));
+        for (int k = 0; k < 8 && done < evaluations; ++k) {
+            const int32_t halfW = layerWidth / 2;
+            const int32_t border =
+                random() % 4 ? int32_t(random() % uint64_t(halfW + 2)) : int32_t(uint32_t(random()));
+            textest::fillNoise(0, uint32_t(random()));
+            reference::makeTilable(0, 1, border);
+            makeTilable(0, 2, border);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "makeTilable differs: %dx%d border %d\n", layerWidth, layerHeight, border);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
+// logPolLayer has no arguments but the layer's shape: every shape from 1x1 to
+// 1024x1024 (the coordinates of larger ones are the same formulas at more
+// angles and radii).
+bool compareLogPol() {
+    for (int32_t w = 1; w <= 1024; w *= 2)
+        for (int32_t h = 1; h <= 1024; h *= 2) {
+            initLayers(w, h);
+            textest::fillNoise(0, uint32_t(w * 7 + h));
+            distortref::logPolLayer(0, 1);
+            logPolLayer(0, 2);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "logPolLayer differs: %dx%d\n", w, h);
+                return false;
+            }
+            freeLayers();
+        }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double evaluations = 1e8;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--evaluations" && i + 1 < argc) {
+            evaluations = std::atof(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: fast_paths_compare [--evaluations N]\n");
+            return 2;
+        }
+    }
+    std::mt19937_64 random(20261209);
+    const bool ok = compareParticle(evaluations, random) && compareMakeTilable(evaluations, random) &&
+                    (evaluations < 1e7 || compareLogPol());
+    if (ok)
+        std::printf("particle and makeTilable: %.3g evaluations each%s, no difference\n", evaluations,
+                    evaluations < 1e7 ? "" : "; logPolLayer: every shape up to 1024x1024");
+    return ok ? 0 : 1;
+}
