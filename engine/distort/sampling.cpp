@@ -29,24 +29,7 @@ TEX_ALWAYS_INLINE void seriesLoop(RowSamples& row, int32_t count) {
     double* series = row.series;
     for (int32_t i = 0; i < count; ++i) {
         const double t = std::fabs(static_cast<double>(fraction[i])) * static_cast<double>(PI_F);
-        const bool far = t > 1.5707963267948966;
-        const double reflected = (3.141592653589793 - t) + 1.2246467991473532e-16;
-        const double u = far ? reflected : t;
-        const double s = u * u;
-        double p = 1.0 / 2248001455555215360000.0;
-        p = p * s - 1.0 / 4865804016353280000.0;
-        p = p * s + 1.0 / 12804747411456000.0;
-        p = p * s - 1.0 / 41845579776000.0;
-        p = p * s + 1.0 / 174356582400.0;
-        p = p * s - 1.0 / 958003200.0;
-        p = p * s + 1.0 / 7257600.0;
-        p = p * s - 1.0 / 80640.0;
-        p = p * s + 1.0 / 1440.0;
-        p = p * s - 1.0 / 48.0;
-        p = p * s + 0.25;
-        const double near = p * s;
-        const double complement = 1.0 - near;
-        series[i] = far ? complement : near;
+        series[i] = weightSeries(t);
     }
 }
 

@@ -39,12 +39,12 @@ inline float plainWeight(float f) {
 // summed to n = 11 for t <= pi/2, where the first omitted term is below 2^-64
 // and Horner's rounding adds at most about 2^-49.5. Beyond pi/2 the weight is
 // 1 - w(pi - t), pi - t formed from a two-part pi. The bound used, 2^-46,
-// leaves a margin of 8 over both errors together.
-inline float fastWeight(float f) {
-    if (f == 0.0f) return 0.0f;  // cos 0 is exactly 1
-    const double t = std::fabs(static_cast<double>(f)) * static_cast<double>(PI_F);
+// leaves a margin of 8 over both errors together. weightSeries is the
+// series at t, written without branches so that loops over it vectorise.
+TEX_ALWAYS_INLINE double weightSeries(double t) {
     const bool far = t > 1.5707963267948966;
-    const double u = far ? (3.141592653589793 - t) + 1.2246467991473532e-16 : t;
+    const double reflected = (3.141592653589793 - t) + 1.2246467991473532e-16;
+    const double u = far ? reflected : t;
     const double s = u * u;
     double p = 1.0 / 2248001455555215360000.0;
     p = p * s - 1.0 / 4865804016353280000.0;
@@ -57,8 +57,13 @@ inline float fastWeight(float f) {
     p = p * s + 1.0 / 1440.0;
     p = p * s - 1.0 / 48.0;
     p = p * s + 0.25;
-    double w = p * s;
-    if (far) w = 1.0 - w;
+    const double near = p * s, complement = 1.0 - near;
+    return far ? complement : near;
+}
+
+inline float fastWeight(float f) {
+    if (f == 0.0f) return 0.0f;  // cos 0 is exactly 1
+    const double w = weightSeries(std::fabs(static_cast<double>(f)) * static_cast<double>(PI_F));
     float result;
     if (roundsAlike(w, 0x1p-46, result)) return result;
     return plainWeight(f);
