@@ -155,7 +155,11 @@ test('a killed studio offers its unsaved changes at the next start', async () =>
   await records(page).first().click();
   await page.getByRole('button', { name: 'Delete record' }).click();
   await records(page).first().getByText('sineLayerRGB(').waitFor();
+  // The kernel releases the killed studio's lock on the file once it has
+  // exited; only then may the next studio take the file.
+  const exited = new Promise((resolve) => first.server.once('exit', resolve));
   first.server.kill('SIGKILL');
+  await exited;
   await page.close();
 
   const second = await startStudio(folder, ['Testin3.tex']);
