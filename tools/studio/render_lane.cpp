@@ -34,27 +34,22 @@ struct JobHeader {
     int32_t layer, width, height, png, keepLook, designWidth, designHeight, preview;
 };
 
-bool readExactly(int fd, char* to, size_t size) {
+// Moves all `size` bytes through `call` (read or write), across
+// interruptions and short transfers; false once the other end is gone.
+template <typename Byte, typename Call>
+bool transferExactly(int fd, Byte* at, size_t size, Call call) {
     while (size > 0) {
-        const ssize_t got = ::read(fd, to, size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        to += got;
-        size -= size_t(got);
+        const ssize_t done = call(fd, at, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        at += done;
+        size -= size_t(done);
     }
     return true;
 }
 
-bool writeExactly(int fd, const char* from, size_t size) {
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, from, size);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        from += wrote;
-        size -= size_t(wrote);
-    }
-    return true;
-}
+bool readExactly(int fd, char* to, size_t size) { return transferExactly(fd, to, size, ::read); }
+bool writeExactly(int fd, const char* from, size_t size) { return transferExactly(fd, from, size, ::write); }
 
 void frame(char type, const std::string& bytes) {
     const uint64_t size = bytes.size();
