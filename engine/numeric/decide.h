@@ -82,14 +82,9 @@ inline int32_t truncClamped(double v) {
     const double c = v < 2147483647.0 ? v : 2147483647.0;
     return static_cast<int32_t>(c > -2147483648.0 ? c : -2147483648.0);
 }
-inline bool decideTrunc(double v, double bound, int32_t& out) {
-    const double w = decisionWidth(v, bound);
-    const bool ok = decidable(v) && decidable(w);
-    const double below = v - w, above = v + w;
-    const int32_t low = truncClamped(ok ? below : 0.0), high = truncClamped(ok ? above : 1.0);
-    out = low;
-    return ok & (low == high);
-}
+template <typename Rounding, typename Result>
+inline bool decideMonotone(double v, double bound, Rounding g, Result& out);
+inline bool decideTrunc(double v, double bound, int32_t& out) { return decideMonotone(v, bound, truncClamped, out); }
 
 // saturateByte(e): 255 at or above 255, 0 at or below 0, else truncated.
 inline int32_t saturatedByte(double v) {
@@ -97,12 +92,10 @@ inline int32_t saturatedByte(double v) {
     return static_cast<int32_t>(negative ? 0.0 : high ? 255.0 : v);
 }
 inline bool decideSaturate(double v, double bound, uint8_t& out) {
-    const double w = decisionWidth(v, bound);
-    const bool ok = decidable(v) && decidable(w);
-    const double below = v - w, above = v + w;
-    const int32_t low = saturatedByte(ok ? below : 0.0), high = saturatedByte(ok ? above : 1.0);
-    out = uint8_t(low);
-    return ok & (low == high);
+    int32_t byte = 0;
+    const bool decided = decideMonotone(v, bound, saturatedByte, byte);
+    out = uint8_t(byte);
+    return decided;
 }
 
 // round(e): the nearest integer, halves to even, as a double. The boundaries
