@@ -92,3 +92,45 @@ export const dragSlider = (slider) => slider.evaluate((element) => new Promise((
   };
   requestAnimationFrame(step);
 }));
+
+// Adds the shipped listing's records one by one through the page, as an author
+// would: the layer's tab, "Add operation", the palette's search, then each
+// argument's field. Waits until every record holds the listing's line.
+export async function addShippedRecords(page) {
+  const operations = await page.evaluate(() => window.studio.operations);
+  const counts = [0, 0, 0, 0, 0];
+  let layer = -1;
+  const listing = path.join(process.env.SOURCE_DIR || '.', 'data', 'Testin3.listing');
+  for (const line of fs.readFileSync(listing, 'utf8').split('\n')) {
+    const marker = line.match(/^\/\/ layer (\d)/);
+    if (marker) layer = Number(marker[1]);
+    const call = line.match(/^(\w+)\((.*)\);$/);
+    if (!call) continue;
+    const [, name, list] = call;
+    const values = list.split(',');
+    await page.getByRole('tab', { name: `Layer ${layer}` }).click();
+    await page.getByRole('button', { name: 'Add operation' }).click();
+    const search = page.getByRole('searchbox', { name: 'Search operations' });
+    await search.fill(name);
+    await search.press('Enter');
+    // The new record is selected once the studio has answered.
+    await records(page, { selected: true }).getByText(`${name}(`).waitFor();
+    const at = counts[layer];
+    await page.waitForFunction((n) => document.querySelectorAll('[role="listbox"] [role="option"]').length === n,
+      ++counts[layer]);
+    const argumentsOf = operations.find((operation) => operation.name === name).arguments;
+    for (let k = 0; k < argumentsOf.length; k++) {
+      const { name: label, kind } = argumentsOf[k];
+      const field = page.getByLabel(label, { exact: true });
+      if (kind === 'layer') await field.selectOption(values[k]);
+      else if (kind === 'boolean') await field.setChecked(values[k] === 'true');
+      else {
+        await field.fill(values[k]);
+        await field.press('Enter');
+      }
+    }
+    // The record holds the line the listing holds (the list shows the shortest digits).
+    await page.waitForFunction(([l, i, source]) => window.studio.doc.layers[l].records[i]?.source === source,
+      [layer, at, `${name}(${list});`]);
+  }
+}

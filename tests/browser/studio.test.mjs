@@ -11,60 +11,20 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  SOURCE_DIR, SHIPPED, startBrowser, stopAll, startStudio, temporaryFolder, openPage, records, frames, previewPixels,
-  dragSlider,
+  SHIPPED, startBrowser, stopAll, startStudio, temporaryFolder, openPage, records, frames, previewPixels,
+  dragSlider, addShippedRecords,
 } from './helpers.mjs';
 
 before(startBrowser);
 after(stopAll);
 
-// The shipped listing as [layer, name, [argument texts]].
-function shippedRecords() {
-  const records = [];
-  let layer = -1;
-  for (const line of fs.readFileSync(path.join(SOURCE_DIR, 'data', 'Testin3.listing'), 'utf8').split('\n')) {
-    const marker = line.match(/^\/\/ layer (\d)/);
-    if (marker) layer = Number(marker[1]);
-    const call = line.match(/^(\w+)\((.*)\);$/);
-    if (call) records.push([layer, call[1], call[2].split(',')]);
-  }
-  return records;
-}
-
 test('builds the shipped texture from nothing through the page and saves it byte for byte', async () => {
   const folder = temporaryFolder();
   const { address, output } = await startStudio(folder);
   const { page, problems } = await openPage(address);
-  const operations = await page.evaluate(() => window.studio.operations);
   const status = page.getByRole('status');
 
-  const counts = [0, 0, 0, 0, 0];
-  for (const [layer, name, values] of shippedRecords()) {
-    await page.getByRole('tab', { name: `Layer ${layer}` }).click();
-    await page.getByRole('button', { name: 'Add operation' }).click();
-    const search = page.getByRole('searchbox', { name: 'Search operations' });
-    await search.fill(name);
-    await search.press('Enter');
-    // The new record is selected once the studio has answered.
-    await records(page, { selected: true }).getByText(`${name}(`).waitFor();
-    const at = counts[layer];
-    await page.waitForFunction((n) => document.querySelectorAll('[role="listbox"] [role="option"]').length === n,
-      ++counts[layer]);
-    const argumentsOf = operations.find((operation) => operation.name === name).arguments;
-    for (let k = 0; k < argumentsOf.length; k++) {
-      const { name: label, kind } = argumentsOf[k];
-      const field = page.getByLabel(label, { exact: true });
-      if (kind === 'layer') await field.selectOption(values[k]);
-      else if (kind === 'boolean') await field.setChecked(values[k] === 'true');
-      else {
-        await field.fill(values[k]);
-        await field.press('Enter');
-      }
-    }
-    // The record holds the line the listing holds (the list shows the shortest digits).
-    await page.waitForFunction(([l, i, line]) => window.studio.doc.layers[l].records[i]?.source === line,
-      [layer, at, `${name}(${values.join(',')});`]);
-  }
+  await addShippedRecords(page);
   assert.equal(await records(page).count(), 4, 'layer 4 holds four records');
 
   await page.getByRole('button', { name: 'Save as' }).click();

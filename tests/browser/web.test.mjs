@@ -17,7 +17,7 @@ import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import { chromium } from 'playwright-core';
-import { records, frames, dragSlider, startStudio } from './helpers.mjs';
+import { records, frames, dragSlider, startStudio, addShippedRecords } from './helpers.mjs';
 
 const { SITE, TEXGEN, SOURCE_DIR } = process.env;
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
@@ -130,39 +130,7 @@ test('first load: size and time until the texture is on screen', async () => {
 test('builds the shipped texture through the page and downloads it byte for byte', async () => {
   const context = await freshContext();
   const { page, problems } = await openPage(context);
-  const operations = await page.evaluate(() => window.studio.operations);
-  const counts = [0, 0, 0, 0, 0];
-  let layer = -1;
-  for (const line of fs.readFileSync(path.join(SOURCE_DIR, 'data', 'Testin3.listing'), 'utf8').split('\n')) {
-    const marker = line.match(/^\/\/ layer (\d)/);
-    if (marker) layer = Number(marker[1]);
-    const call = line.match(/^(\w+)\((.*)\);$/);
-    if (!call) continue;
-    const [, name, list] = call;
-    const values = list.split(',');
-    await page.getByRole('tab', { name: `Layer ${layer}` }).click();
-    await page.getByRole('button', { name: 'Add operation' }).click();
-    const search = page.getByRole('searchbox', { name: 'Search operations' });
-    await search.fill(name);
-    await search.press('Enter');
-    await records(page, { selected: true }).getByText(`${name}(`).waitFor();
-    const at = counts[layer];
-    await page.waitForFunction((n) => document.querySelectorAll('[role="listbox"] [role="option"]').length === n, ++counts[layer]);
-    const argumentsOf = operations.find((operation) => operation.name === name).arguments;
-    for (let k = 0; k < argumentsOf.length; k++) {
-      const { name: label, kind } = argumentsOf[k];
-      const field = page.getByLabel(label, { exact: true });
-      if (kind === 'layer') await field.selectOption(values[k]);
-      else if (kind === 'boolean') await field.setChecked(values[k] === 'true');
-      else {
-        await field.fill(values[k]);
-        await field.press('Enter');
-      }
-    }
-    // The record holds the line the listing holds (the list shows the shortest digits).
-    await page.waitForFunction(([l, i, line]) => window.studio.doc.layers[l].records[i]?.source === line,
-      [layer, at, `${name}(${list});`]);
-  }
+  await addShippedRecords(page);
   assert.match(await page.title(), /^• untitled\.tex/, 'the title shows unsaved changes');
   await page.getByRole('button', { name: 'Save as' }).click();
   await page.getByLabel('File name').fill('Built.tex');
