@@ -2,8 +2,9 @@
 # How the engine's work scales with threads, on this machine, in one run:
 #   - every operation's benchmark at 256 and 2048 with TEX_THREADS=1 and 2,
 #     and the speed-up of 2 threads over 1;
-#   - the shipped texture at 256 to 2048 with 1, 2 and 4 threads and the PNG
-#     encoder against libpng's (bench/threads_bench.cpp);
+#   - the shipped texture at 256 to 2048 with 1, 2 and 4 threads, its
+#     speed-up on 2 to 16 threads worked out from the durations of its
+#     ranges, and the PNG encoder against libpng's (bench/threads_bench.cpp);
 #   - texgen hash and texgen render of the shipped document at 8192 with 1
 #     and 2 threads, and the ratio render / hash.
 # Needs a release build in build/ (engine_bench and texgen). Timings on a
@@ -22,14 +23,20 @@ minimum_times() {  # benchmark output (console) -> "name time" per benchmark, mi
 
 echo "== operations at 256 and 2048, 1 and 2 threads (ns per call, speed-up)"
 filter='^BM_[A-Za-z0-9]+/(256|2048)$'  # the per-operation benchmarks
-for threads in 1 2; do
-    TEX_THREADS=$threads "$bench" --benchmark_filter="$filter" --benchmark_repetitions="$repetitions" \
-        2>/dev/null | grep -v -E '^BM_(OpenCV|Studio|Memcpy|InitLayers)' | minimum_times >"build/scaling-$threads.txt"
+# The sweeps with 1 and 2 threads alternate, so that a machine whose speed
+# drifts (other work, a shared host) slows both alike.
+rm -f build/scaling-runs-1.txt build/scaling-runs-2.txt
+for ((run = 0; run < repetitions; ++run)); do
+    for threads in 1 2; do
+        TEX_THREADS=$threads "$bench" --benchmark_filter="$filter" 2>/dev/null |
+            grep -v -E '^BM_(OpenCV|Studio|Memcpy|InitLayers)' >>"build/scaling-runs-$threads.txt"
+    done
 done
+for threads in 1 2; do minimum_times <"build/scaling-runs-$threads.txt" >"build/scaling-$threads.txt"; done
 join build/scaling-1.txt build/scaling-2.txt | awk '{ printf "%-50s %14.0f %14.0f %6.2fx\n", $1, $2, $3, $2 / $3 }'
 
 echo "== the shipped texture and the PNG encoder"
-"$bench" --benchmark_filter='BM_(ShippedTextureThreads|EncodePng)' --benchmark_repetitions="$repetitions" \
+"$bench" --benchmark_filter='BM_(ShippedTextureThreads|EncodePng|ShippedTextureScalingWorkedOut)' --benchmark_repetitions="$repetitions" \
     --benchmark_report_aggregates_only=false 2>/dev/null | grep -E '^BM_' | grep -v -E '_(mean|median|stddev|cv) '
 
 echo "== texgen at 8192 (seconds, wall clock)"

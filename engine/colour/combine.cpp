@@ -6,6 +6,9 @@
 // call, so the destination may be either source. Products of a byte and a
 // float32 weight are exact in extended precision (and in double); sums are
 // rounded to float32 once; the bitwise operands are truncated toward zero.
+#include <algorithm>
+#include <vector>
+
 #include "engine/colour/kernels.h"
 #include "engine/colour/passes.h"
 #include "engine/numeric/decide.h"
@@ -195,9 +198,9 @@ struct Draws {
         uint32_t p = 1;
         for (uint32_t& q : power) q = p *= 22695477u;
     }
-    void take(uint32_t* out, int count) const {
-        for (int j = 0; j < count; ++j) out[j] = (randomSeed * power[j]) >> 16;
-        randomSeed *= power[count - 1];
+    void take(uint32_t& seed, uint32_t* out, int count) const {
+        for (int j = 0; j < count; ++j) out[j] = (seed * power[j]) >> 16;
+        seed *= power[count - 1];
     }
 };
 
@@ -209,48 +212,77 @@ struct ScatterPart {
     bool yFirst;
 };
 
-// Runs `rounds` rounds of the given parts (src1 before src2 within a round).
-// Positions are found a batch of rounds ahead and their cache lines fetched
-// while the previous batch is copied; the copies are made in order, so later
-// copies still win.
+// Runs `rounds` rounds of the given parts (src1 before src2 within a round)
+// and advances randomSeed past their draws. The rounds go in chunks, each
+// in two steps that both split over the threads:
+//   - the positions of the chunk's copies, in pieces of rounds, each piece
+//     starting from the generator's state at its first round (randomAfter);
+//   - the copies, in bands of destination rows: each band takes the
+//     positions that fall in it, in order, so every pixel ends with the copy
+//     that comes last, as on one thread. The sources are read at the same
+//     position, so a band touches only its own part of each layer; their
+//     cache lines are fetched a few copies ahead.
+constexpr int64_t SCATTER_CHUNK = 16384;  // rounds
+constexpr size_t SCATTER_AHEAD = 16;      // copies fetched ahead
+struct BandCopies {
+    uint32_t copy[SCATTER_CHUNK * 4 + SCATTER_AHEAD];
+};
+
 static void scatterRounds(int64_t rounds, const ScatterPart* parts, int partCount, Pixel* to) {
-    constexpr int BATCH = 64;  // rounds
+    constexpr int64_t CHUNK = SCATTER_CHUNK;
+    constexpr size_t AHEAD = SCATTER_AHEAD;
     static const Draws draws;
-    struct Batch {
-        size_t position[4 * BATCH];
-        const Pixel* source[4 * BATCH];
-        int copies = 0;
-    } batches[2];
-    const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask);
-    auto prepare = [&](Batch& next, int roundCount) {
-        uint32_t r[8];
-        next.copies = 0;
-        for (int round = 0; round < roundCount; ++round)
-            for (int p = 0; p < partCount; ++p) {
-                draws.take(r, 4);
-                const ScatterPart& part = parts[p];
-                const uint32_t a = r[0] >> 1, b = r[1], c = r[2], d = r[3] >> 2;
-                const uint32_t x1 = part.yFirst ? b : a, y1 = part.yFirst ? a : b;
-                const uint32_t x2 = part.yFirst ? d : c, y2 = part.yFirst ? c : d;
-                for (const size_t i : {size_t(y1 & hm) * size_t(layerWidth) + (x1 & wm),
-                                       size_t(y2 & hm) * size_t(layerWidth) + (x2 & wm)}) {
-                    prefetch(part.from + i);
-                    prefetch(to + i, true);
-                    next.position[next.copies] = i;
-                    next.source[next.copies++] = part.from;
+    const uint32_t wm = uint32_t(widthMask), hm = uint32_t(heightMask), width = uint32_t(layerWidth);
+    const int perRound = 2 * partCount;
+    const uint32_t partMask = uint32_t(partCount) - 1;  // copy k is part (k / 2) mod partCount, partCount 1 or 2
+    // One chunk's positions, then room for the look-ahead past its end.
+    std::vector<uint32_t> position(size_t(CHUNK) * size_t(perRound) + AHEAD);
+    const Split rows = splitWork(layerHeight, layerWidth);
+    const Split bands{layerHeight, rows.pieces < threadCount() ? rows.pieces : threadCount()};
+    uint32_t seed = randomSeed;
+    for (int64_t done = 0; done < rounds;) {
+        const int64_t count = rounds - done < CHUNK ? rounds - done : CHUNK;
+        const size_t copies = size_t(count) * size_t(perRound);
+        forEachRange(count, 4 * perRound, [&](int64_t r0, int64_t r1) {
+            uint32_t state = randomAfter(seed, uint64_t(r0) * uint64_t(partCount) * 4u), r[4];
+            uint32_t* out = position.data() + size_t(r0) * size_t(perRound);
+            for (int64_t round = r0; round < r1; ++round)
+                for (int p = 0; p < partCount; ++p) {
+                    draws.take(state, r, 4);
+                    const uint32_t a = r[0] >> 1, b = r[1], c = r[2], d = r[3] >> 2;
+                    const bool yFirst = parts[p].yFirst;
+                    *out++ = ((yFirst ? a : b) & hm) * width + ((yFirst ? b : a) & wm);
+                    *out++ = ((yFirst ? c : d) & hm) * width + ((yFirst ? d : c) & wm);
                 }
+        });
+        // The look-ahead's padding: fetched, never copied.
+        std::fill(position.begin() + std::ptrdiff_t(copies), position.begin() + std::ptrdiff_t(copies + AHEAD), 0u);
+        // The copies at entries index(0 .. n - 1) of the chunk, in order.
+        auto copyAll = [&](const auto& index, size_t n) {
+            for (size_t m = 0; m < n; ++m) {
+                const uint32_t ahead = index(m + AHEAD), k = index(m);
+                prefetch(parts[(ahead >> 1) & partMask].from + position[ahead]);
+                prefetch(to + position[ahead], true);
+                to[position[k]] = parts[(k >> 1) & partMask].from[position[k]];
             }
-    };
-    int current = 0;
-    for (;;) {
-        const int batch = rounds < BATCH ? int(rounds) : BATCH;
-        rounds -= batch;
-        prepare(batches[current ^ 1], batch);  // empty once the rounds run out
-        const Batch& done = batches[current];
-        for (int k = 0; k < done.copies; ++k) to[done.position[k]] = done.source[k][done.position[k]];
-        current ^= 1;
-        if (batch == 0) break;
+        };
+        runRanges(bands, [&](int64_t y0, int64_t y1) {
+            if (bands.pieces == 1) return copyAll([](size_t m) { return uint32_t(m); }, copies);
+            // The band's copies, by their place in the chunk (which names the source).
+            const uint32_t first = uint32_t(y0) * width, span = uint32_t(y1 - y0) * width;
+            uint32_t* mine = perThread<BandCopies>().copy;
+            size_t n = 0;
+            for (size_t k = 0; k < copies; ++k) {
+                mine[n] = uint32_t(k);
+                n += position[k] - first < span;
+            }
+            for (size_t m = n; m < n + AHEAD; ++m) mine[m] = uint32_t(copies);
+            copyAll([mine](size_t m) { return mine[m]; }, n);
+        });
+        seed = randomAfter(seed, uint64_t(count) * uint64_t(partCount) * 4u);
+        done += count;
     }
+    randomSeed = seed;
 }
 
 void randCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {

@@ -8,6 +8,7 @@
 
 #include "colour/colour_reference.h"
 #include "engine/colour/kernels.h"
+#include "engine/threads.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -258,6 +259,29 @@ TEST_F(RandCombine, RoundsAreCappedAtEightPerPixel) {
     }
     randCombineLayers(0, 1, 2, 1e9f, 3e38f);
     EXPECT_EQ(textest::snapshot(2), colourref::randCombine(0, 1, cap, cap));
+}
+
+// A layer whose rounds run in several chunks, cut into bands on several
+// threads: the plain round loop's picture and seed whatever the thread count.
+TEST(RandCombineBands, ChunksAndBandsGiveThePlainRoundLoop) {
+    const int64_t savedCutoff = splitCutoff;
+    splitCutoff = 0;
+    initLayers(128, 128);
+    textest::fillNoise(0, 5);
+    textest::fillNoise(1, 6);
+    for (const auto& w : {std::pair<float, float>{1.0f, 1.0f}, {4.0f, 0.5f}}) {
+        const auto expected = colourref::randCombine(0, 1, w.first, w.second);
+        const uint32_t seedAfter = randomSeed;
+        for (const int32_t threads : {1, 3}) {
+            setThreadCount(threads);
+            randCombineLayers(0, 1, 2, w.first, w.second);
+            EXPECT_EQ(textest::snapshot(2), expected) << w.first << "," << w.second << " on " << threads;
+            EXPECT_EQ(randomSeed, seedAfter) << w.first << "," << w.second << " on " << threads;
+        }
+    }
+    setThreadCount(1);
+    splitCutoff = savedCutoff;
+    freeLayers();
 }
 
 TEST(RandCombineCap, EnormousWeightsFinish) {
