@@ -1,7 +1,9 @@
 // Simple fills: a flat colour, a two-colour checkerboard and a grey radial
 // spot. Each overwrites every Pixel of its layer from its arguments alone;
 // colour arguments keep their low 8 bits (300 stores 44, -1 stores 255).
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "engine/internal.h"
 #include "engine/numeric/decide.h"
@@ -30,11 +32,16 @@ void checkerBoardLayer(int32_t dst, int32_t cellWidth, int32_t cellHeight, int32
     const uint32_t ch = cellHeight < 0 ? 0u - uint32_t(cellHeight) : uint32_t(cellHeight);
     const uint32_t width = uint32_t(layerWidth);
     const bool swapAtRowEnd = (width / cw) % 2 == 0 && width % cw != 0;
-    Pixel a{uint8_t(red1), uint8_t(green1), uint8_t(blue1)};
-    Pixel b{uint8_t(red2), uint8_t(green2), uint8_t(blue2)};
-    Pixel* out = layers[dst];
-    for (uint32_t y = 0; y < uint32_t(layerHeight); ++y) {
-        if (y % ch == 0) std::swap(a, b);
+    const Pixel one{uint8_t(red1), uint8_t(green1), uint8_t(blue1)}, two{uint8_t(red2), uint8_t(green2), uint8_t(blue2)};
+    // The colours swap at every multiple of cw along a row, at the row's end
+    // when the flag says so, and at the start of every ch-th row. A row's
+    // pixels depend only on whether the swaps before it were odd in number:
+    // y * rowSwaps within the rows above and y div ch + 1 at row starts. So
+    // the two possible rows are made once and every row copies its own.
+    const uint32_t rowSwaps = (width + cw - 1) / cw + (swapAtRowEnd ? 1u : 0u);
+    std::vector<Pixel> rows(2 * size_t(width));
+    for (uint32_t parity = 0; parity < 2; ++parity) {
+        Pixel a = parity ? two : one, b = parity ? one : two;
         uint32_t untilSwap = 0;  // pixels left before the next multiple of cw
         for (uint32_t x = 0; x < width; ++x) {
             if (untilSwap == 0) {
@@ -42,10 +49,16 @@ void checkerBoardLayer(int32_t dst, int32_t cellWidth, int32_t cellHeight, int32
                 untilSwap = cw;
             }
             --untilSwap;
-            *out++ = b;
+            rows[parity * width + x] = b;
         }
-        if (swapAtRowEnd) std::swap(a, b);
     }
+    Pixel* out = layers[dst];
+    forEachRow([&](int64_t y0, int64_t y1) {
+        for (uint32_t y = uint32_t(y0); y < uint32_t(y1); ++y) {
+            const uint32_t parity = (y * (rowSwaps & 1u) + y / ch + 1u) & 1u;
+            std::memcpy(out + size_t(y) * width, rows.data() + parity * width, width * sizeof(Pixel));
+        }
+    });
 }
 
 // A spot centred on (width div 2, height div 2), distance measured in half
