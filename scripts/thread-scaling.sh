@@ -15,14 +15,18 @@ cd "$(dirname "$0")/.."
 bench=build/bench/engine_bench
 texgen=build/tools/texgen
 repetitions=${TEX_REPETITIONS:-3}
+# TEX_SCALING_SIZES='2048' (sizes joined by |) limits the operations' sizes;
+# TEX_SCALING_QUICK=1 leaves out the PNG encoder and texgen at 8192.
+quick=${TEX_SCALING_QUICK:-0}
 
 minimum_times() {  # benchmark output (console) -> "name time" per benchmark, minimum over repetitions
     awk '/^BM_/ && $1 !~ /_(mean|median|stddev|cv)$/ && $3 ~ /^(ns|us|ms)$/ { t = $2; if ($3 == "us") t *= 1e3; if ($3 == "ms") t *= 1e6;
          n = $1; if (!(n in best) || t < best[n]) best[n] = t } END { for (n in best) print n, best[n] }' | sort
 }
 
-echo "== operations at 256 and 2048, 1 and 2 threads (ns per call, speed-up)"
-filter='^BM_[A-Za-z0-9]+/(256|2048)$'  # the per-operation benchmarks
+sizes=${TEX_SCALING_SIZES:-256|2048}
+echo "== operations at sizes $sizes, 1 and 2 threads (ns per call, speed-up)"
+filter="^BM_[A-Za-z0-9]+/($sizes)\$"  # the per-operation benchmarks
 # The sweeps with 1 and 2 threads alternate, so that a machine whose speed
 # drifts (other work, a shared host) slows both alike.
 rm -f build/scaling-runs-1.txt build/scaling-runs-2.txt
@@ -36,9 +40,12 @@ for threads in 1 2; do minimum_times <"build/scaling-runs-$threads.txt" >"build/
 join build/scaling-1.txt build/scaling-2.txt | awk '{ printf "%-50s %14.0f %14.0f %6.2fx\n", $1, $2, $3, $2 / $3 }'
 
 echo "== the shipped texture and the PNG encoder"
-"$bench" --benchmark_filter='BM_(ShippedTextureThreads|EncodePng|ShippedTextureScalingWorkedOut)' --benchmark_repetitions="$repetitions" \
+textures='BM_(ShippedTextureThreads|EncodePng|ShippedTextureScalingWorkedOut)'
+[[ $quick == 1 ]] && textures='BM_ShippedTextureThreads'
+"$bench" --benchmark_filter="$textures" --benchmark_repetitions="$repetitions" \
     --benchmark_report_aggregates_only=false 2>/dev/null | grep -E '^BM_' | grep -v -E '_(mean|median|stddev|cv) '
 
+[[ $quick == 1 ]] && exit 0
 echo "== texgen at 8192 (seconds, wall clock)"
 seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N); echo "$end - $start" | bc; }
 for threads in 1 2; do
