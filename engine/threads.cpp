@@ -33,8 +33,6 @@ int64_t splitCutoff = 65536;
 
 namespace {
 
-// More threads than this are never started, whatever is asked for.
-constexpr int32_t MAX_THREADS = 256;
 // Ranges per thread: a few, so that uneven rows (the Mandelbrot set's)
 // even out, and few enough that each stays large.
 constexpr int32_t PIECES_PER_THREAD = 4;
@@ -44,13 +42,16 @@ constexpr int64_t MIN_PIECE_WORK = 4096;
 // WebAssembly workers must exist before the engine waits on them (a worker
 // started during a call would wait for the very event loop the call
 // blocks), so there the count is held to the pool the build starts
-// (-sPTHREAD_POOL_SIZE) and the calling thread.
+// (-sPTHREAD_POOL_SIZE) and the calling thread. When the program holds some
+// of the pool itself, creating a thread beyond what is left fails
+// (-sPTHREAD_POOL_SIZE_STRICT=2) and the split goes on with the workers it
+// has, or on the calling thread alone, rather than join one that never runs.
 #if defined(__EMSCRIPTEN__) && defined(TEX_THREAD_POOL_SIZE)
 constexpr int32_t THREAD_LIMIT = TEX_THREAD_POOL_SIZE + 1;
 #elif defined(__EMSCRIPTEN__)
 constexpr int32_t THREAD_LIMIT = 1;
 #else
-constexpr int32_t THREAD_LIMIT = MAX_THREADS;
+constexpr int32_t THREAD_LIMIT = 256;  // never more, whatever is asked for
 #endif
 
 int32_t hardwareThreads() {

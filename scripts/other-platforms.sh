@@ -6,9 +6,10 @@
 #                                 alone (TEX_PLAIN_CXX: no vector code, GNU
 #                                 built-ins or 128-bit integers, -pedantic-errors)
 #   AArch64                       Debian's cross compiler, run under qemu-user
-#   WebAssembly                   Debian's emscripten, run under node
-# (-DTEX_WASM_THREADS=ON builds the WebAssembly engine with pthreads; its
-# manifest run under node stalls at present and is not part of this pass.)
+#   WebAssembly                   Debian's emscripten, run under node; once more
+#                                 with pthreads (-DTEX_WASM_THREADS=ON): the
+#                                 hash manifest on 2 and 3 threads, and the
+#                                 engine when the workers cannot start
 # A pass whose tools are missing says so and is skipped (scripts/setup.sh
 # installs them). Exits non-zero on any failure.
 set -euo pipefail
@@ -40,6 +41,9 @@ if command -v emcmake >/dev/null && command -v node >/dev/null; then
     # modules, and would run the tests with a flag today's node refuses.
     NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH} run_pass "WebAssembly under node" build-wasm \
         emcmake cmake -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)"
+    NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH} targets="hash_manifest thread_fallback" \
+        tests="hashes.manifest|threads.fallback" run_pass "WebAssembly with pthreads under node" build-wasm-threads \
+        emcmake cmake -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" -DTEX_WASM_THREADS=ON
 else
     echo "== WebAssembly: SKIPPED (needs emscripten and node)"
 fi
