@@ -101,6 +101,32 @@ struct CellEdges {
     alignas(16) float bottom[3][MAX_LAYER_SIDE + 4];
 };
 
+#if !TEX_X86_VECTORS
+// One row's blended words (red, green, blue in bits 0, 8, 16) and undecided
+// flags, one set per thread.
+struct BlendWords {
+    uint32_t word[MAX_LAYER_SIDE + 4];
+    int32_t undecided[MAX_LAYER_SIDE + 4];
+};
+
+// Stores count words as pixels: four words as three 32-bit words where the
+// machine stores them least significant byte first (the compiler folds the
+// test), a byte at a time otherwise and for the last ones.
+void storeWords(const uint32_t* word, int64_t count, Pixel* out) {
+    const uint32_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    int64_t k = 0;
+    if (first == 1)
+        for (; k + 4 <= count; k += 4) {
+            const uint32_t w0 = word[k], w1 = word[k + 1], w2 = word[k + 2], w3 = word[k + 3];
+            const uint32_t packed[3] = {w0 | w1 << 24, w1 >> 8 | w2 << 16, w2 >> 16 | w3 << 8};
+            std::memcpy(out + k, packed, 12);
+        }
+    for (; k < count; ++k) out[k] = {uint8_t(word[k]), uint8_t(word[k] >> 8), uint8_t(word[k] >> 16)};
+}
+#endif
+
 // Mixes positions 0..count-1 of the cell with corners c into the edge
 // arrays from index `at` on (rounded up to a multiple of 4 positions).
 inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, int64_t count, int64_t at) {
@@ -158,18 +184,34 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
     auto& cellTop = perThread<CellEdges>().top;
     auto& cellBottom = perThread<CellEdges>().bottom;
 #if !TEX_X86_VECTORS
-    // The same float32 steps one position at a time.
+    // The same float32 steps in a plain loop the compiler vectorises: the
+    // three bytes of each position as one word and its undecided flag, then
+    // the bytes stored and the few undecided positions redone.
+    BlendWords& blended = perThread<BlendWords>();
+    uint32_t* word = blended.word;
+    int32_t* undecided = blended.undecided;
+    const int32_t exactBelow = 17 - rowGrainValue;
+    const float* top0 = cellTop[0];
+    const float* top1 = cellTop[1];
+    const float* top2 = cellTop[2];
+    const float* bottom0 = cellBottom[0];
+    const float* bottom1 = cellBottom[1];
+    const float* bottom2 = cellBottom[2];
+    int32_t anyUndecided = 0;
     for (int64_t k = first; k < count; ++k) {
-        bool clear = true;
-        uint8_t* channel = &out[k].red;
-        for (int ch = 0; ch < 3; ++ch) {
-            const float sum = ay * cellTop[ch][k] + wy * cellBottom[ch][k];
-            clear = clear && int32_t(sum - 0x1p-12f) == int32_t(sum + 0x1p-12f);
-            channel[ch] = uint8_t(int32_t(sum));
-        }
-        if (!clear && grain[k] >= 17 - rowGrainValue)
-            redoUndecided(corners, cellShift, weight, rest, wy, ay, k, 1, count, out);
+        const float r = ay * top0[k] + wy * bottom0[k], g = ay * top1[k] + wy * bottom1[k];
+        const float b = ay * top2[k] + wy * bottom2[k];
+        const int32_t unclear = int32_t(int32_t(r - 0x1p-12f) != int32_t(r + 0x1p-12f)) |
+                                int32_t(int32_t(g - 0x1p-12f) != int32_t(g + 0x1p-12f)) |
+                                int32_t(int32_t(b - 0x1p-12f) != int32_t(b + 0x1p-12f));
+        word[k] = uint32_t(int32_t(r) & 255) | uint32_t(int32_t(g) & 255) << 8 | uint32_t(int32_t(b) & 255) << 16;
+        undecided[k] = unclear & int32_t(grain[k] >= exactBelow);
+        anyUndecided |= undecided[k];
     }
+    storeWords(word + first, count - first, out + first);
+    if (anyUndecided)
+        for (int64_t k = first; k < count; ++k)
+            if (undecided[k]) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, 1, count, out);
 #else
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
@@ -325,13 +367,52 @@ inline __m128i mean4(__m128i a, __m128i b, __m128i c, __m128i d) {
 }
 #endif
 
-#if TEX_X86_VECTORS
-// A grid row's bytes with its last pixel before and its first pixel after.
 uint8_t haloRows[2][3 * MAX_LAYER_SIDE + 6];
+
+// A grid row's bytes with its last pixel before and its first pixel after.
+void fillHalo(uint8_t* halo, const Pixel* row, int64_t width) {
+    std::memcpy(halo, row + width - 1, 3);
+    std::memcpy(halo + 3, row, size_t(width) * 3);
+    std::memcpy(halo + 3 + width * 3, row, 3);
+}
+
+#if !TEX_X86_VECTORS
+// The bytes of the odd pixels of a row (0xFF), for the plain row form below.
+uint8_t oddPixelBytes[3 * MAX_LAYER_SIDE];
+
+// blendHalves a row pair at a time as a plain loop over bytes, which the
+// compiler vectorises: byte o of the grid row and of the row below it, from
+// the halo rows above and below (the same channel of the left and right
+// pixels 3 bytes either side).
+void blendHalvesRows(Pixel* out) {
+    const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
+    for (int64_t o = 0; o < rowBytes; ++o) oddPixelBytes[o] = (o / 3) % 2 ? 0xFF : 0;
+    uint8_t* above = haloRows[0];
+    uint8_t* below = haloRows[1];
+    fillHalo(above, out, width);
+    for (int64_t y = 0; y < height; y += 2) {
+        auto* top = reinterpret_cast<uint8_t*>(out + y * width);
+        uint8_t* middle = top + rowBytes;
+        fillHalo(below, out + ((y + 2) & heightMask) * width, width);
+        for (int64_t o = 0; o < rowBytes; ++o) {
+            const uint16_t t = above[3 + o], l = above[o], r = above[6 + o];
+            const uint16_t b = below[3 + o], bl = below[o], br = below[6 + o];
+            const uint8_t odd = oddPixelBytes[o];
+            const uint8_t side = uint8_t((l + r) >> 1), diagonal = uint8_t((l + r + bl + br) >> 2);
+            const uint8_t vertical = uint8_t((t + b) >> 1);
+            top[o] = uint8_t((odd & side) | (~odd & uint8_t(t)));
+            middle[o] = uint8_t((odd & diagonal) | (~odd & vertical));
+        }
+        std::swap(above, below);
+    }
+}
 #endif
 
 void blendHalves(Pixel* out) {
     const int64_t width = layerWidth, height = layerHeight;
+#if !TEX_X86_VECTORS
+    if (width >= 2) return blendHalvesRows(out);
+#endif
     if (width < 16 || !TEX_X86_VECTORS) {
         for (int64_t y = 0; y < height; y += 2) {
             Pixel* top = out + y * width;
@@ -357,11 +438,7 @@ void blendHalves(Pixel* out) {
     const __m128i odd[3] = {_mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes)),
                             _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 16)),
                             _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 32))};
-    const auto fill = [&](uint8_t* halo, const Pixel* row) {
-        std::memcpy(halo, row + width - 1, 3);
-        std::memcpy(halo + 3, row, size_t(rowBytes));
-        std::memcpy(halo + 3 + rowBytes, row, 3);
-    };
+    const auto fill = [&](uint8_t* halo, const Pixel* row) { fillHalo(halo, row, width); };
     uint8_t* above = haloRows[0];
     uint8_t* below = haloRows[1];
     fill(above, out);
