@@ -109,20 +109,17 @@ struct BlendWords {
     int32_t undecided[MAX_LAYER_SIDE + 4];
 };
 
-// Stores count words as pixels: four words as three 32-bit words where the
-// machine stores them least significant byte first (the compiler folds the
-// test), a byte at a time otherwise and for the last ones.
+// Stores count words as pixels: each word's four bytes at its pixel where
+// the machine stores them least significant byte first (the compiler folds
+// the test; the fourth byte is the next pixel's red, rewritten by the next
+// store), a byte at a time otherwise and for the last one.
 void storeWords(const uint32_t* word, int64_t count, Pixel* out) {
     const uint32_t probe = 1;
     uint8_t first;
     std::memcpy(&first, &probe, 1);
     int64_t k = 0;
     if (first == 1)
-        for (; k + 4 <= count; k += 4) {
-            const uint32_t w0 = word[k], w1 = word[k + 1], w2 = word[k + 2], w3 = word[k + 3];
-            const uint32_t packed[3] = {w0 | w1 << 24, w1 >> 8 | w2 << 16, w2 >> 16 | w3 << 8};
-            std::memcpy(out + k, packed, 12);
-        }
+        for (; k + 1 < count; ++k) std::memcpy(out + k, word + k, 4);
     for (; k < count; ++k) out[k] = {uint8_t(word[k]), uint8_t(word[k] >> 8), uint8_t(word[k] >> 16)};
 }
 #endif
