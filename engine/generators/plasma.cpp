@@ -17,8 +17,9 @@
 
 #include "engine/generators/plasma.h"
 
+#include "engine/distort/sampling.h"
 #include "engine/internal.h"
-#include "engine/threads.h"
+#include "engine/numeric/decide.h"
 #include "engine/threads.h"
 
 #if TEX_X86_VECTORS
@@ -71,12 +72,16 @@ void drawValues(int64_t count, uint32_t mask) {
 }
 
 // Fills the tables for the positions first + k, k < count, at the fraction
-// single(position * inv).
+// single(position * inv). Below 2^29 a position times a float32 is exact in
+// double, so its one rounding to float32 is ext's; 1 - weight is a float32
+// subtraction, which single() of two float32 operands always is.
 void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int64_t count, float inv) {
     for (int64_t k = 0; k < count; ++k) {
-        const float f = static_cast<float>(ext(first + k) * inv);
+        const int64_t position = first + k;
+        const float f = position < (int64_t(1) << 29) ? static_cast<float>(double(position) * inv)
+                                                       : static_cast<float>(ext(position) * inv);
         weight[k] = cosineWeight(f);
-        rest[k] = static_cast<float>(ext(1.0) - weight[k]);
+        rest[k] = 1.0f - weight[k];
         grain[k] = weightGrain(weight[k], rest[k]);
     }
 }
@@ -95,6 +100,29 @@ struct CellEdges {
     alignas(16) float top[3][MAX_LAYER_SIDE + 4];
     alignas(16) float bottom[3][MAX_LAYER_SIDE + 4];
 };
+
+#if !TEX_X86_VECTORS
+// One row's blended words (red, green, blue in bits 0, 8, 16) and undecided
+// flags, one set per thread.
+struct BlendWords {
+    uint32_t word[MAX_LAYER_SIDE + 4];
+    int32_t undecided[MAX_LAYER_SIDE + 4];
+};
+
+// Stores count words as pixels: each word's four bytes at its pixel where
+// the machine stores them least significant byte first (the compiler folds
+// the test; the fourth byte is the next pixel's red, rewritten by the next
+// store), a byte at a time otherwise and for the last one.
+void storeWords(const uint32_t* word, int64_t count, Pixel* out) {
+    const uint32_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    int64_t k = 0;
+    if (first == 1)
+        for (; k + 1 < count; ++k) std::memcpy(out + k, word + k, 4);
+    for (; k < count; ++k) out[k] = {uint8_t(word[k]), uint8_t(word[k] >> 8), uint8_t(word[k] >> 16)};
+}
+#endif
 
 // Mixes positions 0..count-1 of the cell with corners c into the edge
 // arrays from index `at` on (rounded up to a multiple of 4 positions).
@@ -153,18 +181,34 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
     auto& cellTop = perThread<CellEdges>().top;
     auto& cellBottom = perThread<CellEdges>().bottom;
 #if !TEX_X86_VECTORS
-    // The same float32 steps one position at a time.
+    // The same float32 steps in a plain loop the compiler vectorises: the
+    // three bytes of each position as one word and its undecided flag, then
+    // the bytes stored and the few undecided positions redone.
+    BlendWords& blended = perThread<BlendWords>();
+    uint32_t* word = blended.word;
+    int32_t* undecided = blended.undecided;
+    const int32_t exactBelow = 17 - rowGrainValue;
+    const float* top0 = cellTop[0];
+    const float* top1 = cellTop[1];
+    const float* top2 = cellTop[2];
+    const float* bottom0 = cellBottom[0];
+    const float* bottom1 = cellBottom[1];
+    const float* bottom2 = cellBottom[2];
+    int32_t anyUndecided = 0;
     for (int64_t k = first; k < count; ++k) {
-        bool clear = true;
-        uint8_t* channel = &out[k].red;
-        for (int ch = 0; ch < 3; ++ch) {
-            const float sum = ay * cellTop[ch][k] + wy * cellBottom[ch][k];
-            clear = clear && int32_t(sum - 0x1p-12f) == int32_t(sum + 0x1p-12f);
-            channel[ch] = uint8_t(int32_t(sum));
-        }
-        if (!clear && grain[k] >= 17 - rowGrainValue)
-            redoUndecided(corners, cellShift, weight, rest, wy, ay, k, 1, count, out);
+        const float r = ay * top0[k] + wy * bottom0[k], g = ay * top1[k] + wy * bottom1[k];
+        const float b = ay * top2[k] + wy * bottom2[k];
+        const int32_t unclear = int32_t(int32_t(r - 0x1p-12f) != int32_t(r + 0x1p-12f)) |
+                                int32_t(int32_t(g - 0x1p-12f) != int32_t(g + 0x1p-12f)) |
+                                int32_t(int32_t(b - 0x1p-12f) != int32_t(b + 0x1p-12f));
+        word[k] = uint32_t(int32_t(r) & 255) | uint32_t(int32_t(g) & 255) << 8 | uint32_t(int32_t(b) & 255) << 16;
+        undecided[k] = unclear & int32_t(grain[k] >= exactBelow);
+        anyUndecided |= undecided[k];
     }
+    storeWords(word + first, count - first, out + first);
+    if (anyUndecided)
+        for (int64_t k = first; k < count; ++k)
+            if (undecided[k]) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, 1, count, out);
 #else
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
@@ -320,13 +364,52 @@ inline __m128i mean4(__m128i a, __m128i b, __m128i c, __m128i d) {
 }
 #endif
 
-#if TEX_X86_VECTORS
-// A grid row's bytes with its last pixel before and its first pixel after.
 uint8_t haloRows[2][3 * MAX_LAYER_SIDE + 6];
+
+// A grid row's bytes with its last pixel before and its first pixel after.
+void fillHalo(uint8_t* halo, const Pixel* row, int64_t width) {
+    std::memcpy(halo, row + width - 1, 3);
+    std::memcpy(halo + 3, row, size_t(width) * 3);
+    std::memcpy(halo + 3 + width * 3, row, 3);
+}
+
+#if !TEX_X86_VECTORS
+// The bytes of the odd pixels of a row (0xFF), for the plain row form below.
+uint8_t oddPixelBytes[3 * MAX_LAYER_SIDE];
+
+// blendHalves a row pair at a time as a plain loop over bytes, which the
+// compiler vectorises: byte o of the grid row and of the row below it, from
+// the halo rows above and below (the same channel of the left and right
+// pixels 3 bytes either side).
+void blendHalvesRows(Pixel* out) {
+    const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
+    for (int64_t o = 0; o < rowBytes; ++o) oddPixelBytes[o] = (o / 3) % 2 ? 0xFF : 0;
+    uint8_t* above = haloRows[0];
+    uint8_t* below = haloRows[1];
+    fillHalo(above, out, width);
+    for (int64_t y = 0; y < height; y += 2) {
+        auto* top = reinterpret_cast<uint8_t*>(out + y * width);
+        uint8_t* middle = top + rowBytes;
+        fillHalo(below, out + ((y + 2) & heightMask) * width, width);
+        for (int64_t o = 0; o < rowBytes; ++o) {
+            const uint16_t t = above[3 + o], l = above[o], r = above[6 + o];
+            const uint16_t b = below[3 + o], bl = below[o], br = below[6 + o];
+            const uint8_t odd = oddPixelBytes[o];
+            const uint8_t side = uint8_t((l + r) >> 1), diagonal = uint8_t((l + r + bl + br) >> 2);
+            const uint8_t vertical = uint8_t((t + b) >> 1);
+            top[o] = uint8_t((odd & side) | (~odd & uint8_t(t)));
+            middle[o] = uint8_t((odd & diagonal) | (~odd & vertical));
+        }
+        std::swap(above, below);
+    }
+}
 #endif
 
 void blendHalves(Pixel* out) {
     const int64_t width = layerWidth, height = layerHeight;
+#if !TEX_X86_VECTORS
+    if (width >= 2) return blendHalvesRows(out);
+#endif
     if (width < 16 || !TEX_X86_VECTORS) {
         for (int64_t y = 0; y < height; y += 2) {
             Pixel* top = out + y * width;
@@ -352,11 +435,7 @@ void blendHalves(Pixel* out) {
     const __m128i odd[3] = {_mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes)),
                             _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 16)),
                             _mm_load_si128(reinterpret_cast<const __m128i*>(oddBytes + 32))};
-    const auto fill = [&](uint8_t* halo, const Pixel* row) {
-        std::memcpy(halo, row + width - 1, 3);
-        std::memcpy(halo + 3, row, size_t(rowBytes));
-        std::memcpy(halo + 3 + rowBytes, row, 3);
-    };
+    const auto fill = [&](uint8_t* halo, const Pixel* row) { fillHalo(halo, row, width); };
     uint8_t* above = haloRows[0];
     uint8_t* below = haloRows[1];
     fill(above, out);
@@ -382,9 +461,8 @@ void blendHalves(Pixel* out) {
 
 }  // namespace
 
-float cosineWeight(float f) {
-    return static_cast<float>((ext(1.0) - extCos(ext(f) * PI_F)) * ext(0.5));
-}
+// The distortions' sampler forms the same weight, in double first.
+float cosineWeight(float f) { return distort::fastWeight(f); }
 
 int32_t weightGrain(float weight, float rest) {
     for (int32_t k = 0; k <= 16; ++k) {
@@ -516,37 +594,113 @@ void subPlasma(int32_t dst, int32_t step, int32_t seed, int32_t amplitude, bool 
     drawPlasma(dst, step, seed, amplitude, colored);
 }
 
-// The column term sin(x * xFrequency) * 63.5 stays in extended precision and
-// is the same for every row, so it is computed once per column.
+// sinePlasma in double, decided against the extended formula.
 //
-// Per pixel the sum and product are first formed in double from the column
-// term rounded to double: the column term is within 63.5 * 2^-53 of the
-// extended one, and with the row term (63.5 to 190.5) and scale s the double
-// value is within |s| * 2^-43 of the extended value. Where no whole number
-// lies within |s| * 2^-40 of it, both truncate alike; elsewhere, and for
-// values beyond the int32 range, the extended formula decides.
+// Both sine arguments, a pixel index times a float32 frequency, are products
+// of at most 16 by 24 bits: exact in double and in ext. Where |argument| <=
+// 2^20 the C library's double sine is within 1 ulp (2^-53) of the true value
+// and extSin within 2^-64, so the column term sin(a) * 63.5 in double is
+// within 63.5 (2^-53 + 2^-64) + 2^-48 (its rounding) + 2^-59 (ext's) of the
+// extended one: under 2^-46.4. Larger arguments take the extended sine,
+// rounded to double (63.5 * 2^-53, inside the same bound).
+//
+// Row term, single(sin(b) * 63.5 + 127): the column bound plus the rounding
+// of the sum below 256 (2^-45 in double, 2^-56 in ext): bound 2^-44.
+//
+// Per pixel the value (column + rowTerm) * scale, with the sum in [0, 254]:
+// the column bound, the sum's rounding (254 * 2^-53 in double, 2^-56 in ext)
+// and the product's (|value| * 2^-53 and |value| * 2^-64, |value| <= 254 |s|)
+// come to under |s| * 2^-43.5; the decision uses |s| * 2^-40, and values at
+// or beyond 2^30 in magnitude (or NaN) go to ext, as do pixels whose interval
+// holds a whole number.
+namespace {
+
+// The column terms of one call in double; the pixel rows' bytes and
+// undecided flags, one set per thread.
+double sineColumns[MAX_LAYER_SIDE];
+struct SineRow {
+    int32_t grey[MAX_LAYER_SIDE], unsettled[MAX_LAYER_SIDE];
+};
+// The extended column terms an undecided pixel needs, each formed once per
+// call and thread (made only where some pixel needs one): huge amplitudes
+// leave every pixel to ext, and one extSin per pixel would cost far more.
+struct SineColumnCache {
+    ext term[MAX_LAYER_SIDE];
+    uint64_t call[MAX_LAYER_SIDE] = {};
+};
+uint64_t sineCall = 0;
+
+inline ext extendedColumn(int32_t x, float frequency) {
+    SineColumnCache& cache = perThread<SineColumnCache>();
+    if (cache.call[x] != sineCall) {
+        cache.term[x] = extSin(ext(x) * frequency) * ext(63.5);
+        cache.call[x] = sineCall;
+    }
+    return cache.term[x];
+}
+
+inline double sineTermQuick(int32_t i, float frequency) {
+    const double a = double(i) * frequency;
+    if (std::fabs(a) <= 1048576.0) return std::sin(a) * 63.5;
+    return double(extSin(ext(i) * frequency) * ext(63.5));  // NaN stays NaN
+}
+
+// trunc of the row's values where decided: plain double operations only, so
+// that the loop vectorises.
+TEX_ALWAYS_INLINE void sineRowLoop(SineRow& row, double rowTerm, double scale, double slack, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) {
+        const double quick = (sineColumns[x] + rowTerm) * scale;
+        const bool inRange = std::fabs(quick) < 0x1p30;  // false for NaN
+        const double low = inRange ? quick - slack : 0.0, high = inRange ? quick + slack : 0.0;
+        const int32_t whole = static_cast<int32_t>(low);
+        row.grey[x] = whole;
+        row.unsettled[x] = int32_t(!inRange) | int32_t(whole != static_cast<int32_t>(high));
+    }
+}
+void sineRowPlain(SineRow& row, double rowTerm, double scale, double slack, int32_t width) {
+    sineRowLoop(row, rowTerm, scale, slack, width);
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void sineRowAvx2(SineRow& row, double rowTerm, double scale, double slack, int32_t width) {
+    sineRowLoop(row, rowTerm, scale, slack, width);
+}
+#endif
+
+}  // namespace
+
 void sinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude) {
     if (!validLayers(dst)) return;
-    static ext columnTerm[MAX_LAYER_SIDE];
-    static double columnQuick[MAX_LAYER_SIDE];
     const float scale = static_cast<float>(ext(amplitude) * ext(0.00390625));
-    const double slack = std::fabs(double(scale)) * 0x1p-40;
-    for (int32_t x = 0; x < layerWidth; ++x) {
-        columnTerm[x] = extSin(ext(x) * xFrequency) * ext(63.5);
-        columnQuick[x] = double(columnTerm[x]);
-    }
+    // With no horizontal frequency every column term is sin(0) * 63.5 = 0
+    // exactly, and a float32 row term times scale is exact in double.
+    const double slack = xFrequency == 0.0f ? 0.0 : std::fabs(double(scale)) * 0x1p-40;
+    ++sineCall;
+    for (int32_t x = 0; x < layerWidth; ++x) sineColumns[x] = sineTermQuick(x, xFrequency);
+    auto* rowOf = sineRowPlain;
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) rowOf = sineRowAvx2;
+#endif
     forEachRow([&](int64_t y0, int64_t y1) {
+    SineRow& row = perThread<SineRow>();
     Pixel* out = &pixelAt(dst, 0, int32_t(y0));
-    for (int32_t y = int32_t(y0); y < y1; ++y) {
-        const float rowTerm = static_cast<float>(extSin(ext(y) * yFrequency) * ext(63.5) + ext(127.0));
-        for (int32_t x = 0; x < layerWidth; ++x, ++out) {
-            const double quick = (columnQuick[x] + rowTerm) * scale;
-            uint8_t grey;
-            if (std::fabs(quick) < 0x1p30 && int32_t(quick - slack) == int32_t(quick + slack))
-                grey = uint8_t(int32_t(quick));
-            else  // only the low 8 bits of the truncated value are stored: no clamp
-                grey = uint8_t(truncInt32((columnTerm[x] + rowTerm) * scale));
-            *out = {grey, grey, grey};
+    for (int32_t y = int32_t(y0); y < y1; ++y, out += layerWidth) {
+        const double rowQuick = sineTermQuick(y, yFrequency) + 127.0;
+        const float rowTerm = numeric::singleOr(rowQuick, 0x1p-44, [&] {
+            return static_cast<float>(extSin(ext(y) * yFrequency) * ext(63.5) + ext(127.0));
+        });
+        rowOf(row, rowTerm, scale, slack, layerWidth);
+        uint32_t misses = 0;
+        for (int32_t x = 0; x < layerWidth; ++x) misses += uint32_t(row.unsettled[x]);
+        numeric::countDecisions(uint64_t(layerWidth), misses);
+        if (misses)
+            for (int32_t x = 0; x < layerWidth; ++x)
+                if (row.unsettled[x]) {
+                    // only the low 8 bits of the truncated value are stored: no clamp
+                    row.grey[x] = truncInt32((extendedColumn(x, xFrequency) + rowTerm) * scale);
+                }
+        for (int32_t x = 0; x < layerWidth; ++x) {
+            const uint8_t grey = uint8_t(row.grey[x]);
+            out[x] = {grey, grey, grey};
         }
     }
     });

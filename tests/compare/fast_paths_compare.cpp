@@ -1,6 +1,7 @@
-// fast_paths_compare: the double-first forms of particle, makeTilable and
-// logPolLayer against their plain ext formulas, byte for byte, over random
-// arguments and arguments placed next to the roundings' boundaries.
+// fast_paths_compare: the double-first forms of particle, sinePlasma,
+// subPlasma's weights, makeTilable and logPolLayer against their plain ext
+// formulas, byte for byte, over random arguments and arguments placed next to
+// the roundings' boundaries.
 //   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
 // Each operation counts one evaluation per pixel it computes. Exits non-zero
 // at the first difference, naming the operation and its arguments.
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "distort/reference.h"
+#include "engine/generators/plasma.h"
 #include "filters/reference.h"
 #include "test_util.h"
 
@@ -87,6 +89,90 @@ bool compareParticle(double evaluations, std::mt19937_64& random) {
     return true;
 }
 
+// sinePlasma's plain formula, pixel by pixel.
+void plainSinePlasma(int32_t dst, float xFrequency, float yFrequency, float amplitude) {
+    const float scale = static_cast<float>(ext(amplitude) * ext(0.00390625));
+    static ext column[1024];
+    for (int32_t x = 0; x < layerWidth; ++x) column[x] = extSin(ext(x) * xFrequency) * ext(63.5);
+    Pixel* out = layers[dst];
+    for (int32_t y = 0; y < layerHeight; ++y) {
+        const float rowTerm = static_cast<float>(extSin(ext(y) * yFrequency) * ext(63.5) + ext(127.0));
+        for (int32_t x = 0; x < layerWidth; ++x) {
+            const uint8_t grey = uint8_t(truncInt32((column[x] + rowTerm) * scale));
+            *out++ = {grey, grey, grey};
+        }
+    }
+}
+
+float randomBits(std::mt19937_64& random) {
+    const uint32_t bits = uint32_t(random());
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// Frequencies of every size (and zero, NaN), amplitudes random or chosen so
+// that one pixel's value lies a few float steps from a whole number.
+bool compareSinePlasma(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        initLayers(int32_t(1) << (random() % 11), int32_t(1) << (random() % 11));
+        for (int k = 0; k < 8 && done < evaluations; ++k) {
+            const auto frequency = [&]() -> float {
+                switch (random() % 8) {
+                    case 0: return 0.0f;
+                    case 1: return randomBits(random);
+                    default: return std::ldexp(float(random() % 1000000) / 1e6f - 0.5f, int(random() % 30) - 12);
+                }
+            };
+            const float xf = frequency(), yf = frequency();
+            float amplitude = random() % 2 ? randomBits(random) : float(random() % 100000) / 100.0f - 500.0f;
+            if (random() % 2) {
+                // Pixel (x, y) at k + e, e a few float steps of the scale away from 0.
+                const int32_t x = int32_t(random() % uint64_t(layerWidth)), y = int32_t(random() % uint64_t(layerHeight));
+                const double rowTerm = double(static_cast<float>(extSin(ext(y) * yf) * ext(63.5) + ext(127.0)));
+                const double v = double(extSin(ext(x) * xf) * ext(63.5)) + rowTerm;
+                const double whole = double(int64_t(random() % 600) - 300);
+                if (std::isfinite(v) && v != 0.0) {
+                    float scale = static_cast<float>(whole / v);
+                    for (int steps = int(random() % 9) - 4; steps != 0; steps += steps < 0 ? 1 : -1)
+                        scale = std::nextafter(scale, steps < 0 ? -INFINITY : INFINITY);
+                    amplitude = scale * 256.0f;
+                }
+            }
+            plainSinePlasma(1, xf, yf, amplitude);
+            sinePlasma(2, xf, yf, amplitude);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "sinePlasma differs: %dx%d frequencies %a %a amplitude %a\n", layerWidth,
+                             layerHeight, xf, yf, amplitude);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
+// subPlasma's weight table: every fraction k * single(1 / step) of every
+// step from 1 up, with the weight formula as written.
+bool compareCosineWeights(double evaluations) {
+    double done = 0;
+    for (int32_t step = 1; done < evaluations; ++step) {
+        const float inv = static_cast<float>(ext(1.0) / step);
+        for (int32_t k = 0; k < step; ++k) {
+            const float f = static_cast<float>(ext(k) * inv);
+            const float plain = static_cast<float>((ext(1.0) - extCos(ext(f) * PI_F)) * ext(0.5));
+            const float fast = cosineWeight(f);
+            if (std::memcmp(&plain, &fast, 4) != 0) {
+                std::fprintf(stderr, "subPlasma weight differs: step %d position %d\n", step, k);
+                return false;
+            }
+        }
+        done += step;
+    }
+    return true;
+}
+
 bool compareMakeTilable(double evaluations, std::mt19937_64& random) {
     for (double done = 0; done < evaluations;) {
         initLayers(int32_t(1) << (random() % 10), int32_t(1) << (random() % 10));
@@ -140,10 +226,12 @@ int main(int argc, char** argv) {
         }
     }
     std::mt19937_64 random(20261209);
-    const bool ok = compareParticle(evaluations, random) && compareMakeTilable(evaluations, random) &&
+    const bool ok = compareParticle(evaluations, random) && compareSinePlasma(evaluations, random) &&
+                    compareCosineWeights(evaluations) && compareMakeTilable(evaluations, random) &&
                     (evaluations < 1e7 || compareLogPol());
     if (ok)
-        std::printf("particle and makeTilable: %.3g evaluations each%s, no difference\n", evaluations,
+        std::printf("particle, sinePlasma, subPlasma's weights and makeTilable: %.3g evaluations each%s, no difference\n",
+                    evaluations,
                     evaluations < 1e7 ? "" : "; logPolLayer: every shape up to 1024x1024");
     return ok ? 0 : 1;
 }

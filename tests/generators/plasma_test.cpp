@@ -153,9 +153,10 @@ TEST_F(PlasmaTest, HugeStepsFinish) {
 
 // The cell loop with per-call weight tables and one write per pixel equals
 // the plain procedure, including steps that do not divide the layer (cells
-// wrap and read corners already overwritten) and steps beyond the layer.
+// wrap and read corners already overwritten), steps beyond the layer and
+// layers two pixels wide or high (the step of 2 wraps onto itself there).
 TEST(PlasmaCells, EqualThePlainProcedure) {
-    const int32_t sizes[][2] = {{1, 1}, {1, 8}, {8, 1}, {16, 16}, {32, 8}, {8, 32}, {64, 64}};
+    const int32_t sizes[][2] = {{1, 1}, {1, 8}, {8, 1}, {2, 2}, {4, 2}, {2, 8}, {16, 16}, {32, 8}, {8, 32}, {64, 64}};
     for (bool wide : {false, true})
     for (const auto& size : sizes) {
         if (useWideBlend(wide) != wide) continue;
