@@ -66,24 +66,6 @@ static bool sineTerm(float amplitude, float frequency, int32_t n, double& v, dou
     return true;
 }
 
-// single(y + s) for each column's term s, in double: v = y + estimate rounds
-// once (2^-53 of v) and the extended sum once (2^-64 of it), so
-// |v - ext sum| <= error + 2^-52 |v|. Non-finite estimates and bounds are
-// never decided; open[x] marks the columns left to the extended form.
-static TEX_ALWAYS_INLINE void sineRowLoop(float* rowY, int32_t* open, double y, int32_t width) {
-    for (int32_t x = 0; x < width; ++x) {
-        const double v = y + columnShift[x];
-        float f;
-        open[x] = !numeric::decideSingle(v, columnShiftError[x] + std::fabs(v) * 0x1p-52, f);
-        rowY[x] = f;
-    }
-}
-#if TEX_X86_VECTORS
-TEX_AVX2_FUNCTION static void sineRowAvx2(float* rowY, int32_t* open, double y, int32_t width) {
-    sineRowLoop(rowY, open, y, width);
-}
-#endif
-
 void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq, float vAmp) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
@@ -109,15 +91,9 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
             return static_cast<float>(hAmp * extSin(ext(hFreq) * y));
         });
         for (int32_t x = 0; x < layerWidth; ++x) rowX[x] = static_cast<float>(x) + ox;  // single(x + ox)
-#if TEX_X86_VECTORS
-        if (vectorUnits() >= VectorUnits::Avx2)
-            sineRowAvx2(rowY, open, double(y), layerWidth);
-        else
-#endif
-            sineRowLoop(rowY, open, double(y), layerWidth);
-        uint32_t left = 0;
-        for (int32_t x = 0; x < layerWidth; ++x) left += uint32_t(open[x]);
-        numeric::countDecisions(uint64_t(layerWidth), left);
+        // single(y + s) of each column's term s: the double sum rounds once
+        // (2^-53 of it) and the extended one once (2^-64 of it).
+        const uint32_t left = distort::decideSums(double(y), columnShift, columnShiftError, rowY, open, layerWidth);
         if (left)
             for (int32_t x = 0; x < layerWidth; ++x)
                 if (open[x]) {

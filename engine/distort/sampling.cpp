@@ -56,12 +56,45 @@ TEX_ALWAYS_INLINE void weighLoops(RowSamples& row, int32_t count) {
     testLoop(row, row.weightY, count, count);
 }
 
+TEX_ALWAYS_INLINE void sumLoop(double offset, const double* term, const double* error, float* out, int32_t* open,
+                               int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        const double v = offset + term[i];
+        float f;
+        open[i] = !numeric::decideSingle(v, error[i] + std::fabs(v) * 0x1p-52, f);
+        out[i] = f;
+    }
+}
+
+void sumPlain(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count) {
+    sumLoop(offset, term, error, out, open, count);
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void sumAvx2(double offset, const double* term, const double* error, float* out, int32_t* open,
+                               int32_t count) {
+    sumLoop(offset, term, error, out, open, count);
+}
+#endif
+
 void weighPlain(RowSamples& row, int32_t count) { weighLoops(row, count); }
 #if TEX_X86_VECTORS
 TEX_AVX2_FUNCTION void weighAvx2(RowSamples& row, int32_t count) { weighLoops(row, count); }
 #endif
 
 }  // namespace
+
+uint32_t decideSums(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count) {
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        sumAvx2(offset, term, error, out, open, count);
+    else
+#endif
+        sumPlain(offset, term, error, out, open, count);
+    uint32_t left = 0;
+    for (int32_t i = 0; i < count; ++i) left += uint32_t(open[i]);
+    numeric::countDecisions(uint64_t(count), left);
+    return left;
+}
 
 void weighRow(RowSamples& row, int32_t count) {
     const float *rowX = row.x, *rowY = row.y;

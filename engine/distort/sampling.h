@@ -156,6 +156,15 @@ inline void weighOne(float c, int32_t& whole, float& weight) {
 // open (beyond the int32 range or NaN, or not settled by the test).
 void weighRow(RowSamples& row, int32_t count);
 
+// out[i] = single(offset + term[i]) for i < count, for a whole offset below
+// 2^16 and terms known in double within error[i] of their extended value
+// (sampling.cpp): the double sum rounds once (2^-53 of it) and the extended
+// one once (2^-64 of it), so it is decided with the bound
+// error[i] + 2^-52 |sum|. open[i] marks the sums left to the extended form
+// (every one whose term or bound is not finite); returns their count, and
+// counts the decisions.
+uint32_t decideSums(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count);
+
 // out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
 // passes: the weights of the whole row, then the texels and their blends.
 // out must not be the layer read. For rows whose samples lie scattered over a
