@@ -19,6 +19,7 @@
 #include "engine/distort/direction.h"
 #include "engine/distort/sampling.h"
 #include "engine/neighbourhood.h"
+#include "engine/numeric/decide.h"
 
 #if TEX_X86_VECTORS
 #include <immintrin.h>
@@ -152,7 +153,8 @@ void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t c
             out[at + size_t(i)] = uint8_t(int32_t(codes[i]) & 255);
             left += open[i];
         }
-        if (left)
+        numeric::countDecisions(uint64_t(n), uint64_t(left));
+        if (left != 0.0)
             for (int32_t i = 0; i < n; ++i)
                 if (open[i] != 0.0) out[at + size_t(i)] = directionCode(gx[at + size_t(i)], gy[at + size_t(i)]);
     }
