@@ -94,8 +94,8 @@ struct ReliefRows {
 // fastDirectionCode lane by lane in a branch-free loop that the compilers
 // vectorise (for AVX2 too where vectorUnits() says so): the same polynomial,
 // the same test. A zero horizontal gradient takes its fixed code (its lane
-// divides by 1 instead, so that no lane forms 0 / 0). open[i] marks the
-// gradients the test leaves to directionCode.
+// divides by 1 instead, so that no lane forms 0 / 0), and so does a zero
+// vertical one. open[i] marks the gradients the test leaves to directionCode.
 static TEX_ALWAYS_INLINE void directionLoop(const int32_t* gradX, const int32_t* gradY, double* codes,
                                             double* open, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
@@ -123,8 +123,12 @@ static TEX_ALWAYS_INLINE void directionLoop(const int32_t* gradX, const int32_t*
         const double whole = std::copysign(below, v), fraction = magnitude - below;
         const bool settled = (fraction >= 1e-5) & (fraction <= 1.0 - 1e-5);
         const double flatCode = gy > 0.0 ? 196.0 : gy == 0.0 ? 128.0 : 64.0;
-        codes[i] = flat ? flatCode : whole;
-        open[i] = flat | settled ? 0.0 : 1.0;
+        // A zero vertical gradient has the angle 0 exactly: 127 (127.5
+        // truncated) or 0, which the test would leave open for gx < 0.
+        const bool level = gy == 0.0;
+        const double levelCode = gx > 0.0 ? 127.0 : 0.0;
+        codes[i] = flat ? flatCode : level ? levelCode : whole;
+        open[i] = flat | level | settled ? 0.0 : 1.0;
     }
 }
 static void directionPlain(const int32_t* gx, const int32_t* gy, double* codes, double* open, int32_t count) {
