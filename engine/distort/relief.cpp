@@ -123,11 +123,11 @@ static TEX_ALWAYS_INLINE void directionLoop(const int32_t* gradX, const int32_t*
         const double whole = std::copysign(below, v), fraction = magnitude - below;
         const bool settled = (fraction >= 1e-5) & (fraction <= 1.0 - 1e-5);
         const double flatCode = gy > 0.0 ? 196.0 : gy == 0.0 ? 128.0 : 64.0;
-        // A zero vertical gradient has the angle 0 exactly: 127 (127.5
-        // truncated) or 0, which the test would leave open for gx < 0.
+        // A zero vertical gradient gives t = 0 and so v = 127.5 or 0
+        // exactly, the defined 127 or 0, which the test would leave open
+        // for gx < 0.
         const bool level = gy == 0.0;
-        const double levelCode = gx > 0.0 ? 127.0 : 0.0;
-        codes[i] = flat ? flatCode : level ? levelCode : whole;
+        codes[i] = flat ? flatCode : whole;
         open[i] = flat | level | settled ? 0.0 : 1.0;
     }
 }
