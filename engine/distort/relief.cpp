@@ -91,6 +91,13 @@ struct ReliefRows {
     int32_t gradientX[MAX_LAYER_SIDE * 3], gradientY[MAX_LAYER_SIDE * 3];
 };
 
+// WebAssembly without SIMD128 has no vector unit to run the loop on: there
+// the scalar form, which skips most of the work for each gradient, is faster.
+#if defined(__wasm__) && !defined(__wasm_simd128__)
+void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i) out[i] = fastDirectionCode(gx[i], gy[i]);
+}
+#else
 // fastDirectionCode lane by lane in a branch-free loop that the compilers
 // vectorise (for AVX2 too where vectorUnits() says so): the same polynomial,
 // the same test. A zero horizontal gradient takes its fixed code (its lane
@@ -163,6 +170,7 @@ void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t c
                 if (open[i] != 0.0) out[at + size_t(i)] = directionCode(gx[at + size_t(i)], gy[at + size_t(i)]);
     }
 }
+#endif
 
 static void reliefRow(const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
     ReliefRows& rows = perThread<ReliefRows>();
