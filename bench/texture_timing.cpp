@@ -1,12 +1,13 @@
 // Timings without a benchmark library, for every build the engine has (the
 // portable one, WebAssembly under node): the shipped texture as a whole at
-// 256 and 1024, and the colour and combiner operations one by one, each the
-// minimum of repeated runs, with a memcpy of one layer for scale.
+// 256 and 1024, and the colour, combiner and distortion operations one by
+// one, each the minimum of repeated runs, with a memcpy of one layer for scale.
 //
-//   texture_timing [--quick]
+//   texture_timing [--quick] [NAME...]
 //
 // Prints one line per measurement: name, size, milliseconds of processor time. --quick runs
-// each a few times only (for a smoke test).
+// each a few times only (for a smoke test); NAMEs ("texture" or operations)
+// time only those.
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -63,8 +64,15 @@ struct Operation {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--quick") == 0) repeats = 2;
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--quick") == 0) repeats = 2, first = 2;
+    auto wanted = [&](const char* name) {
+        for (int i = first; i < argc; ++i)
+            if (std::strcmp(argv[i], name) == 0) return true;
+        return first == argc;
+    };
     for (int32_t size : {256, 1024}) {
+        if (!wanted("texture")) break;
         tex::initLayers(size, size);
         const double ms = minimumMs(
             [] {
@@ -92,11 +100,22 @@ int main(int argc, char** argv) {
         {"stretchRGB", [] { tex::stretchRGB(0, 2); }},
         {"scaleLayerHSV", [] { tex::scaleLayerHSV(0, 2, 1.1f, 0.9f, 1.2f); }},
         {"adjustLayerHSV", [] { tex::adjustLayerHSV(0, 2, 30.0f, 0.1f, -10.0f); }},
+        {"sineDistort", [] { tex::sineDistort(0, 2, 0.05f, 6.0f, 0.08f, 4.0f); }},
+        {"mapDistort", [] { tex::mapDistort(0, 1, 2, 0.05f, -0.03f); }},
+        {"twirlLayer", [] { tex::twirlLayer(0, 2, 133.0f, 338.98306f); }},
+        {"tunnelDistort", [] { tex::tunnelDistort(0, 2, 8192.0f); }},
+        {"logPolLayer", [] { tex::logPolLayer(0, 2); }},
+        {"sculptureLayer", [] { tex::sculptureLayer(0, 2); }},
+        {"erodeLayer", [] { tex::erodeLayer(0, 2); }},
+        {"dilateLayer", [] { tex::dilateLayer(0, 2); }},
     };
     for (int32_t size : {256, 1024}) {
         prepare(size);
-        for (const Operation& op : operations)
-            std::printf("%s %d %.4f\n", op.name, size, minimumMs(op.run, size == 256 ? repeats : std::max(2, repeats / 3)));
+        for (const Operation& op : operations) {
+            if (!wanted(op.name)) continue;
+            const double ms = minimumMs(op.run, size == 256 ? repeats : std::max(2, repeats / 3));
+            std::printf("%s %d %.4f\n", op.name, size, ms);
+        }
         tex::freeLayers();
     }
     return 0;

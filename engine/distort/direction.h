@@ -11,7 +11,8 @@ namespace tex {
 uint8_t directionCode(int32_t gx, int32_t gy);
 // Polynomial arc tangent, falling back to directionCode near a code boundary.
 uint8_t fastDirectionCode(int32_t gx, int32_t gy);
-// out[i] = the code of (gx[i], gy[i]) for i < count, two at a time.
+// out[i] = the code of (gx[i], gy[i]) for i < count: fastDirectionCode in a
+// loop that vectorises.
 void directionCodes(const int32_t* gx, const int32_t* gy, uint8_t* out, size_t count);
 
 }  // namespace tex

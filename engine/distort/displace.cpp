@@ -13,6 +13,7 @@
 // sampling.h, which gives sampleLayer's bits. A float32 sum of two float32
 // values stands for single(a + b): see sampling.h.
 #include "engine/distort/sampling.h"
+#include "engine/numeric/decide.h"
 
 namespace tex {
 
@@ -23,8 +24,17 @@ struct JitterRow {
     uint32_t source[MAX_LAYER_SIDE];
 };
 
-// The vertical sine term of each column, kept in extended precision.
-static ext columnShift[MAX_LAYER_SIDE];
+// The vertical sine term vAmp * sin(vFreq * x) of each column: its double
+// estimate, the bound on that estimate's distance from the extended term,
+// and the extended term itself for the columns the estimate does not serve.
+static double columnShift[MAX_LAYER_SIDE], columnShiftError[MAX_LAYER_SIDE];
+static ext columnShiftExt[MAX_LAYER_SIDE];
+static bool columnShiftExtOnly[MAX_LAYER_SIDE];
+
+// One row's coordinates left to the extended form, per thread.
+struct SineRow {
+    int32_t open[MAX_LAYER_SIDE];
+};
 
 static bool isPowerOfTwo(int32_t n) { return (n & (n - 1)) == 0; }
 
@@ -39,22 +49,57 @@ static void finishResult(int32_t dst, const Pixel* written) {
     if (written == layers[SCRATCH_LAYER]) copyLayer(SCRATCH_LAYER, dst);
 }
 
+// amplitude * sin(frequency * n) for a float32 amplitude and frequency and a
+// whole n below 2^16, in double, with a bound on its distance from the
+// extended product amplitude * extSin(frequency * n). The argument is exact
+// in both (24 by 16 bits). For |argument| <= 4096 the library's double sine
+// and the engine's extended one (within 1 ulp, 2^-52, and 0.85 ulp of 64
+// bits) differ by less than the 2^-46 allowed, so the products differ by at
+// most |amplitude| 2^-46 plus the double product's rounding (2^-53 of it) and
+// the extended one's (2^-64 of it): the bound |amplitude| 2^-46 + 2^-51 |v|
+// covers them. Beyond 4096, or for a non-finite argument, false.
+static bool sineTerm(float amplitude, float frequency, int32_t n, double& v, double& error) {
+    const double argument = double(frequency) * n;
+    if (!(std::fabs(argument) <= 4096.0)) return false;
+    v = double(amplitude) * std::sin(argument);
+    error = std::fabs(double(amplitude)) * 0x1p-46 + std::fabs(v) * 0x1p-51;
+    return true;
+}
+
 void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq, float vAmp) {
     if (!validLayers(src, dst)) return;
     copyLayer(src, SCRATCH_LAYER);
-    // The vertical sine term stays extended: the sum with y is rounded once.
-    for (int32_t x = 0; x < layerWidth; ++x) columnShift[x] = vAmp * extSin(ext(vFreq) * x);
+    // The vertical sine term stays extended (the sum with y is rounded
+    // once): its double estimate where it serves, else the term itself. A
+    // column without an estimate gets a NaN one, which no row decides.
+    for (int32_t x = 0; x < layerWidth; ++x) {
+        columnShiftExtOnly[x] = !sineTerm(vAmp, vFreq, x, columnShift[x], columnShiftError[x]);
+        if (columnShiftExtOnly[x]) {
+            columnShift[x] = columnShiftError[x] = NAN;
+            columnShiftExt[x] = vAmp * extSin(ext(vFreq) * x);
+        }
+    }
     forEachRow([&](int64_t y0, int64_t y1) {
     float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
+    int32_t* open = perThread<SineRow>().open;
     Pixel* out = &pixelAt(dst, 0, int32_t(y0));
     for (int32_t y = int32_t(y0); y < y1; ++y) {
-        const float ox = static_cast<float>(hAmp * extSin(ext(hFreq) * y));
-        const ext row = y;
-        for (int32_t x = 0; x < layerWidth; ++x) {
-            // A sum of two float32 values rounded once: one float32 addition.
-            rowX[x] = static_cast<float>(x) + ox;
-            rowY[x] = static_cast<float>(row + columnShift[x]);
-        }
+        // ox = single(hAmp * sin(hFreq * y)), decided like the column terms.
+        double estimate = 0.0, error = NAN;
+        const bool rowFast = sineTerm(hAmp, hFreq, y, estimate, error);
+        const float ox = numeric::singleOr(rowFast ? estimate : NAN, error, [&] {
+            return static_cast<float>(hAmp * extSin(ext(hFreq) * y));
+        });
+        for (int32_t x = 0; x < layerWidth; ++x) rowX[x] = static_cast<float>(x) + ox;  // single(x + ox)
+        // single(y + s) of each column's term s: the double sum rounds once
+        // (2^-53 of it) and the extended one once (2^-64 of it).
+        const uint32_t left = distort::decideSums(double(y), columnShift, columnShiftError, rowY, open, layerWidth);
+        if (left)
+            for (int32_t x = 0; x < layerWidth; ++x)
+                if (open[x]) {
+                    const ext shift = columnShiftExtOnly[x] ? columnShiftExt[x] : vAmp * extSin(ext(vFreq) * x);
+                    rowY[x] = static_cast<float>(ext(y) + shift);
+                }
         sampleRow(SCRATCH_LAYER, out, layerWidth);
         out += layerWidth;
     }
@@ -64,10 +109,14 @@ void sineDistort(int32_t src, int32_t dst, float hFreq, float hAmp, float vFreq,
 void mapDistort(int32_t src, int32_t map, int32_t dst, float scaleX, float scaleY) {
     if (!validLayers(src, map, dst)) return;
     // The offsets depend on the brightness only: one table entry per value.
+    // A byte times a float32 is exact in double (8 by 24 bits, and below
+    // double's largest value), so single(v * scale) is its one rounding; a
+    // scale that is not finite keeps the extended form.
     float offsetX[256], offsetY[256];
+    const bool finite = std::isfinite(scaleX) && std::isfinite(scaleY);
     for (int32_t v = 0; v < 256; ++v) {
-        offsetX[v] = static_cast<float>(ext(v) * scaleX);
-        offsetY[v] = static_cast<float>(ext(v) * scaleY);
+        offsetX[v] = finite ? static_cast<float>(double(v) * scaleX) : static_cast<float>(ext(v) * scaleX);
+        offsetY[v] = finite ? static_cast<float>(double(v) * scaleY) : static_cast<float>(ext(v) * scaleY);
     }
     Pixel* const result = resultBuffer(dst, src, map);
     forEachRow([&](int64_t y0, int64_t y1) {

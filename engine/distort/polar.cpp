@@ -189,11 +189,16 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     });
 }
 
-// single(r * c + centre) for float32 r and ext c, in double: c's double is
-// within 2^-54 of it relative, the product and the sum round once each (2^-53
-// of their values); the ext form rounds the product (88 bits) and the sum to
-// 64 bits (2^-64 each). So |double - ext| <= 2^-51 (|r c| + |result|).
-static double columnCosDouble[MAX_LAYER_SIDE], columnSinDouble[MAX_LAYER_SIDE];
+// single(r * c + centre) for float32 r and ext c, in double, from a double
+// c' within e of c: the product and the sum round once each (2^-53 of their
+// values), the ext form rounds the product (88 bits) and the sum to 64 bits
+// (2^-64 each). So |double - ext| <= |r| e + 2^-51 (|r c'| + |result|).
+// e is 2^-46 where c' is the library's double cosine or sine of the angle,
+// which for |angle| <= 4096 lies that close to the engine's extended one
+// (both within 1 ulp: 2^-52 and 2^-63); elsewhere c' is c rounded to double
+// (2^-53 of it, inside the second term) and e is 0.
+static double columnCosDouble[MAX_LAYER_SIDE], columnSinDouble[MAX_LAYER_SIDE], columnError[MAX_LAYER_SIDE];
+static float columnAngle[MAX_LAYER_SIDE];
 struct LogPolRow {  // one per thread: the row's coordinates left open
     int32_t open[MAX_LAYER_SIDE];
 };
@@ -202,9 +207,9 @@ static TEX_ALWAYS_INLINE void logPolLoop(float* rowX, float* rowY, int32_t* logP
                                          int32_t width) {
     for (int32_t j = 0; j < width; ++j) {
         const double px = double(r) * columnCosDouble[j], py = double(r) * columnSinDouble[j];
-        const double x = px + cx, y = py + cy;
-        const double wx = numeric::decisionWidth(x, (std::fabs(px) + std::fabs(x)) * 0x1p-51);
-        const double wy = numeric::decisionWidth(y, (std::fabs(py) + std::fabs(y)) * 0x1p-51);
+        const double x = px + cx, y = py + cy, e = double(r) * columnError[j];
+        const double wx = numeric::decisionWidth(x, e + (std::fabs(px) + std::fabs(x)) * 0x1p-51);
+        const double wy = numeric::decisionWidth(y, e + (std::fabs(py) + std::fabs(y)) * 0x1p-51);
         const float xLow = static_cast<float>(x - wx), yLow = static_cast<float>(y - wy);
         rowX[j] = xLow;
         rowY[j] = yLow;
@@ -230,29 +235,46 @@ static uint32_t logPolRow(float* rowX, float* rowY, int32_t* logPolOpen, float r
     return open;
 }
 
+// The radius single(exp(i * step)): the argument is exact in double (16 by
+// 24 bits) and the library's exponential and the engine's (within 1 ulp,
+// 2^-52 and 2^-63 relative) differ by far less than the 2^-46 relative used.
+static float logPolRadius(int32_t i, float step) {
+    const double e = std::exp(double(i) * step);
+    return numeric::singleOr(e, e * 0x1p-46, [&] { return static_cast<float>(extExp(ext(i) * step)); });
+}
+
 void logPolLayer(int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
     const float step = static_cast<float>(ext(PI_F) * ext(2.0) / layerHeight);
     const float cx = float(layerWidth / 2), cy = float(layerHeight / 2);
     // The radius belongs to the row, the angle (and its extended cosine and
     // sine) to the column.
+    // a = single(j * step) is one rounding of a product exact in double.
+    // Its extended cosine and sine are formed only where the library's do not
+    // serve (see logPolLoop), and otherwise for the coordinates left open.
     for (int32_t j = 0; j < layerWidth; ++j) {
-        const float a = static_cast<float>(ext(j) * step);
-        columnCos[j] = extCos(a);
-        columnSin[j] = extSin(a);
+        const float a = static_cast<float>(double(j) * step);
+        columnAngle[j] = a;
+        if (std::fabs(a) <= 4096.0f) {
+            columnCosDouble[j] = std::cos(double(a));
+            columnSinDouble[j] = std::sin(double(a));
+            columnError[j] = 0x1p-46;
+        } else {
+            columnCos[j] = extCos(a);
+            columnSin[j] = extSin(a);
+            columnCosDouble[j] = static_cast<double>(columnCos[j]);
+            columnSinDouble[j] = static_cast<double>(columnSin[j]);
+            columnError[j] = 0.0;
+        }
     }
     // Straight into a destination that is not the source.
     const int32_t result = dst == src ? SCRATCH_LAYER : dst;
-    for (int32_t j = 0; j < layerWidth; ++j) {
-        columnCosDouble[j] = static_cast<double>(columnCos[j]);
-        columnSinDouble[j] = static_cast<double>(columnSin[j]);
-    }
     forEachRow([&](int64_t y0, int64_t y1) {
     float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     int32_t* logPolOpen = perThread<LogPolRow>().open;
     Pixel* out = &pixelAt(result, 0, int32_t(y0));
     for (int32_t i = int32_t(y0); i < y1; ++i) {
-        const float r = static_cast<float>(extExp(ext(i) * step));
+        const float r = logPolRadius(i, step);
         // Finite and not huge (r < 2^100: always, but for absurd sizes), so
         // that the double forms below stay inside float32's range.
         const bool fast = r < 0x1p100f;
@@ -262,8 +284,11 @@ void logPolLayer(int32_t src, int32_t dst) {
         if (!fast || open)
             for (int32_t j = 0; j < layerWidth; ++j)
                 if (!fast || logPolOpen[j]) {
-                    rowX[j] = static_cast<float>(ext(r) * columnCos[j] + cx);
-                    rowY[j] = static_cast<float>(ext(r) * columnSin[j] + cy);
+                    const bool library = columnError[j] != 0.0;
+                    const ext c = library ? extCos(columnAngle[j]) : columnCos[j];
+                    const ext sine = library ? extSin(columnAngle[j]) : columnSin[j];
+                    rowX[j] = static_cast<float>(ext(r) * c + cx);
+                    rowY[j] = static_cast<float>(ext(r) * sine + cy);
                 }
         sampleRow(src, out, layerWidth);
         out += layerWidth;

@@ -1,5 +1,6 @@
 // Storage shared by the distortions' row sampler, and its weight pass.
 #include "engine/distort/sampling.h"
+#include "engine/numeric/decide.h"
 
 namespace tex::distort {
 
@@ -39,7 +40,8 @@ TEX_ALWAYS_INLINE void testLoop(RowSamples& row, float* weight, int32_t from, in
     int32_t* open = row.open;
     for (int32_t i = 0; i < count; ++i) {
         const double w = series[from + i];
-        const float lo = static_cast<float>(w - 0x1p-46), hi = static_cast<float>(w + 0x1p-46);
+        const double bound = weightBound(w);
+        const float lo = static_cast<float>(w - bound), hi = static_cast<float>(w + bound);
         const bool zero = fraction[from + i] == 0.0f;  // cos 0 is exactly 1: weight 0
         weight[i] = zero ? 0.0f : lo;
         open[from + i] |= int32_t(!(zero | (lo == hi)));
@@ -54,12 +56,45 @@ TEX_ALWAYS_INLINE void weighLoops(RowSamples& row, int32_t count) {
     testLoop(row, row.weightY, count, count);
 }
 
+TEX_ALWAYS_INLINE void sumLoop(double offset, const double* term, const double* error, float* out, int32_t* open,
+                               int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        const double v = offset + term[i];
+        float f;
+        open[i] = !numeric::decideSingle(v, error[i] + std::fabs(v) * 0x1p-52, f);
+        out[i] = f;
+    }
+}
+
+void sumPlain(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count) {
+    sumLoop(offset, term, error, out, open, count);
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void sumAvx2(double offset, const double* term, const double* error, float* out, int32_t* open,
+                               int32_t count) {
+    sumLoop(offset, term, error, out, open, count);
+}
+#endif
+
 void weighPlain(RowSamples& row, int32_t count) { weighLoops(row, count); }
 #if TEX_X86_VECTORS
 TEX_AVX2_FUNCTION void weighAvx2(RowSamples& row, int32_t count) { weighLoops(row, count); }
 #endif
 
 }  // namespace
+
+uint32_t decideSums(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count) {
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        sumAvx2(offset, term, error, out, open, count);
+    else
+#endif
+        sumPlain(offset, term, error, out, open, count);
+    uint32_t left = 0;
+    for (int32_t i = 0; i < count; ++i) left += uint32_t(open[i]);
+    numeric::countDecisions(uint64_t(count), left);
+    return left;
+}
 
 void weighRow(RowSamples& row, int32_t count) {
     const float *rowX = row.x, *rowY = row.y;
@@ -73,6 +108,7 @@ void weighRow(RowSamples& row, int32_t count) {
         weighPlain(row, count);
     uint32_t left = 0;
     for (int32_t i = 0; i < 2 * count; ++i) left += uint32_t(open[i]);
+    numeric::countDecisions(2 * uint64_t(count), left);
     if (!left) return;
     for (int32_t i = 0; i < count; ++i) {
         if (open[i]) weighOne(rowX[i], rowWholeX[i], rowWeightX[i]);

@@ -37,10 +37,16 @@ inline float plainWeight(float f) {
 // The same weight. With t = |f| * pi (exact in double: 24-bit by 24-bit),
 // (1 - cos t) / 2 is the series sum over n >= 1 of (-1)^(n+1) t^2n / (2 (2n)!),
 // summed to n = 11 for t <= pi/2, where the first omitted term is below 2^-64
-// and Horner's rounding adds at most about 2^-49.5. Beyond pi/2 the weight is
-// 1 - w(pi - t), pi - t formed from a two-part pi. The bound used, 2^-46,
-// leaves a margin of 8 over both errors together. weightSeries is the
-// series at t, written without branches so that loops over it vectorise.
+// and Horner's rounding adds at most about 2^-49.5 of the weight. Beyond pi/2
+// the weight is 1 - w(pi - t), pi - t formed from a two-part pi (the
+// subtraction is exact), the complement adding one rounding of 2^-53.
+// The extended weight errs by at most 2^-63 absolute: its cosine by 0.85
+// units of 2^-64, 1 - cos exact or rounded once (2^-64 of a value below 2),
+// the halving exact. The bound used, weightBound, 2^-46 of the weight plus
+// 2^-60, leaves a margin of 8 over both; a relative bound, since small
+// weights (fractions near 0) have small units in the last place.
+// weightSeries is the series at t, written without branches so that loops
+// over it vectorise.
 TEX_ALWAYS_INLINE double weightSeries(double t) {
     const bool far = t > 1.5707963267948966;
     const double reflected = (3.141592653589793 - t) + 1.2246467991473532e-16;
@@ -61,11 +67,13 @@ TEX_ALWAYS_INLINE double weightSeries(double t) {
     return far ? complement : near;
 }
 
+TEX_ALWAYS_INLINE double weightBound(double w) { return w * 0x1p-46 + 0x1p-60; }
+
 inline float fastWeight(float f) {
     if (f == 0.0f) return 0.0f;  // cos 0 is exactly 1
     const double w = weightSeries(std::fabs(static_cast<double>(f)) * static_cast<double>(PI_F));
     float result;
-    if (roundsAlike(w, 0x1p-46, result)) return result;
+    if (roundsAlike(w, weightBound(w), result)) return result;
     return plainWeight(f);
 }
 
@@ -147,6 +155,15 @@ inline void weighOne(float c, int32_t& whole, float& weight) {
 // where vectorUnits() says so), then weighOne for the few entries they leave
 // open (beyond the int32 range or NaN, or not settled by the test).
 void weighRow(RowSamples& row, int32_t count);
+
+// out[i] = single(offset + term[i]) for i < count, for a whole offset below
+// 2^16 and terms known in double within error[i] of their extended value
+// (sampling.cpp): the double sum rounds once (2^-53 of it) and the extended
+// one once (2^-64 of it), so it is decided with the bound
+// error[i] + 2^-52 |sum|. open[i] marks the sums left to the extended form
+// (every one whose term or bound is not finite); returns their count, and
+// counts the decisions.
+uint32_t decideSums(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count);
 
 // out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
 // passes: the weights of the whole row, then the texels and their blends.

@@ -1,7 +1,7 @@
 // fast_paths_compare: the double-first forms of particle, sinePlasma,
-// subPlasma's weights, makeTilable and logPolLayer against their plain ext
-// formulas, byte for byte, over random arguments and arguments placed next to
-// the roundings' boundaries.
+// subPlasma's weights, makeTilable, sineDistort, mapDistort and logPolLayer
+// against their plain ext formulas, byte for byte, over random arguments and
+// arguments placed next to the roundings' boundaries.
 //   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
 // Each operation counts one evaluation per pixel it computes. Exits non-zero
 // at the first difference, naming the operation and its arguments.
@@ -194,6 +194,101 @@ bool compareMakeTilable(double evaluations, std::mt19937_64& random) {
     return true;
 }
 
+// A float32 of random bits: every magnitude, both signs, zeros, subnormals,
+// infinities and NaN.
+float anyFloat(std::mt19937_64& random) {
+    const uint32_t bits = uint32_t(random());
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// Steps f by up to three float32 units either way.
+float jitter(float f, std::mt19937_64& random) {
+    for (int steps = int(random() % 7) - 3; steps != 0; steps += steps < 0 ? 1 : -1)
+        f = std::nextafter(f, steps < 0 ? -INFINITY : INFINITY);
+    return f;
+}
+
+// An amplitude that puts base + amplitude * sin(frequency * n) next to the
+// midpoint between two float32 values (a rounding boundary of the sum), or
+// an ordinary one when the sine is 0.
+float amplitudeNearMidpoint(float frequency, int32_t n, double base, std::mt19937_64& random) {
+    const double sine = std::sin(double(frequency) * n);
+    if (sine == 0.0) return float(random() % 64);
+    const float target = static_cast<float>(base + std::ldexp(double(random() % 4096) - 2048.0, int(random() % 8)));
+    const double midpoint = (double(target) + double(std::nextafter(target, INFINITY))) / 2.0;
+    return jitter(static_cast<float>((midpoint - base) / sine), random);
+}
+
+bool compareSineDistort(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        initLayers(int32_t(1) << (random() % 10), int32_t(1) << (random() % 10));
+        textest::fillNoise(0, uint32_t(random()));
+        for (int k = 0; k < 16 && done < evaluations; ++k) {
+            float hFreq = std::ldexp(float(random() % 10000) / 10000.0f, int(random() % 8) - 5);
+            float vFreq = std::ldexp(float(random() % 10000) / 10000.0f, int(random() % 8) - 5);
+            if (random() % 2) hFreq = -hFreq;
+            if (random() % 2) vFreq = -vFreq;
+            float hAmp = float(int32_t(random() % 64) - 32) / 4.0f, vAmp = float(int32_t(random() % 64) - 32) / 4.0f;
+            switch (random() % 6) {
+                case 0:  // hostile values, any of the four
+                    (random() % 2 ? hFreq : vFreq) = anyFloat(random);
+                    (random() % 2 ? hAmp : vAmp) = anyFloat(random);
+                    break;
+                case 1:  // frequencies whose arguments pass the double sine's range
+                    vFreq = 4096.0f / float(1 + random() % uint64_t(layerWidth)) * (random() % 2 ? 1.0f : 0.999f);
+                    hFreq = 4096.0f / float(1 + random() % uint64_t(layerHeight)) * (random() % 2 ? 1.0f : 1.001f);
+                    break;
+                case 2: case 3: {  // one column's sum next to a rounding boundary
+                    const int32_t x = int32_t(random() % uint64_t(layerWidth)), y = int32_t(random() % uint64_t(layerHeight));
+                    vAmp = amplitudeNearMidpoint(vFreq, x, double(y), random);
+                    break;
+                }
+                default: {  // one row's offset next to a rounding boundary
+                    const int32_t y = int32_t(random() % uint64_t(layerHeight));
+                    hAmp = amplitudeNearMidpoint(hFreq, y, 0.0, random);
+                    break;
+                }
+            }
+            distortref::sineDistort(0, 1, hFreq, hAmp, vFreq, vAmp);
+            sineDistort(0, 2, hFreq, hAmp, vFreq, vAmp);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "sineDistort differs: %dx%d arguments %a %a %a %a\n", layerWidth, layerHeight,
+                             hFreq, hAmp, vFreq, vAmp);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
+// mapDistort's offsets are exact in double for finite scales: random and
+// hostile scales on random maps.
+bool compareMapDistort(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        initLayers(int32_t(1) << (random() % 10), int32_t(1) << (random() % 10));
+        textest::fillNoise(0, uint32_t(random()));
+        textest::fillNoise(3, uint32_t(random()));
+        for (int k = 0; k < 16 && done < evaluations; ++k) {
+            float scaleX = std::ldexp(float(int32_t(random() % 20000) - 10000) / 10000.0f, int(random() % 12) - 6);
+            float scaleY = std::ldexp(float(int32_t(random() % 20000) - 10000) / 10000.0f, int(random() % 12) - 6);
+            if (random() % 4 == 0) (random() % 2 ? scaleX : scaleY) = anyFloat(random);
+            distortref::mapDistort(0, 3, 1, scaleX, scaleY);
+            mapDistort(0, 3, 2, scaleX, scaleY);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "mapDistort differs: %dx%d scales %a %a\n", layerWidth, layerHeight, scaleX, scaleY);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
 // logPolLayer has no arguments but the layer's shape: every shape from 1x1 to
 // 1024x1024 (the coordinates of larger ones are the same formulas at more
 // angles and radii).
@@ -228,9 +323,11 @@ int main(int argc, char** argv) {
     std::mt19937_64 random(20261209);
     const bool ok = compareParticle(evaluations, random) && compareSinePlasma(evaluations, random) &&
                     compareCosineWeights(evaluations) && compareMakeTilable(evaluations, random) &&
+                    compareSineDistort(evaluations, random) && compareMapDistort(evaluations, random) &&
                     (evaluations < 1e7 || compareLogPol());
     if (ok)
-        std::printf("particle, sinePlasma, subPlasma's weights and makeTilable: %.3g evaluations each%s, no difference\n",
+        std::printf("particle, sinePlasma, subPlasma's weights, makeTilable, sineDistort and mapDistort: "
+                    "%.3g evaluations each%s, no difference\n",
                     evaluations,
                     evaluations < 1e7 ? "" : "; logPolLayer: every shape up to 1024x1024");
     return ok ? 0 : 1;

@@ -166,3 +166,40 @@ TEST(FastTwist, EqualsTheLongDoubleFormulas) {
             << c << " " << a << " " << b << " " << e << " " << f;
     }
 }
+
+// The row sums single(offset + term) decided in double: terms that put the
+// sum on, or a hair either side of, a float32 midpoint (where a double sum
+// rounded to the midpoint itself would round to even wrongly), and random
+// ones; every decided sum equals the extended one, and NaN, infinite and
+// unbounded terms are left open.
+TEST(DecideSums, EqualTheExtendedSumsAtMidpoints) {
+    std::mt19937_64 random(10);
+    constexpr int32_t COUNT = 4096;
+    std::vector<double> term(COUNT), error(COUNT, 0.0);
+    std::vector<float> out(COUNT);
+    std::vector<int32_t> open(COUNT);
+    uint64_t decided = 0;
+    for (int round = 0; round < 200; ++round) {
+        const double offset = double(random() % 65536);
+        for (int32_t i = 0; i < COUNT; ++i) {
+            const float f = std::ldexp(float(random() % (1u << 24)), int(random() % 40) - 30) * (random() % 2 ? 1 : -1);
+            const double midpoint = (double(f) + double(std::nextafter(f, INFINITY))) / 2.0;
+            const double tiny = std::ldexp(double(int(random() % 9) - 4), -int(60 + random() % 20));
+            term[i] = random() % 4 ? (midpoint - offset) + tiny * std::fabs(midpoint) : double(f) * 1.37;
+        }
+        term[0] = NAN, term[1] = INFINITY;
+        error[2] = NAN;
+        const uint32_t left = decideSums(offset, term.data(), error.data(), out.data(), open.data(), COUNT);
+        EXPECT_TRUE(open[0] && open[1] && open[2]);
+        uint32_t counted = 0;
+        for (int32_t i = 0; i < COUNT; ++i) {
+            counted += uint32_t(open[i]);
+            if (open[i]) continue;
+            ++decided;
+            ASSERT_EQ(bitsOf(out[i]), bitsOf(static_cast<float>(ext(offset) + ext(term[i])))) << offset << " + " << term[i];
+        }
+        EXPECT_EQ(left, counted);
+        error[2] = 0.0;
+    }
+    EXPECT_GT(decided, 200u * COUNT / 5);  // the random quarter, far from midpoints, is decided
+}
