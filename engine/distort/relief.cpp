@@ -59,10 +59,8 @@ uint8_t directionCode(int32_t gx, int32_t gy) {
 // (+ 127.5), then lies within 4e-6 of the exact formula's (float32 rounding
 // of the angle included), so it truncates alike unless it lies within 1e-5
 // of a whole number, where directionCode decides.
-uint8_t fastDirectionCode(int32_t gx, int32_t gy) {
-    if (gx == 0) return gy > 0 ? 196 : gy == 0 ? 128 : 64;
-    const bool steep = std::abs(gy) > std::abs(gx);
-    const double t = steep ? double(gx) / gy : double(gy) / gx, s = t * t;
+static TEX_ALWAYS_INLINE double atanPolynomial(double t) {
+    const double s = t * t;
     double p = 0.0028662257;
     p = p * s - 0.0161657367;
     p = p * s + 0.0429096138;
@@ -71,7 +69,13 @@ uint8_t fastDirectionCode(int32_t gx, int32_t gy) {
     p = p * s - 0.1420889944;
     p = p * s + 0.1999355085;
     p = p * s - 0.3333314528;
-    p = (p * s + 1.0) * t;
+    return (p * s + 1.0) * t;
+}
+
+uint8_t fastDirectionCode(int32_t gx, int32_t gy) {
+    if (gx == 0) return gy > 0 ? 196 : gy == 0 ? 128 : 64;
+    const bool steep = std::abs(gy) > std::abs(gx);
+    const double t = steep ? double(gx) / gy : double(gy) / gx, p = atanPolynomial(t);
     const double a = steep ? (t > 0.0 ? 1.5707963267948966 : -1.5707963267948966) - p : p;
     const double v = gx > 0 ? a * 40.584510803222656 + 127.5 : a * 40.584510803222656;
     const int32_t whole = static_cast<int32_t>(v);
@@ -110,16 +114,7 @@ static TEX_ALWAYS_INLINE void directionLoop(const int32_t* gradX, const int32_t*
         const bool flat = gx == 0.0;
         const double x = flat ? 1.0 : gx;
         const bool steep = std::fabs(gy) > std::fabs(x);
-        const double t = (steep ? x : gy) / (steep ? gy : x), s = t * t;
-        double p = 0.0028662257;
-        p = p * s - 0.0161657367;
-        p = p * s + 0.0429096138;
-        p = p * s - 0.0752896400;
-        p = p * s + 0.1065626393;
-        p = p * s - 0.1420889944;
-        p = p * s + 0.1999355085;
-        p = p * s - 0.3333314528;
-        p = (p * s + 1.0) * t;
+        const double t = (steep ? x : gy) / (steep ? gy : x), p = atanPolynomial(t);
         const double a = steep ? std::copysign(1.5707963267948966, t) - p : p;
         const double v = a * 40.584510803222656 + (gx > 0.0 ? 127.5 : 0.0);
         // trunc(v) as a double (v lies in -64 .. 256): the magnitude rounded

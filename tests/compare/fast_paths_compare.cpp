@@ -104,7 +104,9 @@ void plainSinePlasma(int32_t dst, float xFrequency, float yFrequency, float ampl
     }
 }
 
-float randomBits(std::mt19937_64& random) {
+// A float32 of random bits: every magnitude, both signs, zeros, subnormals,
+// infinities and NaN.
+float anyFloat(std::mt19937_64& random) {
     const uint32_t bits = uint32_t(random());
     float f;
     std::memcpy(&f, &bits, 4);
@@ -120,12 +122,12 @@ bool compareSinePlasma(double evaluations, std::mt19937_64& random) {
             const auto frequency = [&]() -> float {
                 switch (random() % 8) {
                     case 0: return 0.0f;
-                    case 1: return randomBits(random);
+                    case 1: return anyFloat(random);
                     default: return std::ldexp(float(random() % 1000000) / 1e6f - 0.5f, int(random() % 30) - 12);
                 }
             };
             const float xf = frequency(), yf = frequency();
-            float amplitude = random() % 2 ? randomBits(random) : float(random() % 100000) / 100.0f - 500.0f;
+            float amplitude = random() % 2 ? anyFloat(random) : float(random() % 100000) / 100.0f - 500.0f;
             if (random() % 2) {
                 // Pixel (x, y) at k + e, e a few float steps of the scale away from 0.
                 const int32_t x = int32_t(random() % uint64_t(layerWidth)), y = int32_t(random() % uint64_t(layerHeight));
@@ -192,15 +194,6 @@ bool compareMakeTilable(double evaluations, std::mt19937_64& random) {
         freeLayers();
     }
     return true;
-}
-
-// A float32 of random bits: every magnitude, both signs, zeros, subnormals,
-// infinities and NaN.
-float anyFloat(std::mt19937_64& random) {
-    const uint32_t bits = uint32_t(random());
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
 }
 
 // Steps f by up to three float32 units either way.
