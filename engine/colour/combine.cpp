@@ -156,7 +156,7 @@ static void bitwiseLayers(int32_t src1, int32_t src2, int32_t dst, float w1, flo
         t2[v] = bitOperand(uint8_t(v), w2);
     }
     const PairLayers l = pairLayers(src1, src2, dst);
-    bitwiseBytes(l.a, l.b, l.out, l.count, t1, t2, op);
+    bitwiseBytes(l.a, l.b, l.out, l.count, t1, t2, w1, w2, op);
 }
 
 void xorLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {

@@ -210,27 +210,6 @@ static void selectRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t
     }
 }
 
-static void bitwiseRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
-                  const uint8_t (&t2)[256], BitOp op) {
-#if TEX_X86_VECTORS
-    if (wideUnitsEnabled())
-        return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
-            switch (op) {
-                case BitOp::Xor:
-                    return bitwiseWide<BitOp::Xor>(a + at, b + at, out + at, n, t1, t2, stream);
-                case BitOp::Or:
-                    return bitwiseWide<BitOp::Or>(a + at, b + at, out + at, n, t1, t2, stream);
-                case BitOp::And:
-                    return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
-            }
-        });
-#endif
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t x = t1[a[i]], y = t2[b[i]];
-        out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;
-    }
-}
-
 // ---- Arithmetic passes --------------------------------------------------------
 
 ColourPasses colourPassesBaseline() { return passesOfThisFile(); }
@@ -253,6 +232,60 @@ static const ColourPasses& passes() {
     static const ColourPasses narrow = colourPassesBaseline();
     return narrow;
 #endif
+}
+
+static bool productForm(const uint8_t (&table)[256], float weight, ByteProduct& form) {
+    // trunc(v * w) and trunc(v * (|w| mod 256)) have the same low 8 bits up
+    // to the sign while nothing clamps; the candidates are the multipliers
+    // just below and above that weight in 16 bits, and the table decides.
+    double reduced = std::fabs(double(weight));
+    reduced = std::isfinite(reduced) ? std::fmod(reduced, 256.0) : 0.0;
+    int shift = 23;
+    while (shift > 8 && reduced * std::ldexp(1.0, shift) >= 65536.0) --shift;
+    const double scaled = std::floor(reduced * std::ldexp(1.0, shift));
+    for (double m : {scaled, scaled + 1.0}) {
+        if (m >= 65536.0) continue;
+        const ByteProduct candidate{uint16_t(m), uint8_t(shift), weight < 0.0f};
+        bool same = true;
+        for (int v = 0; v < 256 && same; ++v) {
+            const uint32_t n = (uint32_t(v) * candidate.multiplier) >> candidate.shift;
+            same = uint8_t(candidate.negate ? 0u - n : n) == table[v];
+        }
+        if (same) {
+            form = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The operands as products computed in the lanes where both tables have
+// that form (productForm), else the tables.
+static void bitwiseRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
+                         const uint8_t (&t2)[256], BitOp op, const ByteProduct* forms) {
+#if TEX_X86_VECTORS
+    if (wideUnitsEnabled())
+        return splitForStreaming(out, count, [&](size_t at, size_t n, bool stream) {
+            switch (op) {
+                case BitOp::Xor:
+                    return bitwiseWide<BitOp::Xor>(a + at, b + at, out + at, n, t1, t2, stream);
+                case BitOp::Or:
+                    return bitwiseWide<BitOp::Or>(a + at, b + at, out + at, n, t1, t2, stream);
+                case BitOp::And:
+                    return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
+            }
+        });
+    if (forms) {
+        const BitCombine combine = op == BitOp::Xor ? BitCombine::Xor : op == BitOp::Or ? BitCombine::Or : BitCombine::And;
+        return passes().bitwise(a, b, out, count, forms[0], forms[1], combine);
+    }
+#else
+    (void)forms;
+#endif
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t x = t1[a[i]], y = t2[b[i]];
+        out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;
+    }
 }
 
 static void scaleRange(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
@@ -323,7 +356,8 @@ bool fixWeights(float w1, float w2, FixedWeights& f) {
     // high = floor(multiple / 2^15) in [-2^15, 2^15), low = the rest in [0, 2^15).
     auto high = [&](int j) { return std::ldexp(float(multiple[j] >> 15), e + 15); };
     auto low = [&](int j) { return std::ldexp(float(multiple[j] & 0x7FFF), e); };
-    f = {high(0), low(0), high(1), low(1)};
+    f = {high(0), low(0), high(1), low(1), int16_t(multiple[0] >> 15), int16_t(multiple[0] & 0x7FFF),
+         int16_t(multiple[1] >> 15), int16_t(multiple[1] & 0x7FFF), std::ldexp(1.0f, e + 15), std::ldexp(1.0f, e)};
     return true;
 }
 
@@ -370,9 +404,14 @@ void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 }
 
 void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
-                  const uint8_t (&t2)[256], BitOp op) {
-    forEachByteRange(count, [&](size_t at, size_t n) { bitwiseRange(a + at, b + at, out + at, n, t1, t2, op); });
+                  const uint8_t (&t2)[256], float w1, float w2, BitOp op) {
+    ByteProduct forms[2];
+    const bool computed = productForm(t1, w1, forms[0]) && productForm(t2, w2, forms[1]);
+    forEachByteRange(count, [&](size_t at, size_t n) {
+        bitwiseRange(a + at, b + at, out + at, n, t1, t2, op, computed ? forms : nullptr);
+    });
 }
+
 
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
     forEachByteRange(count, [&](size_t at, size_t n) { mulRange(a + at, b + at, out + at, n, k); });

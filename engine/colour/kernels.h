@@ -27,9 +27,11 @@ void selectBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
                  const uint8_t (&hi)[256]);
 
 enum class BitOp { Xor, Or, And };
-// out[i] = t1[a[i]] op t2[b[i]].
+// out[i] = t1[a[i]] op t2[b[i]], where t1 and t2 hold the low 8 bits of
+// trunc(v * w1) and trunc(v * w2); computed from the weights where that
+// gives every entry of both tables.
 void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const uint8_t (&t1)[256],
-                  const uint8_t (&t2)[256], BitOp op);
+                  const uint8_t (&t2)[256], float w1, float w2, BitOp op);
 
 // out[i] = saturateByte(single(a[i]*b[i] * k)).
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k);

@@ -35,9 +35,24 @@ namespace tex {
 // in magnitude, E >= -126 shared by both weights. A byte times either part
 // is then an exact float32 (at most 23 significant bits, no underflow), and
 // so are the sums a*high1 + b*high2 and a*low1 + b*low2 (below 2^24 units).
+// The same parts as whole multiples, high = highMultiple * 2^(15+E) and low =
+// lowMultiple * 2^E, for the integer forms: highScale = 2^(15+E), lowScale = 2^E.
 struct FixedWeights {
     float high1, low1, high2, low2;
+    int16_t highMultiple1, lowMultiple1, highMultiple2, lowMultiple2;
+    float highScale, lowScale;
 };
+
+// The low 8 bits of trunc(v * weight) for every byte v written as
+// low8(+-((v * multiplier) >> shift)) with shift 8..23; found and checked
+// against the 256 operands of the call (kernels.cpp).
+struct ByteProduct {
+    uint16_t multiplier;
+    uint8_t shift;
+    bool negate;
+};
+
+enum class BitCombine { Xor, Or, And };
 
 // The function pointers of one set of passes; `count` bytes each.
 struct ColourPasses {
@@ -53,6 +68,9 @@ struct ColourPasses {
     // out = b where b*w2 <= a*w1 (takeAbove false) or b*w2 >= a*w1 (true), else a.
     void (*select)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
                    bool takeAbove);
+    // out = p1(a) op p2(b), the operands as ByteProduct gives them.
+    void (*bitwise)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
+                    const ByteProduct& p2, BitCombine op);
 };
 
 ColourPasses colourPassesBaseline();
@@ -129,13 +147,6 @@ inline void writeBlocks(uint8_t* out, size_t count, Byte byte) {
     for (size_t j = 0; i < count; ++i, j = j == 2 ? 0 : j + 1) out[i] = byte(i, j);
 }
 
-// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
-void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
-    float pattern[BLOCK];
-    for (size_t j = 0; j < BLOCK; ++j) pattern[j] = factor[j % 3];
-    writeBlocks(out, count, [&](size_t i, size_t j) { return clampByte(int32_t(float(in[i]) * pattern[j])); });
-}
-
 void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&offset)[3]) {
     int16_t pattern[BLOCK];
     for (size_t j = 0; j < BLOCK; ++j) pattern[j] = int16_t(offset[j % 3]);
@@ -144,6 +155,298 @@ void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&o
         return uint8_t(s < 0 ? 0 : s > 255 ? 255 : s);
     });
 }
+
+#if TEX_X86_VECTORS
+// ---- x86 lanes ----------------------------------------------------------------
+//
+// The arithmetic passes on x86 work on whole registers of bytes: each
+// register is widened to 16- and 32-bit lanes by interleaving (with zero or
+// with the other source), computed, and narrowed back by saturating packs,
+// which undo the interleaving lane for lane (both work within 128-bit
+// halves), so the bytes come back in their order. The saturating packs are
+// the clamps to 0..255. The same source serves SSE2 (16 bytes) and AVX2 (32).
+#if defined(__AVX2__)
+using Lanes = __m256i;
+using FloatLanes = __m256;
+constexpr size_t LANE_BYTES = 32;
+inline Lanes loadLanes(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const Lanes*>(p)); }
+inline void storeLanes(uint8_t* p, Lanes v, bool stream) {
+    if (stream)
+        _mm256_stream_si256(reinterpret_cast<Lanes*>(p), v);
+    else
+        _mm256_storeu_si256(reinterpret_cast<Lanes*>(p), v);
+}
+inline Lanes zeroLanes() { return _mm256_setzero_si256(); }
+inline Lanes lanes32(int32_t v) { return _mm256_set1_epi32(v); }
+inline Lanes lanes16(int16_t v) { return _mm256_set1_epi16(v); }
+inline FloatLanes floatLanes(float v) { return _mm256_set1_ps(v); }
+inline FloatLanes loadFloatLanes(const float* p) { return _mm256_loadu_ps(p); }
+inline Lanes low8(Lanes a, Lanes b) { return _mm256_unpacklo_epi8(a, b); }
+inline Lanes high8(Lanes a, Lanes b) { return _mm256_unpackhi_epi8(a, b); }
+inline Lanes low16(Lanes a, Lanes b) { return _mm256_unpacklo_epi16(a, b); }
+inline Lanes high16(Lanes a, Lanes b) { return _mm256_unpackhi_epi16(a, b); }
+inline Lanes pairProducts(Lanes a, Lanes b) { return _mm256_madd_epi16(a, b); }
+inline Lanes mul16(Lanes a, Lanes b) { return _mm256_mullo_epi16(a, b); }
+inline Lanes mulHigh16(Lanes a, Lanes b) { return _mm256_mulhi_epu16(a, b); }
+inline Lanes shiftRight16(Lanes a, int n) { return _mm256_srl_epi16(a, _mm_cvtsi32_si128(n)); }
+inline Lanes shiftRight32(Lanes a, int n) { return _mm256_srai_epi32(a, n); }
+inline Lanes add32(Lanes a, Lanes b) { return _mm256_add_epi32(a, b); }
+inline Lanes sub16(Lanes a, Lanes b) { return _mm256_sub_epi16(a, b); }
+inline Lanes greater32(Lanes a, Lanes b) { return _mm256_cmpgt_epi32(a, b); }
+inline Lanes andLanes(Lanes a, Lanes b) { return _mm256_and_si256(a, b); }
+inline Lanes orLanes(Lanes a, Lanes b) { return _mm256_or_si256(a, b); }
+inline Lanes xorLanes(Lanes a, Lanes b) { return _mm256_xor_si256(a, b); }
+inline Lanes andNotLanes(Lanes a, Lanes b) { return _mm256_andnot_si256(a, b); }
+inline Lanes narrow32(Lanes a, Lanes b) { return _mm256_packs_epi32(a, b); }
+inline Lanes narrow16(Lanes a, Lanes b) { return _mm256_packs_epi16(a, b); }
+inline Lanes narrowBytes(Lanes a, Lanes b) { return _mm256_packus_epi16(a, b); }
+inline FloatLanes toFloat(Lanes a) { return _mm256_cvtepi32_ps(a); }
+inline Lanes truncated(FloatLanes a) { return _mm256_cvttps_epi32(a); }
+inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return _mm256_mul_ps(a, b); }
+inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return _mm256_add_ps(a, b); }
+inline void storeInts(int32_t* p, Lanes v) { _mm256_storeu_si256(reinterpret_cast<Lanes*>(p), v); }
+#else
+using Lanes = __m128i;
+using FloatLanes = __m128;
+constexpr size_t LANE_BYTES = 16;
+inline Lanes loadLanes(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const Lanes*>(p)); }
+inline void storeLanes(uint8_t* p, Lanes v, bool stream) {
+    if (stream)
+        _mm_stream_si128(reinterpret_cast<Lanes*>(p), v);
+    else
+        _mm_storeu_si128(reinterpret_cast<Lanes*>(p), v);
+}
+inline Lanes zeroLanes() { return _mm_setzero_si128(); }
+inline Lanes lanes32(int32_t v) { return _mm_set1_epi32(v); }
+inline Lanes lanes16(int16_t v) { return _mm_set1_epi16(v); }
+inline FloatLanes floatLanes(float v) { return _mm_set1_ps(v); }
+inline FloatLanes loadFloatLanes(const float* p) { return _mm_loadu_ps(p); }
+inline Lanes low8(Lanes a, Lanes b) { return _mm_unpacklo_epi8(a, b); }
+inline Lanes high8(Lanes a, Lanes b) { return _mm_unpackhi_epi8(a, b); }
+inline Lanes low16(Lanes a, Lanes b) { return _mm_unpacklo_epi16(a, b); }
+inline Lanes high16(Lanes a, Lanes b) { return _mm_unpackhi_epi16(a, b); }
+inline Lanes pairProducts(Lanes a, Lanes b) { return _mm_madd_epi16(a, b); }
+inline Lanes mul16(Lanes a, Lanes b) { return _mm_mullo_epi16(a, b); }
+inline Lanes mulHigh16(Lanes a, Lanes b) { return _mm_mulhi_epu16(a, b); }
+inline Lanes shiftRight16(Lanes a, int n) { return _mm_srl_epi16(a, _mm_cvtsi32_si128(n)); }
+inline Lanes shiftRight32(Lanes a, int n) { return _mm_srai_epi32(a, n); }
+inline Lanes add32(Lanes a, Lanes b) { return _mm_add_epi32(a, b); }
+inline Lanes sub16(Lanes a, Lanes b) { return _mm_sub_epi16(a, b); }
+inline Lanes greater32(Lanes a, Lanes b) { return _mm_cmpgt_epi32(a, b); }
+inline Lanes andLanes(Lanes a, Lanes b) { return _mm_and_si128(a, b); }
+inline Lanes orLanes(Lanes a, Lanes b) { return _mm_or_si128(a, b); }
+inline Lanes xorLanes(Lanes a, Lanes b) { return _mm_xor_si128(a, b); }
+inline Lanes andNotLanes(Lanes a, Lanes b) { return _mm_andnot_si128(a, b); }
+inline Lanes narrow32(Lanes a, Lanes b) { return _mm_packs_epi32(a, b); }
+inline Lanes narrow16(Lanes a, Lanes b) { return _mm_packs_epi16(a, b); }
+inline Lanes narrowBytes(Lanes a, Lanes b) { return _mm_packus_epi16(a, b); }
+inline FloatLanes toFloat(Lanes a) { return _mm_cvtepi32_ps(a); }
+inline Lanes truncated(FloatLanes a) { return _mm_cvttps_epi32(a); }
+inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return _mm_mul_ps(a, b); }
+inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return _mm_add_ps(a, b); }
+inline void storeInts(int32_t* p, Lanes v) { _mm_storeu_si128(reinterpret_cast<Lanes*>(p), v); }
+#endif
+
+// Four registers of 32-bit lanes, one for each quarter of a register of
+// bytes, and back: bytes(quarters(x)) == x.
+struct Quarters {
+    Lanes q[4];
+};
+inline Quarters quarters(Lanes x) {
+    const Lanes z = zeroLanes(), w0 = low8(x, z), w1 = high8(x, z);
+    return {{low16(w0, z), high16(w0, z), low16(w1, z), high16(w1, z)}};
+}
+inline Lanes bytes(const Quarters& r) { return narrowBytes(narrow32(r.q[0], r.q[1]), narrow32(r.q[2], r.q[3])); }
+
+// The bytes of a and b at the same places interleaved into 16-bit pairs
+// (a, b) across four registers, in the order quarters() gives.
+inline Quarters pairs(Lanes a, Lanes b) {
+    const Lanes z = zeroLanes(), p0 = low8(a, b), p1 = high8(a, b);
+    return {{low8(p0, z), high8(p0, z), low8(p1, z), high8(p1, z)}};
+}
+
+// A pair of int16 weights (first, second) in every 32-bit lane, for pairProducts.
+inline Lanes weightPair(int16_t first, int16_t second) {
+    return lanes32(int32_t(uint32_t(uint16_t(first)) | uint32_t(uint16_t(second)) << 16));
+}
+
+// out[i] = vector(i) for whole registers and byte(i, i mod 3) elsewhere:
+// before the first 64-byte boundary of a layer written with streaming stores
+// (whole pixels, so registers start on a pixel) and in the tail. Every
+// register is read before it is written, at the same place, so the
+// destination may be a source.
+template <typename Vector, typename Byte>
+inline void writeLanes(uint8_t* out, size_t count, Vector vector, Byte byte) {
+    size_t i = 0;
+    bool stream = false;
+    if (count >= STREAM_BYTES) {
+        for (; (reinterpret_cast<uintptr_t>(out + i) & 63) != 0; i += 3)
+            for (size_t c = 0; c < 3; ++c) out[i + c] = byte(i + c, c);
+        stream = true;
+    }
+    for (; i + LANE_BYTES <= count; i += LANE_BYTES) storeLanes(out + i, vector(i), stream);
+    if (stream) _mm_sfence();
+    for (size_t c = i % 3; i < count; ++i, c = c == 2 ? 0 : c + 1) out[i] = byte(i, c);
+}
+
+void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
+    // The factor of every 32-bit lane, by the channel phase (start mod 3) of
+    // the register: where quarters() puts each byte, from an index register.
+    alignas(32) uint8_t index[LANE_BYTES];
+    for (size_t j = 0; j < LANE_BYTES; ++j) index[j] = uint8_t(j);
+    const Quarters place = quarters(loadLanes(index));
+    FloatLanes pattern[3][4];
+    for (int phase = 0; phase < 3; ++phase)
+        for (int k = 0; k < 4; ++k) {
+            int32_t at[LANE_BYTES / 4];
+            float f[LANE_BYTES / 4];
+            storeInts(at, place.q[k]);
+            for (size_t l = 0; l < LANE_BYTES / 4; ++l) f[l] = factor[(phase + at[l]) % 3];
+            pattern[phase][k] = loadFloatLanes(f);
+        }
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            Quarters r = quarters(loadLanes(in + i));
+            const FloatLanes* f = pattern[i % 3];
+            for (int k = 0; k < 4; ++k) r.q[k] = truncated(mulFloat(toFloat(r.q[k]), f[k]));
+            return bytes(r);
+        },
+        [&](size_t i, size_t c) { return clampByte(int32_t(float(in[i]) * factor[c])); });
+}
+
+// a*b < 2^16 in 16-bit lanes, then the float product with k in 32-bit lanes.
+void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+    const FloatLanes kk = floatLanes(k);
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            const Lanes x = loadLanes(a + i), y = loadLanes(b + i), z = zeroLanes();
+            const Lanes p0 = mul16(low8(x, z), low8(y, z)), p1 = mul16(high8(x, z), high8(y, z));
+            Quarters r{{low16(p0, z), high16(p0, z), low16(p1, z), high16(p1, z)}};
+            for (int j = 0; j < 4; ++j) r.q[j] = truncated(mulFloat(toFloat(r.q[j]), kk));
+            return bytes(r);
+        },
+        [&](size_t i, size_t) {
+            const int32_t v = int32_t(float(int32_t(a[i]) * int32_t(b[i])) * k);
+            return uint8_t(v > 255 ? 255 : v);
+        });
+}
+
+// The two partial sums as whole multiples, a*highMultiple1 + b*highMultiple2
+// and the same of the low multiples, each one pair product of int16 lanes
+// (below 2^24 in magnitude, exact as floats); scaled by their powers of two
+// they are the two exact float partial sums of the plain form, and the one
+// float addition rounds the sum as there.
+void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
+    const FixedWeights f = w;
+    const Lanes high = weightPair(f.highMultiple1, f.highMultiple2), low = weightPair(f.lowMultiple1, f.lowMultiple2);
+    const FloatLanes highScale = floatLanes(f.highScale), lowScale = floatLanes(f.lowScale);
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            Quarters r = pairs(loadLanes(a + i), loadLanes(b + i));
+            for (int k = 0; k < 4; ++k) {
+                const FloatLanes h = mulFloat(toFloat(pairProducts(r.q[k], high)), highScale);
+                const FloatLanes l = mulFloat(toFloat(pairProducts(r.q[k], low)), lowScale);
+                r.q[k] = truncated(addFloat(h, l));
+            }
+            return bytes(r);
+        },
+        [&](size_t i, size_t) {
+            const float x = a[i], y = b[i];
+            return clampByte(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2)));
+        });
+}
+
+// b*w2 - a*w1 = (H * 2^15 + L) * 2^E with H = b*highMultiple2 - a*highMultiple1
+// and L the same of the low multiples, both exact int32 pair products. Then
+// H*2^15 + L >= 0 exactly when H + floor(L / 2^15) >= 0, and <= 0 exactly
+// when H + ceil(L / 2^15) <= 0. The weights are negated for the products, so
+// a first multiple of -2^15 has no int16 negation; the float form serves it.
+void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
+                bool takeAbove) {
+    const FixedWeights f = w;
+    auto plain = [&](size_t i, size_t) {
+        const float x = a[i], y = b[i];
+        const float left = y * f.high2 - x * f.high1, right = x * f.low1 - y * f.low2;
+        return (takeAbove ? left >= right : left <= right) ? b[i] : a[i];
+    };
+    if (f.highMultiple1 == INT16_MIN || f.lowMultiple1 == INT16_MIN) {
+        for (size_t i = 0; i < count; ++i) out[i] = plain(i, 0);
+        return;
+    }
+    const Lanes high = weightPair(int16_t(-f.highMultiple1), f.highMultiple2);
+    const Lanes low = weightPair(int16_t(-f.lowMultiple1), f.lowMultiple2);
+    // takeAbove: take b where H + floor(L/2^15) > -1; else where
+    // 1 > H + ceil(L/2^15), ceil(L/2^15) = floor((L + 2^15 - 1) / 2^15).
+    const Lanes round = lanes32(takeAbove ? 0 : 32767), minusOne = lanes32(-1), one = lanes32(1);
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            const Lanes x = loadLanes(a + i), y = loadLanes(b + i);
+            Quarters r = pairs(x, y);
+            for (int k = 0; k < 4; ++k) {
+                const Lanes h = pairProducts(r.q[k], high), l = pairProducts(r.q[k], low);
+                const Lanes s = add32(h, shiftRight32(add32(l, round), 15));
+                r.q[k] = takeAbove ? greater32(s, minusOne) : greater32(one, s);
+            }
+            const Lanes take = narrow16(narrow32(r.q[0], r.q[1]), narrow32(r.q[2], r.q[3]));
+            return orLanes(andLanes(take, y), andNotLanes(take, x));
+        },
+        plain);
+}
+
+// Both operands low8(+-((v * multiplier) >> shift)): v * 256 in the high byte
+// of a 16-bit lane, its high product with the multiplier is (v * multiplier)
+// >> 8, shifted by the rest; the negation in 16 bits has the same low byte.
+inline Lanes productBytes(Lanes x, Lanes multiplier, int shift, Lanes sign) {
+    const Lanes z = zeroLanes(), mask = lanes16(255);
+    auto half = [&](Lanes v) {
+        const Lanes p = shiftRight16(mulHigh16(v, multiplier), shift);
+        return andLanes(sub16(xorLanes(p, sign), sign), mask);
+    };
+    return narrowBytes(half(low8(z, x)), half(high8(z, x)));
+}
+
+inline uint8_t productByte(uint8_t v, const ByteProduct& p) {
+    const uint32_t n = (uint32_t(v) * p.multiplier) >> p.shift;
+    return uint8_t(p.negate ? 0u - n : n);
+}
+
+void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
+                 const ByteProduct& p2, BitCombine op) {
+    const ByteProduct f1 = p1, f2 = p2;
+    const Lanes m1 = lanes16(int16_t(f1.multiplier)), m2 = lanes16(int16_t(f2.multiplier));
+    const Lanes s1 = lanes16(f1.negate ? -1 : 0), s2 = lanes16(f2.negate ? -1 : 0);
+    const int shift1 = f1.shift - 8, shift2 = f2.shift - 8;
+    auto run = [&](auto combine, auto combineByte) {
+        writeLanes(
+            out, count,
+            [&](size_t i) {
+                return combine(productBytes(loadLanes(a + i), m1, shift1, s1),
+                               productBytes(loadLanes(b + i), m2, shift2, s2));
+            },
+            [&](size_t i, size_t) { return uint8_t(combineByte(productByte(a[i], f1), productByte(b[i], f2))); });
+    };
+    switch (op) {
+        case BitCombine::Xor:
+            return run([](Lanes x, Lanes y) { return xorLanes(x, y); }, [](unsigned x, unsigned y) { return x ^ y; });
+        case BitCombine::Or:
+            return run([](Lanes x, Lanes y) { return orLanes(x, y); }, [](unsigned x, unsigned y) { return x | y; });
+        case BitCombine::And:
+            return run([](Lanes x, Lanes y) { return andLanes(x, y); }, [](unsigned x, unsigned y) { return x & y; });
+    }
+}
+
+#else
+// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
+void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
+    float pattern[BLOCK];
+    for (size_t j = 0; j < BLOCK; ++j) pattern[j] = factor[j % 3];
+    writeBlocks(out, count, [&](size_t i, size_t j) { return clampByte(int32_t(float(in[i]) * pattern[j])); });
+}
+
 
 // 0 < k <= 2^15: a*b*k is below 2^31 and not negative.
 void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
@@ -179,8 +482,23 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
         });
 }
 
+inline uint8_t productByte(uint8_t v, const ByteProduct& p) {
+    const uint32_t n = (uint32_t(v) * p.multiplier) >> p.shift;
+    return uint8_t(p.negate ? 0u - n : n);
+}
+
+void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
+                 const ByteProduct& p2, BitCombine op) {
+    const ByteProduct f1 = p1, f2 = p2;
+    writeBlocks(out, count, [&](size_t i, size_t) {
+        const uint8_t x = productByte(a[i], f1), y = productByte(b[i], f2);
+        return uint8_t(op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y);
+    });
+}
+#endif
+
 [[maybe_unused]] ColourPasses passesOfThisFile() {
-    return {scalePass, offsetPass, multiplyPass, addPass, selectPass};
+    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
 }
 
 }  // namespace
