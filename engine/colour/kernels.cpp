@@ -167,6 +167,112 @@ TEX_WIDE void bitwiseWide(const uint8_t* a, const uint8_t* b, uint8_t* out, size
     }
 }
 
+// ---- Byte-shuffle passes (AVX2) ----------------------------------------------
+//
+// A table of 256 bytes applied with 16-entry byte shuffles: the low nibble
+// indexes each of the 16 rows of 16 entries, and the bits 4 to 7 pick the
+// row in four rounds of blends. The channels are separated first (each
+// 128-bit half holds 16 pixels), looked up in their own tables and put back.
+
+#define TEX_SHUFFLES __attribute__((target("avx2")))
+
+// The 16 rows of a table, each in both halves of a register.
+struct ShuffleTable {
+    __m256i row[16];
+};
+
+TEX_SHUFFLES inline void loadRows(const uint8_t (&t)[256], ShuffleTable& rows) {
+    for (int h = 0; h < 16; ++h)
+        rows.row[h] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 16 * h)));
+}
+
+// Unrolled by hand (the compiler keeps the rounds' arrays in memory otherwise).
+TEX_SHUFFLES inline __m256i pick(__m256i a, __m256i b, __m256i bit) { return _mm256_blendv_epi8(a, b, bit); }
+
+// Rows h .. h + 3 of the table at the low nibbles `index`.
+TEX_SHUFFLES inline __m256i quarterLookup(const ShuffleTable& t, int h, __m256i index, __m256i bit4, __m256i bit5) {
+    return pick(pick(_mm256_shuffle_epi8(t.row[h], index), _mm256_shuffle_epi8(t.row[h + 1], index), bit4),
+                pick(_mm256_shuffle_epi8(t.row[h + 2], index), _mm256_shuffle_epi8(t.row[h + 3], index), bit4), bit5);
+}
+
+TEX_SHUFFLES inline __m256i shuffleLookup(const ShuffleTable& t, __m256i x) {
+    const __m256i index = _mm256_and_si256(x, _mm256_set1_epi8(15));
+    // Bit 4 + r of each byte moved to its top bit, which the blends read.
+    const __m256i bit4 = _mm256_slli_epi16(x, 3), bit5 = _mm256_slli_epi16(x, 2), bit6 = _mm256_slli_epi16(x, 1);
+    return pick(pick(quarterLookup(t, 0, index, bit4, bit5), quarterLookup(t, 4, index, bit4, bit5), bit6),
+                pick(quarterLookup(t, 8, index, bit4, bit5), quarterLookup(t, 12, index, bit4, bit5), bit6), x);
+}
+
+// Shuffle masks of 16 pixels (48 bytes in registers 0..2): the bytes of
+// channel c from register r, and back, the bytes of register r from channel c.
+struct ChannelMasks {
+    __m256i split[3][3], join[3][3];
+};
+
+TEX_SHUFFLES ChannelMasks channelMasks() {
+    ChannelMasks m;
+    for (int c = 0; c < 3; ++c)
+        for (int r = 0; r < 3; ++r) {
+            alignas(16) uint8_t split[16], join[16];
+            for (int k = 0; k < 16; ++k) {
+                const int from = 3 * k + c, to = 16 * r + k;  // byte of pixel k, channel c; output byte
+                split[k] = from / 16 == r ? uint8_t(from % 16) : 0x80;
+                join[k] = to % 3 == c ? uint8_t(to / 3) : 0x80;
+            }
+            m.split[c][r] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(split)));
+            m.join[r][c] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(join)));
+        }
+    return m;
+}
+
+// 16 bytes at p in the low half and the 16 at p + 48 in the high half.
+TEX_SHUFFLES inline __m256i two(const uint8_t* p) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), 1);
+}
+
+// Large layers are written with streaming stores from the first pixel whose
+// address is a multiple of 16 on (every store of a block then is too).
+TEX_SHUFFLES inline void store16(uint8_t* p, __m128i v, bool stream) {
+    if (stream)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(p), v);
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+TEX_SHUFFLES void mapShuffles(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
+    size_t i = 0;
+    const bool stream = count >= STREAM_BYTES;
+    if (stream) {
+        while ((reinterpret_cast<uintptr_t>(out + i) & 15) != 0) i += 3;  // at most 15 steps: 3 is odd
+        mapPlain(in, out, i, tables);
+    }
+    ShuffleTable local[3];
+    for (int c = 0; c < 3; ++c) loadRows(tables[c], local[c]);
+    const ChannelMasks m = channelMasks();
+    for (; i + 96 <= count; i += 96) {
+        const __m256i r[3] = {two(in + i), two(in + i + 16), two(in + i + 32)};
+        __m256i channel[3];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            const __m256i x = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(r[0], m.split[c][0]),
+                                                              _mm256_shuffle_epi8(r[1], m.split[c][1])),
+                                              _mm256_shuffle_epi8(r[2], m.split[c][2]));
+            channel[c] = shuffleLookup(local[c], x);
+        }
+#pragma GCC unroll 3
+        for (int k = 0; k < 3; ++k) {
+            const __m256i y = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(channel[0], m.join[k][0]),
+                                                              _mm256_shuffle_epi8(channel[1], m.join[k][1])),
+                                              _mm256_shuffle_epi8(channel[2], m.join[k][2]));
+            store16(out + i + 16 * k, _mm256_castsi256_si128(y), stream);
+            store16(out + i + 48 + 16 * k, _mm256_extracti128_si256(y, 1), stream);
+        }
+    }
+    if (stream) _mm_sfence();
+    mapPlain(in + i, out + i, count - i, tables);
+}
+
 }  // namespace
 
 // ---- Dispatch -----------------------------------------------------------------
@@ -188,6 +294,9 @@ void splitForStreaming(const uint8_t* out, size_t count, Pass pass) {
 // Each pass below runs on one range of bytes that starts on a pixel; the
 // public passes at the end of the file split the bytes over the threads.
 static void mapRange(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
+#if TEX_X86_VECTORS
+    if (!wideUnitsEnabled() && vectorUnits() >= VectorUnits::Avx2) return mapShuffles(in, out, count, tables);
+#endif
     if (!wideUnitsEnabled()) return mapPlain(in, out, count, tables);
 #if TEX_X86_VECTORS
     splitForStreaming(out, count,
