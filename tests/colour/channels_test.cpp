@@ -225,3 +225,27 @@ TEST(ChannelLayers, AliasingBadIndicesAndGoldenHashes) {
     scaleLayerHSV(0, 1, 1, 1, 1);  // no engine: nothing happens
     adjustLayerRGB(0, 1, 1, 1, 1);
 }
+
+// Scaling and offsets on a layer above the streaming size, with a tail
+// after the whole registers, on every set of vector units the processor
+// has, into a separate layer and in place.
+TEST(ChannelLayers, LargeLayersOnEveryVectorUnitGiveTheFormula) {
+    initLayers(1201, 1199);
+    textest::fillNoise(0, 41);
+    const auto source = textest::snapshot(0);
+    const float factors[][3] = {{1.2f, 0.9f, 0.5f}, {-1.0f, 1e-30f, 8388608.0f}, {2.0f, 1.0f, 0.7f}};
+    for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        for (const auto& f : factors)
+            for (int32_t dst : {1, 0}) {
+                scaleLayerRGB(0, dst, f[0], f[1], f[2]);
+                const auto* out = reinterpret_cast<const uint8_t*>(layers[dst]);
+                for (size_t i = 0; i < source.size(); ++i)
+                    ASSERT_EQ(int(out[i]), int(colourref::scaleRGB(source[i], f[i % 3])))
+                        << "byte " << i << " " << vectorUnitsName(units) << " into " << dst;
+                std::memcpy(layers[0], source.data(), source.size());
+            }
+    }
+    setVectorUnits(VectorUnits::Avx512);
+    freeLayers();
+}

@@ -397,3 +397,35 @@ TEST(ColourLayout, LargeLayersGiveThePlainPassesBytes) {
     }
     freeLayers();
 }
+
+// A layer above the streaming size, with a tail after the whole registers,
+// on every set of vector units the processor has: each combiner against its
+// formula, into a separate layer and into its first source. Weights with
+// few mantissa bits (the bitwise operands computed in lanes), with many, and
+// the ones of the random scatter's neighbours that take the table paths.
+TEST(CombinerLayout, LargeLayersOnEveryVectorUnitGiveTheFormula) {
+    initLayers(1201, 1199);  // 4.3 MB of bytes, not a multiple of 32
+    textest::fillNoise(0, 21);
+    textest::fillNoise(1, 22);
+    const auto first = textest::snapshot(0), second = textest::snapshot(1);
+    const float weights[][2] = {{0.7f, 0.45f}, {1.0f, 2.0f}, {1.5f, -3.0f}, {-0.3f, 1e-3f}, {300.25f, 1.0f}, {1e-40f, 1.0f}};
+    for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        for (const auto& c : COMBINERS)
+            for (const auto& w : weights) {
+                uint8_t expected[256][256];
+                for (int a = 0; a < 256; ++a)
+                    for (int b = 0; b < 256; ++b) expected[a][b] = c.formula(uint8_t(a), uint8_t(b), w[0], w[1]);
+                c.run(0, 1, 2, w[0], w[1]);
+                const auto* out = reinterpret_cast<const uint8_t*>(layers[2]);
+                for (size_t i = 0; i < first.size(); ++i)
+                    ASSERT_EQ(int(out[i]), int(expected[first[i]][second[i]]))
+                        << c.name << " byte " << i << " w1=" << w[0] << " w2=" << w[1] << " " << vectorUnitsName(units);
+                c.run(0, 1, 0, w[0], w[1]);
+                EXPECT_EQ(0, std::memcmp(layers[0], layers[2], first.size())) << c.name << " into src1";
+                std::memcpy(layers[0], first.data(), first.size());
+            }
+    }
+    setVectorUnits(VectorUnits::Avx512);
+    freeLayers();
+}

@@ -199,3 +199,45 @@ TEST(CurveLayers, BadIndicesAndGoldenHashes) {
     freeLayers();
     equalizeRGB(0, 1);  // no engine: nothing happens
 }
+
+// The per-channel tables on a layer above the streaming size, on every set
+// of vector units the processor has, into a separate layer and in place:
+// the same bytes as the plain mapping (one pass through the tables, byte by
+// byte), for distinct tables per channel and for one shared by all three.
+TEST(CurveLayers, LargeLayersOnEveryVectorUnitGiveThePlainMapping) {
+    initLayers(1201, 1199);
+    textest::fillNoise(0, 31);
+    const auto source = textest::snapshot(0);
+    const auto* in = source.data();
+    auto sinePlain = [&](const float (&f)[3]) {
+        std::vector<uint8_t> out(source.size());
+        uint8_t table[3][256];
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 256; ++v) table[c][v] = colourref::sine(uint8_t(v), f[c]);
+        for (size_t i = 0; i < out.size(); ++i) out[i] = table[i % 3][in[i]];
+        return out;
+    };
+    const float distinct[3] = {0.02f, 0.005f, 0.01f}, shared[3] = {0.3f, 0.3f, 0.3f};
+    const auto equalized = plainEqualize(0, false), stretched = plainEqualize(0, true);
+    const auto sineDistinct = sinePlain(distinct), sineShared = sinePlain(shared);
+    for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        SCOPED_TRACE(vectorUnitsName(units));
+        for (int32_t dst : {1, 0}) {
+            sineLayerRGB(0, dst, distinct[0], distinct[1], distinct[2]);
+            EXPECT_EQ(textest::snapshot(dst), sineDistinct);
+            std::memcpy(layers[0], source.data(), source.size());
+            sineLayerRGB(0, dst, shared[0], shared[1], shared[2]);
+            EXPECT_EQ(textest::snapshot(dst), sineShared);
+            std::memcpy(layers[0], source.data(), source.size());
+            equalizeRGB(0, dst);
+            EXPECT_EQ(textest::snapshot(dst), equalized);
+            std::memcpy(layers[0], source.data(), source.size());
+            stretchRGB(0, dst);
+            EXPECT_EQ(textest::snapshot(dst), stretched);
+            std::memcpy(layers[0], source.data(), source.size());
+        }
+    }
+    setVectorUnits(VectorUnits::Avx512);
+    freeLayers();
+}
