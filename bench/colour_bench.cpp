@@ -45,6 +45,8 @@ COLOUR_BENCH(MaxCombineLayers, tex::maxCombineLayers(0, 1, 2, 1.0f, 0.8f));
 COLOUR_BENCH(XorLayers, tex::xorLayers(0, 1, 2, 1.0f, 2.0f));
 COLOUR_BENCH(OrLayers, tex::orLayers(0, 1, 2, 1.0f, 1.0f));
 COLOUR_BENCH(AndLayers, tex::andLayers(0, 1, 2, 1.5f, 1.0f));
+// A weight no 16-bit multiplier gives: the operands come from the tables.
+COLOUR_BENCH(XorLayersTables, tex::xorLayers(0, 1, 2, 100.3f, 1.0f));
 COLOUR_BENCH(ScaleLayerRGB, tex::scaleLayerRGB(0, 2, 1.2f, 0.9f, 0.5f));
 COLOUR_BENCH(AdjustLayerRGB, tex::adjustLayerRGB(0, 2, 20, -10, 5));
 COLOUR_BENCH(SineLayerRGB, tex::sineLayerRGB(0, 2, 0.02f, 0.005f, 0.01f));

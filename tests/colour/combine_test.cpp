@@ -80,6 +80,17 @@ TEST_F(AllPairs, EveryCombinerMatchesItsFormulaForSpecialWeights) {
     }
 }
 
+// Weights at the edges of the exact integer forms: a first weight whose high
+// multiple is -2^15 (no int16 negation, so the selections take the float
+// form), the same on the second weight, and bitwise operands that no 16-bit
+// multiplier gives (100.3) next to ones that one does (0.7, 1.5).
+TEST_F(AllPairs, EveryCombinerMatchesItsFormulaAtTheEdgesOfTheIntegerForms) {
+    const float pairs[][2] = {{-8388607.0f, 0.0078125f}, {0.0078125f, -8388607.0f}, {8388607.0f, -0.0078125f},
+                              {100.3f, 0.7f},            {1.5f, 100.3f},            {-255.75f, 65535.0f}};
+    for (const auto& c : COMBINERS)
+        for (const auto& w : pairs) expectAllPairs(c, w[0], w[1]);
+}
+
 // Over ten million pairs per combiner and setting, with weights of every
 // scale, sign and number of mantissa bits.
 TEST_F(AllPairs, EveryCombinerMatchesItsFormulaForRandomWeights) {
