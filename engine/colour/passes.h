@@ -156,6 +156,37 @@ void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&o
     });
 }
 
+// The byte formulas of the passes, one byte at a time: the plain passes, and
+// the bytes the x86 passes leave before and after whole registers.
+inline uint8_t scaleByte(uint8_t v, float factor) { return clampByte(int32_t(float(v) * factor)); }
+
+inline uint8_t multiplyByte(uint8_t a, uint8_t b, float k) {
+    const int32_t v = int32_t(float(int32_t(a) * int32_t(b)) * k);
+    return uint8_t(v > 255 ? 255 : v);
+}
+
+inline uint8_t addByte(uint8_t a, uint8_t b, const FixedWeights& f) {
+    const float x = a, y = b;
+    return clampByte(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2)));
+}
+
+// b*w2 - a*w1 = (b*high2 - a*high1) + (b*low2 - a*low1), both differences
+// exact; its sign is the comparison of the first with minus the second.
+inline uint8_t selectByte(uint8_t a, uint8_t b, const FixedWeights& f, bool takeAbove) {
+    const float x = a, y = b;
+    const float left = y * f.high2 - x * f.high1, right = x * f.low1 - y * f.low2;
+    return (takeAbove ? left >= right : left <= right) ? b : a;
+}
+
+inline uint8_t productByte(uint8_t v, const ByteProduct& p) {
+    const uint32_t n = (uint32_t(v) * p.multiplier) >> p.shift;
+    return uint8_t(p.negate ? 0u - n : n);
+}
+
+inline uint8_t combineBytes(uint8_t x, uint8_t y, BitCombine op) {
+    return uint8_t(op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y);
+}
+
 #if TEX_X86_VECTORS
 // ---- x86 lanes ----------------------------------------------------------------
 //
@@ -169,83 +200,53 @@ void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&o
 using Lanes = __m256i;
 using FloatLanes = __m256;
 constexpr size_t LANE_BYTES = 32;
-inline Lanes loadLanes(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const Lanes*>(p)); }
-inline void storeLanes(uint8_t* p, Lanes v, bool stream) {
-    if (stream)
-        _mm256_stream_si256(reinterpret_cast<Lanes*>(p), v);
-    else
-        _mm256_storeu_si256(reinterpret_cast<Lanes*>(p), v);
-}
-inline Lanes zeroLanes() { return _mm256_setzero_si256(); }
-inline Lanes lanes32(int32_t v) { return _mm256_set1_epi32(v); }
-inline Lanes lanes16(int16_t v) { return _mm256_set1_epi16(v); }
-inline FloatLanes floatLanes(float v) { return _mm256_set1_ps(v); }
-inline FloatLanes loadFloatLanes(const float* p) { return _mm256_loadu_ps(p); }
-inline Lanes low8(Lanes a, Lanes b) { return _mm256_unpacklo_epi8(a, b); }
-inline Lanes high8(Lanes a, Lanes b) { return _mm256_unpackhi_epi8(a, b); }
-inline Lanes low16(Lanes a, Lanes b) { return _mm256_unpacklo_epi16(a, b); }
-inline Lanes high16(Lanes a, Lanes b) { return _mm256_unpackhi_epi16(a, b); }
-inline Lanes pairProducts(Lanes a, Lanes b) { return _mm256_madd_epi16(a, b); }
-inline Lanes mul16(Lanes a, Lanes b) { return _mm256_mullo_epi16(a, b); }
-inline Lanes mulHigh16(Lanes a, Lanes b) { return _mm256_mulhi_epu16(a, b); }
-inline Lanes shiftRight16(Lanes a, int n) { return _mm256_srl_epi16(a, _mm_cvtsi32_si128(n)); }
-inline Lanes shiftRight32(Lanes a, int n) { return _mm256_srai_epi32(a, n); }
-inline Lanes add32(Lanes a, Lanes b) { return _mm256_add_epi32(a, b); }
-inline Lanes sub16(Lanes a, Lanes b) { return _mm256_sub_epi16(a, b); }
-inline Lanes greater32(Lanes a, Lanes b) { return _mm256_cmpgt_epi32(a, b); }
-inline Lanes andLanes(Lanes a, Lanes b) { return _mm256_and_si256(a, b); }
-inline Lanes orLanes(Lanes a, Lanes b) { return _mm256_or_si256(a, b); }
-inline Lanes xorLanes(Lanes a, Lanes b) { return _mm256_xor_si256(a, b); }
-inline Lanes andNotLanes(Lanes a, Lanes b) { return _mm256_andnot_si256(a, b); }
-inline Lanes narrow32(Lanes a, Lanes b) { return _mm256_packs_epi32(a, b); }
-inline Lanes narrow16(Lanes a, Lanes b) { return _mm256_packs_epi16(a, b); }
-inline Lanes narrowBytes(Lanes a, Lanes b) { return _mm256_packus_epi16(a, b); }
-inline FloatLanes toFloat(Lanes a) { return _mm256_cvtepi32_ps(a); }
-inline Lanes truncated(FloatLanes a) { return _mm256_cvttps_epi32(a); }
-inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return _mm256_mul_ps(a, b); }
-inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return _mm256_add_ps(a, b); }
-inline void storeInts(int32_t* p, Lanes v) { _mm256_storeu_si256(reinterpret_cast<Lanes*>(p), v); }
+#define TEX_LANES(op) _mm256_##op
+#define TEX_LANES_SI(op) _mm256_##op##_si256
 #else
 using Lanes = __m128i;
 using FloatLanes = __m128;
 constexpr size_t LANE_BYTES = 16;
-inline Lanes loadLanes(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const Lanes*>(p)); }
+#define TEX_LANES(op) _mm_##op
+#define TEX_LANES_SI(op) _mm_##op##_si128
+#endif
+inline Lanes loadLanes(const uint8_t* p) { return TEX_LANES_SI(loadu)(reinterpret_cast<const Lanes*>(p)); }
 inline void storeLanes(uint8_t* p, Lanes v, bool stream) {
     if (stream)
-        _mm_stream_si128(reinterpret_cast<Lanes*>(p), v);
+        TEX_LANES_SI(stream)(reinterpret_cast<Lanes*>(p), v);
     else
-        _mm_storeu_si128(reinterpret_cast<Lanes*>(p), v);
+        TEX_LANES_SI(storeu)(reinterpret_cast<Lanes*>(p), v);
 }
-inline Lanes zeroLanes() { return _mm_setzero_si128(); }
-inline Lanes lanes32(int32_t v) { return _mm_set1_epi32(v); }
-inline Lanes lanes16(int16_t v) { return _mm_set1_epi16(v); }
-inline FloatLanes floatLanes(float v) { return _mm_set1_ps(v); }
-inline FloatLanes loadFloatLanes(const float* p) { return _mm_loadu_ps(p); }
-inline Lanes low8(Lanes a, Lanes b) { return _mm_unpacklo_epi8(a, b); }
-inline Lanes high8(Lanes a, Lanes b) { return _mm_unpackhi_epi8(a, b); }
-inline Lanes low16(Lanes a, Lanes b) { return _mm_unpacklo_epi16(a, b); }
-inline Lanes high16(Lanes a, Lanes b) { return _mm_unpackhi_epi16(a, b); }
-inline Lanes pairProducts(Lanes a, Lanes b) { return _mm_madd_epi16(a, b); }
-inline Lanes mul16(Lanes a, Lanes b) { return _mm_mullo_epi16(a, b); }
-inline Lanes mulHigh16(Lanes a, Lanes b) { return _mm_mulhi_epu16(a, b); }
-inline Lanes shiftRight16(Lanes a, int n) { return _mm_srl_epi16(a, _mm_cvtsi32_si128(n)); }
-inline Lanes shiftRight32(Lanes a, int n) { return _mm_srai_epi32(a, n); }
-inline Lanes add32(Lanes a, Lanes b) { return _mm_add_epi32(a, b); }
-inline Lanes sub16(Lanes a, Lanes b) { return _mm_sub_epi16(a, b); }
-inline Lanes greater32(Lanes a, Lanes b) { return _mm_cmpgt_epi32(a, b); }
-inline Lanes andLanes(Lanes a, Lanes b) { return _mm_and_si128(a, b); }
-inline Lanes orLanes(Lanes a, Lanes b) { return _mm_or_si128(a, b); }
-inline Lanes xorLanes(Lanes a, Lanes b) { return _mm_xor_si128(a, b); }
-inline Lanes andNotLanes(Lanes a, Lanes b) { return _mm_andnot_si128(a, b); }
-inline Lanes narrow32(Lanes a, Lanes b) { return _mm_packs_epi32(a, b); }
-inline Lanes narrow16(Lanes a, Lanes b) { return _mm_packs_epi16(a, b); }
-inline Lanes narrowBytes(Lanes a, Lanes b) { return _mm_packus_epi16(a, b); }
-inline FloatLanes toFloat(Lanes a) { return _mm_cvtepi32_ps(a); }
-inline Lanes truncated(FloatLanes a) { return _mm_cvttps_epi32(a); }
-inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return _mm_mul_ps(a, b); }
-inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return _mm_add_ps(a, b); }
-inline void storeInts(int32_t* p, Lanes v) { _mm_storeu_si128(reinterpret_cast<Lanes*>(p), v); }
-#endif
+inline void storeInts(int32_t* p, Lanes v) { TEX_LANES_SI(storeu)(reinterpret_cast<Lanes*>(p), v); }
+inline Lanes zeroLanes() { return TEX_LANES_SI(setzero)(); }
+inline Lanes andLanes(Lanes a, Lanes b) { return TEX_LANES_SI(and)(a, b); }
+inline Lanes orLanes(Lanes a, Lanes b) { return TEX_LANES_SI(or)(a, b); }
+inline Lanes xorLanes(Lanes a, Lanes b) { return TEX_LANES_SI(xor)(a, b); }
+inline Lanes andNotLanes(Lanes a, Lanes b) { return TEX_LANES_SI(andnot)(a, b); }
+inline Lanes lanes32(int32_t v) { return TEX_LANES(set1_epi32)(v); }
+inline Lanes lanes16(int16_t v) { return TEX_LANES(set1_epi16)(v); }
+inline FloatLanes floatLanes(float v) { return TEX_LANES(set1_ps)(v); }
+inline FloatLanes loadFloatLanes(const float* p) { return TEX_LANES(loadu_ps)(p); }
+inline Lanes low8(Lanes a, Lanes b) { return TEX_LANES(unpacklo_epi8)(a, b); }
+inline Lanes high8(Lanes a, Lanes b) { return TEX_LANES(unpackhi_epi8)(a, b); }
+inline Lanes low16(Lanes a, Lanes b) { return TEX_LANES(unpacklo_epi16)(a, b); }
+inline Lanes high16(Lanes a, Lanes b) { return TEX_LANES(unpackhi_epi16)(a, b); }
+inline Lanes pairProducts(Lanes a, Lanes b) { return TEX_LANES(madd_epi16)(a, b); }
+inline Lanes mul16(Lanes a, Lanes b) { return TEX_LANES(mullo_epi16)(a, b); }
+inline Lanes mulHigh16(Lanes a, Lanes b) { return TEX_LANES(mulhi_epu16)(a, b); }
+inline Lanes shiftRight16(Lanes a, int n) { return TEX_LANES(srl_epi16)(a, _mm_cvtsi32_si128(n)); }
+inline Lanes shiftRight32(Lanes a, int n) { return TEX_LANES(srai_epi32)(a, n); }
+inline Lanes add32(Lanes a, Lanes b) { return TEX_LANES(add_epi32)(a, b); }
+inline Lanes sub16(Lanes a, Lanes b) { return TEX_LANES(sub_epi16)(a, b); }
+inline Lanes greater32(Lanes a, Lanes b) { return TEX_LANES(cmpgt_epi32)(a, b); }
+inline Lanes narrow32(Lanes a, Lanes b) { return TEX_LANES(packs_epi32)(a, b); }
+inline Lanes narrow16(Lanes a, Lanes b) { return TEX_LANES(packs_epi16)(a, b); }
+inline Lanes narrowBytes(Lanes a, Lanes b) { return TEX_LANES(packus_epi16)(a, b); }
+inline FloatLanes toFloat(Lanes a) { return TEX_LANES(cvtepi32_ps)(a); }
+inline Lanes truncated(FloatLanes a) { return TEX_LANES(cvttps_epi32)(a); }
+inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return TEX_LANES(mul_ps)(a, b); }
+inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return TEX_LANES(add_ps)(a, b); }
+#undef TEX_LANES
+#undef TEX_LANES_SI
 
 // Four registers of 32-bit lanes, one for each quarter of a register of
 // bytes, and back: bytes(quarters(x)) == x.
@@ -312,7 +313,7 @@ void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&fact
             for (int k = 0; k < 4; ++k) r.q[k] = truncated(mulFloat(toFloat(r.q[k]), f[k]));
             return bytes(r);
         },
-        [&](size_t i, size_t c) { return clampByte(int32_t(float(in[i]) * factor[c])); });
+        [&](size_t i, size_t c) { return scaleByte(in[i], factor[c]); });
 }
 
 // a*b < 2^16 in 16-bit lanes, then the float product with k in 32-bit lanes.
@@ -327,10 +328,7 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
             for (int j = 0; j < 4; ++j) r.q[j] = truncated(mulFloat(toFloat(r.q[j]), kk));
             return bytes(r);
         },
-        [&](size_t i, size_t) {
-            const int32_t v = int32_t(float(int32_t(a[i]) * int32_t(b[i])) * k);
-            return uint8_t(v > 255 ? 255 : v);
-        });
+        [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
 
 // The two partial sums as whole multiples, a*highMultiple1 + b*highMultiple2
@@ -353,10 +351,7 @@ void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, con
             }
             return bytes(r);
         },
-        [&](size_t i, size_t) {
-            const float x = a[i], y = b[i];
-            return clampByte(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2)));
-        });
+        [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
 }
 
 // b*w2 - a*w1 = (H * 2^15 + L) * 2^E with H = b*highMultiple2 - a*highMultiple1
@@ -367,11 +362,7 @@ void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, con
 void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
                 bool takeAbove) {
     const FixedWeights f = w;
-    auto plain = [&](size_t i, size_t) {
-        const float x = a[i], y = b[i];
-        const float left = y * f.high2 - x * f.high1, right = x * f.low1 - y * f.low2;
-        return (takeAbove ? left >= right : left <= right) ? b[i] : a[i];
-    };
+    auto plain = [&](size_t i, size_t) { return selectByte(a[i], b[i], f, takeAbove); };
     if (f.highMultiple1 == INT16_MIN || f.lowMultiple1 == INT16_MIN) {
         for (size_t i = 0; i < count; ++i) out[i] = plain(i, 0);
         return;
@@ -409,33 +400,25 @@ inline Lanes productBytes(Lanes x, Lanes multiplier, int shift, Lanes sign) {
     return narrowBytes(half(low8(z, x)), half(high8(z, x)));
 }
 
-inline uint8_t productByte(uint8_t v, const ByteProduct& p) {
-    const uint32_t n = (uint32_t(v) * p.multiplier) >> p.shift;
-    return uint8_t(p.negate ? 0u - n : n);
-}
-
 void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
                  const ByteProduct& p2, BitCombine op) {
     const ByteProduct f1 = p1, f2 = p2;
     const Lanes m1 = lanes16(int16_t(f1.multiplier)), m2 = lanes16(int16_t(f2.multiplier));
     const Lanes s1 = lanes16(f1.negate ? -1 : 0), s2 = lanes16(f2.negate ? -1 : 0);
     const int shift1 = f1.shift - 8, shift2 = f2.shift - 8;
-    auto run = [&](auto combine, auto combineByte) {
+    auto run = [&](auto combine) {
         writeLanes(
             out, count,
             [&](size_t i) {
                 return combine(productBytes(loadLanes(a + i), m1, shift1, s1),
                                productBytes(loadLanes(b + i), m2, shift2, s2));
             },
-            [&](size_t i, size_t) { return uint8_t(combineByte(productByte(a[i], f1), productByte(b[i], f2))); });
+            [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
     };
     switch (op) {
-        case BitCombine::Xor:
-            return run([](Lanes x, Lanes y) { return xorLanes(x, y); }, [](unsigned x, unsigned y) { return x ^ y; });
-        case BitCombine::Or:
-            return run([](Lanes x, Lanes y) { return orLanes(x, y); }, [](unsigned x, unsigned y) { return x | y; });
-        case BitCombine::And:
-            return run([](Lanes x, Lanes y) { return andLanes(x, y); }, [](unsigned x, unsigned y) { return x & y; });
+        case BitCombine::Xor: return run([](Lanes x, Lanes y) { return xorLanes(x, y); });
+        case BitCombine::Or: return run([](Lanes x, Lanes y) { return orLanes(x, y); });
+        case BitCombine::And: return run([](Lanes x, Lanes y) { return andLanes(x, y); });
     }
 }
 
@@ -444,56 +427,35 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
     float pattern[BLOCK];
     for (size_t j = 0; j < BLOCK; ++j) pattern[j] = factor[j % 3];
-    writeBlocks(out, count, [&](size_t i, size_t j) { return clampByte(int32_t(float(in[i]) * pattern[j])); });
+    writeBlocks(out, count, [&](size_t i, size_t j) { return scaleByte(in[i], pattern[j]); });
 }
 
 
 // 0 < k <= 2^15: a*b*k is below 2^31 and not negative.
 void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
-    writeBlocks(out, count, [&](size_t i, size_t) {
-        const int32_t v = int32_t(float(int32_t(a[i]) * int32_t(b[i])) * k);
-        return uint8_t(v > 255 ? 255 : v);
-    });
+    writeBlocks(out, count, [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
 
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
-    writeBlocks(out, count, [&](size_t i, size_t) {
-        const float x = a[i], y = b[i];
-        return clampByte(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2)));
-    });
+    writeBlocks(out, count, [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
 }
 
-// b*w2 - a*w1 = (b*high2 - a*high1) + (b*low2 - a*low1), both differences
-// exact; its sign is the comparison of the first with minus the second.
 void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
                 bool takeAbove) {
     const FixedWeights f = w;
     if (takeAbove)
-        writeBlocks(out, count, [&](size_t i, size_t) {
-            const float x = a[i], y = b[i];
-            return y * f.high2 - x * f.high1 >= x * f.low1 - y * f.low2 ? b[i] : a[i];
-        });
+        writeBlocks(out, count, [&](size_t i, size_t) { return selectByte(a[i], b[i], f, true); });
     else
-        writeBlocks(out, count, [&](size_t i, size_t) {
-            const float x = a[i], y = b[i];
-            return y * f.high2 - x * f.high1 <= x * f.low1 - y * f.low2 ? b[i] : a[i];
-        });
-}
-
-inline uint8_t productByte(uint8_t v, const ByteProduct& p) {
-    const uint32_t n = (uint32_t(v) * p.multiplier) >> p.shift;
-    return uint8_t(p.negate ? 0u - n : n);
+        writeBlocks(out, count, [&](size_t i, size_t) { return selectByte(a[i], b[i], f, false); });
 }
 
 void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
                  const ByteProduct& p2, BitCombine op) {
     const ByteProduct f1 = p1, f2 = p2;
-    writeBlocks(out, count, [&](size_t i, size_t) {
-        const uint8_t x = productByte(a[i], f1), y = productByte(b[i], f2);
-        return uint8_t(op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y);
-    });
+    writeBlocks(out, count,
+                [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
 }
 #endif
 
