@@ -1,4 +1,5 @@
-// Byte passes of the colour operations, plain and on 512-bit units.
+// Byte passes of the colour operations: plain, with AVX2 byte shuffles and
+// on 512-bit units.
 //
 // The wide passes look bytes up in 256-entry tables held in four registers
 // (two two-register byte permutes and a blend on the top bit of the index),
@@ -15,8 +16,9 @@
 //   exact as floats; one float addition of NH*2^(15+E) and NL*2^E rounds the
 //   exact sum once, as single() does.
 //
-// Layers of several megabytes are written with streaming stores, which do not
-// read the destination into the cache first.
+// The 512-bit passes write layers of several megabytes with streaming stores,
+// which do not read the destination into the cache first; the AVX2 and SSE2
+// passes use ordinary stores (see writeLanes in passes.h).
 #include "engine/colour/kernels.h"
 
 #include "engine/threads.h"
@@ -231,22 +233,11 @@ TEX_SHUFFLES inline __m256i two(const uint8_t* p) {
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), 1);
 }
 
-// Large layers are written with streaming stores from the first pixel whose
-// address is a multiple of 16 on (every store of a block then is too).
-TEX_SHUFFLES inline void store16(uint8_t* p, __m128i v, bool stream) {
-    if (stream)
-        _mm_stream_si128(reinterpret_cast<__m128i*>(p), v);
-    else
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
+// Ordinary stores, as in the arithmetic passes (writeLanes in passes.h).
+TEX_SHUFFLES inline void store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 TEX_SHUFFLES void mapShuffles(const uint8_t* in, uint8_t* out, size_t count, const uint8_t (&tables)[3][256]) {
     size_t i = 0;
-    const bool stream = count >= STREAM_BYTES;
-    if (stream) {
-        while ((reinterpret_cast<uintptr_t>(out + i) & 15) != 0) i += 3;  // at most 15 steps: 3 is odd
-        mapPlain(in, out, i, tables);
-    }
     ShuffleTable local[3];
     for (int c = 0; c < 3; ++c) loadRows(tables[c], local[c]);
     const ChannelMasks m = channelMasks();
@@ -265,11 +256,10 @@ TEX_SHUFFLES void mapShuffles(const uint8_t* in, uint8_t* out, size_t count, con
             const __m256i y = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(channel[0], m.join[k][0]),
                                                               _mm256_shuffle_epi8(channel[1], m.join[k][1])),
                                               _mm256_shuffle_epi8(channel[2], m.join[k][2]));
-            store16(out + i + 16 * k, _mm256_castsi256_si128(y), stream);
-            store16(out + i + 48 + 16 * k, _mm256_extracti128_si256(y, 1), stream);
+            store16(out + i + 16 * k, _mm256_castsi256_si128(y));
+            store16(out + i + 48 + 16 * k, _mm256_extracti128_si256(y, 1));
         }
     }
-    if (stream) _mm_sfence();
     mapPlain(in + i, out + i, count - i, tables);
 }
 

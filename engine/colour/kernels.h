@@ -4,9 +4,11 @@
 //
 // The arithmetic passes are written once (passes.h) and built for the
 // baseline units and for AVX2, chosen at run time (vectorUnits). The table
-// passes are plain loops and, when the processor has them, 512-bit
-// byte-permute units (setWideUnits). All give the same bytes; the tests run
-// each against the literal formulas.
+// passes are plain loops, AVX2 byte shuffles (the per-channel tables) and,
+// when the processor has them, 512-bit byte-permute units (setWideUnits). The
+// bitwise combiners compute their operands in the arithmetic passes where a
+// 16-bit multiplier gives both tables. All give the same bytes; the tests
+// run each against the literal formulas.
 #pragma once
 
 #include "engine/internal.h"

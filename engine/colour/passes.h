@@ -210,12 +210,7 @@ constexpr size_t LANE_BYTES = 16;
 #define TEX_LANES_SI(op) _mm_##op##_si128
 #endif
 inline Lanes loadLanes(const uint8_t* p) { return TEX_LANES_SI(loadu)(reinterpret_cast<const Lanes*>(p)); }
-inline void storeLanes(uint8_t* p, Lanes v, bool stream) {
-    if (stream)
-        TEX_LANES_SI(stream)(reinterpret_cast<Lanes*>(p), v);
-    else
-        TEX_LANES_SI(storeu)(reinterpret_cast<Lanes*>(p), v);
-}
+inline void storeLanes(uint8_t* p, Lanes v) { TEX_LANES_SI(storeu)(reinterpret_cast<Lanes*>(p), v); }
 inline void storeInts(int32_t* p, Lanes v) { TEX_LANES_SI(storeu)(reinterpret_cast<Lanes*>(p), v); }
 inline Lanes zeroLanes() { return TEX_LANES_SI(setzero)(); }
 inline Lanes andLanes(Lanes a, Lanes b) { return TEX_LANES_SI(and)(a, b); }
@@ -271,22 +266,15 @@ inline Lanes weightPair(int16_t first, int16_t second) {
     return lanes32(int32_t(uint32_t(uint16_t(first)) | uint32_t(uint16_t(second)) << 16));
 }
 
-// out[i] = vector(i) for whole registers and byte(i, i mod 3) elsewhere:
-// before the first 64-byte boundary of a layer written with streaming stores
-// (whole pixels, so registers start on a pixel) and in the tail. Every
-// register is read before it is written, at the same place, so the
-// destination may be a source.
+// out[i] = vector(i) for whole registers and byte(i, i mod 3) in the tail.
+// Every register is read before it is written, at the same place, so the
+// destination may be a source. Ordinary stores: a pass repeated over large
+// layers runs markedly faster with them than with streaming stores here,
+// and a chain of different operations runs alike either way.
 template <typename Vector, typename Byte>
 inline void writeLanes(uint8_t* out, size_t count, Vector vector, Byte byte) {
     size_t i = 0;
-    bool stream = false;
-    if (count >= STREAM_BYTES) {
-        for (; (reinterpret_cast<uintptr_t>(out + i) & 63) != 0; i += 3)
-            for (size_t c = 0; c < 3; ++c) out[i + c] = byte(i + c, c);
-        stream = true;
-    }
-    for (; i + LANE_BYTES <= count; i += LANE_BYTES) storeLanes(out + i, vector(i), stream);
-    if (stream) _mm_sfence();
+    for (; i + LANE_BYTES <= count; i += LANE_BYTES) storeLanes(out + i, vector(i));
     for (size_t c = i % 3; i < count; ++i, c = c == 2 ? 0 : c + 1) out[i] = byte(i, c);
 }
 

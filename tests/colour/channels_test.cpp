@@ -226,7 +226,7 @@ TEST(ChannelLayers, AliasingBadIndicesAndGoldenHashes) {
     adjustLayerRGB(0, 1, 1, 1, 1);
 }
 
-// Scaling and offsets on a layer above the streaming size, with a tail
+// Scaling on a layer of several megabytes, with a tail
 // after the whole registers, on every set of vector units the processor
 // has, into a separate layer and in place.
 TEST(ChannelLayers, LargeLayersOnEveryVectorUnitGiveTheFormula) {

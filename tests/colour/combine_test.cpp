@@ -409,7 +409,7 @@ TEST(ColourLayout, LargeLayersGiveThePlainPassesBytes) {
     freeLayers();
 }
 
-// A layer above the streaming size, with a tail after the whole registers,
+// A layer of several megabytes, with a tail after the whole registers,
 // on every set of vector units the processor has: each combiner against its
 // formula, into a separate layer and into its first source. Weights with
 // few mantissa bits (the bitwise operands computed in lanes), with many, and

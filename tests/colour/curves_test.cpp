@@ -200,7 +200,7 @@ TEST(CurveLayers, BadIndicesAndGoldenHashes) {
     equalizeRGB(0, 1);  // no engine: nothing happens
 }
 
-// The per-channel tables on a layer above the streaming size, on every set
+// The per-channel tables on a layer of several megabytes, on every set
 // of vector units the processor has, into a separate layer and in place:
 // the same bytes as the plain mapping (one pass through the tables, byte by
 // byte), for distinct tables per channel and for one shared by all three.
