@@ -38,6 +38,7 @@
 #include <cstring>
 
 #include "engine/numeric/decide.h"
+#include "engine/vectors.h"
 
 namespace tex {
 
@@ -60,53 +61,144 @@ HsvBlock hsvBlockAvx2();  // only where passes_avx2.cpp is built for x86-64
 
 namespace {
 
-// The one-pixel form's byte of a float result (NaN gives 0), clamped before
-// the conversion so that no lane converts a value out of range.
-inline uint8_t hsvByte(float x) {
-    const float c = x > 0.0f ? x : 0.0f;
-    return uint8_t(int32_t(c < 255.0f ? c : 255.0f));
+// The loops below are free of branches so that compilers vectorize them on
+// every unit, SSE2 included: every value and every comparison is computed
+// and the results selected, each loop runs over the whole block (a short
+// block is padded with black), and the values of one loop are all of one
+// width: 32 bits (float, int32) for rgbToHsv, the clamps, the wrap and the
+// final selection, 64 bits (double) for the decided steps, which hand their
+// results on as floats. SSE2 has no conversion of double to int32 that the
+// vectorizers use, and no rounding instruction, so whole numbers in double
+// come from adding and subtracting 1.5 * 2^52.
+
+// a where c is 1, b where c is 0, as a mask on the bits: GCC keeps loops
+// with some selections of floats scalar on AVX2, and this form it takes.
+TEX_ALWAYS_INLINE int32_t pick(int32_t c, int32_t a, int32_t b) {
+    const uint32_t mask = 0u - uint32_t(c);
+    return int32_t((uint32_t(a) & mask) | (uint32_t(b) & ~mask));
+}
+TEX_ALWAYS_INLINE float pick(int32_t c, float a, float b) {
+    int32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    const int32_t r = pick(c, x, y);
+    float f;
+    std::memcpy(&f, &r, sizeof f);
+    return f;
 }
 
-// The byte of a value within `bound` of v, and whether it is decided (v lies
-// in -1..256 here, a product clamped before).
-inline uint8_t decidedByte(double v, double bound, bool& sure) {
-    const double w = numeric::decisionWidth(v, bound);
-    const uint8_t low = hsvByte(static_cast<float>(v - w)), high = hsvByte(static_cast<float>(v + w));
-    sure = low == high;
+// The whole number nearest y (halves to even) for |y| < 2^51, and the
+// largest whole number at most y.
+TEX_ALWAYS_INLINE double nearestWhole(double y) { return (y + 0x1.8p52) - 0x1.8p52; }
+TEX_ALWAYS_INLINE double floorWhole(double y) {
+    const double n = nearestWhole(y);
+    return n - (n > y ? 1.0 : 0.0);
+}
+
+// 2^e for y in [2^e, 2^(e+1)), 0 for y = 0 (y >= 0, finite): the exponent
+// bits alone.
+TEX_ALWAYS_INLINE double binade(double y) {
+    uint64_t bits;
+    std::memcpy(&bits, &y, sizeof bits);
+    bits &= 0x7FF0000000000000u;
+    double b;
+    std::memcpy(&b, &bits, sizeof b);
+    return b;
+}
+
+// y >= 0 rounded to float32 precision (halves to even) in double, without a
+// conversion: adding and subtracting 1.5 * 2^52 float units of y's binade
+// rounds y to a whole number of those units. Below 2^-126 the unit stays
+// 2^-149.
+TEX_ALWAYS_INLINE double toFloatPrecision(double y) {
+    const double b = binade(y);
+    const double shift = (b > 0x1p-126 ? b : 0x1p-126) * 0x1.8p29;
+    return (y + shift) - shift;
+}
+
+// trunc(single(y)) clamped to 0..255, as a double: single(y) reaches the
+// whole number k above y where y lies at most half a float unit below it
+// (the halfway case goes to k, which is even in float units), so the byte
+// is floor(y + half a unit of y's binade). The sum is exact but where it
+// reaches the next binade, and there it is at least k.
+TEX_ALWAYS_INLINE double hsvByte(double y) {
+    const double c0 = y > 0.0 ? y : 0.0, c = c0 < 255.0 ? c0 : 255.0;
+    return floorWhole(c + binade(c) * 0x1p-24);
+}
+
+// The byte of a value within `bound` of y, and whether it is decided (1 or
+// 0): the byte of y - w, sure when y + w lies below the least value whose
+// byte is one more, k - (half a float unit below k) for k = byte + 1.
+TEX_ALWAYS_INLINE double decidedByte(double y, double bound, double& sure) {
+    const double w = numeric::decisionWidth(y, bound);
+    const double low = hsvByte(y - w), next = low + 1.0;
+    const double edge = next - binade(next - 0.5) * 0x1p-24;
+    sure = (y + w < edge ? 1.0 : 0.0) + (low == 255.0 ? 1.0 : 0.0);  // 0, 1 or 2
     return low;
 }
 
-// True when c has at most 29 significant bits (the low 24 of its 52 are 0).
-inline bool shortSignificand(double c) {
-    uint64_t bits;
-    std::memcpy(&bits, &c, sizeof bits);
-    return (bits & 0xFFFFFF) == 0;
+// True when c (|c| <= 1) has at most 29 significant bits: the high part of
+// Veltkamp's split by 2^24 + 1 is c rounded to 29 bits, so the low part is 0
+// exactly then.
+TEX_ALWAYS_INLINE bool shortSignificand(double c) {
+    const double scaled = c * 0x1.000001p24, high = scaled - (scaled - c);
+    return c - high == 0.0;
 }
 
 // 1 - y for 0 <= y <= 1 and whether it is exact (Fast2Sum's error is 0).
-inline double oneMinus(double y, bool& exact) {
+TEX_ALWAYS_INLINE double oneMinus(double y, bool& exact) {
     const double c = 1.0 - y;
     exact = (1.0 - c) - y == 0.0;
     return c;
 }
 
-// The loops are free of branches so that compilers vectorize them: every
-// value and every comparison is computed and the results selected (a
-// floating-point operation or comparison inside a selection is a branch to a
-// compiler that keeps the exception flags right), and the work is split into
-// short loops over arrays of the block, which compilers vectorize one by one.
+// The hue wrapped as wrapHue does, for |h| < 2^26 (others give 0 and are
+// redone). Below -360 or from 720 on, k = floor(h / 360) comes from the
+// float quotient, off by at most one; h - 360 k is then exact in float (360 k
+// is, and the difference is a multiple of h's unit, at least 2^-14 there,
+// below 1024), and one step either way puts it right. Between, k is -1, 0 or
+// 1 outright, and h + 360 is the one rounding wrapHue makes too. A rounding
+// up to 360 gives 0, as in wrapHue.
+TEX_ALWAYS_INLINE float wrappedHue(float h, int32_t& inRange) {
+    inRange = int32_t(h > -0x1p26f) & int32_t(h < 0x1p26f);  // 0 for NaN and infinities
+    const float hh = pick(inRange, h, 0.0f);
+    const float quotient = hh * (1.0f / 360.0f);
+    const float whole = float(int32_t(quotient));
+    const float below = whole - pick(int32_t(whole > quotient), 1.0f, 0.0f);
+    const int32_t near = int32_t(hh >= -360.0f) & int32_t(hh < 720.0f);
+    const float step = float(int32_t(hh >= 360.0f) - int32_t(hh < 0.0f));
+    const float k = pick(near, step, below);
+    const float r = hh - k * 360.0f;
+    const float up = r + pick(int32_t(r < 0.0f), 360.0f, 0.0f);
+    return up - pick(int32_t(up >= 360.0f), 360.0f, 0.0f);
+}
+
 template <bool Scale>
-void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change, uint8_t* redo) {
+TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t count, const HsvChange& change,
+                                  uint8_t* redo) {
+    constexpr size_t N = HSV_BLOCK;
+    uint8_t in[3 * N];
+    std::memcpy(in, source, 3 * count);
+    std::memset(in + 3 * count, 0, 3 * (N - count));
     const double sixtieth = change.sixtieth;
     const float ch = change.h, cs = change.s, cv = change.v;
-    float hue[HSV_BLOCK], sat[HSV_BLOCK], value[HSV_BLOCK], fraction[HSV_BLOCK];
-    float wrapped[HSV_BLOCK], clampedS[HSV_BLOCK], clampedV[HSV_BLOCK];
-    // Per lane: the sector; 1 taken if sure, 0 redone, 2 flat (all channels v);
-    // the bytes v, p, q, t. All 32 bits wide, which suits the vectorizers.
-    int32_t sectors[HSV_BLOCK], state[HSV_BLOCK], bytes[4][HSV_BLOCK];
-    // rgbToHsv, as hsvOfBytes computes it, and the change.
-    for (size_t j = 0; j < count; ++j) {
-        const int32_t r = in[3 * j], g = in[3 * j + 1], b = in[3 * j + 2];
+    // Per lane, after the first loop: the wrapped hue, the clamped s and v,
+    // the byte of v, flat (1: every channel is v) and bad (1: redone).
+    float hue[N], sat[N], value[N];
+    int32_t valueByte[N], flat[N], bad[N];
+    // After the second: the sector, hs - sector, and whether both are decided.
+    float sectors[N], sureSector[N];
+    double fraction[N];
+    // After the third: the bytes p, q and t and whether all are decided.
+    float bytes[3][N], sureBytes[N];
+    // The channels apart (SSE2 has no byte shuffles for the vectorizers to
+    // take them apart with, so this loop and the last stay scalar there).
+    uint8_t planes[3][N];
+    for (size_t j = 0; j < N; ++j)
+        for (size_t c = 0; c < 3; ++c) planes[c][j] = in[3 * j + c];
+    // rgbToHsv as hsvOfBytes computes it, the change, the clamps and the wrap.
+    for (size_t j = 0; j < N; ++j) {
+        const int32_t r = planes[0][j], g = planes[1][j], b = planes[2][j];
         const int32_t m0 = r > g ? r : g, m = m0 > b ? m0 : b;
         const int32_t n0 = r < g ? r : g, n = n0 < b ? n0 : b;
         const int32_t delta = m - n, grey = delta == 0;
@@ -116,91 +208,91 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         const int32_t k = 4 - 4 * redMax - 2 * greenMax;
         const float quotient = float(x + k * delta) / float(delta + grey) * 60.0f;  // grey: any, replaced
         const float raised = quotient + 360.0f;
-        const int32_t negative = quotient < 0.0f;
-        const float h = grey ? -1.0f : negative ? raised : quotient;
-        const float s = float(delta) / float(m + grey);  // grey: 0
-        const float v = float(m);
-        hue[j] = Scale ? h * ch : h + ch;
-        sat[j] = Scale ? s * cs : s + cs;
-        value[j] = Scale ? v * cv : v + cv;
+        const float h0 = pick(grey, -1.0f, pick(int32_t(quotient < 0.0f), raised, quotient));
+        const float s0 = float(delta) / float(m + grey);  // grey: 0
+        const float v0 = float(m);
+        const float h = Scale ? h0 * ch : h0 + ch;
+        float s = Scale ? s0 * cs : s0 + cs;
+        float v = Scale ? v0 * cv : v0 + cv;
+        // The clamps keep NaN (from NaN arguments), which is then redone.
+        const int32_t nan = int32_t(s != s) | int32_t(v != v);
+        s = pick(int32_t(s > 1.0f), 1.0f, s);
+        s = pick(int32_t(s > 0.0f), s, 0.0f);  // and NaN to 0
+        v = pick(int32_t(v > 255.0f), 255.0f, v);
+        v = pick(int32_t(v > 0.0f), v, 0.0f);
+        int32_t inRange;
+        hue[j] = wrappedHue(h, inRange);
+        sat[j] = s;
+        value[j] = v;
+        valueByte[j] = int32_t(v);
+        flat[j] = int32_t(s == 0.0f);
+        bad[j] = nan | ((1 - flat[j]) & (1 - inRange));
     }
-    // The clamps, and the hue wrapped as wrapHue does.
-    for (size_t j = 0; j < count; ++j) {
-        float s = sat[j], v = value[j];
-        const float h = hue[j];
-        const int32_t sHigh = s > 1.0f, sLow = s < 0.0f, vHigh = v > 255.0f, vLow = v < 0.0f;
-        s = sHigh ? 1.0f : sLow ? 0.0f : s;
-        v = vHigh ? 255.0f : vLow ? 0.0f : v;
-        const int32_t nan = int32_t(!(s == s)) | int32_t(!(v == v));
-        // wrapHue: h - 360 * floor(h / 360), exact in double for |h| < 2^52 (a
-        // small multiple of h's unit; the quotient's rounding is put right
-        // by one step either way). Where the exact result needs more bits
-        // than double has (a tiny negative h), it is the one addition
-        // h + 360 of two floats, which double rounds as ext does.
-        const double dh = h, turns = std::floor(dh / 360.0);
-        const double r0 = dh - turns * 360.0;
-        const bool under = r0 < 0.0, over = r0 >= 360.0;
-        const double r1 = under ? r0 + 360.0 : over ? r0 - 360.0 : r0;
-        const float wrappedHue = static_cast<float>(r1);
-        const bool toTurn = wrappedHue >= 360.0f;
-        const int32_t wraps = std::fabs(dh) < 0x1p52;  // false for NaN and infinities
-        wrapped[j] = toTurn ? 0.0f : wrappedHue;
-        clampedS[j] = s;
-        clampedV[j] = v;
-        const float c = v > 0.0f ? v : 0.0f;  // hsvByte
-        bytes[0][j] = int32_t(c < 255.0f ? c : 255.0f);
-        const int32_t flat = s == 0.0f;
-        state[j] = (wraps | 2 * flat) & (nan - 1);  // nan: 0
-    }
-    // hs and the sector.
-    for (size_t j = 0; j < count; ++j) {
-        const double X = double(wrapped[j]) * sixtieth, boundX = X * 0x1p-51;
-        float hs = 0.0f;
-        int32_t sector = 0;
-        const int32_t sureHs = numeric::decideSingle(X, boundX, hs);
-        const int32_t sureSector = numeric::decideTrunc(X, boundX, sector);
-        sector = sector < 0 ? 0 : sector;
-        sector = sector > 5 ? 5 : sector;  // 0..5 where sure
-        fraction[j] = hs - float(sector);
-        sectors[j] = sector;
-        state[j] &= 2 | (sureHs & sureSector);
+    // hs = single(x) and the sector trunc(x), decided (x = h * 0.016666667,
+    // 0 <= x < 6). The decided hs may be a zero of either sign where x is one:
+    // hs enters the bytes only as s * f and 1 - f, where the sign is lost.
+    for (size_t j = 0; j < N; ++j) {
+        const double X = double(hue[j]) * sixtieth, boundX = X * 0x1p-51;
+        const double w = numeric::decisionWidth(X, boundX);
+        const double low = X - w, high = X + w;
+        const double hsLow = toFloatPrecision(low), hsHigh = toFloatPrecision(high);  // low >= 0
+        // trunc(x) for x above -1 is floor clamped to 0; sure where high
+        // lies below the next whole number.
+        const double floorLow = floorWhole(low);
+        const double sectorLow = floorLow > 0.0 ? floorLow : 0.0;
+        const double sector = sectorLow < 5.0 ? sectorLow : 5.0;
+        const double sure = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
+        fraction[j] = hsLow - sector;  // exact
+        sectors[j] = static_cast<float>(sector);
+        sureSector[j] = static_cast<float>(sure);
     }
     // p, q and t.
-    for (size_t j = 0; j < count; ++j) {
-        const double dv = clampedV[j], ds = clampedS[j], df = fraction[j];
-        bool sureP, sureQ, sureT;
+    for (size_t j = 0; j < N; ++j) {
+        const double dv = value[j], ds = sat[j], df = fraction[j];
+        double sureP, sureQ, sureT;
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
-        const int32_t tinyS = clampedS[j] < 0x1p-40f;
-        const double boundP = 2.0 * std::fabs(e) + (tinyS ? extraP : 0.0);
-        const int32_t pb = decidedByte(r, boundP, sureP);
+        const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? extraP : 0.0);
+        const double pb = decidedByte(r, boundP, sureP);
         const double sf = ds * df, boundQ = dv * 0x1p-50;
         bool exactCq, exactF, exactCt;
         const double cq = oneMinus(sf, exactCq);
-        const bool shortCq = shortSignificand(cq);
-        const bool exactQ = exactCq & shortCq;
-        const int32_t qb = decidedByte(dv * cq, exactQ ? 0.0 : boundQ, sureQ);
+        const bool exactQ = exactCq & shortSignificand(cq);
+        const double qb = decidedByte(dv * cq, exactQ ? 0.0 : boundQ, sureQ);
         const double rest = oneMinus(df, exactF);
         const double ct = oneMinus(ds * rest, exactCt);
-        const bool shortRest = shortSignificand(rest), shortCt = shortSignificand(ct);
-        const bool exactT = exactF & shortRest & exactCt & shortCt;
-        const int32_t tAny = decidedByte(dv * ct, exactT ? 0.0 : boundQ, sureT);
-        const int32_t tIsP = fraction[j] == 0.0f;
-        bytes[1][j] = pb;
-        bytes[2][j] = qb;
-        bytes[3][j] = tIsP ? pb : tAny;
-        state[j] &= 2 | (int32_t(sureP) & int32_t(sureQ) & (tIsP | int32_t(sureT)));
+        const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
+        const double tAny = decidedByte(dv * ct, exactT ? 0.0 : boundQ, sureT);
+        const bool tIsP = df == 0.0;
+        bytes[0][j] = static_cast<float>(pb);
+        bytes[1][j] = static_cast<float>(qb);
+        bytes[2][j] = static_cast<float>(tIsP ? pb : tAny);
+        const double sure = sureP * sureQ * (tIsP ? 1.0 : sureT);  // 0 where any is 0
+        sureBytes[j] = static_cast<float>(sure);
     }
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
-    // flat lanes (state 2) take v for all three. Looked up, not branched on.
-    static constexpr uint8_t ORDER[7][3] = {{0, 3, 1}, {2, 0, 1}, {1, 0, 3}, {1, 2, 0}, {3, 1, 0}, {0, 1, 2}, {0, 0, 0}};
-    for (size_t j = 0; j < count; ++j) {
-        const int32_t row = state[j] == 2 ? 6 : sectors[j];
-        out[3 * j] = uint8_t(bytes[ORDER[row][0]][j]);
-        out[3 * j + 1] = uint8_t(bytes[ORDER[row][1]][j]);
-        out[3 * j + 2] = uint8_t(bytes[ORDER[row][2]][j]);
-        redo[j] = uint8_t(state[j] == 0);
+    // flat lanes take v for all three. Selected, not looked up.
+    uint8_t again[N];
+    for (size_t j = 0; j < N; ++j) {
+        const int32_t sector = int32_t(sectors[j]), v = valueByte[j];
+        const int32_t p = int32_t(bytes[0][j]), q = int32_t(bytes[1][j]), t = int32_t(bytes[2][j]);
+        const int32_t f = flat[j];
+        const int32_t s0 = sector == 0, s1 = sector == 1, s2 = sector == 2, s3 = sector == 3, s4 = sector == 4,
+                      s5 = sector == 5;
+        const int32_t red = pick(f | s0 | s5, v, pick(s1, q, pick(s4, t, p)));
+        const int32_t green = pick(f | s1 | s2, v, pick(s0, t, pick(s3, q, p)));
+        const int32_t blue = pick(f | s3 | s4, v, pick(s2, t, pick(s5, q, p)));
+        planes[0][j] = uint8_t(red);
+        planes[1][j] = uint8_t(green);
+        planes[2][j] = uint8_t(blue);
+        const int32_t sure = int32_t(sureSector[j] * sureBytes[j] > 0.0f);
+        again[j] = uint8_t(bad[j] | ((1 - f) & (1 - sure)));
     }
+    uint8_t result[3 * N];
+    for (size_t j = 0; j < N; ++j)
+        for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
+    std::memcpy(out, result, 3 * count);
+    std::memcpy(redo, again, count);
 }
 
 [[maybe_unused]] void hsvBlock(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change,
