@@ -77,6 +77,10 @@ TEX_ALWAYS_INLINE int32_t pick(int32_t c, int32_t a, int32_t b) {
     const uint32_t mask = 0u - uint32_t(c);
     return int32_t((uint32_t(a) & mask) | (uint32_t(b) & ~mask));
 }
+TEX_ALWAYS_INLINE uint8_t pick8(uint8_t c, uint8_t a, uint8_t b) {
+    const uint8_t mask = uint8_t(0u - c);
+    return uint8_t((a & mask) | (b & ~mask));
+}
 TEX_ALWAYS_INLINE float pick(int32_t c, float a, float b) {
     int32_t x, y;
     std::memcpy(&x, &a, sizeof x);
@@ -116,24 +120,24 @@ TEX_ALWAYS_INLINE double toFloatPrecision(double y) {
     return (y + shift) - shift;
 }
 
-// trunc(single(y)) clamped to 0..255, as a double: single(y) reaches the
+// trunc(single(y)) for 0 <= y < 256, as a double: single(y) reaches the
 // whole number k above y where y lies at most half a float unit below it
 // (the halfway case goes to k, which is even in float units), so the byte
 // is floor(y + half a unit of y's binade). The sum is exact but where it
 // reaches the next binade, and there it is at least k.
-TEX_ALWAYS_INLINE double hsvByte(double y) {
-    const double c0 = y > 0.0 ? y : 0.0, c = c0 < 255.0 ? c0 : 255.0;
-    return floorWhole(c + binade(c) * 0x1p-24);
-}
+TEX_ALWAYS_INLINE double hsvByte(double y) { return floorWhole(y + binade(y) * 0x1p-24); }
 
-// The byte of a value within `bound` of y, and whether it is decided (1 or
-// 0): the byte of y - w, sure when y + w lies below the least value whose
-// byte is one more, k - (half a float unit below k) for k = byte + 1.
-TEX_ALWAYS_INLINE double decidedByte(double y, double bound, double& sure) {
-    const double w = numeric::decisionWidth(y, bound);
-    const double low = hsvByte(y - w), next = low + 1.0;
+// The byte of y, 0 <= y <= 255 (a product of v and a factor in 0..1), for
+// every value within w (a decision width, numeric::decisionWidth) of it, and
+// whether it is decided (1 or 0): the byte of y - w (at least 0), sure when
+// y + w lies below the least value whose byte is one more, k - (half a float
+// unit below k) for k = byte + 1. y + w stays below 255.5, so a byte of 255
+// is always sure.
+TEX_ALWAYS_INLINE double decidedByte(double y, double w, double& sure) {
+    const double below = y - w;
+    const double low = hsvByte(below > 0.0 ? below : 0.0), next = low + 1.0;
     const double edge = next - binade(next - 0.5) * 0x1p-24;
-    sure = (y + w < edge ? 1.0 : 0.0) + (low == 255.0 ? 1.0 : 0.0);  // 0, 1 or 2
+    sure = y + w < edge ? 1.0 : 0.0;
     return low;
 }
 
@@ -193,12 +197,13 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     float bytes[3][N], sureBytes[N];
     // The channels apart (SSE2 has no byte shuffles for the vectorizers to
     // take them apart with, so this loop and the last stay scalar there).
-    uint8_t planes[3][N];
+    // 32-bit, so that the next loop has values of one width.
+    int32_t channels[3][N];
     for (size_t j = 0; j < N; ++j)
-        for (size_t c = 0; c < 3; ++c) planes[c][j] = in[3 * j + c];
+        for (size_t c = 0; c < 3; ++c) channels[c][j] = in[3 * j + c];
     // rgbToHsv as hsvOfBytes computes it, the change, the clamps and the wrap.
     for (size_t j = 0; j < N; ++j) {
-        const int32_t r = planes[0][j], g = planes[1][j], b = planes[2][j];
+        const int32_t r = channels[0][j], g = channels[1][j], b = channels[2][j];
         const int32_t m0 = r > g ? r : g, m = m0 > b ? m0 : b;
         const int32_t n0 = r < g ? r : g, n = n0 < b ? n0 : b;
         const int32_t delta = m - n, grey = delta == 0;
@@ -253,16 +258,19 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
         const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? extraP : 0.0);
-        const double pb = decidedByte(r, boundP, sureP);
-        const double sf = ds * df, boundQ = dv * 0x1p-50;
+        const double pb = decidedByte(r, numeric::decisionWidth(r, boundP), sureP);
+        // The width for q and t: their bound 2^-50 v, widened as
+        // decisionWidth would widen it for a value at most v, is below
+        // 2^-48 v (an exact product).
+        const double sf = ds * df, widthQ = dv * 0x1p-48;
         bool exactCq, exactF, exactCt;
         const double cq = oneMinus(sf, exactCq);
         const bool exactQ = exactCq & shortSignificand(cq);
-        const double qb = decidedByte(dv * cq, exactQ ? 0.0 : boundQ, sureQ);
+        const double qb = decidedByte(dv * cq, exactQ ? 0.0 : widthQ, sureQ);
         const double rest = oneMinus(df, exactF);
         const double ct = oneMinus(ds * rest, exactCt);
         const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
-        const double tAny = decidedByte(dv * ct, exactT ? 0.0 : boundQ, sureT);
+        const double tAny = decidedByte(dv * ct, exactT ? 0.0 : widthQ, sureT);
         const bool tIsP = df == 0.0;
         bytes[0][j] = static_cast<float>(pb);
         bytes[1][j] = static_cast<float>(qb);
@@ -271,22 +279,26 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         sureBytes[j] = static_cast<float>(sure);
     }
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
-    // flat lanes take v for all three. Selected, not looked up.
-    uint8_t again[N];
+    // flat lanes take v for all three. Selected, not looked up, on bytes
+    // (four times the lanes of 32-bit values).
+    uint8_t sector8[N], flat8[N], v8[N], p8[N], q8[N], t8[N], again[N], planes[3][N];
     for (size_t j = 0; j < N; ++j) {
-        const int32_t sector = int32_t(sectors[j]), v = valueByte[j];
-        const int32_t p = int32_t(bytes[0][j]), q = int32_t(bytes[1][j]), t = int32_t(bytes[2][j]);
-        const int32_t f = flat[j];
-        const int32_t s0 = sector == 0, s1 = sector == 1, s2 = sector == 2, s3 = sector == 3, s4 = sector == 4,
-                      s5 = sector == 5;
-        const int32_t red = pick(f | s0 | s5, v, pick(s1, q, pick(s4, t, p)));
-        const int32_t green = pick(f | s1 | s2, v, pick(s0, t, pick(s3, q, p)));
-        const int32_t blue = pick(f | s3 | s4, v, pick(s2, t, pick(s5, q, p)));
-        planes[0][j] = uint8_t(red);
-        planes[1][j] = uint8_t(green);
-        planes[2][j] = uint8_t(blue);
+        sector8[j] = uint8_t(int32_t(sectors[j]));
+        flat8[j] = uint8_t(flat[j]);
+        v8[j] = uint8_t(valueByte[j]);
+        p8[j] = uint8_t(int32_t(bytes[0][j]));
+        q8[j] = uint8_t(int32_t(bytes[1][j]));
+        t8[j] = uint8_t(int32_t(bytes[2][j]));
         const int32_t sure = int32_t(sureSector[j] * sureBytes[j] > 0.0f);
-        again[j] = uint8_t(bad[j] | ((1 - f) & (1 - sure)));
+        again[j] = uint8_t(bad[j] | ((1 - flat[j]) & (1 - sure)));
+    }
+    for (size_t j = 0; j < N; ++j) {
+        const uint8_t sector = sector8[j], f = flat8[j], v = v8[j], p = p8[j], q = q8[j], t = t8[j];
+        const uint8_t s0 = sector == 0, s1 = sector == 1, s2 = sector == 2, s3 = sector == 3, s4 = sector == 4,
+                      s5 = sector == 5;
+        planes[0][j] = pick8(f | s0 | s5, v, pick8(s1, q, pick8(s4, t, p)));
+        planes[1][j] = pick8(f | s1 | s2, v, pick8(s0, t, pick8(s3, q, p)));
+        planes[2][j] = pick8(f | s3 | s4, v, pick8(s2, t, pick8(s5, q, p)));
     }
     uint8_t result[3 * N];
     for (size_t j = 0; j < N; ++j)
