@@ -28,7 +28,8 @@
 //   steps are then exact too. Results such as 28 * f, exact and on a float32
 //   midpoint, are common and need this.
 // Each byte is trunc of the float32 of its value, monotone in the value.
-// Lanes the block form does not take (hues of 2^52 or more, NaN arguments,
+// The hue is wrapped in float32 arithmetic, exactly (wrappedHue). Lanes the
+// block form does not take (hues of magnitude 2^26 or more, NaN arguments,
 // undecided values) are marked for the one-pixel form.
 #pragma once
 
@@ -65,9 +66,9 @@ namespace {
 // every unit, SSE2 included: every value and every comparison is computed
 // and the results selected, each loop runs over the whole block (a short
 // block is padded with black), and the values of one loop are all of one
-// width: 32 bits (float, int32) for rgbToHsv, the clamps, the wrap and the
-// final selection, 64 bits (double) for the decided steps, which hand their
-// results on as floats. SSE2 has no conversion of double to int32 that the
+// width: 32 bits (float, int32) for rgbToHsv, the clamps and the wrap,
+// 64 bits (double) for the decided steps, which hand their results on as
+// floats, and bytes for the final selection. SSE2 has no conversion of double to int32 that the
 // vectorizers use, and no rounding instruction, so whole numbers in double
 // come from adding and subtracting 1.5 * 2^52.
 
