@@ -191,11 +191,9 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // the byte of v, flat (1: every channel is v) and bad (1: redone).
     float hue[N], sat[N], value[N];
     int32_t valueByte[N], flat[N], bad[N];
-    // After the second: the sector, hs - sector, and whether both are decided.
-    float sectors[N], sureSector[N];
-    double fraction[N];
-    // After the third: the bytes p, q and t and whether all are decided.
-    float bytes[3][N], sureBytes[N];
+    // After the second: the sector, the bytes p, q and t, and whether all
+    // of them are decided (above 0).
+    float sectors[N], bytes[3][N], sureBytes[N];
     // The channels apart (SSE2 has no byte shuffles for the vectorizers to
     // take them apart with, so this loop and the last stay scalar there).
     // 32-bit, so that the next loop has values of one width.
@@ -234,27 +232,26 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         flat[j] = int32_t(s == 0.0f);
         bad[j] = nan | ((1 - flat[j]) & (1 - inRange));
     }
-    // hs = single(x) and the sector trunc(x), decided (x = h * 0.016666667,
-    // 0 <= x < 6). The decided hs may be a zero of either sign where x is one:
-    // hs enters the bytes only as s * f and 1 - f, where the sign is lost.
+    // hsvToRgb's extended steps, decided. First hs = single(x) and the
+    // sector trunc(x) (x = h * 0.016666667, 0 <= x < 6). The decided hs may
+    // be a zero of either sign where x is one: hs enters the bytes only as
+    // s * f and 1 - f, where the sign is lost.
     for (size_t j = 0; j < N; ++j) {
-        const double X = double(hue[j]) * sixtieth, boundX = X * 0x1p-51;
-        const double w = numeric::decisionWidth(X, boundX);
+        // The width: the bound 2^-51 X widened as decisionWidth widens it,
+        // (2^-51 X + 2^-50 X)(1 + 2^-50), is below 2^-49 X (an exact
+        // product, 0 for X = 0), so low >= 0.
+        const double X = double(hue[j]) * sixtieth, w = X * 0x1p-49;
         const double low = X - w, high = X + w;
-        const double hsLow = toFloatPrecision(low), hsHigh = toFloatPrecision(high);  // low >= 0
-        // trunc(x) for x above -1 is floor clamped to 0; sure where high
-        // lies below the next whole number.
+        const double hsLow = toFloatPrecision(low), hsHigh = toFloatPrecision(high);
+        // trunc(x) = floor(low), sure where high lies below the next whole
+        // number; at most 5 as X < 6.
         const double floorLow = floorWhole(low);
-        const double sectorLow = floorLow > 0.0 ? floorLow : 0.0;
-        const double sector = sectorLow < 5.0 ? sectorLow : 5.0;
-        const double sure = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
-        fraction[j] = hsLow - sector;  // exact
+        const double sector = floorLow < 5.0 ? floorLow : 5.0;
+        const double sureX = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
+        const double df = hsLow - sector;  // exact
         sectors[j] = static_cast<float>(sector);
-        sureSector[j] = static_cast<float>(sure);
-    }
-    // p, q and t.
-    for (size_t j = 0; j < N; ++j) {
-        const double dv = value[j], ds = sat[j], df = fraction[j];
+        // Then p, q and t.
+        const double dv = value[j], ds = sat[j];
         double sureP, sureQ, sureT;
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
@@ -276,7 +273,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         bytes[0][j] = static_cast<float>(pb);
         bytes[1][j] = static_cast<float>(qb);
         bytes[2][j] = static_cast<float>(tIsP ? pb : tAny);
-        const double sure = sureP * sureQ * (tIsP ? 1.0 : sureT);  // 0 where any is 0
+        const double sure = sureX * sureP * sureQ * (tIsP ? 1.0 : sureT);  // 0 where any is 0
         sureBytes[j] = static_cast<float>(sure);
     }
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
@@ -290,7 +287,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         p8[j] = uint8_t(int32_t(bytes[0][j]));
         q8[j] = uint8_t(int32_t(bytes[1][j]));
         t8[j] = uint8_t(int32_t(bytes[2][j]));
-        const int32_t sure = int32_t(sureSector[j] * sureBytes[j] > 0.0f);
+        const int32_t sure = int32_t(sureBytes[j] > 0.0f);
         again[j] = uint8_t(bad[j] | ((1 - flat[j]) & (1 - sure)));
     }
     for (size_t j = 0; j < N; ++j) {
