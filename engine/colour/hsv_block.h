@@ -28,7 +28,8 @@
 //   steps are then exact too. Results such as 28 * f, exact and on a float32
 //   midpoint, are common and need this.
 // Each byte is trunc of the float32 of its value, monotone in the value.
-// Lanes the block form does not take (hues of 2^52 or more, NaN arguments,
+// The hue is wrapped in float32 arithmetic, exactly (wrappedHue). Lanes the
+// block form does not take (hues of magnitude 2^26 or more, NaN arguments,
 // undecided values) are marked for the one-pixel form.
 #pragma once
 
@@ -38,6 +39,7 @@
 #include <cstring>
 
 #include "engine/numeric/decide.h"
+#include "engine/vectors.h"
 
 namespace tex {
 
@@ -60,53 +62,147 @@ HsvBlock hsvBlockAvx2();  // only where passes_avx2.cpp is built for x86-64
 
 namespace {
 
-// The one-pixel form's byte of a float result (NaN gives 0), clamped before
-// the conversion so that no lane converts a value out of range.
-inline uint8_t hsvByte(float x) {
-    const float c = x > 0.0f ? x : 0.0f;
-    return uint8_t(int32_t(c < 255.0f ? c : 255.0f));
+// The loops below are free of branches so that compilers vectorize them on
+// every unit, SSE2 included: every value and every comparison is computed
+// and the results selected, each loop runs over the whole block (a short
+// block is padded with black), and the values of one loop are all of one
+// width: 32 bits (float, int32) for rgbToHsv, the clamps and the wrap,
+// 64 bits (double) for the decided steps, which hand their results on as
+// floats, and bytes for the final selection. SSE2 has no conversion of double to int32 that the
+// vectorizers use, and no rounding instruction, so whole numbers in double
+// come from adding and subtracting 1.5 * 2^52.
+
+// a where c is 1, b where c is 0, as a mask on the bits: GCC keeps loops
+// with some selections of floats scalar on AVX2, and this form it takes.
+TEX_ALWAYS_INLINE int32_t pick(int32_t c, int32_t a, int32_t b) {
+    const uint32_t mask = 0u - uint32_t(c);
+    return int32_t((uint32_t(a) & mask) | (uint32_t(b) & ~mask));
+}
+TEX_ALWAYS_INLINE uint8_t pick8(uint8_t c, uint8_t a, uint8_t b) {
+    const uint8_t mask = uint8_t(0u - c);
+    return uint8_t((a & mask) | (b & ~mask));
+}
+TEX_ALWAYS_INLINE float pick(int32_t c, float a, float b) {
+    int32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    const int32_t r = pick(c, x, y);
+    float f;
+    std::memcpy(&f, &r, sizeof f);
+    return f;
 }
 
-// The byte of a value within `bound` of v, and whether it is decided (v lies
-// in -1..256 here, a product clamped before).
-inline uint8_t decidedByte(double v, double bound, bool& sure) {
-    const double w = numeric::decisionWidth(v, bound);
-    const uint8_t low = hsvByte(static_cast<float>(v - w)), high = hsvByte(static_cast<float>(v + w));
-    sure = low == high;
+// The whole number nearest y (halves to even) for |y| < 2^51, and the
+// largest whole number at most y.
+TEX_ALWAYS_INLINE double nearestWhole(double y) { return (y + 0x1.8p52) - 0x1.8p52; }
+TEX_ALWAYS_INLINE double floorWhole(double y) {
+    const double n = nearestWhole(y);
+    return n - (n > y ? 1.0 : 0.0);
+}
+
+// 2^e for y in [2^e, 2^(e+1)), 0 for y = 0 (y >= 0, finite): the exponent
+// bits alone.
+TEX_ALWAYS_INLINE double binade(double y) {
+    uint64_t bits;
+    std::memcpy(&bits, &y, sizeof bits);
+    bits &= 0x7FF0000000000000u;
+    double b;
+    std::memcpy(&b, &bits, sizeof b);
+    return b;
+}
+
+// y >= 0 rounded to float32 precision (halves to even) in double, without a
+// conversion: adding and subtracting 1.5 * 2^52 float units of y's binade
+// rounds y to a whole number of those units. Below 2^-126 the unit stays
+// 2^-149.
+TEX_ALWAYS_INLINE double toFloatPrecision(double y) {
+    const double b = binade(y);
+    const double shift = (b > 0x1p-126 ? b : 0x1p-126) * 0x1.8p29;
+    return (y + shift) - shift;
+}
+
+// trunc(single(y)) for 0 <= y < 256, as a double: single(y) reaches the
+// whole number k above y where y lies at most half a float unit below it
+// (the halfway case goes to k, which is even in float units), so the byte
+// is floor(y + half a unit of y's binade). The sum is exact but where it
+// reaches the next binade, and there it is at least k.
+TEX_ALWAYS_INLINE double hsvByte(double y) { return floorWhole(y + binade(y) * 0x1p-24); }
+
+// The byte of y, 0 <= y <= 255 (a product of v and a factor in 0..1), for
+// every value within w (a decision width, numeric::decisionWidth) of it, and
+// whether it is decided (1 or 0): the byte of y - w (at least 0), sure when
+// y + w lies below the least value whose byte is one more, k - (half a float
+// unit below k) for k = byte + 1. y + w stays below 255.5, so a byte of 255
+// is always sure.
+TEX_ALWAYS_INLINE double decidedByte(double y, double w, double& sure) {
+    const double below = y - w;
+    const double low = hsvByte(below > 0.0 ? below : 0.0), next = low + 1.0;
+    const double edge = next - binade(next - 0.5) * 0x1p-24;
+    sure = y + w < edge ? 1.0 : 0.0;
     return low;
 }
 
-// True when c has at most 29 significant bits (the low 24 of its 52 are 0).
-inline bool shortSignificand(double c) {
-    uint64_t bits;
-    std::memcpy(&bits, &c, sizeof bits);
-    return (bits & 0xFFFFFF) == 0;
+// True when c (|c| <= 1) has at most 29 significant bits: the high part of
+// Veltkamp's split by 2^24 + 1 is c rounded to 29 bits, so the low part is 0
+// exactly then.
+TEX_ALWAYS_INLINE bool shortSignificand(double c) {
+    const double scaled = c * 0x1.000001p24, high = scaled - (scaled - c);
+    return c - high == 0.0;
 }
 
 // 1 - y for 0 <= y <= 1 and whether it is exact (Fast2Sum's error is 0).
-inline double oneMinus(double y, bool& exact) {
+TEX_ALWAYS_INLINE double oneMinus(double y, bool& exact) {
     const double c = 1.0 - y;
     exact = (1.0 - c) - y == 0.0;
     return c;
 }
 
-// The loops are free of branches so that compilers vectorize them: every
-// value and every comparison is computed and the results selected (a
-// floating-point operation or comparison inside a selection is a branch to a
-// compiler that keeps the exception flags right), and the work is split into
-// short loops over arrays of the block, which compilers vectorize one by one.
+// The hue wrapped as wrapHue does, for |h| < 2^26 (others give 0 and are
+// redone). Below -360 or from 720 on, k = floor(h / 360) comes from the
+// float quotient, off by at most one; h - 360 k is then exact in float (360 k
+// is, and the difference is a multiple of h's unit, at least 2^-14 there,
+// below 1024), and one step either way puts it right. Between, k is -1, 0 or
+// 1 outright, and h + 360 is the one rounding wrapHue makes too. A rounding
+// up to 360 gives 0, as in wrapHue.
+TEX_ALWAYS_INLINE float wrappedHue(float h, int32_t& inRange) {
+    inRange = int32_t(h > -0x1p26f) & int32_t(h < 0x1p26f);  // 0 for NaN and infinities
+    const float hh = pick(inRange, h, 0.0f);
+    const float quotient = hh * (1.0f / 360.0f);
+    const float whole = float(int32_t(quotient));
+    const float below = whole - pick(int32_t(whole > quotient), 1.0f, 0.0f);
+    const int32_t near = int32_t(hh >= -360.0f) & int32_t(hh < 720.0f);
+    const float step = float(int32_t(hh >= 360.0f) - int32_t(hh < 0.0f));
+    const float k = pick(near, step, below);
+    const float r = hh - k * 360.0f;
+    const float up = r + pick(int32_t(r < 0.0f), 360.0f, 0.0f);
+    return up - pick(int32_t(up >= 360.0f), 360.0f, 0.0f);
+}
+
 template <bool Scale>
-void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change, uint8_t* redo) {
+TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t count, const HsvChange& change,
+                                  uint8_t* redo) {
+    constexpr size_t N = HSV_BLOCK;
+    uint8_t in[3 * N];
+    std::memcpy(in, source, 3 * count);
+    std::memset(in + 3 * count, 0, 3 * (N - count));
     const double sixtieth = change.sixtieth;
     const float ch = change.h, cs = change.s, cv = change.v;
-    float hue[HSV_BLOCK], sat[HSV_BLOCK], value[HSV_BLOCK], fraction[HSV_BLOCK];
-    float wrapped[HSV_BLOCK], clampedS[HSV_BLOCK], clampedV[HSV_BLOCK];
-    // Per lane: the sector; 1 taken if sure, 0 redone, 2 flat (all channels v);
-    // the bytes v, p, q, t. All 32 bits wide, which suits the vectorizers.
-    int32_t sectors[HSV_BLOCK], state[HSV_BLOCK], bytes[4][HSV_BLOCK];
-    // rgbToHsv, as hsvOfBytes computes it, and the change.
-    for (size_t j = 0; j < count; ++j) {
-        const int32_t r = in[3 * j], g = in[3 * j + 1], b = in[3 * j + 2];
+    // Per lane, after the first loop: the wrapped hue, the clamped s and v,
+    // the byte of v, flat (1: every channel is v) and bad (1: redone).
+    float hue[N], sat[N], value[N];
+    int32_t valueByte[N], flat[N], bad[N];
+    // After the second: the sector, the bytes p, q and t, and whether all
+    // of them are decided (above 0).
+    float sectors[N], bytes[3][N], sureBytes[N];
+    // The channels apart (SSE2 has no byte shuffles for the vectorizers to
+    // take them apart with, so this loop and the last stay scalar there).
+    // 32-bit, so that the next loop has values of one width.
+    int32_t channels[3][N];
+    for (size_t j = 0; j < N; ++j)
+        for (size_t c = 0; c < 3; ++c) channels[c][j] = in[3 * j + c];
+    // rgbToHsv as hsvOfBytes computes it, the change, the clamps and the wrap.
+    for (size_t j = 0; j < N; ++j) {
+        const int32_t r = channels[0][j], g = channels[1][j], b = channels[2][j];
         const int32_t m0 = r > g ? r : g, m = m0 > b ? m0 : b;
         const int32_t n0 = r < g ? r : g, n = n0 < b ? n0 : b;
         const int32_t delta = m - n, grey = delta == 0;
@@ -116,91 +212,97 @@ void hsvBlockOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& 
         const int32_t k = 4 - 4 * redMax - 2 * greenMax;
         const float quotient = float(x + k * delta) / float(delta + grey) * 60.0f;  // grey: any, replaced
         const float raised = quotient + 360.0f;
-        const int32_t negative = quotient < 0.0f;
-        const float h = grey ? -1.0f : negative ? raised : quotient;
-        const float s = float(delta) / float(m + grey);  // grey: 0
-        const float v = float(m);
-        hue[j] = Scale ? h * ch : h + ch;
-        sat[j] = Scale ? s * cs : s + cs;
-        value[j] = Scale ? v * cv : v + cv;
+        const float h0 = pick(grey, -1.0f, pick(int32_t(quotient < 0.0f), raised, quotient));
+        const float s0 = float(delta) / float(m + grey);  // grey: 0
+        const float v0 = float(m);
+        const float h = Scale ? h0 * ch : h0 + ch;
+        float s = Scale ? s0 * cs : s0 + cs;
+        float v = Scale ? v0 * cv : v0 + cv;
+        // The clamps keep NaN (from NaN arguments), which is then redone.
+        const int32_t nan = int32_t(s != s) | int32_t(v != v);
+        s = pick(int32_t(s > 1.0f), 1.0f, s);
+        s = pick(int32_t(s > 0.0f), s, 0.0f);  // and NaN to 0
+        v = pick(int32_t(v > 255.0f), 255.0f, v);
+        v = pick(int32_t(v > 0.0f), v, 0.0f);
+        int32_t inRange;
+        hue[j] = wrappedHue(h, inRange);
+        sat[j] = s;
+        value[j] = v;
+        valueByte[j] = int32_t(v);
+        flat[j] = int32_t(s == 0.0f);
+        bad[j] = nan | ((1 - flat[j]) & (1 - inRange));
     }
-    // The clamps, and the hue wrapped as wrapHue does.
-    for (size_t j = 0; j < count; ++j) {
-        float s = sat[j], v = value[j];
-        const float h = hue[j];
-        const int32_t sHigh = s > 1.0f, sLow = s < 0.0f, vHigh = v > 255.0f, vLow = v < 0.0f;
-        s = sHigh ? 1.0f : sLow ? 0.0f : s;
-        v = vHigh ? 255.0f : vLow ? 0.0f : v;
-        const int32_t nan = int32_t(!(s == s)) | int32_t(!(v == v));
-        // wrapHue: h - 360 * floor(h / 360), exact in double for |h| < 2^52 (a
-        // small multiple of h's unit; the quotient's rounding is put right
-        // by one step either way). Where the exact result needs more bits
-        // than double has (a tiny negative h), it is the one addition
-        // h + 360 of two floats, which double rounds as ext does.
-        const double dh = h, turns = std::floor(dh / 360.0);
-        const double r0 = dh - turns * 360.0;
-        const bool under = r0 < 0.0, over = r0 >= 360.0;
-        const double r1 = under ? r0 + 360.0 : over ? r0 - 360.0 : r0;
-        const float wrappedHue = static_cast<float>(r1);
-        const bool toTurn = wrappedHue >= 360.0f;
-        const int32_t wraps = std::fabs(dh) < 0x1p52;  // false for NaN and infinities
-        wrapped[j] = toTurn ? 0.0f : wrappedHue;
-        clampedS[j] = s;
-        clampedV[j] = v;
-        const float c = v > 0.0f ? v : 0.0f;  // hsvByte
-        bytes[0][j] = int32_t(c < 255.0f ? c : 255.0f);
-        const int32_t flat = s == 0.0f;
-        state[j] = (wraps | 2 * flat) & (nan - 1);  // nan: 0
-    }
-    // hs and the sector.
-    for (size_t j = 0; j < count; ++j) {
-        const double X = double(wrapped[j]) * sixtieth, boundX = X * 0x1p-51;
-        float hs = 0.0f;
-        int32_t sector = 0;
-        const int32_t sureHs = numeric::decideSingle(X, boundX, hs);
-        const int32_t sureSector = numeric::decideTrunc(X, boundX, sector);
-        sector = sector < 0 ? 0 : sector;
-        sector = sector > 5 ? 5 : sector;  // 0..5 where sure
-        fraction[j] = hs - float(sector);
-        sectors[j] = sector;
-        state[j] &= 2 | (sureHs & sureSector);
-    }
-    // p, q and t.
-    for (size_t j = 0; j < count; ++j) {
-        const double dv = clampedV[j], ds = clampedS[j], df = fraction[j];
-        bool sureP, sureQ, sureT;
+    // hsvToRgb's extended steps, decided. First hs = single(x) and the
+    // sector trunc(x) (x = h * 0.016666667, 0 <= x < 6). The decided hs may
+    // be a zero of either sign where x is one: hs enters the bytes only as
+    // s * f and 1 - f, where the sign is lost.
+    for (size_t j = 0; j < N; ++j) {
+        // The width: the bound 2^-51 X widened as decisionWidth widens it,
+        // (2^-51 X + 2^-50 X)(1 + 2^-50), is below 2^-49 X (an exact
+        // product, 0 for X = 0), so low >= 0.
+        const double X = double(hue[j]) * sixtieth, w = X * 0x1p-49;
+        const double low = X - w, high = X + w;
+        const double hsLow = toFloatPrecision(low), hsHigh = toFloatPrecision(high);
+        // trunc(x) = floor(low), sure where high lies below the next whole
+        // number; at most 5 as X < 6.
+        const double floorLow = floorWhole(low);
+        const double sector = floorLow < 5.0 ? floorLow : 5.0;
+        const double sureX = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
+        const double df = hsLow - sector;  // exact
+        sectors[j] = static_cast<float>(sector);
+        // Then p, q and t.
+        const double dv = value[j], ds = sat[j];
+        double sureP, sureQ, sureT;
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
-        const int32_t tinyS = clampedS[j] < 0x1p-40f;
-        const double boundP = 2.0 * std::fabs(e) + (tinyS ? extraP : 0.0);
-        const int32_t pb = decidedByte(r, boundP, sureP);
-        const double sf = ds * df, boundQ = dv * 0x1p-50;
+        const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? extraP : 0.0);
+        const double pb = decidedByte(r, numeric::decisionWidth(r, boundP), sureP);
+        // The width for q and t: their bound 2^-50 v, widened as
+        // decisionWidth would widen it for a value at most v, is below
+        // 2^-48 v (an exact product).
+        const double sf = ds * df, widthQ = dv * 0x1p-48;
         bool exactCq, exactF, exactCt;
         const double cq = oneMinus(sf, exactCq);
-        const bool shortCq = shortSignificand(cq);
-        const bool exactQ = exactCq & shortCq;
-        const int32_t qb = decidedByte(dv * cq, exactQ ? 0.0 : boundQ, sureQ);
+        const bool exactQ = exactCq & shortSignificand(cq);
+        const double qb = decidedByte(dv * cq, exactQ ? 0.0 : widthQ, sureQ);
         const double rest = oneMinus(df, exactF);
         const double ct = oneMinus(ds * rest, exactCt);
-        const bool shortRest = shortSignificand(rest), shortCt = shortSignificand(ct);
-        const bool exactT = exactF & shortRest & exactCt & shortCt;
-        const int32_t tAny = decidedByte(dv * ct, exactT ? 0.0 : boundQ, sureT);
-        const int32_t tIsP = fraction[j] == 0.0f;
-        bytes[1][j] = pb;
-        bytes[2][j] = qb;
-        bytes[3][j] = tIsP ? pb : tAny;
-        state[j] &= 2 | (int32_t(sureP) & int32_t(sureQ) & (tIsP | int32_t(sureT)));
+        const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
+        const double tAny = decidedByte(dv * ct, exactT ? 0.0 : widthQ, sureT);
+        const bool tIsP = df == 0.0;
+        bytes[0][j] = static_cast<float>(pb);
+        bytes[1][j] = static_cast<float>(qb);
+        bytes[2][j] = static_cast<float>(tIsP ? pb : tAny);
+        const double sure = sureX * sureP * sureQ * (tIsP ? 1.0 : sureT);  // 0 where any is 0
+        sureBytes[j] = static_cast<float>(sure);
     }
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
-    // flat lanes (state 2) take v for all three. Looked up, not branched on.
-    static constexpr uint8_t ORDER[7][3] = {{0, 3, 1}, {2, 0, 1}, {1, 0, 3}, {1, 2, 0}, {3, 1, 0}, {0, 1, 2}, {0, 0, 0}};
-    for (size_t j = 0; j < count; ++j) {
-        const int32_t row = state[j] == 2 ? 6 : sectors[j];
-        out[3 * j] = uint8_t(bytes[ORDER[row][0]][j]);
-        out[3 * j + 1] = uint8_t(bytes[ORDER[row][1]][j]);
-        out[3 * j + 2] = uint8_t(bytes[ORDER[row][2]][j]);
-        redo[j] = uint8_t(state[j] == 0);
+    // flat lanes take v for all three. Selected, not looked up, on bytes
+    // (four times the lanes of 32-bit values).
+    uint8_t sector8[N], flat8[N], v8[N], p8[N], q8[N], t8[N], again[N], planes[3][N];
+    for (size_t j = 0; j < N; ++j) {
+        sector8[j] = uint8_t(int32_t(sectors[j]));
+        flat8[j] = uint8_t(flat[j]);
+        v8[j] = uint8_t(valueByte[j]);
+        p8[j] = uint8_t(int32_t(bytes[0][j]));
+        q8[j] = uint8_t(int32_t(bytes[1][j]));
+        t8[j] = uint8_t(int32_t(bytes[2][j]));
+        const int32_t sure = int32_t(sureBytes[j] > 0.0f);
+        again[j] = uint8_t(bad[j] | ((1 - flat[j]) & (1 - sure)));
     }
+    for (size_t j = 0; j < N; ++j) {
+        const uint8_t sector = sector8[j], f = flat8[j], v = v8[j], p = p8[j], q = q8[j], t = t8[j];
+        const uint8_t s0 = sector == 0, s1 = sector == 1, s2 = sector == 2, s3 = sector == 3, s4 = sector == 4,
+                      s5 = sector == 5;
+        planes[0][j] = pick8(f | s0 | s5, v, pick8(s1, q, pick8(s4, t, p)));
+        planes[1][j] = pick8(f | s1 | s2, v, pick8(s0, t, pick8(s3, q, p)));
+        planes[2][j] = pick8(f | s3 | s4, v, pick8(s2, t, pick8(s5, q, p)));
+    }
+    uint8_t result[3 * N];
+    for (size_t j = 0; j < N; ++j)
+        for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
+    std::memcpy(out, result, 3 * count);
+    std::memcpy(redo, again, count);
 }
 
 [[maybe_unused]] void hsvBlock(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change,

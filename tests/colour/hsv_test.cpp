@@ -1,7 +1,10 @@
 // The byte-pixel HSV conversions of the HSV operations against rgbToHsv,
 // hsvToRgb and wrapHue: every colour, every hue quotient, and more than ten
-// million hues and HSV triples of every scale.
+// million hues and HSV triples of every scale; the block form and its parts
+// against the one-pixel form.
 #include "engine/colour/hsv.h"
+#include "engine/colour/hsv_block.h"
+#include "engine/vectors.h"
 
 #include <cstring>
 #include <limits>
@@ -155,5 +158,153 @@ TEST(HsvWide, RandomArgumentsMatchTheOnePixelConversion) {
         for (size_t i = 0; i < in.size(); ++i)
             ASSERT_EQ(out[i], onePixel(in[i], scale, h, s, v))
                 << in[i] << " " << scale << " " << h << "," << s << "," << v;
+    }
+}
+
+// ---- The block form ----------------------------------------------------------
+
+namespace {
+
+// The block forms this machine can run: the baseline one, and AVX2 where the
+// processor has it.
+std::vector<HsvBlock> blockForms() {
+    std::vector<HsvBlock> forms{hsvBlockBaseline()};
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) forms.push_back(hsvBlockAvx2());
+#endif
+    return forms;
+}
+
+// Pixels through a block form in blocks of `step` (<= HSV_BLOCK), the lanes
+// it leaves through the one-pixel form, as the HSV operations run it.
+std::vector<Pixel> throughBlocks(HsvBlock block, const std::vector<Pixel>& in, bool scale, float h, float s, float v,
+                                 size_t step = HSV_BLOCK) {
+    const HsvChange change{scale, h, s, v, static_cast<double>(SIXTIETH)};
+    std::vector<Pixel> out(in.size());
+    uint8_t redo[HSV_BLOCK];
+    for (size_t i = 0; i < in.size(); i += step) {
+        const size_t count = std::min(step, in.size() - i);
+        block(reinterpret_cast<const uint8_t*>(&in[i]), reinterpret_cast<uint8_t*>(&out[i]), count, change, redo);
+        for (size_t j = 0; j < count; ++j)
+            if (redo[j]) out[i + j] = onePixel(in[i + j], scale, h, s, v);
+    }
+    return out;
+}
+
+double asDouble(uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+}  // namespace
+
+// The double forms of float rounding, of the byte and its decision, and of
+// the short significand test, at the values where each changes and at random.
+TEST(HsvBlockParts, RoundingAndBytesInDoubleMatchTheConversions) {
+    std::mt19937_64 random(24);
+    auto byteOfFloat = [](double y) {
+        const float f = static_cast<float>(y);
+        return double(f <= 0.0f ? 0 : f >= 255.0f ? 255 : int32_t(f));
+    };
+    // Whole numbers, points a float unit or half of one either side, and
+    // floats, float midpoints and doubles a few units from either.
+    std::vector<double> values;
+    for (int k = 0; k <= 255; ++k)
+        for (double unit : {0x1p-24, 0x1p-25, 0x1p-23, 0x1p-17, 0x1p-16, 0x1p-18})
+            for (double d : {-unit, -unit / 2, -unit / 2 - 0x1p-60 * k, unit / 2, 0.0}) values.push_back(k + d);
+    for (int i = 0; i < 4000000; ++i) {
+        const float f = std::uniform_real_distribution<float>(0.0f, 255.0f)(random);
+        const double mid = (double(f) + double(std::nextafter(f, 300.0f))) / 2;
+        const double near = random() % 2 ? mid : double(f);
+        uint64_t bits;
+        std::memcpy(&bits, &near, sizeof bits);
+        values.push_back(i % 3 == 0 ? near : asDouble(bits + random() % 5 - 2));
+    }
+    for (double y : values) {
+        if (!(y >= 0.0 && y <= 255.0)) continue;
+        ASSERT_EQ(hsvByte(y), byteOfFloat(y)) << y;
+        ASSERT_EQ(toFloatPrecision(y), double(static_cast<float>(y))) << y;
+        // A decided byte is the byte of every value within the width.
+        for (double w : {0.0, 0x1p-40, 0x1p-30, 0x1p-20 * (y + 1)}) {
+            double sure;
+            const double byte = decidedByte(y, w, sure);
+            if (w == 0.0) {
+                ASSERT_TRUE(sure == 1.0 && byte == byteOfFloat(y)) << y;
+            }
+            if (sure == 1.0) {
+                ASSERT_TRUE(byteOfFloat(y - w) == byte && byteOfFloat(y + w) == byte) << y << " within " << w;
+            }
+        }
+    }
+    for (double y : {0x1p-140, 0x1.8p-149, 0x1p-150, 0x1.0000001p-126, 3e-39, 0.0})
+        ASSERT_EQ(toFloatPrecision(y), double(static_cast<float>(y))) << y;
+    for (int i = 0; i < 2000000; ++i) {
+        const double c = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+        uint64_t bits;
+        std::memcpy(&bits, &c, sizeof bits);
+        const uint64_t cut = bits & ~((uint64_t(1) << (random() % 30)) - 1);  // some of the low bits cleared
+        const double shortened = asDouble(cut);
+        ASSERT_EQ(shortSignificand(shortened), (cut & 0xFFFFFF) == 0) << shortened;
+    }
+}
+
+TEST(HsvBlockParts, WrappedHueEqualsWrapHue) {
+    std::mt19937 random(720);
+    auto check = [](float h) {
+        int32_t inRange;
+        const float w = wrappedHue(h, inRange);
+        const bool expected = std::fabs(h) < 0x1p26f;
+        ASSERT_EQ(inRange != 0, expected) << h;
+        if (expected) {
+            ASSERT_EQ(w, wrapHue(h)) << h;  // the sign of a zero is not kept
+        }
+    };
+    for (int i = 0; i < 8000000; ++i) check(anyFloat(random));
+    for (float h = -2000.0f; h < 2000.0f; h += 0.0078125f) check(h);
+    for (int k = -200000; k <= 200000; k += k > -30 && k < 30 ? 1 : 997)
+        for (int n = -3; n <= 3; ++n) {
+            float h = float(360.0 * k);
+            for (int step = 0; step < std::abs(n); ++step) h = std::nextafter(h, n < 0 ? -1e30f : 1e30f);
+            check(h);
+        }
+}
+
+// Every colour through each block form under changes that keep s and v
+// (p, q and t fall on whole numbers and float midpoints), scale them, and
+// wrap the hue across turns; blocks of every length.
+TEST(HsvBlock, EveryColourMatchesTheOnePixelConversion) {
+    std::vector<Pixel> in(1u << 24);
+    for (uint32_t c = 0; c < (1u << 24); ++c) in[c] = {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+    const float args[][4] = {{0, 30.0f, 0.0f, 0.0f}, {1, 1.1f, 0.9f, 1.2f}, {1, 2.5f, 1.7f, 0.6f}};
+    std::vector<Pixel> expected(in.size());
+    for (size_t a = 0; a < sizeof args / sizeof *args; ++a) {
+        const auto& c = args[a];
+        for (uint32_t i = 0; i < (1u << 24); ++i) expected[i] = onePixel(in[i], c[0] == 1, c[1], c[2], c[3]);
+        for (HsvBlock block : blockForms()) {
+            const std::vector<Pixel> out = throughBlocks(block, in, c[0] == 1, c[1], c[2], c[3], HSV_BLOCK - 7 * a);
+            for (uint32_t i = 0; i < (1u << 24); ++i)
+                ASSERT_EQ(out[i], expected[i]) << in[i] << " args " << c[1] << "," << c[2] << "," << c[3];
+        }
+    }
+}
+
+// Random pixels under random changes of every scale, NaN, infinities and
+// hues beyond the block's range included.
+TEST(HsvBlock, RandomArgumentsMatchTheOnePixelConversion) {
+    std::mt19937 random(64);
+    std::vector<Pixel> in(65536);
+    for (int call = 0; call < 120; ++call) {
+        for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
+        const bool scale = call % 2 == 0;
+        const float h = anyFloat(random),
+                    s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
+        const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
+        for (HsvBlock block : blockForms()) {
+            const std::vector<Pixel> out = throughBlocks(block, in, scale, h, s, v, 1 + call % HSV_BLOCK);
+            for (size_t i = 0; i < in.size(); ++i)
+                ASSERT_EQ(out[i], onePixel(in[i], scale, h, s, v))
+                    << in[i] << " " << scale << " " << h << "," << s << "," << v;
+        }
     }
 }
