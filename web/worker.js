@@ -214,16 +214,24 @@ async function threadedModule() {
   const [{ default: create }, wasmBinary] =
     await Promise.all([import('./studio_wasm_threads.mjs'), wasmOf('./studio_wasm_threads.wasm')]);
   const workers = [];
-  let timer;
+  let timer, starting = true;
   const failed = new Promise((resolve, reject) => {
     const settings = { wasmBinary, onAbort: (what) => reject(new Error(String(what))) };
     timer = setTimeout(() => reject(new Error('the threads did not start in time')), THREADS_START_MS);
     // The pool's workers are made while the factory runs: each is watched
-    // for a script that does not load.
+    // for a script that does not load. Until the pool has started such a
+    // failure is handled here alone: the module's own handler, which comes
+    // after this one, would throw it again as this worker's uncaught error,
+    // which the page takes for a session that could not start.
     const Worker = self.Worker;
     self.Worker = function (...args) {
       const worker = new Worker(...args);
-      worker.addEventListener('error', () => reject(new Error('a thread did not start')));
+      worker.addEventListener('error', (event) => {
+        if (!starting) return;
+        event.preventDefault();
+        event.stopImmediatePropagation();
+        reject(new Error('a thread did not start'));
+      });
       workers.push(worker);
       return worker;
     };
@@ -241,6 +249,7 @@ async function threadedModule() {
     for (const worker of workers) worker.terminate();
     throw error;
   } finally {
+    starting = false;
     clearTimeout(timer);
   }
 }
