@@ -68,7 +68,9 @@ cp data/gallery/*.png "$site/gallery/"
 cp docs/operations.md "$site/docs/"
 node web/make-icon.mjs "$site/js" data/Testin3.tex "$site/icon.png" 256
 
-files=$(cd "$site" && find . -maxdepth 1 -type f ! -name sw.js -printf '"%f", ' | sort)
+# The threaded session is kept when an isolated page first loads it, not on
+# install, which the first visit (not yet isolated) pays for.
+files=$(cd "$site" && find . -maxdepth 1 -type f ! -name sw.js ! -name 'studio_wasm_threads*' -printf '"%f", ' | sort)
 stamp=$(cd "$site" && cat $(find . -maxdepth 1 -type f | sort) | sha256sum | cut -c1-16)
 sed -e "s|@VERSION@|texture-studio-$stamp|" -e "s|@FILES@|[\"./\", ${files%, }]|" web/sw.js > "$site/sw.js"
 

@@ -303,6 +303,19 @@ test('reloads offline once loaded', async () => {
   await page.reload();
   await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
   await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+  // Isolated now, but the threaded session was never loaded: one thread.
+  assert.equal(await page.evaluate(() => self.crossOriginIsolated), true);
+  assert.equal((await onSession(page, [{ route: 'threads' }]))[0].value.threads, 1);
+  // Loaded once online, the threaded session is kept for the next time offline.
+  await context.setOffline(false);
+  await page.reload();
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  assert.ok((await onSession(page, [{ route: 'threads' }]))[0].value.threads > 1);
+  await context.setOffline(true);
+  await page.reload();
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+  assert.ok((await onSession(page, [{ route: 'threads' }]))[0].value.threads > 1);
   await context.close();
 });
 
