@@ -726,8 +726,15 @@ test('whole renders at 1024 on one and on two threads (reported)', async () => {
     `(${(least(times.one) / least(times.two)).toFixed(2)}x); single-threaded module ${least(times.module).toFixed(0)} ms ` +
     `(${(least(times.module) / least(times.two)).toFixed(2)}x the 2 threads)`);
   if (process.env.SCREENSHOT) {
-    await page.getByRole('tab', { name: 'Layer 4' }).click();
-    await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+    // The isolated page with the shipped texture, dropped on it.
+    await page.evaluate((data) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(data)], 'Testin3.tex'));
+      document.querySelector('#preview').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, [...SHIPPED]);
+    await layer4Records(page, 4);
+    await page.getByLabel('Preview size').selectOption('1024');
+    await page.waitForTimeout(1500);
     await page.screenshot({ path: process.env.SCREENSHOT.replace(/(\.png)?$/, '-threads.png') });
   }
   await isolated.close();
