@@ -215,7 +215,7 @@ async function threadedModule() {
     await Promise.all([import('./studio_wasm_threads.mjs'), wasmOf('./studio_wasm_threads.wasm')]);
   const workers = [];
   let timer, starting = true;
-  const failed = new Promise((resolve, reject) => {
+  const started = new Promise((resolve, reject) => {
     const settings = { wasmBinary, onAbort: (what) => reject(new Error(String(what))) };
     timer = setTimeout(() => reject(new Error('the threads did not start in time')), THREADS_START_MS);
     // The pool's workers are made while the factory runs: each is watched
@@ -244,7 +244,7 @@ async function threadedModule() {
     }
   });
   try {
-    return await failed;
+    return await started;
   } catch (error) {
     for (const worker of workers) worker.terminate();
     throw error;
