@@ -175,6 +175,12 @@ async function handle(route, body, bytes) {
         return body.restore ? call('resume', {}, snapshot) : call('state', {});
       }
       return call('edit', body);
+    case 'threads': {
+      // With the pool's workers that run the engine's threads now.
+      const answer = call('threads', body);
+      answer.value.workers = module.PThread ? module.PThread.runningWorkers.length : 0;
+      return answer;
+    }
     case 'link': {
       const { bytes: document } = call('link', {});
       return call('fragment', {}, await deflate(document));

@@ -568,9 +568,12 @@ async function threadsAndRenders(page) {
   const steps = [openShipped, { route: 'threads' }];
   for (let layer = 0; layer < 5; layer++) steps.push({ route: 'render', body: { layer, width: 512, height: 256 } });
   steps.push({ route: 'render', body: { layer: 4, width: 512, height: 256, record: 0 } });
+  steps.push({ route: 'threads' });
   const answers = await onSession(page, steps);
   for (const answer of answers) assert.equal(answer.error, undefined);
-  return { threads: answers[1].value.threads, renders: answers.slice(2).map((answer) => answer.sha) };
+  // The workers the engine started for its renders are running still.
+  assert.equal(answers.at(-1).value.workers, answers[1].value.threads - 1);
+  return { threads: answers[1].value.threads, renders: answers.slice(2, -1).map((answer) => answer.sha) };
 }
 
 test('the service worker isolates the site: one reload, then every thread and the single-threaded bytes', async () => {
@@ -707,17 +710,21 @@ test('whole renders at 1024 on one and on two threads (reported)', async () => {
       steps.push({ route: 'edit', body: { revision: 'previous', command: 'set', layer: 0, index: 0, argument: 2,
         value: String(1000 + 10 * round + i) } });
       steps.push({ route: 'render', body: { layer: 4, width: 1024, height: 1024 } });
+      steps.push({ route: 'threads' });
     });
     return steps;
   };
   const times = { one: [], two: [], module: [] };
   for (let round = 0; round < 5; round++) {
-    // Interleaved, the order alternating: [open, threads, edit, render, threads, edit, render].
+    // Interleaved, the order alternating; each count's steps are
+    // [threads, edit, render, threads], after opening the document.
     const order = round % 2 ? [2, 1] : [1, 2];
     const answers = await onSession(page, renders(order, round));
     for (const answer of answers) assert.equal(answer.error, undefined);
-    times[order[0] === 1 ? 'one' : 'two'].push(answers[3].ms);
-    times[order[1] === 1 ? 'one' : 'two'].push(answers[6].ms);
+    order.forEach((count, i) => {
+      times[count === 1 ? 'one' : 'two'].push(answers[3 + 4 * i].ms);
+      assert.equal(answers[4 + 4 * i].value.workers, count - 1, 'the render ran on that many threads');
+    });
     times.module.push((await onSession(single, renders([0], round)))[2].ms);
   }
   const least = (list) => Math.min(...list);
