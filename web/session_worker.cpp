@@ -154,6 +154,12 @@ json handle(const std::string& route, const json& body) {
         renderPreviewBody(session->document(), ask, previewCache, compareCache, {}, output);
         return {{"revision", session->revision()}, {"thumbnails", ask.record == PreviewAsk::WHOLE}};
     }
+    // The threads an operation splits its work over (1 in a module built
+    // without threads); "count" chooses them as setThreadCount does.
+    if (route == "threads") {
+        if (body.contains("count")) tex::setThreadCount(int32_t(integerField(body, "count", -1, 256)));
+        return {{"threads", tex::threadCount()}};
+    }
     if (route == "new") {
         const std::string example = textField(body, "example", true);
         session->newDocument(example.empty() ? texlisting::Document{} : exampleDocument(example));

@@ -8,7 +8,11 @@
 // Messages in: {id, route, body, bytes?}; out: {id, value, bytes?} or
 // {id, error, stale?}, and {id, progress} while an export renders.
 // Requests are handled one at a time, in the order they came.
-import createStudioModule from './studio_wasm.mjs';
+//
+// A cross-origin isolated page (SharedArrayBuffer) gets the session built
+// with threads, whose operations split their work over a pool of workers,
+// one per hardware thread; any other page gets the single-threaded one.
+// Both give the same bytes.
 import { encodePng } from './png.js';
 
 // A link holds a document's programs and at most 64 KiB of its extras.
@@ -126,16 +130,27 @@ class Refusal extends Error {
 
 // One request to the module; answers {value, bytes} or throws its sentence.
 function call(route, body, bytes) {
-  if (bytes) module.HEAPU8.set(bytes, module._studio_input(bytes.length));
+  if (bytes) {
+    const at = module._studio_input(bytes.length);
+    heap().set(bytes, at);
+  }
   const routeText = new TextEncoder().encode(route + '\0');
   const bodyText = new TextEncoder().encode(JSON.stringify(body) + '\0');
   const at = module._studio_text(routeText.length + bodyText.length);
-  module.HEAPU8.set(routeText, at);
-  module.HEAPU8.set(bodyText, at + routeText.length);
+  heap().set(routeText, at);
+  heap().set(bodyText, at + routeText.length);
   const answer = JSON.parse(module.UTF8ToString(module._studio_request(at, at + routeText.length)));
   if ('error' in answer) throw new Refusal(answer);
-  const output = module.HEAPU8.slice(module._studio_output(), module._studio_output() + module._studio_output_size());
+  const output = heap().slice(module._studio_output(), module._studio_output() + module._studio_output_size());
   return { value: answer.ok, bytes: output };
+}
+
+// The module's memory as bytes. With threads the memory is shared, and when
+// another thread grows it this thread's view stays at the old size until
+// it is made anew.
+function heap() {
+  const memory = module.wasmMemory;
+  return memory && module.HEAPU8.buffer !== memory.buffer ? new Uint8Array(memory.buffer) : module.HEAPU8;
 }
 
 // The state as the page sees it: a kept session is offered like a recovery file.
@@ -160,6 +175,12 @@ async function handle(route, body, bytes) {
         return body.restore ? call('resume', {}, snapshot) : call('state', {});
       }
       return call('edit', body);
+    case 'threads': {
+      // With the pool's workers that run the engine's threads now.
+      const answer = call('threads', body);
+      answer.value.workers = module.PThread ? module.PThread.runningWorkers.length : 0;
+      return answer;
+    }
     case 'link': {
       const { bytes: document } = call('link', {});
       return call('fragment', {}, await deflate(document));
@@ -183,9 +204,78 @@ function keptName(bytes) {
   return new TextDecoder().decode(bytes.subarray(4, 4 + Math.min(length, 255)));
 }
 
+async function wasmOf(name) {
+  const response = await fetch(new URL(name, import.meta.url));
+  if (!response.ok) throw new Error(`${name} did not load`);
+  return response.arrayBuffer();
+}
+
+// The threaded module answers once every worker of its pool has loaded, so
+// that no render waits for a thread that is still starting. A worker that
+// fails to load, an abort, or a pool that has not loaded after
+// THREADS_START_MS gives way to the single-threaded module.
+const THREADS_START_MS = 20000;
+
+async function threadedModule() {
+  const [{ default: create }, wasmBinary] =
+    await Promise.all([import('./studio_wasm_threads.mjs'), wasmOf('./studio_wasm_threads.wasm')]);
+  const workers = [];
+  let timer, starting = true;
+  const started = new Promise((resolve, reject) => {
+    const settings = { wasmBinary, onAbort: (what) => reject(new Error(String(what))) };
+    timer = setTimeout(() => reject(new Error('the threads did not start in time')), THREADS_START_MS);
+    // The pool's workers are made while the factory runs: each is watched
+    // for a script that does not load. Until the pool has started such a
+    // failure is handled here alone: the module's own handler, which comes
+    // after this one, would throw it again as this worker's uncaught error,
+    // which the page takes for a session that could not start.
+    const Worker = self.Worker;
+    self.Worker = function (...args) {
+      const worker = new Worker(...args);
+      worker.addEventListener('error', (event) => {
+        if (!starting) return;
+        event.preventDefault();
+        event.stopImmediatePropagation();
+        reject(new Error('a thread did not start'));
+      });
+      workers.push(worker);
+      return worker;
+    };
+    try {
+      create(settings).then(resolve, reject);
+    } catch (error) {
+      reject(error);
+    } finally {
+      self.Worker = Worker;
+    }
+  });
+  try {
+    return await started;
+  } catch (error) {
+    for (const worker of workers) worker.terminate();
+    throw error;
+  } finally {
+    starting = false;
+    clearTimeout(timer);
+  }
+}
+
+async function singleThreadedModule() {
+  const [{ default: create }, wasmBinary] =
+    await Promise.all([import('./studio_wasm.mjs'), wasmOf('./studio_wasm.wasm')]);
+  return create({ wasmBinary });
+}
+
 async function start() {
-  const wasmBinary = await (await fetch(new URL('./studio_wasm.wasm', import.meta.url))).arrayBuffer();
-  module = await createStudioModule({ wasmBinary });
+  module = null;
+  if (self.crossOriginIsolated) {
+    try {
+      module = await threadedModule();
+    } catch (error) {
+      console.warn(`The studio runs on one thread: ${error.message}.`);
+    }
+  }
+  if (!module) module = await singleThreadedModule();
   // Records done of an export's render, reported while it runs.
   module.progress = (done, total) => postMessage({ id: current, progress: total ? 0.8 * done / total : 0 });
   try {

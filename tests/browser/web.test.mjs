@@ -5,7 +5,9 @@
 // for byte, a copied link opened in a fresh browser, the session restored
 // after the tab closed mid-edit, a dropped file, an offline reload, manifest
 // documents and a PNG export with texgen's pixels, malformed links and files
-// by the thousand, and a dragged slider's rate with the render times.
+// by the thousand, a dragged slider's rate with the render times, and the
+// session on several threads once the page is cross-origin isolated (by the
+// service worker or by the host), with the single-threaded page's bytes.
 //   SITE=build/web TEXGEN=build/tools/texgen SOURCE_DIR=. node --test tests/browser/web.test.mjs
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -25,21 +27,29 @@ const SHIPPED = fs.readFileSync(path.join(SOURCE_DIR || '.', 'data', 'Testin3.te
 
 let browser, server, address;
 let sent = 0;  // bytes the server has sent
+// What the host does besides serving files: send the isolation headers
+// itself, answer some paths with 404, hold the service worker's script back
+// until a promise settles.
+const host = { isolates: false, missing: new Set(), holdServiceWorker: null };
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.css': 'text/css',
   '.wasm': 'application/wasm', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
+const ISOLATING = { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp' };
+
 // Serves SITE; text and WebAssembly gzipped where the browser accepts it.
-function serve(request, response) {
+async function serve(request, response) {
   const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+  if (name === '/sw.js' && host.holdServiceWorker) await host.holdServiceWorker;
   const file = path.join(SITE, name.endsWith('/') ? name + 'index.html' : name);
-  if (!file.startsWith(path.resolve(SITE)) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+  if (!file.startsWith(path.resolve(SITE)) || !fs.existsSync(file) || !fs.statSync(file).isFile() || host.missing.has(name)) {
     response.writeHead(404).end();
     return;
   }
   const type = TYPES[path.extname(file)] || 'application/octet-stream';
   let body = fs.readFileSync(file);
   const headers = { 'Content-Type': type, 'Cache-Control': 'no-cache' };
+  if (host.isolates) Object.assign(headers, ISOLATING);
   if (type !== 'image/png' && /\bgzip\b/.test(request.headers['accept-encoding'] || '')) {
     body = zlib.gzipSync(body, { level: 9 });
     headers['Content-Encoding'] = 'gzip';
@@ -67,20 +77,47 @@ after(async () => {
 // A fresh browser profile; the pickers of the File System Access API are
 // taken away where a test goes through downloads (no native dialog can be
 // driven here).
-async function freshContext({ pickers = false } = {}) {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 800 }, acceptDownloads: true });
+async function freshContext({ pickers = false, serviceWorkers = 'allow' } = {}) {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 }, acceptDownloads: true, serviceWorkers });
   await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: address.slice(0, -1) });
   if (!pickers) await context.addInitScript(() => { delete window.showOpenFilePicker; delete window.showSaveFilePicker; });
+  context.serviceWorkers = serviceWorkers;
   return context;
 }
 
-async function openPage(context, url = address) {
+// Opens the site. A first visit without a link reloads once when the service
+// worker takes control; the page is handed over after that, isolated, so
+// that no test acts on a page about to go away.
+async function openPage(context, url = address, { settle = !url.includes('#') && context.serviceWorkers === 'allow' } = {}) {
   const page = await context.newPage();
   const problems = [];
   page.on('pageerror', (error) => problems.push(error.message));
   await page.goto(url);
   await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  if (settle) {
+    await isolation(page);
+    await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  }
   return { page, problems };
+}
+
+// Waits until the page is cross-origin isolated, across its reload.
+async function isolation(page) {
+  for (const started = Date.now(); Date.now() - started < 30000; await page.waitForTimeout(50)) {
+    try {
+      if (await page.evaluate(() => self.crossOriginIsolated)) return;
+    } catch {
+      // the page is reloading
+    }
+  }
+  assert.fail('the page became cross-origin isolated');
+}
+
+// Counts a page's loads of its document.
+function loads(page) {
+  const count = { value: 0 };
+  page.on('framenavigated', (frame) => { if (frame === page.mainFrame()) count.value++; });
+  return count;
 }
 
 const linkOf = (bytes) => `${address}#doc=${zlib.deflateSync(bytes, { level: 9 }).toString('base64url')}`;
@@ -266,6 +303,19 @@ test('reloads offline once loaded', async () => {
   await page.reload();
   await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
   await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+  // Isolated now, but the threaded session was never loaded: one thread.
+  assert.equal(await page.evaluate(() => self.crossOriginIsolated), true);
+  assert.equal((await onSession(page, [{ route: 'threads' }]))[0].value.threads, 1);
+  // Loaded once online, the threaded session is kept for the next time offline.
+  await context.setOffline(false);
+  await page.reload();
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  assert.ok((await onSession(page, [{ route: 'threads' }]))[0].value.threads > 1);
+  await context.setOffline(true);
+  await page.reload();
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+  assert.ok((await onSession(page, [{ route: 'threads' }]))[0].value.threads > 1);
   await context.close();
 });
 
@@ -472,4 +522,228 @@ test('a dragged slider updates the preview at 256; render times beside native', 
   if (process.env.SCREENSHOT) await page.screenshot({ path: process.env.SCREENSHOT });
   assert.deepEqual(problems, []);
   await context.close();
+});
+
+// ---- Threads --------------------------------------------------------------
+
+// Runs requests on a session worker of the page's own, which loads the
+// module the page's session gets. A body's revision "previous" is the
+// revision the previous answer gave. Answers each request's value (or
+// error), the SHA-256 of its bytes and its milliseconds.
+const onSession = (page, steps) => page.evaluate(async (list) => {
+  const worker = new Worker('worker.js', { type: 'module' });
+  let id = 0;
+  const ask = (route, body, bytes) => new Promise((resolve) => {
+    const mine = ++id;
+    const listen = ({ data }) => {
+      if (data.id !== mine || 'progress' in data) return;
+      worker.removeEventListener('message', listen);
+      resolve(data);
+    };
+    worker.addEventListener('message', listen);
+    worker.postMessage({ id: mine, route, body, bytes });
+  });
+  const hex = (buffer) => [...new Uint8Array(buffer)].map((b) => b.toString(16).padStart(2, '0')).join('');
+  const out = [];
+  let revision = 0;
+  for (const { route, body = {}, bytes } of list) {
+    if (body.revision === 'previous') body.revision = revision;
+    const began = performance.now();
+    const answer = await ask(route, body, bytes && new Uint8Array(bytes));
+    const ms = performance.now() - began;
+    if (answer.value && 'revision' in answer.value) revision = answer.value.revision;
+    const sha = answer.bytes && answer.bytes.length ? hex(await crypto.subtle.digest('SHA-256', answer.bytes)) : '';
+    out.push({ value: answer.value, error: answer.error, sha, ms });
+  }
+  worker.terminate();
+  return out;
+}, steps);
+
+const openShipped = { route: 'open', body: { name: 'Testin3.tex' }, bytes: [...SHIPPED] };
+
+// The thread count and every layer of the shipped texture at 512x256 (wider
+// than high, so that rows and columns are not confused), rendered alone
+// (the layer's own program and the layers it reads) and as a whole.
+async function threadsAndRenders(page) {
+  const steps = [openShipped, { route: 'threads' }];
+  for (let layer = 0; layer < 5; layer++) steps.push({ route: 'render', body: { layer, width: 512, height: 256 } });
+  steps.push({ route: 'render', body: { layer: 4, width: 512, height: 256, record: 0 } });
+  steps.push({ route: 'threads' });
+  const answers = await onSession(page, steps);
+  for (const answer of answers) assert.equal(answer.error, undefined);
+  // The workers the engine started for its renders are running still.
+  assert.equal(answers.at(-1).value.workers, answers[1].value.threads - 1);
+  return { threads: answers[1].value.threads, renders: answers.slice(2, -1).map((answer) => answer.sha) };
+}
+
+test('the service worker isolates the site: one reload, then every thread and the single-threaded bytes', async () => {
+  // Without a service worker: one thread, the reference bytes.
+  const plain = await freshContext({ serviceWorkers: 'block' });
+  const { page: single } = await openPage(plain);
+  assert.equal(await single.evaluate(() => self.crossOriginIsolated), false);
+  const reference = await threadsAndRenders(single);
+  assert.equal(reference.threads, 1);
+  await plain.close();
+
+  // A first visit: the service worker takes control, the page reloads once
+  // and is isolated; the session splits its work over every hardware thread.
+  const context = await freshContext();
+  const page = await context.newPage();
+  const problems = [];
+  page.on('pageerror', (error) => problems.push(error.message));
+  const count = loads(page);
+  await page.goto(address);
+  await isolation(page);
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  assert.equal(count.value, 2, 'the first visit reloads exactly once');
+  const cores = await page.evaluate(() => navigator.hardwareConcurrency);
+  const threaded = await threadsAndRenders(page);
+  assert.equal(threaded.threads, Math.min(cores, 9), 'one thread per hardware thread, at most 9');
+  assert.ok(threaded.threads > 1, `the session runs on ${threaded.threads} threads`);
+  assert.deepEqual(threaded.renders, reference.renders, 'every render has the single-threaded bytes');
+  // The page's own session, as the author uses it.
+  await page.getByRole('tab', { name: 'Layer 4' }).click();
+  await page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+
+  // Reloading an isolated page does not reload it again; the next visit is
+  // isolated from its first load.
+  await page.reload();
+  await page.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  await page.waitForTimeout(500);
+  assert.equal(count.value, 3);
+  assert.equal(await page.evaluate(() => self.crossOriginIsolated), true);
+  const next = await context.newPage();
+  const nextLoads = loads(next);
+  await next.goto(address);
+  await next.getByRole('tab', { name: 'Layer 4' }).waitFor();
+  assert.equal(await next.evaluate(() => self.crossOriginIsolated), true);
+  await next.waitForTimeout(500);
+  assert.equal(nextLoads.value, 1);
+  assert.deepEqual(problems, []);
+  await context.close();
+});
+
+test('a first visit with a link or an edit is not reloaded away: isolation waits for the next visit', async () => {
+  const context = await freshContext();
+  const linked = await openPage(context, linkOf(SHIPPED));
+  const count = loads(linked.page);
+  await layer4Records(linked.page, 4);
+  await linked.page.waitForFunction(() => !!navigator.serviceWorker.controller);
+  await linked.page.waitForTimeout(500);
+  assert.equal(count.value, 0, 'the page with the link stays');
+  assert.equal(await linked.page.evaluate(() => self.crossOriginIsolated), false);
+  assert.equal(await linked.page.evaluate(() => window.studio.doc.layers[4].records.length), 4);
+  // A later visit in the same browser is isolated.
+  const { page: later } = await openPage(context, address, { settle: false });
+  assert.equal(await later.evaluate(() => self.crossOriginIsolated), true);
+  await context.close();
+
+  // An edit made before the service worker takes control stays on the page
+  // (the service worker's script is held back until the edit is made).
+  let release;
+  host.holdServiceWorker = new Promise((resolve) => { release = resolve; });
+  const edited = await freshContext();
+  const { page } = await openPage(edited, address, { settle: false });
+  const editLoads = loads(page);
+  await page.getByRole('button', { name: 'Add operation' }).click();
+  const search = page.getByRole('searchbox', { name: 'Search operations' });
+  await search.fill('perlinNoise');
+  await search.press('Enter');
+  await records(page, { selected: true }).getByText('perlinNoise(').waitFor();
+  host.holdServiceWorker = null;
+  release();
+  await page.waitForFunction(() => !!navigator.serviceWorker.controller);
+  await page.waitForTimeout(500);
+  assert.equal(editLoads.value, 0, 'the edited page stays');
+  assert.equal(await records(page).count(), 1);
+  await edited.close();
+});
+
+test('a host that sends the headers isolates the first visit; threads that cannot start leave one thread', async () => {
+  const plain = await freshContext({ serviceWorkers: 'block' });
+  const reference = await threadsAndRenders((await openPage(plain)).page);
+  await plain.close();
+  host.isolates = true;
+  try {
+    const context = await freshContext({ serviceWorkers: 'block' });
+    const { page, problems } = await openPage(context);
+    assert.equal(await page.evaluate(() => self.crossOriginIsolated), true);
+    const threaded = await threadsAndRenders(page);
+    assert.ok(threaded.threads > 1, `${threaded.threads} threads`);
+    assert.deepEqual(threaded.renders, reference.renders);
+    assert.deepEqual(problems, []);
+    await context.close();
+
+    // The threads' worker script does not load: the session starts on one
+    // thread at once (not after a wait), and renders as before.
+    host.missing.add('/studio_wasm_threads.worker.js');
+    const broken = await freshContext({ serviceWorkers: 'block' });
+    const opened = await openPage(broken);
+    const warnings = [];
+    opened.page.on('console', (message) => { if (message.type() === 'warning') warnings.push(message.text()); });
+    const began = Date.now();
+    const fallback = await threadsAndRenders(opened.page);
+    assert.ok(Date.now() - began < 15000, 'the fallback does not wait for the start timeout');
+    assert.equal(fallback.threads, 1);
+    assert.deepEqual(fallback.renders, reference.renders);
+    assert.ok(warnings.some((text) => text.startsWith('The studio runs on one thread')), warnings.join('\n'));
+    await opened.page.getByRole('tab', { name: 'Layer 4' }).click();
+    await opened.page.waitForFunction(() => Number(document.querySelector('canvas[aria-label="Preview"]').dataset.frames) > 0);
+    assert.deepEqual(opened.problems, []);
+    await broken.close();
+  } finally {
+    host.isolates = false;
+    host.missing.clear();
+  }
+});
+
+test('whole renders at 1024 on one and on two threads (reported)', async () => {
+  const isolated = await freshContext();
+  const { page } = await openPage(isolated);
+  const plain = await freshContext({ serviceWorkers: 'block' });
+  const { page: single } = await openPage(plain);
+  // Each render follows an edit of layer 0's seed, so nothing is kept.
+  const renders = (counts, round) => {
+    const steps = [openShipped];
+    counts.forEach((count, i) => {
+      if (count) steps.push({ route: 'threads', body: { count } });
+      steps.push({ route: 'edit', body: { revision: 'previous', command: 'set', layer: 0, index: 0, argument: 2,
+        value: String(1000 + 10 * round + i) } });
+      steps.push({ route: 'render', body: { layer: 4, width: 1024, height: 1024 } });
+      steps.push({ route: 'threads' });
+    });
+    return steps;
+  };
+  const times = { one: [], two: [], module: [] };
+  for (let round = 0; round < 5; round++) {
+    // Interleaved, the order alternating; each count's steps are
+    // [threads, edit, render, threads], after opening the document.
+    const order = round % 2 ? [2, 1] : [1, 2];
+    const answers = await onSession(page, renders(order, round));
+    for (const answer of answers) assert.equal(answer.error, undefined);
+    order.forEach((count, i) => {
+      times[count === 1 ? 'one' : 'two'].push(answers[3 + 4 * i].ms);
+      assert.equal(answers[4 + 4 * i].value.workers, count - 1, 'the render ran on that many threads');
+    });
+    times.module.push((await onSession(single, renders([0], round)))[2].ms);
+  }
+  const least = (list) => Math.min(...list);
+  console.log(`# whole render of the shipped texture at 1024 in the worker, least of ${times.one.length}: ` +
+    `threaded module on 1 thread ${least(times.one).toFixed(0)} ms, on 2 threads ${least(times.two).toFixed(0)} ms ` +
+    `(${(least(times.one) / least(times.two)).toFixed(2)}x); single-threaded module ${least(times.module).toFixed(0)} ms ` +
+    `(${(least(times.module) / least(times.two)).toFixed(2)}x the 2 threads)`);
+  if (process.env.SCREENSHOT) {
+    // The isolated page with the shipped texture, dropped on it.
+    await page.evaluate((data) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(data)], 'Testin3.tex'));
+      document.querySelector('#preview').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, [...SHIPPED]);
+    await layer4Records(page, 4);
+    await page.getByLabel('Preview size').selectOption('1024');
+    await page.waitForTimeout(1500);
+    await page.screenshot({ path: process.env.SCREENSHOT.replace(/(\.png)?$/, '-threads.png') });
+  }
+  await isolated.close();
+  await plain.close();
 });
