@@ -20,7 +20,7 @@ common=(-DCMAKE_BUILD_TYPE=Release -DTEX_BUILD_PROGRAMS=OFF -DTEX_BUILD_BENCH=OF
 run_pass() {  # name, build dir, then cmake's configure command
     local name=$1 dir=$2
     shift 2
-    echo "== $name"
+    echo "== $name ($((SECONDS / 60)) min in this script)"
     "$@" -S . -B "$dir" "${common[@]}" >/dev/null
     cmake --build "$dir" -j"$jobs" ${targets:+--target $targets}
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" ${tests:+-R "$tests"}

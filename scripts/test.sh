@@ -11,29 +11,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+# Each step says how long the command has run, to keep its whole time in view.
+step() { echo "== $1 ($((SECONDS / 60)) min in)"; }
 
 scripts/setup.sh
 
-echo "== build (WebAssembly: the web studio and the npm package)"
+step "build (WebAssembly: the web studio and the npm package)"
 scripts/web.sh --no-setup
 
-echo "== build (release)"
+step "build (release)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
-echo "== tests (release)"
+step "tests (release)"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-echo "== build (sanitizers)"
+step "build (sanitizers)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE=ON -DTEX_BUILD_BENCH=OFF
 cmake --build build-sanitize -j"$jobs"
-echo "== tests (sanitizers)"
+step "tests (sanitizers)"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
 
-echo "== build (ThreadSanitizer: the engine's tests and the hash manifest)"
+step "build (ThreadSanitizer: the engine's tests and the hash manifest)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEX_SANITIZE_THREAD=ON -DTEX_BUILD_BENCH=OFF \
   -DTEX_BUILD_PROGRAMS=OFF
 cmake --build build-tsan -j"$jobs" --target engine_tests hash_manifest
-echo "== tests (ThreadSanitizer, 3 threads: more than the cores, on purpose)"
+step "tests (ThreadSanitizer, 3 threads: more than the cores, on purpose)"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 # Without the formula checks that sweep millions of arguments on one thread
 # (they make no threads and take long under ThreadSanitizer).
@@ -47,7 +49,7 @@ unset TSAN_OPTIONS
 
 scripts/other-platforms.sh
 
-echo "== fuzzing (about a minute per target)"
+step "fuzzing (about a minute per target)"
 scripts/fuzz.sh "${TEX_FUZZ_SECONDS:-60}"
 
-echo "== all tests passed"
+step "all tests passed"
