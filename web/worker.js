@@ -204,10 +204,15 @@ function keptName(bytes) {
   return new TextDecoder().decode(bytes.subarray(4, 4 + Math.min(length, 255)));
 }
 
-async function wasmOf(name) {
-  const response = await fetch(new URL(name, import.meta.url));
-  if (!response.ok) throw new Error(`${name} did not load`);
-  return response.arrayBuffer();
+// A module's factory and its compiled code, fetched side by side.
+async function moduleParts(name) {
+  const wasm = async () => {
+    const response = await fetch(new URL(`./${name}.wasm`, import.meta.url));
+    if (!response.ok) throw new Error(`${name}.wasm did not load`);
+    return response.arrayBuffer();
+  };
+  const [{ default: create }, wasmBinary] = await Promise.all([import(`./${name}.mjs`), wasm()]);
+  return { create, wasmBinary };
 }
 
 // The threaded module answers once every worker of its pool has loaded, so
@@ -217,8 +222,7 @@ async function wasmOf(name) {
 const THREADS_START_MS = 20000;
 
 async function threadedModule() {
-  const [{ default: create }, wasmBinary] =
-    await Promise.all([import('./studio_wasm_threads.mjs'), wasmOf('./studio_wasm_threads.wasm')]);
+  const { create, wasmBinary } = await moduleParts('studio_wasm_threads');
   const workers = [];
   let timer, starting = true;
   const started = new Promise((resolve, reject) => {
@@ -261,8 +265,7 @@ async function threadedModule() {
 }
 
 async function singleThreadedModule() {
-  const [{ default: create }, wasmBinary] =
-    await Promise.all([import('./studio_wasm.mjs'), wasmOf('./studio_wasm.wasm')]);
+  const { create, wasmBinary } = await moduleParts('studio_wasm');
   return create({ wasmBinary });
 }
 
