@@ -34,6 +34,10 @@ inline float wrapHueFast(float h) {
     return wrapHue(h);
 }
 
+// The channels of each sector 0..5, as indices into (v, p, q, t):
+// (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q).
+constexpr uint8_t HSV_SECTOR_ORDER[6][3] = {{0, 3, 1}, {2, 0, 1}, {1, 0, 3}, {1, 2, 0}, {3, 1, 0}, {0, 1, 2}};
+
 inline void hsvOfBytes(Pixel p, float& h, float& s, float& v) {
     const int32_t r = p.red, g = p.green, b = p.blue;
     const int32_t m = std::max(std::max(r, g), b), n = std::min(std::min(r, g), b);
@@ -88,9 +92,7 @@ inline Pixel bytesOfHsv(float h, float s, float v) {
     out[1] = truncatedByte(static_cast<float>(lv * (ext(1.0) - ls)));
     out[2] = truncatedByte(static_cast<float>(lv * (ext(1.0) - ls * f)));
     out[3] = truncatedByte(static_cast<float>(lv * (ext(1.0) - ls * (ext(1.0) - ext(f)))));
-    // Sectors 0..5: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q).
-    static constexpr uint8_t ORDER[6][3] = {{0, 3, 1}, {2, 0, 1}, {1, 0, 3}, {1, 2, 0}, {3, 1, 0}, {0, 1, 2}};
-    const uint8_t* order = ORDER[std::min(sector, 5)];
+    const uint8_t* order = HSV_SECTOR_ORDER[std::min(sector, 5)];
     return {out[order[0]], out[order[1]], out[order[2]]};
 }
 

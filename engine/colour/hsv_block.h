@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/colour/hsv.h"
 #include "engine/numeric/decide.h"
 #include "engine/vectors.h"
 
@@ -59,6 +60,15 @@ using HsvBlock = void (*)(const uint8_t* in, uint8_t* out, size_t count, const H
 
 HsvBlock hsvBlockBaseline();
 HsvBlock hsvBlockAvx2();  // only where passes_avx2.cpp is built for x86-64
+HsvBlock hsvPixelByPixel();  // the same decisions with branches (hsvPixelsOf)
+
+// Where the baseline units have no vectors the block's lanes run one by
+// one, and the baseline form is the pixel-by-pixel one instead.
+#if defined(__wasm__) && !defined(__wasm_simd128__)
+#define TEX_HSV_PIXEL_BY_PIXEL 1
+#else
+#define TEX_HSV_PIXEL_BY_PIXEL 0
+#endif
 
 namespace {
 
@@ -303,6 +313,77 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
     std::memcpy(out, result, 3 * count);
     std::memcpy(redo, again, count);
+}
+
+// One pixel's bytes from its changed h, s and v with the block's bounds,
+// taking branches where the block selects and the processor's conversions
+// where the block computes them in double: false where the pixel needs the
+// one-pixel form. On units without vectors the block's lanes run one after
+// another with every step of every lane taken; this form does a pixel's work.
+// byteOf(y) = trunc(single(y)) is monotone in y, so a byte is decided where
+// the two ends of its width give the same one.
+TEX_ALWAYS_INLINE uint8_t byteOf(double y) { return uint8_t(int32_t(static_cast<float>(y))); }
+TEX_ALWAYS_INLINE bool decidedByteOf(double y, double w, uint8_t& byte) {
+    byte = byteOf(y - w > 0.0 ? y - w : 0.0);
+    return byteOf(y + w) == byte;
+}
+
+TEX_ALWAYS_INLINE bool decidedPixel(float h, float s, float v, double sixtieth, uint8_t* out) {
+    if (s != s || v != v || !(std::fabs(h) < 0x1p26f)) return false;
+    s = s > 1.0f ? 1.0f : s > 0.0f ? s : 0.0f;
+    v = v > 255.0f ? 255.0f : v > 0.0f ? v : 0.0f;
+    uint8_t bytes[4] = {uint8_t(int32_t(v))};  // v, p, q, t
+    if (s == 0.0f) {
+        out[0] = out[1] = out[2] = bytes[0];
+        return true;
+    }
+    // hs and the sector (0 <= X < 6), then p, q and t, as in the block.
+    const double X = double(wrapHueFast(h)) * sixtieth, w = X * 0x1p-49;
+    const double low = X - w, high = X + w;
+    const float hs = static_cast<float>(low);
+    const int32_t whole = int32_t(low);
+    if (hs != static_cast<float>(high) || !(high < double(whole + 1))) return false;
+    const int32_t sector = whole < 5 ? whole : 5;
+    const double df = double(hs) - double(sector);  // exact
+    const double dv = v, ds = s;
+    const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
+    const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? dv * 0x1p-62 : 0.0);
+    if (!decidedByteOf(r, numeric::decisionWidth(r, boundP), bytes[1])) return false;
+    const double widthQ = dv * 0x1p-48;
+    bool exactCq;
+    const double cq = oneMinus(ds * df, exactCq);
+    if (!decidedByteOf(dv * cq, exactCq && shortSignificand(cq) ? 0.0 : widthQ, bytes[2])) return false;
+    bytes[3] = bytes[1];
+    if (df != 0.0) {
+        bool exactF, exactCt;
+        const double rest = oneMinus(df, exactF);
+        const double ct = oneMinus(ds * rest, exactCt);
+        const bool exactT = exactF && shortSignificand(rest) && exactCt && shortSignificand(ct);
+        if (!decidedByteOf(dv * ct, exactT ? 0.0 : widthQ, bytes[3])) return false;
+    }
+    for (int c = 0; c < 3; ++c) out[c] = bytes[HSV_SECTOR_ORDER[sector][c]];
+    return true;
+}
+
+template <bool Scale>
+void hsvPixelsOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change, uint8_t* redo) {
+    for (size_t j = 0; j < count; ++j) {
+        float h, s, v;
+        hsvOfBytes({in[3 * j], in[3 * j + 1], in[3 * j + 2]}, h, s, v);
+        if (Scale)
+            h *= change.h, s *= change.s, v *= change.v;
+        else
+            h += change.h, s += change.s, v += change.v;
+        redo[j] = !decidedPixel(h, s, v, change.sixtieth, out + 3 * j);
+    }
+}
+
+[[maybe_unused]] void hsvPixels(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change,
+                                uint8_t* redo) {
+    if (change.scale)
+        hsvPixelsOf<true>(in, out, count, change, redo);
+    else
+        hsvPixelsOf<false>(in, out, count, change, redo);
 }
 
 [[maybe_unused]] void hsvBlock(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change,

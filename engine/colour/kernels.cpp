@@ -312,7 +312,8 @@ static void selectRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t
 // ---- Arithmetic passes --------------------------------------------------------
 
 ColourPasses colourPassesBaseline() { return passesOfThisFile(); }
-HsvBlock hsvBlockBaseline() { return hsvBlock; }
+HsvBlock hsvBlockBaseline() { return TEX_HSV_PIXEL_BY_PIXEL ? hsvPixels : hsvBlock; }
+HsvBlock hsvPixelByPixel() { return hsvPixels; }
 
 HsvBlock hsvBlockInUse() {
 #if TEX_X86_VECTORS

@@ -165,10 +165,10 @@ TEST(HsvWide, RandomArgumentsMatchTheOnePixelConversion) {
 
 namespace {
 
-// The block forms this machine can run: the baseline one, and AVX2 where the
-// processor has it.
+// The block forms this machine can run: the baseline one, the pixel-by-pixel
+// one, and AVX2 where the processor has it.
 std::vector<HsvBlock> blockForms() {
-    std::vector<HsvBlock> forms{hsvBlockBaseline()};
+    std::vector<HsvBlock> forms{hsvBlockBaseline(), hsvPixelByPixel()};
 #if TEX_X86_VECTORS
     if (vectorUnits() >= VectorUnits::Avx2) forms.push_back(hsvBlockAvx2());
 #endif
