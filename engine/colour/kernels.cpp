@@ -374,13 +374,11 @@ static void bitwiseRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_
                     return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
             }
         });
+#endif
     if (forms) {
         const BitCombine combine = op == BitOp::Xor ? BitCombine::Xor : op == BitOp::Or ? BitCombine::Or : BitCombine::And;
         return passes().bitwise(a, b, out, count, forms[0], forms[1], combine);
     }
-#else
-    (void)forms;
-#endif
     for (size_t i = 0; i < count; ++i) {
         const uint8_t x = t1[a[i]], y = t2[b[i]];
         out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;

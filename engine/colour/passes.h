@@ -411,39 +411,211 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 }
 
 #else
-// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
-void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
-    float pattern[BLOCK];
-    for (size_t j = 0; j < BLOCK; ++j) pattern[j] = factor[j % 3];
-    writeBlocks(out, count, [&](size_t i, size_t j) { return scaleByte(in[i], pattern[j]); });
+// ---- Plain word lanes -----------------------------------------------------------
+//
+// Elsewhere the passes are plain loops over 32-bit words of four bytes, which
+// compilers vectorize with the units of the target (SSE2, NEON, WebAssembly
+// SIMD): every value in a loop is 32 bits wide, the bytes are taken out of a
+// word by shifts and masks and put back by shifts and ORs, and the clamps are
+// integer masks, so no loop needs the widening, narrowing or selections that
+// such units do in long sequences. Lane k of a word is the byte that the
+// shift 8k takes out, whatever the byte order of the machine; the channel of
+// each lane comes from the bytes' places (wordPattern).
+
+constexpr size_t WORDS = BLOCK / 4;
+
+inline int32_t laneOf(uint32_t word, int k) { return int32_t((word >> (8 * k)) & 255u); }
+
+// A truncated value of magnitude below 2^31 clamped to 0..255: t & ~(t >> 31)
+// is 0 for t < 0 and t otherwise; (255 - v) >> 31 is all ones above 255.
+inline uint32_t clampLane(int32_t t) {
+    const int32_t v = t & ~(t >> 31);
+    return uint32_t(v | ((255 - v) >> 31)) & 255u;
 }
 
+// The same for a value known not to be negative.
+inline uint32_t clampLaneAbove(int32_t v) { return uint32_t(v | ((255 - v) >> 31)) & 255u; }
+
+// Which byte of a block (0 .. BLOCK - 1) lane k of word l holds.
+inline void wordPattern(uint8_t (&place)[4][WORDS]) {
+    uint8_t index[BLOCK];
+    for (size_t j = 0; j < BLOCK; ++j) index[j] = uint8_t(j);
+    uint32_t words[WORDS];
+    std::memcpy(words, index, BLOCK);
+    for (int k = 0; k < 4; ++k)
+        for (size_t l = 0; l < WORDS; ++l) place[k][l] = uint8_t(laneOf(words[l], k));
+}
+
+// Every whole block at i: its words of a (and b) in, fill(wa, wb, result) and
+// the result out; the bytes after the blocks are byte(i, i mod 3). A block is
+// read whole before it is written, so the destination may be a source.
+template <typename Fill, typename Byte>
+inline void writeWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, Fill fill, Byte byte) {
+    size_t i = 0;
+    for (; i + BLOCK <= count; i += BLOCK) {
+        uint32_t wa[WORDS], wb[WORDS], result[WORDS];
+        std::memcpy(wa, a + i, BLOCK);
+        if (b) std::memcpy(wb, b + i, BLOCK);
+        fill(wa, wb, result);
+        std::memcpy(out + i, result, BLOCK);
+    }
+    for (size_t c = 0; i < count; ++i, c = c == 2 ? 0 : c + 1) out[i] = byte(i, c);
+}
+
+// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
+void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
+    uint8_t place[4][WORDS];
+    wordPattern(place);
+    float pattern[4][WORDS];
+    for (int k = 0; k < 4; ++k)
+        for (size_t l = 0; l < WORDS; ++l) pattern[k][l] = factor[place[k][l] % 3];
+    // Without negative factors no product is below 0 (-0 truncates to 0).
+    auto run = [&](auto clamp) {
+        writeWords(
+            in, nullptr, out, count,
+            [&](const uint32_t* w, const uint32_t*, uint32_t* result) {
+                for (size_t l = 0; l < WORDS; ++l) {
+                    auto lane = [&](int k) { return clamp(int32_t(float(laneOf(w[l], k)) * pattern[k][l])) << (8 * k); };
+                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+                }
+            },
+            [&](size_t i, size_t c) { return scaleByte(in[i], factor[c]); });
+    };
+    if (factor[0] >= 0.0f && factor[1] >= 0.0f && factor[2] >= 0.0f)
+        run([](int32_t t) { return clampLaneAbove(t); });
+    else
+        run([](int32_t t) { return clampLane(t); });
+}
 
 // 0 < k <= 2^15: a*b*k is below 2^31 and not negative.
 void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
-    writeBlocks(out, count, [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
+    writeWords(
+        a, b, out, count,
+        [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+            for (size_t l = 0; l < WORDS; ++l) {
+                auto lane = [&](int n) {
+                    // a*b < 2^16: exact as a float product, the same float as float(a*b).
+                    const float p = float(laneOf(wa[l], n)) * float(laneOf(wb[l], n));
+                    return clampLaneAbove(int32_t(p * k)) << (8 * n);
+                };
+                result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+            }
+        },
+        [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
 
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
-    writeBlocks(out, count, [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+    // Without negative parts no sum is below 0 (-0 truncates to 0).
+    auto run = [&](auto clamp) {
+        writeWords(
+            a, b, out, count,
+            [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+                for (size_t l = 0; l < WORDS; ++l) {
+                    auto lane = [&](int k) {
+                        const float x = float(laneOf(wa[l], k)), y = float(laneOf(wb[l], k));
+                        return clamp(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2))) << (8 * k);
+                    };
+                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+                }
+            },
+            [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+    };
+    if (f.high1 >= 0.0f && f.high2 >= 0.0f && f.low1 >= 0.0f && f.low2 >= 0.0f)
+        run([](int32_t t) { return clampLaneAbove(t); });
+    else
+        run([](int32_t t) { return clampLane(t); });
+}
+
+// The comparison of selectByte as a mask of the lanes that take b.
+template <bool takeAbove>
+void selectWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& f) {
+    writeWords(
+        a, b, out, count,
+        [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+            for (size_t l = 0; l < WORDS; ++l) {
+                auto lane = [&](int k) {
+                    const float x = float(laneOf(wa[l], k)), y = float(laneOf(wb[l], k));
+                    const float left = y * f.high2 - x * f.high1, right = x * f.low1 - y * f.low2;
+                    return (0u - uint32_t(takeAbove ? left >= right : left <= right)) & (255u << (8 * k));
+                };
+                const uint32_t take = lane(0) | lane(1) | lane(2) | lane(3);
+                result[l] = (wb[l] & take) | (wa[l] & ~take);
+            }
+        },
+        [&](size_t i, size_t) { return selectByte(a[i], b[i], f, takeAbove); });
 }
 
 void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
                 bool takeAbove) {
     const FixedWeights f = w;
     if (takeAbove)
-        writeBlocks(out, count, [&](size_t i, size_t) { return selectByte(a[i], b[i], f, true); });
+        selectWords<true>(a, b, out, count, f);
     else
-        writeBlocks(out, count, [&](size_t i, size_t) { return selectByte(a[i], b[i], f, false); });
+        selectWords<false>(a, b, out, count, f);
+}
+
+// low8(+-((v * multiplier) >> shift)): v * multiplier is below 2^24 and so
+// exact as a float product; the negation in 32 bits has the same low byte.
+struct LaneProduct {
+    float multiplier;
+    unsigned shift;
+    uint32_t sign;  // all ones to negate, else 0
+};
+inline LaneProduct laneProduct(const ByteProduct& p) {
+    return {float(p.multiplier), p.shift, p.negate ? ~0u : 0u};
+}
+inline uint32_t productLane(int32_t v, const LaneProduct& p) {
+    return ((uint32_t(int32_t(float(v) * p.multiplier)) >> p.shift) ^ p.sign) - p.sign;
+}
+
+template <BitCombine op>
+void bitwiseWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& f1,
+                  const ByteProduct& f2) {
+    const LaneProduct p1 = laneProduct(f1), p2 = laneProduct(f2);
+    if (p1.sign == 0 && p2.sign == 0) {
+        // Neither negated: the loop without the negations.
+        const LaneProduct q1{p1.multiplier, p1.shift, 0}, q2{p2.multiplier, p2.shift, 0};
+        auto positive = [](int32_t v, const LaneProduct& p) {
+            return uint32_t(int32_t(float(v) * p.multiplier)) >> p.shift;
+        };
+        return writeWords(
+            a, b, out, count,
+            [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+                for (size_t l = 0; l < WORDS; ++l) {
+                    auto lane = [&](int k) {
+                        const uint32_t x = positive(laneOf(wa[l], k), q1), y = positive(laneOf(wb[l], k), q2);
+                        return ((op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y) & 255u)
+                               << (8 * k);
+                    };
+                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+                }
+            },
+            [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
+    }
+    writeWords(
+        a, b, out, count,
+        [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+            for (size_t l = 0; l < WORDS; ++l) {
+                auto lane = [&](int k) {
+                    const uint32_t x = productLane(laneOf(wa[l], k), p1), y = productLane(laneOf(wb[l], k), p2);
+                    return ((op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y) & 255u) << (8 * k);
+                };
+                result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+            }
+        },
+        [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
 }
 
 void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
                  const ByteProduct& p2, BitCombine op) {
     const ByteProduct f1 = p1, f2 = p2;
-    writeBlocks(out, count,
-                [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
+    switch (op) {
+        case BitCombine::Xor: return bitwiseWords<BitCombine::Xor>(a, b, out, count, f1, f2);
+        case BitCombine::Or: return bitwiseWords<BitCombine::Or>(a, b, out, count, f1, f2);
+        case BitCombine::And: return bitwiseWords<BitCombine::And>(a, b, out, count, f1, f2);
+    }
 }
 #endif
 

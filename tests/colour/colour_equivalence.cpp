@@ -111,6 +111,7 @@ bool combiners(Random& r, int count) {
             !combiner("minCombineLayers", tex::minCombineLayers, colourref::min, w1, w2) ||
             !combiner("maxCombineLayers", tex::maxCombineLayers, colourref::max, w1, w2) ||
             !combiner("xorLayers", tex::xorLayers, bxor, w1, w2) ||
+            !combiner("orLayers", tex::orLayers, bor, w1, w2) ||
             !combiner("andLayers", tex::andLayers, band, w1, w2))
             return false;
     }
