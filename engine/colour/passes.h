@@ -556,50 +556,28 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
         selectWords<false>(a, b, out, count, f);
 }
 
-// low8(+-((v * multiplier) >> shift)): v * multiplier is below 2^24 and so
-// exact as a float product; the negation in 32 bits has the same low byte.
-struct LaneProduct {
-    float multiplier;
-    unsigned shift;
-    uint32_t sign;  // all ones to negate, else 0
-};
-inline LaneProduct laneProduct(const ByteProduct& p) {
-    return {float(p.multiplier), p.shift, p.negate ? ~0u : 0u};
-}
-inline uint32_t productLane(int32_t v, const LaneProduct& p) {
-    return ((uint32_t(int32_t(float(v) * p.multiplier)) >> p.shift) ^ p.sign) - p.sign;
+// low8(+-((v * multiplier) >> shift)) as one float product: v * multiplier
+// is below 2^24 and so exact as a float, and so is its scaling by the power
+// of two 2^-shift (no underflow: shift <= 23); the truncation toward zero
+// of +-(v * multiplier * 2^-shift) is +-((v * multiplier) >> shift), whose
+// low byte is the operand. No shift by a count held in a variable is left,
+// which some units do only lane by lane.
+inline float laneFactor(const ByteProduct& p) {
+    const float scaled = float(p.multiplier) / float(uint32_t(1) << p.shift);  // exact: a power of two
+    return p.negate ? -scaled : scaled;
 }
 
 template <BitCombine op>
 void bitwiseWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& f1,
                   const ByteProduct& f2) {
-    const LaneProduct p1 = laneProduct(f1), p2 = laneProduct(f2);
-    if (p1.sign == 0 && p2.sign == 0) {
-        // Neither negated: the loop without the negations.
-        const LaneProduct q1{p1.multiplier, p1.shift, 0}, q2{p2.multiplier, p2.shift, 0};
-        auto positive = [](int32_t v, const LaneProduct& p) {
-            return uint32_t(int32_t(float(v) * p.multiplier)) >> p.shift;
-        };
-        return writeWords(
-            a, b, out, count,
-            [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
-                for (size_t l = 0; l < WORDS; ++l) {
-                    auto lane = [&](int k) {
-                        const uint32_t x = positive(laneOf(wa[l], k), q1), y = positive(laneOf(wb[l], k), q2);
-                        return ((op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y) & 255u)
-                               << (8 * k);
-                    };
-                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
-                }
-            },
-            [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
-    }
+    const float m1 = laneFactor(f1), m2 = laneFactor(f2);
     writeWords(
         a, b, out, count,
         [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
             for (size_t l = 0; l < WORDS; ++l) {
                 auto lane = [&](int k) {
-                    const uint32_t x = productLane(laneOf(wa[l], k), p1), y = productLane(laneOf(wb[l], k), p2);
+                    const uint32_t x = uint32_t(int32_t(float(laneOf(wa[l], k)) * m1));
+                    const uint32_t y = uint32_t(int32_t(float(laneOf(wb[l], k)) * m2));
                     return ((op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y) & 255u) << (8 * k);
                 };
                 result[l] = lane(0) | lane(1) | lane(2) | lane(3);
