@@ -312,6 +312,7 @@ static void selectRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t
 // ---- Arithmetic passes --------------------------------------------------------
 
 ColourPasses colourPassesBaseline() { return passesOfThisFile(); }
+ColourPasses colourPassesPlain() { return plainPassesOfThisFile(); }
 HsvBlock hsvBlockBaseline() { return hsvBlock; }
 
 HsvBlock hsvBlockInUse() {
@@ -323,10 +324,12 @@ HsvBlock hsvBlockInUse() {
 #endif
 }
 
+// On x86 the register passes, or the plain loops where the units are capped
+// at plain; elsewhere the plain loops.
 static const ColourPasses& passes() {
 #if TEX_X86_VECTORS
-    static const ColourPasses wide = colourPassesAvx2(), narrow = colourPassesBaseline();
-    return vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
+    static const ColourPasses wide = colourPassesAvx2(), narrow = colourPassesBaseline(), plain = colourPassesPlain();
+    return vectorUnits() >= VectorUnits::Avx2 ? wide : vectorUnits() == VectorUnits::Sse2 ? narrow : plain;
 #else
     static const ColourPasses narrow = colourPassesBaseline();
     return narrow;

@@ -1,8 +1,9 @@
-// The per-byte passes of the combiners and the RGB operations, written once
-// as plain loops over float32 and integer values that compilers turn into
-// vector code for whatever units a file is compiled for. kernels.cpp builds
-// them for the target's baseline (SSE2 on x86-64, NEON, WebAssembly SIMD or
-// scalar), passes_avx2.cpp for AVX2; kernels.cpp picks one at run time.
+// The per-byte passes of the combiners and the RGB operations in two forms:
+// on x86-64 whole registers through one source of lane wrappers, built for
+// SSE2 (kernels.cpp) and AVX2 (passes_avx2.cpp); everywhere, plain loops over
+// 32-bit words of four bytes that compilers vectorize for the target's
+// baseline units (NEON, WebAssembly SIMD, SSE2) and that x86 runs when its
+// units are capped at plain. kernels.cpp picks one set at run time.
 //
 // Every formula here is exact or rounds once, as its extended definition does:
 // - a byte times a float32 factor rounded to float32 is single(byte * factor),
@@ -74,7 +75,8 @@ struct ColourPasses {
 };
 
 ColourPasses colourPassesBaseline();
-ColourPasses colourPassesAvx2();  // only where passes_avx2.cpp is built for x86-64
+ColourPasses colourPassesAvx2();   // only where passes_avx2.cpp is built for x86-64
+ColourPasses colourPassesPlain();  // the plain loops, for the target's baseline units
 
 namespace {
 
@@ -188,6 +190,8 @@ inline uint8_t combineBytes(uint8_t x, uint8_t y, BitCombine op) {
 }
 
 #if TEX_X86_VECTORS
+namespace lanes {
+
 // ---- x86 lanes ----------------------------------------------------------------
 //
 // The arithmetic passes on x86 work on whole registers of bytes: each
@@ -410,10 +414,14 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
     }
 }
 
-#else
+}  // namespace lanes
+#endif
+
+namespace words {
+
 // ---- Plain word lanes -----------------------------------------------------------
 //
-// Elsewhere the passes are plain loops over 32-bit words of four bytes, which
+// Elsewhere (and on x86 with TEX_VECTORS=plain) the passes are plain loops over 32-bit words of four bytes, which
 // compilers vectorize with the units of the target (SSE2, NEON, WebAssembly
 // SIMD): every value in a loop is 32 bits wide, the bytes are taken out of a
 // word by shifts and masks and put back by shifts and ORs, and the clamps are
@@ -595,9 +603,20 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
         case BitCombine::And: return bitwiseWords<BitCombine::And>(a, b, out, count, f1, f2);
     }
 }
-#endif
+}  // namespace words
 
+// The passes for the units this file is compiled for, and the plain ones.
 [[maybe_unused]] ColourPasses passesOfThisFile() {
+#if TEX_X86_VECTORS
+    using namespace lanes;
+#else
+    using namespace words;
+#endif
+    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
+}
+
+[[maybe_unused]] ColourPasses plainPassesOfThisFile() {
+    using namespace words;
     return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
 }
 
