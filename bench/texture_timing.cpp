@@ -3,11 +3,11 @@
 // 256 and 1024, and the colour, combiner and distortion operations one by
 // one, each the minimum of repeated runs, with a memcpy of one layer for scale.
 //
-//   texture_timing [--quick] [NAME...]
+//   texture_timing [--quick] [--large] [NAME...]
 //
 // Prints one line per measurement: name, size, milliseconds of processor time. --quick runs
-// each a few times only (for a smoke test); NAMEs ("texture" or operations)
-// time only those.
+// each a few times only (for a smoke test); --large times the operations at
+// 2048 too; NAMEs ("texture" or operations) time only those.
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -65,7 +65,11 @@ struct Operation {
 
 int main(int argc, char** argv) {
     int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--quick") == 0) repeats = 2, first = 2;
+    bool large = false;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        if (std::strcmp(argv[first], "--quick") == 0) repeats = 2;
+        if (std::strcmp(argv[first], "--large") == 0) large = true;
+    }
     auto wanted = [&](const char* name) {
         for (int i = first; i < argc; ++i)
             if (std::strcmp(argv[i], name) == 0) return true;
@@ -109,7 +113,8 @@ int main(int argc, char** argv) {
         {"erodeLayer", [] { tex::erodeLayer(0, 2); }},
         {"dilateLayer", [] { tex::dilateLayer(0, 2); }},
     };
-    for (int32_t size : {256, 1024}) {
+    for (int32_t size : {256, 1024, 2048}) {
+        if (size == 2048 && !large) break;
         prepare(size);
         for (const Operation& op : operations) {
             if (!wanted(op.name)) continue;

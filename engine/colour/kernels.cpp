@@ -312,6 +312,7 @@ static void selectRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t
 // ---- Arithmetic passes --------------------------------------------------------
 
 ColourPasses colourPassesBaseline() { return passesOfThisFile(); }
+ColourPasses colourPassesPlain() { return plainPassesOfThisFile(); }
 HsvBlock hsvBlockBaseline() { return TEX_HSV_PIXEL_BY_PIXEL ? hsvPixels : hsvBlock; }
 HsvBlock hsvPixelByPixel() { return hsvPixels; }
 
@@ -324,10 +325,12 @@ HsvBlock hsvBlockInUse() {
 #endif
 }
 
+// On x86 the register passes, or the plain loops where the units are capped
+// at plain; elsewhere the plain loops.
 static const ColourPasses& passes() {
 #if TEX_X86_VECTORS
-    static const ColourPasses wide = colourPassesAvx2(), narrow = colourPassesBaseline();
-    return vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
+    static const ColourPasses wide = colourPassesAvx2(), narrow = colourPassesBaseline(), plain = colourPassesPlain();
+    return vectorUnits() >= VectorUnits::Avx2 ? wide : vectorUnits() == VectorUnits::Sse2 ? narrow : plain;
 #else
     static const ColourPasses narrow = colourPassesBaseline();
     return narrow;
@@ -375,13 +378,11 @@ static void bitwiseRange(const uint8_t* a, const uint8_t* b, uint8_t* out, size_
                     return bitwiseWide<BitOp::And>(a + at, b + at, out + at, n, t1, t2, stream);
             }
         });
+#endif
     if (forms) {
         const BitCombine combine = op == BitOp::Xor ? BitCombine::Xor : op == BitOp::Or ? BitCombine::Or : BitCombine::And;
         return passes().bitwise(a, b, out, count, forms[0], forms[1], combine);
     }
-#else
-    (void)forms;
-#endif
     for (size_t i = 0; i < count; ++i) {
         const uint8_t x = t1[a[i]], y = t2[b[i]];
         out[i] = op == BitOp::Xor ? x ^ y : op == BitOp::Or ? x | y : x & y;

@@ -1,8 +1,9 @@
-// The per-byte passes of the combiners and the RGB operations, written once
-// as plain loops over float32 and integer values that compilers turn into
-// vector code for whatever units a file is compiled for. kernels.cpp builds
-// them for the target's baseline (SSE2 on x86-64, NEON, WebAssembly SIMD or
-// scalar), passes_avx2.cpp for AVX2; kernels.cpp picks one at run time.
+// The per-byte passes of the combiners and the RGB operations in two forms:
+// on x86-64 whole registers through one source of lane wrappers, built for
+// SSE2 (kernels.cpp) and AVX2 (passes_avx2.cpp); everywhere, plain loops over
+// 32-bit words of four bytes that compilers vectorize for the target's
+// baseline units (NEON, WebAssembly SIMD, SSE2) and that x86 runs when its
+// units are capped at plain. kernels.cpp picks one set at run time.
 //
 // Every formula here is exact or rounds once, as its extended definition does:
 // - a byte times a float32 factor rounded to float32 is single(byte * factor),
@@ -74,7 +75,8 @@ struct ColourPasses {
 };
 
 ColourPasses colourPassesBaseline();
-ColourPasses colourPassesAvx2();  // only where passes_avx2.cpp is built for x86-64
+ColourPasses colourPassesAvx2();   // only where passes_avx2.cpp is built for x86-64
+ColourPasses colourPassesPlain();  // the plain loops, for the target's baseline units
 
 namespace {
 
@@ -188,6 +190,8 @@ inline uint8_t combineBytes(uint8_t x, uint8_t y, BitCombine op) {
 }
 
 #if TEX_X86_VECTORS
+namespace lanes {
+
 // ---- x86 lanes ----------------------------------------------------------------
 //
 // The arithmetic passes on x86 work on whole registers of bytes: each
@@ -410,16 +414,91 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
     }
 }
 
-#else
-// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
-void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
-    float pattern[BLOCK];
-    for (size_t j = 0; j < BLOCK; ++j) pattern[j] = factor[j % 3];
-    writeBlocks(out, count, [&](size_t i, size_t j) { return scaleByte(in[i], pattern[j]); });
+}  // namespace lanes
+#endif
+
+namespace words {
+
+// ---- Plain word lanes -----------------------------------------------------------
+//
+// Elsewhere (and on x86 with TEX_VECTORS=plain) the passes are plain loops over 32-bit words of four bytes, which
+// compilers vectorize with the units of the target (SSE2, NEON, WebAssembly
+// SIMD): every value in a loop is 32 bits wide, the bytes are taken out of a
+// word by shifts and masks and put back by shifts and ORs, and the clamps are
+// integer masks, so no loop needs the widening, narrowing or selections that
+// such units do in long sequences. Lane k of a word is the byte that the
+// shift 8k takes out, whatever the byte order of the machine; the channel of
+// each lane comes from the bytes' places (wordPattern).
+
+constexpr size_t WORDS = BLOCK / 4;
+
+inline int32_t laneOf(uint32_t word, int k) { return int32_t((word >> (8 * k)) & 255u); }
+
+// A truncated value of magnitude below 2^31 clamped to 0..255: t & ~(t >> 31)
+// is 0 for t < 0 and t otherwise; (255 - v) >> 31 is all ones above 255.
+inline uint32_t clampLane(int32_t t) {
+    const int32_t v = t & ~(t >> 31);
+    return uint32_t(v | ((255 - v) >> 31)) & 255u;
 }
 
+// The same for a value known not to be negative.
+inline uint32_t clampLaneAbove(int32_t v) { return uint32_t(v | ((255 - v) >> 31)) & 255u; }
 
-// 0 < k <= 2^15: a*b*k is below 2^31 and not negative.
+// Which byte of a block (0 .. BLOCK - 1) lane k of word l holds.
+inline void wordPattern(uint8_t (&place)[4][WORDS]) {
+    uint8_t index[BLOCK];
+    for (size_t j = 0; j < BLOCK; ++j) index[j] = uint8_t(j);
+    uint32_t words[WORDS];
+    std::memcpy(words, index, BLOCK);
+    for (int k = 0; k < 4; ++k)
+        for (size_t l = 0; l < WORDS; ++l) place[k][l] = uint8_t(laneOf(words[l], k));
+}
+
+// Every whole block at i: its words of a (and b) in, fill(wa, wb, result) and
+// the result out; the bytes after the blocks are byte(i, i mod 3). A block is
+// read whole before it is written, so the destination may be a source.
+template <typename Fill, typename Byte>
+inline void writeWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, Fill fill, Byte byte) {
+    size_t i = 0;
+    for (; i + BLOCK <= count; i += BLOCK) {
+        uint32_t wa[WORDS], wb[WORDS], result[WORDS];
+        std::memcpy(wa, a + i, BLOCK);
+        if (b) std::memcpy(wb, b + i, BLOCK);
+        fill(wa, wb, result);
+        std::memcpy(out + i, result, BLOCK);
+    }
+    for (size_t c = 0; i < count; ++i, c = c == 2 ? 0 : c + 1) out[i] = byte(i, c);
+}
+
+// Factors with |factor| <= 2^23: byte * factor is below 2^31 and converts.
+void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&factor)[3]) {
+    uint8_t place[4][WORDS];
+    wordPattern(place);
+    float pattern[4][WORDS];
+    for (int k = 0; k < 4; ++k)
+        for (size_t l = 0; l < WORDS; ++l) pattern[k][l] = factor[place[k][l] % 3];
+    // Without negative factors no product is below 0 (-0 truncates to 0).
+    auto run = [&](auto clamp) {
+        writeWords(
+            in, nullptr, out, count,
+            [&](const uint32_t* w, const uint32_t*, uint32_t* result) {
+                for (size_t l = 0; l < WORDS; ++l) {
+                    auto lane = [&](int k) { return clamp(int32_t(float(laneOf(w[l], k)) * pattern[k][l])) << (8 * k); };
+                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+                }
+            },
+            [&](size_t i, size_t c) { return scaleByte(in[i], factor[c]); });
+    };
+    if (factor[0] >= 0.0f && factor[1] >= 0.0f && factor[2] >= 0.0f)
+        run([](int32_t t) { return clampLaneAbove(t); });
+    else
+        run([](int32_t t) { return clampLane(t); });
+}
+
+// 0 < k <= 2^15: a*b*k is below 2^31 and not negative. A loop over bytes:
+// the word form is no faster here with GCC for SSE2, and slower in
+// WebAssembly, whose units widen a*b and narrow the clamped result in one
+// instruction each.
 void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
     writeBlocks(out, count, [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
@@ -427,27 +506,108 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
-    writeBlocks(out, count, [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+    // Without negative parts no sum is below 0 (-0 truncates to 0).
+    auto run = [&](auto clamp) {
+        writeWords(
+            a, b, out, count,
+            [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+                for (size_t l = 0; l < WORDS; ++l) {
+                    auto lane = [&](int k) {
+                        const float x = float(laneOf(wa[l], k)), y = float(laneOf(wb[l], k));
+                        return clamp(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2))) << (8 * k);
+                    };
+                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+                }
+            },
+            [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+    };
+    if (f.high1 >= 0.0f && f.high2 >= 0.0f && f.low1 >= 0.0f && f.low2 >= 0.0f)
+        run([](int32_t t) { return clampLaneAbove(t); });
+    else
+        run([](int32_t t) { return clampLane(t); });
+}
+
+// The comparison of selectByte as a mask of the lanes that take b.
+template <bool takeAbove>
+void selectWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& f) {
+    writeWords(
+        a, b, out, count,
+        [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+            for (size_t l = 0; l < WORDS; ++l) {
+                auto lane = [&](int k) {
+                    const float x = float(laneOf(wa[l], k)), y = float(laneOf(wb[l], k));
+                    const float left = y * f.high2 - x * f.high1, right = x * f.low1 - y * f.low2;
+                    return (0u - uint32_t(takeAbove ? left >= right : left <= right)) & (255u << (8 * k));
+                };
+                const uint32_t take = lane(0) | lane(1) | lane(2) | lane(3);
+                result[l] = (wb[l] & take) | (wa[l] & ~take);
+            }
+        },
+        [&](size_t i, size_t) { return selectByte(a[i], b[i], f, takeAbove); });
 }
 
 void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
                 bool takeAbove) {
     const FixedWeights f = w;
     if (takeAbove)
-        writeBlocks(out, count, [&](size_t i, size_t) { return selectByte(a[i], b[i], f, true); });
+        selectWords<true>(a, b, out, count, f);
     else
-        writeBlocks(out, count, [&](size_t i, size_t) { return selectByte(a[i], b[i], f, false); });
+        selectWords<false>(a, b, out, count, f);
+}
+
+// low8(+-((v * multiplier) >> shift)) as one float product: v * multiplier
+// is below 2^24 and so exact as a float, and so is its scaling by the power
+// of two 2^-shift (no underflow: shift <= 23); the truncation toward zero
+// of +-(v * multiplier * 2^-shift) is +-((v * multiplier) >> shift), whose
+// low byte is the operand. No shift by a count held in a variable is left,
+// which some units do only lane by lane.
+inline float laneFactor(const ByteProduct& p) {
+    const float scaled = float(p.multiplier) / float(uint32_t(1) << p.shift);  // exact: a power of two
+    return p.negate ? -scaled : scaled;
+}
+
+template <BitCombine op>
+void bitwiseWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& f1,
+                  const ByteProduct& f2) {
+    const float m1 = laneFactor(f1), m2 = laneFactor(f2);
+    writeWords(
+        a, b, out, count,
+        [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+            for (size_t l = 0; l < WORDS; ++l) {
+                auto lane = [&](int k) {
+                    const uint32_t x = uint32_t(int32_t(float(laneOf(wa[l], k)) * m1));
+                    const uint32_t y = uint32_t(int32_t(float(laneOf(wb[l], k)) * m2));
+                    return ((op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y) & 255u) << (8 * k);
+                };
+                result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+            }
+        },
+        [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
 }
 
 void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
                  const ByteProduct& p2, BitCombine op) {
     const ByteProduct f1 = p1, f2 = p2;
-    writeBlocks(out, count,
-                [&](size_t i, size_t) { return combineBytes(productByte(a[i], f1), productByte(b[i], f2), op); });
+    switch (op) {
+        case BitCombine::Xor: return bitwiseWords<BitCombine::Xor>(a, b, out, count, f1, f2);
+        case BitCombine::Or: return bitwiseWords<BitCombine::Or>(a, b, out, count, f1, f2);
+        case BitCombine::And: return bitwiseWords<BitCombine::And>(a, b, out, count, f1, f2);
+    }
 }
-#endif
+}  // namespace words
 
+// The passes for the units this file is compiled for, and the plain ones.
 [[maybe_unused]] ColourPasses passesOfThisFile() {
+#if TEX_X86_VECTORS
+    using namespace lanes;
+#else
+    using namespace words;
+#endif
+    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
+}
+
+[[maybe_unused]] ColourPasses plainPassesOfThisFile() {
+    using namespace words;
     return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
 }
 

@@ -1,7 +1,7 @@
 // The colour and combiner operations' double and float32 paths against the
 // plain extended formulas (colour_reference.h), under every set of vector
-// units this machine can run (the AVX2 and the baseline builds of the
-// passes), over all inputs where that is feasible:
+// units this machine can run (the AVX2 and the baseline builds of the x86
+// passes, and the plain word passes), over all inputs where that is feasible:
 // - combiners: every byte pair (a 256x256 layer pair), for many weight pairs:
 //   random of every scale, powers of two, whole numbers, neighbours of each
 //   other, far apart in scale, subnormal and non-finite;
@@ -111,6 +111,7 @@ bool combiners(Random& r, int count) {
             !combiner("minCombineLayers", tex::minCombineLayers, colourref::min, w1, w2) ||
             !combiner("maxCombineLayers", tex::maxCombineLayers, colourref::max, w1, w2) ||
             !combiner("xorLayers", tex::xorLayers, bxor, w1, w2) ||
+            !combiner("orLayers", tex::orLayers, bor, w1, w2) ||
             !combiner("andLayers", tex::andLayers, band, w1, w2))
             return false;
     }
@@ -211,8 +212,7 @@ int main(int argc, char** argv) {
         }
     }
     const tex::VectorUnits widest = tex::vectorUnits();
-    const int narrowest = widest == tex::VectorUnits::Plain ? 0 : 1;
-    for (int level = int(widest); level >= narrowest; --level) {
+    for (int level = int(widest); level >= 0; --level) {  // plain too: the word passes
         const tex::VectorUnits units = tex::VectorUnits(level);
         tex::setVectorUnits(units);
         for (bool wide : {true, false}) {  // the 512-bit table passes, where there are any
