@@ -39,9 +39,9 @@ rules = {
     "embosslayer": ("opencv_filter2d3", "opencv<=1"), "edgehlayer": ("opencv_filter2d3", "opencv<=1"),
     "edgevlayer": ("opencv_filter2d3", "opencv<=1"), "medianlayer": ("opencv_medianblur3", "opencv<=1"),
     "erodelayer": ("opencv_erode3", "opencv<=1"), "dilatelayer": ("opencv_dilate3", "opencv<=1"),
-    "sinedistort": ("opencv_remapcubic", "opencv<=2"), "mapdistort": ("opencv_remapcubic", "opencv<=2"),
-    "twirllayer": ("opencv_remapcubic", "opencv<=2"), "tunneldistort": ("opencv_remapcubic", "opencv<=2"),
-    "logpollayer": ("opencv_remapcubic", "opencv<=2"),
+    "sinedistort": ("opencv_remapcubic", "opencv<=1"), "mapdistort": ("opencv_remapcubic", "opencv<=1"),
+    "twirllayer": ("opencv_remapcubic", "opencv<=1"), "tunneldistort": ("opencv_remapcubic", "opencv<=1"),
+    "logpollayer": ("opencv_remapcubic", "opencv<=1"),
     "scalelayerhsv": ("opencv_hsvroundtrip", "opencv<=2"), "adjustlayerhsv": ("opencv_hsvroundtrip", "opencv<=2"),
 }
 names = sorted({n for n, _ in results if not n.startswith("opencv_") and n != "memcpylayer"})

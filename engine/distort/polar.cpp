@@ -29,6 +29,9 @@ struct PolarRows {
     // Twirl: per distance from the centre column, inside the disc, sine, cosine.
     bool twistInside[MAX_LAYER_SIDE / 2 + 1];
     float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+    // Twirl: one row's sines and cosines (0 outside the disc) and its coordinates left open.
+    float rowSin[MAX_LAYER_SIDE], rowCos[MAX_LAYER_SIDE];
+    int32_t open[MAX_LAYER_SIDE];
 };
 
 // The twist's sine and cosine depend on dx and dy only through their squares:
@@ -48,30 +51,88 @@ static void twistValues(int32_t cx, float dy, float strength, float k) {
     }
 }
 
-// Row y of dst from the twist values of its |dy|.
+// Rotated coordinates of one row, rotatedCoordinate's double form and bound
+// in a loop that vectorises: rowX and rowY get single(cx + (dx cosA - dy sinA))
+// and single(cy + (dx sinA + dy cosA)) where the bound settles them, and
+// open[x] marks the rest (NaN included); entry x is column first + x. Outside the disc sine and cosine are
+// 0 and the coordinates, cx and cy, are settled; the caller replaces them.
+static TEX_ALWAYS_INLINE void rotateLoop(const float* rowSin, const float* rowCos, float* rowX, float* rowY,
+                                         int32_t* open, int32_t cx, int32_t cy, float dy, int32_t first,
+                                         int32_t count) {
+    const double centreX = cx, centreY = cy;
+    for (int32_t x = 0; x < count; ++x) {
+        const double dx = double(first + x - cx), sinA = rowSin[x], cosA = rowCos[x];
+        const double px = dx * cosA, qx = double(dy) * -sinA, py = dx * sinA, qy = double(dy) * cosA;
+        const double u = centreX + (px + qx), v = centreY + (py + qy);
+        const double eu = (std::fabs(px) + std::fabs(qx) + centreX) * 0x1p-50;
+        const double ev = (std::fabs(py) + std::fabs(qy) + centreY) * 0x1p-50;
+        const float uLow = static_cast<float>(u - eu), vLow = static_cast<float>(v - ev);
+        rowX[x] = uLow;
+        rowY[x] = vLow;
+        open[x] = int32_t(uLow != static_cast<float>(u + eu)) | int32_t(vLow != static_cast<float>(v + ev));
+    }
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void rotateAvx2(const float* rowSin, const float* rowCos, float* rowX, float* rowY,
+                                         int32_t* open, int32_t cx, int32_t cy, float dy, int32_t first,
+                                         int32_t count) {
+    rotateLoop(rowSin, rowCos, rowX, rowY, open, cx, cy, dy, first, count);
+}
+#endif
+
+// Row y of dst from the twist values of its |dy|. Only the columns from the
+// first inside the disc to the last are sampled (entry i is column
+// first + i); the rest of the row is the staged row as it stands.
 static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
     PolarRows& rows = perThread<PolarRows>();
     bool* outside = rows.outside;
     const bool* twistInside = rows.twistInside;
     const float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
+    float *rowSin = rows.rowSin, *rowCos = rows.rowCos;
+    int32_t* open = rows.open;
     float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
-    for (int32_t x = 0; x < layerWidth; ++x) {
-        const int32_t j = x < cx ? cx - x : x - cx;
-        outside[x] = !twistInside[j];
-        if (outside[x]) {
-            rowX[x] = rowY[x] = 0.0f;  // replaced by the staged pixel below
-            continue;
-        }
-        const float dx = static_cast<float>(x - cx), sinA = twistSin[j], cosA = twistCos[j];
-        rowX[x] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
-        rowY[x] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
-    }
     Pixel* out = &pixelAt(dst, 0, y);
-    sampleRow(SCRATCH_LAYER, out, layerWidth, true);
     const Pixel* staged = &pixelAt(SCRATCH_LAYER, 0, y);
-    for (int32_t x = 0; x < layerWidth; ++x)
-        if (outside[x]) out[x] = staged[x];
+    int32_t first = 0, end = layerWidth;
+    auto inside = [&](int32_t x) { return twistInside[x < cx ? cx - x : x - cx]; };
+    while (first < end && !inside(first)) ++first;
+    while (end > first && !inside(end - 1)) --end;
+    std::memcpy(out, staged, size_t(first) * sizeof(Pixel));
+    std::memcpy(out + end, staged + end, size_t(layerWidth - end) * sizeof(Pixel));
+    const int32_t count = end - first;
+    if (count == 0) return;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t x = first + i, j = x < cx ? cx - x : x - cx;
+        outside[i] = !twistInside[j];
+        rowSin[i] = outside[i] ? 0.0f : twistSin[j];
+        rowCos[i] = outside[i] ? 0.0f : twistCos[j];
+    }
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        rotateAvx2(rowSin, rowCos, rowX, rowY, open, cx, cy, dy, first, count);
+    else
+#endif
+        rotateLoop(rowSin, rowCos, rowX, rowY, open, cx, cy, dy, first, count);
+    uint32_t left = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (outside[i]) {
+            rowX[i] = rowY[i] = 0.0f;  // replaced by the staged pixel below
+            open[i] = 0;
+        }
+        left += uint32_t(open[i]);
+    }
+    numeric::countDecisions(2 * uint64_t(count), left);
+    if (left)
+        for (int32_t i = 0; i < count; ++i)
+            if (open[i]) {
+                const float dx = static_cast<float>(first + i - cx), sinA = rowSin[i], cosA = rowCos[i];
+                rowX[i] = static_cast<float>(cx + (ext(dx) * cosA + ext(dy) * -sinA));
+                rowY[i] = static_cast<float>(cy + (ext(dx) * sinA + ext(dy) * cosA));
+            }
+    sampleRow(SCRATCH_LAYER, out + first, count, true);
+    for (int32_t i = 0; i < count; ++i)
+        if (outside[i]) out[first + i] = staged[first + i];
 }
 
 // Rows are written in pairs cy - t, cy + t; each reads only the staged copy,

@@ -1,5 +1,5 @@
 // fast_paths_compare: the double-first forms of particle, sinePlasma,
-// subPlasma's weights, makeTilable, sineDistort, mapDistort and logPolLayer
+// subPlasma's weights, makeTilable, sineDistort, mapDistort, twirlLayer and logPolLayer
 // against their plain ext formulas, byte for byte, over random arguments and
 // arguments placed next to the roundings' boundaries.
 //   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
@@ -301,6 +301,43 @@ bool compareLogPol() {
     return true;
 }
 
+// twirlLayer over random shapes and twists: ordinary ones, hostile values, and
+// strengths that turn one pixel by nearly a multiple of pi/2, where the
+// rotated coordinates land a hair from whole numbers.
+bool compareTwirl(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        initLayers(int32_t(1) << (random() % 10), int32_t(1) << (random() % 10));
+        textest::fillNoise(0, uint32_t(random()));
+        const int32_t cx = layerWidth / 2, cy = layerHeight / 2;
+        for (int k = 0; k < 16 && done < evaluations; ++k) {
+            float strength = std::ldexp(float(int32_t(random() % 20000) - 10000) / 100.0f, int(random() % 8) - 4);
+            float scale = std::ldexp(float(1 + random() % 10000) / 100.0f, int(random() % 8) - 4);
+            switch (random() % 4) {
+                case 0: (random() % 2 ? strength : scale) = anyFloat(random); break;
+                case 1: {
+                    const double dx = double(int64_t(random() % uint64_t(layerWidth)) - cx);
+                    const double dy = double(int64_t(random() % uint64_t(layerHeight)) - cy);
+                    const double d = double(cx) - std::sqrt(dx * dx + dy * dy);
+                    const double twist = 1.0 / (std::sqrt(2.0 * layerWidth * layerHeight) * scale);
+                    if (d > 0.5) strength = jitter(float(1.5707963267948966 * double(1 + random() % 8) / (d * d * twist)), random);
+                    break;
+                }
+                default: break;
+            }
+            distortref::twirlLayer(0, 1, strength, scale);
+            twirlLayer(0, 2, strength, scale);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "twirlLayer differs: %dx%d arguments %a %a\n", layerWidth, layerHeight, strength,
+                             scale);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -317,9 +354,10 @@ int main(int argc, char** argv) {
     const bool ok = compareParticle(evaluations, random) && compareSinePlasma(evaluations, random) &&
                     compareCosineWeights(evaluations) && compareMakeTilable(evaluations, random) &&
                     compareSineDistort(evaluations, random) && compareMapDistort(evaluations, random) &&
+                    compareTwirl(evaluations, random) &&
                     (evaluations < 1e7 || compareLogPol());
     if (ok)
-        std::printf("particle, sinePlasma, subPlasma's weights, makeTilable, sineDistort and mapDistort: "
+        std::printf("particle, sinePlasma, subPlasma's weights, makeTilable, sineDistort, mapDistort and twirlLayer: "
                     "%.3g evaluations each%s, no difference\n",
                     evaluations,
                     evaluations < 1e7 ? "" : "; logPolLayer: every shape up to 1024x1024");
