@@ -42,6 +42,7 @@ rules = {
     "sinedistort": ("opencv_remapcubic", "opencv<=1"), "mapdistort": ("opencv_remapcubic", "opencv<=1"),
     "twirllayer": ("opencv_remapcubic", "opencv<=1"), "tunneldistort": ("opencv_remapcubic", "opencv<=1"),
     "logpollayer": ("opencv_remapcubic", "opencv<=1"),
+    "particle": (None, "memcpy<=10"), "perlinnoise": (None, "memcpy<=10"),
     "scalelayerhsv": ("opencv_hsvroundtrip", "opencv<=2"), "adjustlayerhsv": ("opencv_hsvroundtrip", "opencv<=2"),
 }
 names = sorted({n for n, _ in results if not n.startswith("opencv_") and n != "memcpylayer"})

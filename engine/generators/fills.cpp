@@ -1,6 +1,7 @@
 // Simple fills: a flat colour, a two-colour checkerboard and a grey radial
 // spot. Each overwrites every Pixel of its layer from its arguments alone;
 // colour arguments keep their low 8 bits (300 stores 44, -1 stores 255).
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -89,9 +90,9 @@ struct SpotRow {  // one per thread
 // |v| < 2^101 for |scale| < 2^100), so the test needs no range checks, and a
 // zero result is exact (its bound is 0), so no sign of zero is in doubt. Only
 // float32 comparisons, so that the loop vectorises.
-static TEX_ALWAYS_INLINE void spotRowLoop(SpotRow& row, float scale, double dy2, int32_t width) {
+static TEX_ALWAYS_INLINE void spotRowLoop(SpotRow& row, float scale, double dy2, int32_t from, int32_t to) {
     int32_t *spotRow = row.spot, *unsettled = row.unsettled;
-    for (int32_t x = 0; x < width; ++x) {
+    for (int32_t x = from; x < to; ++x) {
         const double s = double(columnDx[x]) * columnDx[x] + dy2;
         const double ws = numeric::decisionWidth(s, s * 0x1p-52);
         const float s32 = static_cast<float>(s - ws);
@@ -100,7 +101,8 @@ static TEX_ALWAYS_INLINE void spotRowLoop(SpotRow& row, float scale, double dy2,
         const float v32 = static_cast<float>(v - wv);
         unsettled[x] = int32_t(s32 != static_cast<float>(s + ws)) | int32_t(v32 != static_cast<float>(v + wv));
         // saturateByte on the float32 value.
-        spotRow[x] = v32 >= 255.0f ? 255 : v32 > 0.0f ? static_cast<int32_t>(v32) : 0;
+        const float clamped = v32 < 255.0f ? v32 : 255.0f;
+        spotRow[x] = static_cast<int32_t>(clamped > 0.0f ? clamped : 0.0f);
     }
 }
 
@@ -124,44 +126,69 @@ static void writeGreyRow(uint8_t* out, const int32_t* greys, int32_t count) {
     for (; x < count; ++x, out += 3) out[0] = out[1] = out[2] = uint8_t(greys[x]);
 }
 
-static void spotRowFast(SpotRow& row, float scale, double dy2, int32_t width) { spotRowLoop(row, scale, dy2, width); }
+static void spotRowFast(SpotRow& row, float scale, double dy2, int32_t from, int32_t to) {
+    spotRowLoop(row, scale, dy2, from, to);
+}
 #if TEX_X86_VECTORS
-TEX_AVX2_FUNCTION static void spotRowAvx2(SpotRow& row, float scale, double dy2, int32_t width) {
-    spotRowLoop(row, scale, dy2, width);
+TEX_AVX2_FUNCTION static void spotRowAvx2(SpotRow& row, float scale, double dy2, int32_t from, int32_t to) {
+    spotRowLoop(row, scale, dy2, from, to);
 }
 #endif
 
+// The spot is symmetric about its centre: dx = single(i * invHalfWidth) for
+// i = x - halfWidth is the negation of the value for -i (rounding is
+// symmetric), and only its square enters; likewise dy. So pixel
+// (halfWidth - i, y) equals (halfWidth + i, y) and row halfHeight - j equals
+// row halfHeight + j. The columns from halfWidth on are computed and the
+// ones left of it mirrored, except those whose mirror lies beyond the layer
+// (column 0 of an even width); the rows likewise. A quarter of the layer is
+// computed, the rest copied.
 void particle(int32_t dst, float falloff) {
     if (!validLayers(dst)) return;
-    const int32_t halfWidth = layerWidth / 2, halfHeight = layerHeight / 2;
+    const int32_t width = layerWidth, height = layerHeight;
+    const int32_t halfWidth = width / 2, halfHeight = height / 2;
     const float invHalfWidth = halfWidth ? static_cast<float>(ext(1.0) / halfWidth) : 0.0f;
     const float invHalfHeight = halfHeight ? static_cast<float>(ext(1.0) / halfHeight) : 0.0f;
     const float scale = static_cast<float>(ext(falloff) * ext(180.0));
     const bool fast = std::fabs(scale) < 0x1p100f;  // false for NaN: such calls run in ext
-    for (int32_t x = 0; x < layerWidth; ++x) columnDx[x] = static_cast<float>(double(x - halfWidth) * invHalfWidth);
+    for (int32_t x = 0; x < width; ++x) columnDx[x] = static_cast<float>(double(x - halfWidth) * invHalfWidth);
     auto* spotRowOf = spotRowFast;
 #if TEX_X86_VECTORS
     if (vectorUnits() >= VectorUnits::Avx2) spotRowOf = spotRowAvx2;
 #endif
-    forEachRow([&](int64_t y0, int64_t y1) {
-    SpotRow& row = perThread<SpotRow>();
-    int32_t *spotRow = row.spot, *unsettled = row.unsettled;
-    auto* bytes = reinterpret_cast<uint8_t*>(layers[dst]) + size_t(y0) * size_t(layerWidth) * 3;
-    for (int32_t y = int32_t(y0); y < y1; ++y) {
+    // Columns [0, ownLeft) and [halfWidth, width) are computed; column x in
+    // [ownLeft, halfWidth) copies column 2 halfWidth - x. Rows alike.
+    const int32_t ownLeft = std::max(0, std::min(halfWidth, 2 * halfWidth - width + 1));
+    const int32_t ownTop = std::max(0, std::min(halfHeight, 2 * halfHeight - height + 1));
+    const int32_t lowerRows = height - halfHeight;
+    const size_t rowBytes = size_t(width) * 3;
+    auto* bytes = reinterpret_cast<uint8_t*>(layers[dst]);
+    const auto computeRow = [&](SpotRow& row, int32_t y, int32_t from, int32_t to) {
         const float dy = static_cast<float>(double(y - halfHeight) * invHalfHeight);
-        uint32_t misses = uint32_t(layerWidth);
+        int32_t *spotRow = row.spot, *unsettled = row.unsettled;
+        uint32_t misses = uint32_t(to - from);
         if (fast) {
-            spotRowOf(row, scale, double(dy) * dy, layerWidth);
+            spotRowOf(row, scale, double(dy) * dy, from, to);
             misses = 0;
-            for (int32_t x = 0; x < layerWidth; ++x) misses += uint32_t(unsettled[x]);
+            for (int32_t x = from; x < to; ++x) misses += uint32_t(unsettled[x]);
         }
-        numeric::countDecisions(uint64_t(layerWidth), misses);
+        numeric::countDecisions(uint64_t(to - from), misses);
         if (misses)
-            for (int32_t x = 0; x < layerWidth; ++x)
+            for (int32_t x = from; x < to; ++x)
                 if (!fast || unsettled[x]) spotRow[x] = spotPlain(scale, columnDx[x], dy);
-        writeGreyRow(bytes, spotRow, layerWidth);
-        bytes += size_t(layerWidth) * 3;
-    }
+    };
+    forEachRange(int64_t(lowerRows) + ownTop, width, [&](int64_t first, int64_t end) {
+        SpotRow& row = perThread<SpotRow>();
+        for (int64_t i = first; i < end; ++i) {
+            const int32_t y = i < lowerRows ? halfHeight + int32_t(i) : int32_t(i - lowerRows);
+            computeRow(row, y, halfWidth, width);
+            computeRow(row, y, 0, ownLeft);
+            for (int32_t x = ownLeft; x < halfWidth; ++x) row.spot[x] = row.spot[2 * halfWidth - x];
+            uint8_t* out = bytes + size_t(y) * rowBytes;
+            writeGreyRow(out, row.spot, width);
+            const int32_t mirror = 2 * halfHeight - y;
+            if (y > halfHeight && mirror >= ownTop) std::memcpy(bytes + size_t(mirror) * rowBytes, out, rowBytes);
+        }
     });
 }
 

@@ -8,29 +8,22 @@
 #include "engine/internal.h"
 #include "engine/threads.h"
 
-#if TEX_X86_VECTORS
-#include <emmintrin.h>
-#endif
-
 namespace tex {
 
 namespace {
 
-// dst = min(dst + src, 255) on every byte.
-void addSaturated(uint8_t* dst, const uint8_t* src, size_t n) {
-    size_t i = 0;
-#if TEX_X86_VECTORS
-    for (; i + 16 <= n; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_adds_epu8(a, b));
-    }
-#endif
-    for (; i < n; ++i) {
+// dst = min(dst + src, 255) on every byte: a plain loop the compilers turn
+// into saturating byte additions, compiled once more for AVX2 on x86.
+TEX_ALWAYS_INLINE void addSaturatedLoop(uint8_t* dst, const uint8_t* src, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
         const unsigned sum = unsigned(dst[i]) + src[i];
         dst[i] = uint8_t(sum > 255 ? 255 : sum);
     }
 }
+void addSaturatedPlain(uint8_t* dst, const uint8_t* src, size_t n) { addSaturatedLoop(dst, src, n); }
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void addSaturatedAvx2(uint8_t* dst, const uint8_t* src, size_t n) { addSaturatedLoop(dst, src, n); }
+#endif
 
 }  // namespace
 
@@ -49,7 +42,11 @@ void perlinNoise(int32_t dst, int32_t step, int32_t seed, int32_t amplitude, int
         drawPlasma(SCRATCH_LAYER, int32_t(spacing), 0, int32_t(range), colored);
         auto* sum = reinterpret_cast<uint8_t*>(layers[dst]);
         const auto* octave = reinterpret_cast<const uint8_t*>(layers[SCRATCH_LAYER]);
-        forEachByteRange(layerBytes(), [&](size_t at, size_t n) { addSaturated(sum + at, octave + at, n); });
+        auto* add = addSaturatedPlain;
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2) add = addSaturatedAvx2;
+#endif
+        forEachByteRange(layerBytes(), [&](size_t at, size_t n) { add(sum + at, octave + at, n); });
     }
 }
 

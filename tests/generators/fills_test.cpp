@@ -1,6 +1,7 @@
 // Simple fills: colour wrap-around, the checkerboard's swap rule and the spot.
 #include <cmath>
 
+#include "engine/internal.h"
 #include "test_util.h"
 
 using namespace tex;
@@ -106,4 +107,28 @@ TEST(Particle, OnePixelSidesMeasureNoDistanceAcross) {
     particle(0, 1.0f);
     EXPECT_EQ(at(0, 0, 0).red, 255);
     freeLayers();
+}
+
+// The spot is computed on one quarter and mirrored: on odd and even sides,
+// powers of two or not, every pixel still equals the per-pixel formula.
+TEST(Particle, MirroredQuartersEqualThePixelFormulaOnEveryShape) {
+    for (int32_t width : {1, 2, 3, 6, 7, 100, 128})
+        for (int32_t height : {1, 2, 5, 64, 99}) {
+            initLayers(width, height);
+            for (float falloff : {0.7f, 1.7857143f}) {
+                particle(0, falloff);
+                const int32_t hw = width / 2, hh = height / 2;
+                const float ix = hw ? static_cast<float>(ext(1.0) / hw) : 0.0f;
+                const float iy = hh ? static_cast<float>(ext(1.0) / hh) : 0.0f;
+                const float scale = static_cast<float>(ext(falloff) * ext(180.0));
+                for (int32_t y = 0; y < height; ++y)
+                    for (int32_t x = 0; x < width; ++x) {
+                        const float dx = static_cast<float>(ext(x - hw) * ix), dy = static_cast<float>(ext(y - hh) * iy);
+                        const float d = fastSqrt(static_cast<float>(ext(dx) * dx + ext(dy) * dy));
+                        const uint8_t grey = saturateByte(static_cast<float>(ext(255.0) - ext(scale) * d));
+                        ASSERT_EQ(at(0, x, y), (Pixel{grey, grey, grey})) << width << "x" << height << " at " << x << "," << y;
+                    }
+            }
+            freeLayers();
+        }
 }
