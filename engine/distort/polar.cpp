@@ -127,8 +127,8 @@ static void twirlRow(int32_t dst, int32_t y, int32_t cx, int32_t cy) {
         for (int32_t i = 0; i < count; ++i)
             if (open[i]) {
                 const float dx = static_cast<float>(first + i - cx), sinA = rowSin[i], cosA = rowCos[i];
-                rowX[i] = static_cast<float>(cx + (ext(dx) * cosA + ext(dy) * -sinA));
-                rowY[i] = static_cast<float>(cy + (ext(dx) * sinA + ext(dy) * cosA));
+                rowX[i] = distort::rotatedCoordinate(cx, dx, cosA, dy, -sinA);
+                rowY[i] = distort::rotatedCoordinate(cy, dx, sinA, dy, cosA);
             }
     sampleRow(SCRATCH_LAYER, out + first, count, true);
     for (int32_t i = 0; i < count; ++i)
