@@ -33,7 +33,8 @@
 // One loop source for several units: a body marked TEX_ALWAYS_INLINE, called
 // from a plain function and, where the x86 forms are built, from one marked
 // TEX_AVX2_FUNCTION, which the compiler vectorises for AVX2 (chosen when
-// vectorUnits() says so). Only that function is AVX2 code.
+// vectorUnits() says so). Only that function is AVX2 code. Loops that gain
+// from 64-byte vectors are compiled a third time, under TEX_AVX512_FUNCTION.
 #if TEX_VECTOR_EXTENSIONS
 #define TEX_ALWAYS_INLINE inline __attribute__((always_inline))
 #else
@@ -41,6 +42,7 @@
 #endif
 #if TEX_X86_VECTORS
 #define TEX_AVX2_FUNCTION __attribute__((target("avx2")))
+#define TEX_AVX512_FUNCTION __attribute__((target("avx2,avx512f,avx512bw,avx512vl,prefer-vector-width=512")))
 #endif
 
 namespace tex {

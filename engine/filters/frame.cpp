@@ -45,9 +45,9 @@ static void filterInPlaceSerially(const Row& filter, int32_t layer) {
 
 void filter3x3(Kernel3x3 kernel, int32_t src, int32_t dst) {
     if (!validLayers(src, dst)) return;
-    const bool wide = vectorUnits() >= VectorUnits::Avx2;
+    const VectorUnits units = vectorUnits();
     const auto row = [&](const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out, size_t rowBytes) {
-        filterRow(kernel, wide, up, own, down, out, rowBytes);
+        filterRow(kernel, units, up, own, down, out, rowBytes);
     };
     if (src == dst && (layerHeight & (layerHeight - 1)) != 0) return filterInPlaceSerially(row, src);
     walkNeighbourRows(src, dst, row);

@@ -11,13 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/vectors.h"
+
 namespace tex {
 
 enum Kernel3x3 { KERNEL_BLUR, KERNEL_SHARPEN, KERNEL_EMBOSS, KERNEL_EDGE_H, KERNEL_EDGE_V, KERNEL_MEDIAN, KERNEL_COUNT };
 
 // Computes the rowBytes output bytes of one row; out never aliases an input.
-// wide: the AVX2 form of the loops (only where the x86 forms are built).
-void filterRow(Kernel3x3 kernel, bool wide, const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out,
+// units: which form of the loops runs (vectorUnits(); the plain one wherever
+// the x86 forms are not built).
+void filterRow(Kernel3x3 kernel, VectorUnits units, const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out,
                size_t rowBytes);
 
 // Runs a kernel over the layer with wrapped neighbourhoods. The destination

@@ -1,6 +1,8 @@
 // Row kernels of the 3x3 filters, written once as plain loops over the bytes
 // of a row. The compilers vectorise them; on x86 the same loops are compiled
-// a second time for AVX2 (TEX_AVX2_FUNCTION) and chosen by vectorUnits().
+// a second time for AVX2 (TEX_AVX2_FUNCTION) and a third for AVX-512, whose
+// 64-byte vectors halve the work of the emboss's square roots; vectorUnits()
+// chooses.
 //
 // Data layout: a row is width pixels of three bytes, so the same channel of
 // the left and right neighbours lies 3 bytes before and after. Every byte is
@@ -144,6 +146,9 @@ void runPlain(Kernel3x3 kernel, Rows r, uint8_t* out, uint8_t* square, size_t fr
 TEX_AVX2_FUNCTION void runAvx2(Kernel3x3 kernel, Rows r, uint8_t* out, uint8_t* square, size_t from, size_t to) {
     runKernel(kernel, r, out, square, from, to);
 }
+TEX_AVX512_FUNCTION void runAvx512(Kernel3x3 kernel, Rows r, uint8_t* out, uint8_t* square, size_t from, size_t to) {
+    runKernel(kernel, r, out, square, from, to);
+}
 #endif
 
 struct SquareMarks {  // one row's, one per thread
@@ -157,14 +162,15 @@ struct SquareMarks {  // one row's, one per thread
 // them (bytes rowBytes - 6 .. rowBytes + 5 taken modulo rowBytes, which also
 // serves rows of one and two pixels: every byte's neighbourhood is the same
 // wherever it is met).
-void filterRow(Kernel3x3 kernel, bool wide, const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out,
+void filterRow(Kernel3x3 kernel, VectorUnits units, const uint8_t* up, const uint8_t* own, const uint8_t* down, uint8_t* out,
                size_t rowBytes) {
     uint8_t* squareMarks = perThread<SquareMarks>().marks;
     auto run = runPlain;
 #if TEX_X86_VECTORS
-    if (wide) run = runAvx2;
+    if (units >= VectorUnits::Avx512) run = runAvx512;
+    else if (units >= VectorUnits::Avx2) run = runAvx2;
 #else
-    (void)wide;
+    (void)units;
 #endif
     if (rowBytes > 6) run(kernel, {up, own, down}, out, squareMarks, 3, rowBytes - 3);
     // The byte positions of the copies, rowBytes - 6 + k modulo rowBytes

@@ -16,8 +16,15 @@ void colorLayer(int32_t dst, int32_t red, int32_t green, int32_t blue) {
     if (!validLayers(dst)) return;
     const Pixel colour{uint8_t(red), uint8_t(green), uint8_t(blue)};
     Pixel* out = layers[dst];
+    // One pixel, then copies of what is written so far, doubling: a pixel at
+    // a time would store three bytes per step.
     forEachRange(int64_t(layerPixels()), 1, [&](int64_t first, int64_t end) {
-        for (size_t i = size_t(first), n = size_t(end); i < n; ++i) out[i] = colour;
+        Pixel* range = out + first;
+        const size_t count = size_t(end - first);
+        if (count == 0) return;
+        range[0] = colour;
+        for (size_t done = 1; done < count; done *= 2)
+            std::memcpy(range + done, range, std::min(done, count - done) * sizeof(Pixel));
     });
 }
 

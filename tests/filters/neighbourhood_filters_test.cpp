@@ -28,10 +28,10 @@ const Filter FILTERS[] = {
 };
 
 // Runs every check with each form of the kernels the processor supports (the
-// AVX2 loops and the plain ones).
+// AVX-512, AVX2 and SSE2 loops and the plain ones).
 template <typename Check>
 void withEachKernelSet(Check check) {
-    for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+    for (VectorUnits units : {VectorUnits::Avx512, VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
         if (setVectorUnits(units) != units) continue;
         SCOPED_TRACE(vectorUnitsName(units));
         check();
