@@ -3,6 +3,8 @@
 # shipped texture at 256 and 1024 and the colour operations
 # (bench/texture_timing), for
 #   default     this machine's vector units, ext = the x87
+#   avx2        the same build held to AVX2 (TEX_VECTORS=avx2), what most PCs
+#               have; the same as default on a processor without AVX-512
 #   sse2        the same build held to SSE2 (TEX_VECTORS=sse2)
 #   portable    -mlong-double-64 -DTEX_PLAIN_CXX=ON, as MSVC and Apple arm64 build it
 #   wasm        WebAssembly with its 128-bit vectors, under node
@@ -36,7 +38,8 @@ build() {  # dir, then configure command
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null  # the usual build, its options kept
 cmake --build build -j"$jobs" --target texture_timing >/dev/null
 build build-ld64-bench cmake -DCMAKE_CXX_FLAGS=-mlong-double-64 -DTEX_PLAIN_CXX=ON
-runs=(default "build/bench/texture_timing" sse2 "env TEX_VECTORS=sse2 build/bench/texture_timing"
+runs=(default "build/bench/texture_timing" avx2 "env TEX_VECTORS=avx2 build/bench/texture_timing"
+      sse2 "env TEX_VECTORS=sse2 build/bench/texture_timing"
       portable "build-ld64-bench/bench/texture_timing")
 if command -v emcmake >/dev/null && command -v node >/dev/null; then
     export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
