@@ -4,11 +4,12 @@
 // formula step by step: ext for every extended intermediate, one
 // conversion to float where a value is stored as float32.
 #include "engine/internal.h"
+#include "engine/threads.h"
 
 namespace tex {
 
 uint32_t nextRandom() {
-    randomSeed *= 22695477u;
+    randomSeed *= RANDOM_MULTIPLIER;
     return randomSeed >> 16;
 }
 

@@ -238,7 +238,7 @@ void runSplit(const Split& split, void (*call)(const void*, int64_t, int64_t), c
 
 uint32_t randomAfter(uint32_t state, uint64_t steps) {
     // (a, c) is the map of 2^k steps; (ta, tc) the steps composed so far.
-    uint32_t a = 22695477u, c = 0u, ta = 1u, tc = 0u;
+    uint32_t a = RANDOM_MULTIPLIER, c = 0u, ta = 1u, tc = 0u;
     for (; steps; steps >>= 1) {
         if (steps & 1) {
             ta *= a;

@@ -101,6 +101,9 @@ T& perThread() {
     return *block;
 }
 
+// nextRandom's generator multiplies its state by this, modulo 2^32, per draw.
+constexpr uint32_t RANDOM_MULTIPLIER = 22695477u;
+
 // The generator's state after `steps` more draws from `state`. The
 // generator is the affine map s -> a s + c modulo 2^32 (c = 0 here); the
 // map of k steps is composed from the maps of 1, 2, 4, ... steps.

@@ -196,7 +196,7 @@ struct Draws {
     uint32_t power[8];
     Draws() {
         uint32_t p = 1;
-        for (uint32_t& q : power) q = p *= 22695477u;
+        for (uint32_t& q : power) q = p *= RANDOM_MULTIPLIER;
     }
     void take(uint32_t& seed, uint32_t* out, int count) const {
         for (int j = 0; j < count; ++j) out[j] = (seed * power[j]) >> 16;

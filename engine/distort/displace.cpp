@@ -214,7 +214,7 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     Pixel* const result = resultBuffer(dst, src);
     const size_t width = size_t(layerWidth);
     drawPowers[0] = 1;
-    for (size_t k = 1; k <= 2 * width; ++k) drawPowers[k] = drawPowers[k - 1] * 22695477u;
+    for (size_t k = 1; k <= 2 * width; ++k) drawPowers[k] = drawPowers[k - 1] * RANDOM_MULTIPLIER;
     const uint32_t* power = drawPowers;
     auto* jitter = jitterPlain;
 #if TEX_X86_VECTORS

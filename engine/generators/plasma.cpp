@@ -54,7 +54,7 @@ uint8_t drawnValues[3 * MAX_LAYER_SIDE + 4];
 // time: the k-th following state is the state times 22695477^k, so the four
 // products are independent and only one multiply per four draws is serial.
 void drawValues(int64_t count, uint32_t mask) {
-    constexpr uint32_t A1 = 22695477u, A2 = A1 * A1, A3 = A2 * A1, A4 = A2 * A2;
+    constexpr uint32_t A1 = RANDOM_MULTIPLIER, A2 = A1 * A1, A3 = A2 * A1, A4 = A2 * A2;
     uint32_t state = randomSeed;
     int64_t i = 0;
     for (; i + 4 <= count; i += 4) {
@@ -502,7 +502,7 @@ bool useWideBlend(bool wide) {
 
 void skipRandom(uint64_t count) {
     // nextRandom only multiplies, so n draws multiply the state by 22695477^n.
-    uint32_t factor = 22695477u, power = 1u;
+    uint32_t factor = RANDOM_MULTIPLIER, power = 1u;
     for (; count; count >>= 1, factor *= factor)
         if (count & 1) power *= factor;
     randomSeed *= power;
