@@ -42,7 +42,7 @@
 #endif
 #if TEX_X86_VECTORS
 #define TEX_AVX2_FUNCTION __attribute__((target("avx2")))
-#define TEX_AVX512_FUNCTION __attribute__((target("avx2,avx512f,avx512bw,avx512vl,prefer-vector-width=512")))
+#define TEX_AVX512_FUNCTION __attribute__((target("avx2,avx512f,avx512bw,avx512vl")))
 #endif
 
 namespace tex {
