@@ -191,38 +191,86 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
     for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
 }
 
-// Tunnel row coordinates. The first row of a pair (mirror false) keeps
-// each column's angle and source row; the second, row 2 cy - y, takes them
-// for column x from column 2 cx - x: negating both dx and dy leaves
-// dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit, since
-// 1 / -dx is exactly -(1 / dx).
+// One row's tunnel values in a loop that vectorises: the angle
+// single(atan(dy * inv)) (dy * inv, 16 by 24 bits, is exact in double), the
+// source row single(|cos(angle) * depth * inv|) and rowX's
+// single(k * angle + c), each by the double form and bound of atanFast,
+// cosDepthFast and scaledAngle; open[x] marks the columns any of the three
+// leaves unsettled (NaN or infinite depths among them). The centre column's
+// inverse is 0; its values are discarded.
+static TEX_ALWAYS_INLINE void tunnelLoop(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
+                                         float depth, int32_t cx, int32_t count) {
+    for (int32_t x = 0; x < count; ++x) {
+        const float inv = columnInverse[x];
+        const double a = distort::atanDouble(double(dy) * inv), ea = std::fabs(a) * 0x1p-46;
+        const float aLow = static_cast<float>(a - ea), aHigh = static_cast<float>(a + ea);
+        const double v = std::fabs(distort::cosineSmall(aLow) * depth * inv), ev = v * 0x1p-46;
+        const float vLow = static_cast<float>(v - ev), vHigh = static_cast<float>(v + ev);
+        const double u = double(k) * aLow + (x > cx ? cx : 0), eu = std::fabs(u) * 0x1p-50;
+        const float uLow = static_cast<float>(u - eu), uHigh = static_cast<float>(u + eu);
+        angle[x] = aLow;
+        source[x] = vLow;
+        rowX[x] = uLow;
+        open[x] = int32_t(aLow != aHigh) | int32_t(vLow != vHigh) | int32_t(uLow != uHigh);
+    }
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void tunnelAvx2(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
+                                         float depth, int32_t cx, int32_t count) {
+    tunnelLoop(angle, source, rowX, open, dy, k, depth, cx, count);
+}
+#endif
+
+// One column's tunnel values by the scalar forms.
+static void tunnelColumn(int32_t x, float dy, float k, float depth, int32_t cx, float& angle, float& v, float& u) {
+    const float inv = columnInverse[x];
+    angle = distort::atanFast(static_cast<double>(dy) * inv);
+    v = distort::cosDepthFast(angle, depth, inv);
+    u = distort::scaledAngle(k, angle, x > cx ? cx : 0);
+}
+
+// Tunnel row coordinates. The first row of a pair (mirror false) computes
+// and keeps each column's angle and source row; the second, row 2 cy - y,
+// takes them for column x from column 2 cx - x: negating both dx and dy
+// leaves dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit,
+// since 1 / -dx is exactly -(1 / dx). The centre column is filled in
+// afterwards.
 static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
-    float *tunnelAngle = perThread<PolarRows>().tunnelAngle, *tunnelSource = perThread<PolarRows>().tunnelSource;
+    PolarRows& rows = perThread<PolarRows>();
+    float *tunnelAngle = rows.tunnelAngle, *tunnelSource = rows.tunnelSource;
+    int32_t* open = rows.open;
     float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
-    for (int32_t x = 0; x < layerWidth; ++x) {
-        if (x == cx) {
-            rowX[x] = rowY[x] = 0.0f;  // the centre column is filled in afterwards
-            continue;
+    const int32_t width = layerWidth;
+    if (!mirror) {
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2)
+            tunnelAvx2(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, width);
+        else
+#endif
+            tunnelLoop(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, width);
+        open[cx] = 0;
+        uint32_t left = 0;
+        for (int32_t x = 0; x < width; ++x) left += uint32_t(open[x]);
+        numeric::countDecisions(3 * uint64_t(width), left);
+        if (left)
+            for (int32_t x = 0; x < width; ++x)
+                if (open[x]) tunnelColumn(x, dy, k, depth, cx, tunnelAngle[x], tunnelSource[x], rowX[x]);
+        std::memcpy(rowY, tunnelSource, size_t(width) * sizeof(float));
+    } else {
+        for (int32_t x = 0; x < width; ++x) {
+            const int32_t partner = 2 * cx - x;
+            if (partner >= 0 && partner < width) {
+                const float angle = tunnelAngle[partner];
+                rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
+                rowY[x] = tunnelSource[partner];
+            } else {
+                float angle;
+                tunnelColumn(x, dy, k, depth, cx, angle, rowY[x], rowX[x]);
+            }
         }
-        const int32_t partner = 2 * cx - x;
-        float angle, v;
-        if (mirror && partner >= 0 && partner < layerWidth) {
-            angle = tunnelAngle[partner];
-            v = tunnelSource[partner];
-        } else {
-            const float inv = columnInverse[x];
-            // dy * inv (16 by 24 bits) is exact in double.
-            angle = distort::atanFast(static_cast<double>(dy) * inv);
-            v = distort::cosDepthFast(angle, depth, inv);
-        }
-        if (!mirror) {
-            tunnelAngle[x] = angle;
-            tunnelSource[x] = v;
-        }
-        rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
-        rowY[x] = v;
     }
+    rowX[cx] = rowY[cx] = 0.0f;
 }
 
 // The centre column repeats the pixel to its left. A layer one pixel wide has
