@@ -28,27 +28,68 @@ struct PolarRows {
     bool outside[MAX_LAYER_SIDE];                                     // twirl: the row's pixels outside the disc
     // Twirl: per distance from the centre column, inside the disc, sine, cosine.
     bool twistInside[MAX_LAYER_SIDE / 2 + 1];
-    float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+    float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1], twistAngle[MAX_LAYER_SIDE / 2 + 1];
     // Twirl: one row's sines and cosines (0 outside the disc) and its coordinates left open.
     float rowSin[MAX_LAYER_SIDE], rowCos[MAX_LAYER_SIDE];
     int32_t open[MAX_LAYER_SIDE];
 };
 
+// Sine and cosine of the twist angles angle[0 .. count - 1] by
+// sinCosDouble and its bound, in a loop that vectorises; open[j] marks the
+// angles beyond 4096 in magnitude (NaN included) and the values not settled.
+static TEX_ALWAYS_INLINE void twistLoop(const float* angle, float* sine, float* cosine, int32_t* open,
+                                        int32_t count) {
+    for (int32_t j = 0; j < count; ++j) {
+        const bool inRange = std::fabs(angle[j]) <= 4096.0f;  // false for NaN
+        double s, c;
+        distort::sinCosDouble(inRange ? angle[j] : 0.0f, s, c);
+        const double es = distort::sinCosBound(s), ec = distort::sinCosBound(c);
+        const float sLow = static_cast<float>(s - es), sHigh = static_cast<float>(s + es);
+        const float cLow = static_cast<float>(c - ec), cHigh = static_cast<float>(c + ec);
+        sine[j] = sLow;
+        cosine[j] = cLow;
+        open[j] = int32_t(!inRange) | int32_t(sLow != sHigh) | int32_t(cLow != cHigh);
+    }
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void twistAvx2(const float* angle, float* sine, float* cosine, int32_t* open,
+                                        int32_t count) {
+    twistLoop(angle, sine, cosine, open, count);
+}
+#endif
+
 // The twist's sine and cosine depend on dx and dy only through their squares:
 // they are computed once per distance |dx| = 0..cx from the centre column for
 // each |dy|, and serve both sides of the centre and the rows cy - |dy| and
-// cy + |dy| alike.
+// cy + |dy| alike. Outside the disc the angle is taken as 0; its values are
+// not used.
 static void twistValues(int32_t cx, float dy, float strength, float k) {
     PolarRows& rows = perThread<PolarRows>();
     bool* twistInside = rows.twistInside;
-    float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
+    float *twistSin = rows.twistSin, *twistCos = rows.twistCos, *angle = rows.twistAngle;
+    int32_t* open = rows.open;
     for (int32_t j = 0; j <= cx; ++j) {
         // Whole squares below 2^31: the sum is exact in double.
         const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
         const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
         twistInside[j] = d > 0.0f;
-        if (twistInside[j]) distort::sinCosFast(distort::twistAngle(strength, d, k), twistSin[j], twistCos[j]);
+        angle[j] = twistInside[j] ? distort::twistAngle(strength, d, k) : 0.0f;
     }
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        twistAvx2(angle, twistSin, twistCos, open, cx + 1);
+    else
+#endif
+        twistLoop(angle, twistSin, twistCos, open, cx + 1);
+    uint32_t left = 0;
+    for (int32_t j = 0; j <= cx; ++j) {
+        open[j] &= int32_t(twistInside[j]);
+        left += uint32_t(open[j]);
+    }
+    numeric::countDecisions(2 * (uint64_t(cx) + 1), left);
+    if (left)
+        for (int32_t j = 0; j <= cx; ++j)
+            if (open[j]) distort::sinCosFast(angle[j], twistSin[j], twistCos[j]);
 }
 
 // Rotated coordinates of one row, rotatedCoordinate's double form and bound
