@@ -35,20 +35,30 @@ struct PolarRows {
 };
 
 // Sine and cosine of the twist angles angle[0 .. count - 1] by
-// sinCosDouble and its bound, in a loop that vectorises; open[j] marks the
-// angles beyond 4096 in magnitude (NaN included) and the values not settled.
+// sinCosDouble and its bound, in loops that vectorise (one width of lanes
+// each, blocks of the doubles on the stack); open[j] marks the angles beyond
+// 4096 in magnitude (NaN included) and the values not settled.
 static TEX_ALWAYS_INLINE void twistLoop(const float* angle, float* sine, float* cosine, int32_t* open,
                                         int32_t count) {
-    for (int32_t j = 0; j < count; ++j) {
-        const bool inRange = std::fabs(angle[j]) <= 4096.0f;  // false for NaN
-        double s, c;
-        distort::sinCosDouble(inRange ? angle[j] : 0.0f, s, c);
-        const double es = distort::sinCosBound(s), ec = distort::sinCosBound(c);
-        const float sLow = static_cast<float>(s - es), sHigh = static_cast<float>(s + es);
-        const float cLow = static_cast<float>(c - ec), cHigh = static_cast<float>(c + ec);
-        sine[j] = sLow;
-        cosine[j] = cLow;
-        open[j] = int32_t(!inRange) | int32_t(sLow != sHigh) | int32_t(cLow != cHigh);
+    constexpr int32_t BLOCK = 512;
+    float reduced[BLOCK];
+    double s[BLOCK], c[BLOCK];
+    for (int32_t start = 0; start < count; start += BLOCK) {
+        const int32_t n = std::min(BLOCK, count - start);
+        for (int32_t i = 0; i < n; ++i) {
+            const bool inRange = std::fabs(angle[start + i]) <= 4096.0f;  // false for NaN
+            reduced[i] = inRange ? angle[start + i] : 0.0f;
+            open[start + i] = int32_t(!inRange);
+        }
+        for (int32_t i = 0; i < n; ++i) distort::sinCosDouble(reduced[i], s[i], c[i]);
+        for (int32_t i = 0; i < n; ++i) {
+            const double es = distort::sinCosBound(s[i]), ec = distort::sinCosBound(c[i]);
+            const float sLow = static_cast<float>(s[i] - es), sHigh = static_cast<float>(s[i] + es);
+            const float cLow = static_cast<float>(c[i] - ec), cHigh = static_cast<float>(c[i] + ec);
+            sine[start + i] = sLow;
+            cosine[start + i] = cLow;
+            open[start + i] |= int32_t(sLow != sHigh) | int32_t(cLow != cHigh);
+        }
     }
 }
 #if TEX_X86_VECTORS
@@ -232,27 +242,61 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
     for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
 }
 
-// One row's tunnel values in a loop that vectorises: the angle
+// One row's tunnel values in loops that vectorise: the angle
 // single(atan(dy * inv)) (dy * inv, 16 by 24 bits, is exact in double), the
 // source row single(|cos(angle) * depth * inv|) and rowX's
 // single(k * angle + c), each by the double form and bound of atanFast,
 // cosDepthFast and scaledAngle; open[x] marks the columns any of the three
 // leaves unsettled (NaN or infinite depths among them). The centre column's
-// inverse is 0; its values are discarded.
+// inverse is 0; its values are discarded. Blocks of columns, each loop on
+// one width of lanes where it can (the compilers vectorise loops mixing
+// float and double selections poorly), the doubles between them on the stack.
 static TEX_ALWAYS_INLINE void tunnelLoop(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
                                          float depth, int32_t cx, int32_t count) {
-    for (int32_t x = 0; x < count; ++x) {
-        const float inv = columnInverse[x];
-        const double a = distort::atanDouble(double(dy) * inv), ea = std::fabs(a) * 0x1p-46;
-        const float aLow = static_cast<float>(a - ea), aHigh = static_cast<float>(a + ea);
-        const double v = std::fabs(distort::cosineSmall(aLow) * depth * inv), ev = v * 0x1p-46;
-        const float vLow = static_cast<float>(v - ev), vHigh = static_cast<float>(v + ev);
-        const double u = double(k) * aLow + (x > cx ? cx : 0), eu = std::fabs(u) * 0x1p-50;
-        const float uLow = static_cast<float>(u - eu), uHigh = static_cast<float>(u + eu);
-        angle[x] = aLow;
-        source[x] = vLow;
-        rowX[x] = uLow;
-        open[x] = int32_t(aLow != aHigh) | int32_t(vLow != vHigh) | int32_t(uLow != uHigh);
+    constexpr int32_t BLOCK = 512;
+    const double centre = cx;
+    double z[BLOCK], wide[BLOCK];
+    for (int32_t start = 0; start < count; start += BLOCK) {
+        const int32_t n = std::min(BLOCK, count - start);
+        const float* inv = columnInverse + start;
+        for (int32_t i = 0; i < n; ++i) {
+            z[i] = double(dy) * inv[i];
+            wide[i] = distort::atanInverse(z[i]);
+        }
+        for (int32_t i = 0; i < n; ++i) wide[i] = distort::atanReduced(z[i], wide[i]);
+        for (int32_t i = 0; i < n; ++i) {
+            const double a = wide[i], ea = std::fabs(a) * 0x1p-46;
+            const float aLow = static_cast<float>(a - ea), aHigh = static_cast<float>(a + ea);
+            angle[start + i] = aLow;
+            open[start + i] = int32_t(aLow != aHigh);
+        }
+        // cosineSmall's two series, both formed (the compiler would put the
+        // one not taken under a branch), then the choice.
+        for (int32_t i = 0; i < n; ++i) {
+            const double a = std::fabs(double(angle[start + i]));
+            z[i] = distort::cosineSeries(a);
+            wide[i] = distort::sineSeries(distort::cosineComplement(a));
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double a = std::fabs(double(angle[start + i]));
+            z[i] = std::fabs((a <= 0.78539816339744831 ? z[i] : wide[i]) * depth * inv[i]);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double v = z[i], ev = v * 0x1p-46;
+            const float vLow = static_cast<float>(v - ev), vHigh = static_cast<float>(v + ev);
+            source[start + i] = vLow;
+            open[start + i] |= int32_t(vLow != vHigh);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double x = start + i;
+            wide[i] = double(k) * angle[start + i] + (x > centre ? centre : 0.0);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double u = wide[i], eu = std::fabs(u) * 0x1p-50;
+            const float uLow = static_cast<float>(u - eu), uHigh = static_cast<float>(u + eu);
+            rowX[start + i] = uLow;
+            open[start + i] |= int32_t(uLow != uHigh);
+        }
     }
 }
 #if TEX_X86_VECTORS

@@ -267,19 +267,24 @@ inline float atanFast(double z) {
 // rounding of pi/2 - b (b's error carried, the two-part pi/2 exact to 2^-107)
 // against a result above pi/4: within 2^-50.5. The extended arc tangent errs
 // by 0.51 ulp, 2^-63 relative; 2^-46 relative covers both with a margin over 4.
-// The sign is z's (atan(-0) = -0).
-TEX_ALWAYS_INLINE double atanDouble(double z) {
+// The sign is z's (atan(-0) = -0). atanReduced takes 1 / |z| from the caller
+// (infinite for 0, and then not used): a loop forming it beside the
+// selection below would have the compiler move the division under a branch,
+// and so not vectorise.
+TEX_ALWAYS_INLINE double atanReduced(double z, double inverse) {
     const double az = std::fabs(z);
     const bool beyond = az > 1.0;
-    const double t = beyond ? 1.0 / az : az;  // the division of 0 is discarded
-    const int32_t i = static_cast<int32_t>(t * 4.0 + 0.5);  // 0..4
+    const double t = beyond ? inverse : az;
+    const double shift = 0x1.8p52;  // adding it rounds to a whole number
+    const double i = (t * 4.0 + shift) - shift;  // 0..4, exactly
     const double c = i * 0.25;
     const double r = (t - c) / (1.0 + t * c);
-    const double atanC = i == 0 ? 0.0
-                         : i == 1 ? 0.24497866312686414
-                         : i == 2 ? 0.46364760900080609
-                         : i == 3 ? 0.64350110879328437
-                                  : 0.78539816339744828;
+    // atan c rounded to double, chosen step by step (a nested choice does not
+    // vectorise).
+    double atanC = i == 1.0 ? 0.24497866312686414 : 0.0;
+    atanC = i == 2.0 ? 0.46364760900080609 : atanC;
+    atanC = i == 3.0 ? 0.64350110879328437 : atanC;
+    atanC = i == 4.0 ? 0.78539816339744828 : atanC;
     const double s = r * r;
     double p = 1.0 / 17.0;
     p = p * s - 1.0 / 15.0;
@@ -290,9 +295,15 @@ TEX_ALWAYS_INLINE double atanDouble(double z) {
     p = p * s + 1.0 / 5.0;
     p = p * s - 1.0 / 3.0;
     const double b = atanC + (r + r * s * p);
-    const double a = beyond ? (1.5707963267948966 - b) + 6.123233995736766e-17 : b;
+    // (pi/2 - b) + its low part beyond 1, else (0 + b) + 0 = b: the choice is
+    // of constants, so that the compiler does not move the complement under a
+    // branch.
+    const double base = beyond ? 1.5707963267948966 : 0.0, low = beyond ? 6.123233995736766e-17 : 0.0;
+    const double a = (base + (beyond ? -b : b)) + low;
     return std::copysign(a, z);
 }
+TEX_ALWAYS_INLINE double atanInverse(double z) { return 1.0 / std::fabs(z); }
+inline double atanDouble(double z) { return atanReduced(z, atanInverse(z)); }
 
 // sin a and cos a in double for |a| <= 4096, without branches so that loops
 // over it vectorise. q = nearest(a * 2/pi) (below 2^12), r = a - q pi/2 with
@@ -325,16 +336,18 @@ inline float scaledAngle(float k, float angle, int32_t c) {
     return static_cast<float>(ext(k) * angle + c);
 }
 
+// pi/2 - a for 0 <= a <= 1.6, exact but for one rounding of the two-part pi/2.
+TEX_ALWAYS_INLINE double cosineComplement(double a) { return (1.5707963267948966 - a) + 6.123233995736766e-17; }
+
 // cos(a) for |a| <= 1.6 within 2^-50 relative: the cosine series to a^18
 // up to pi/4, beyond that the sine series to r^17 of r = pi/2 - |a| (exact
 // but for one rounding of the two-part pi/2), whose value keeps its relative
 // accuracy near pi/2 where the cosine vanishes. The first omitted terms are
 // below 2^-64; Horner's rounding stays below 2^-50.
-// Both series are formed and one chosen, so that loops over it vectorise.
-TEX_ALWAYS_INLINE double cosineSmall(double a) {
+inline double cosineSmall(double a) {
     a = std::fabs(a);
-    const double near = cosineSeries(a), far = sineSeries((1.5707963267948966 - a) + 6.123233995736766e-17);
-    return a <= 0.78539816339744831 ? near : far;
+    if (a <= 0.78539816339744831) return cosineSeries(a);
+    return sineSeries(cosineComplement(a));
 }
 
 // single(|cos(angle) * depth * inv|), the tunnel's source row. The double
