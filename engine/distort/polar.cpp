@@ -25,6 +25,7 @@ static float columnInverse[MAX_LAYER_SIDE];
 // Per row, so one set per thread.
 struct PolarRows {
     float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
+    float mirrorAngle[MAX_LAYER_SIDE];                                 // tunnel: the mirrored row's angles
     bool outside[MAX_LAYER_SIDE];                                     // twirl: the row's pixels outside the disc
     // Twirl: per distance from the centre column, inside the disc, sine, cosine.
     bool twistInside[MAX_LAYER_SIDE / 2 + 1];
@@ -242,6 +243,23 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
     for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
 }
 
+// rowX[x] = single(k * angle[x] + c), c = cx right of the centre and 0
+// elsewhere, for x = start .. start + n - 1 by scaledAngle's double form and
+// bound; open[x] is raised where that does not settle it. wide holds n doubles.
+static TEX_ALWAYS_INLINE void scaledLoop(const float* angle, float* rowX, int32_t* open, double* wide, float k,
+                                         double centre, int32_t start, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) {
+        const double x = start + i;
+        wide[i] = double(k) * angle[start + i] + (x > centre ? centre : 0.0);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const double u = wide[i], eu = std::fabs(u) * 0x1p-50;
+        const float uLow = static_cast<float>(u - eu), uHigh = static_cast<float>(u + eu);
+        rowX[start + i] = uLow;
+        open[start + i] |= int32_t(uLow != uHigh);
+    }
+}
+
 // One row's tunnel values in loops that vectorise: the angle
 // single(atan(dy * inv)) (dy * inv, 16 by 24 bits, is exact in double), the
 // source row single(|cos(angle) * depth * inv|) and rowX's
@@ -287,22 +305,28 @@ static TEX_ALWAYS_INLINE void tunnelLoop(float* angle, float* source, float* row
             source[start + i] = vLow;
             open[start + i] |= int32_t(vLow != vHigh);
         }
-        for (int32_t i = 0; i < n; ++i) {
-            const double x = start + i;
-            wide[i] = double(k) * angle[start + i] + (x > centre ? centre : 0.0);
-        }
-        for (int32_t i = 0; i < n; ++i) {
-            const double u = wide[i], eu = std::fabs(u) * 0x1p-50;
-            const float uLow = static_cast<float>(u - eu), uHigh = static_cast<float>(u + eu);
-            rowX[start + i] = uLow;
-            open[start + i] |= int32_t(uLow != uHigh);
-        }
+        scaledLoop(angle, rowX, open, wide, k, centre, start, n);
     }
+}
+// The mirrored row's rowX from the angles its columns take over (angle[x]
+// for column x), open[x] set where scaledAngle's bound does not settle it.
+static TEX_ALWAYS_INLINE void mirrorLoop(const float* angle, float* rowX, int32_t* open, float k, int32_t cx,
+                                         int32_t count) {
+    constexpr int32_t BLOCK = 512;
+    const double centre = cx;
+    double wide[BLOCK];
+    for (int32_t i = 0; i < count; ++i) open[i] = 0;
+    for (int32_t start = 0; start < count; start += BLOCK)
+        scaledLoop(angle, rowX, open, wide, k, centre, start, std::min(BLOCK, count - start));
 }
 #if TEX_X86_VECTORS
 TEX_AVX2_FUNCTION static void tunnelAvx2(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
                                          float depth, int32_t cx, int32_t count) {
     tunnelLoop(angle, source, rowX, open, dy, k, depth, cx, count);
+}
+TEX_AVX2_FUNCTION static void mirrorAvx2(const float* angle, float* rowX, int32_t* open, float k, int32_t cx,
+                                         int32_t count) {
+    mirrorLoop(angle, rowX, open, k, cx, count);
 }
 #endif
 
@@ -343,17 +367,28 @@ static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float 
                 if (open[x]) tunnelColumn(x, dy, k, depth, cx, tunnelAngle[x], tunnelSource[x], rowX[x]);
         std::memcpy(rowY, tunnelSource, size_t(width) * sizeof(float));
     } else {
-        for (int32_t x = 0; x < width; ++x) {
-            const int32_t partner = 2 * cx - x;
-            if (partner >= 0 && partner < width) {
-                const float angle = tunnelAngle[partner];
-                rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
-                rowY[x] = tunnelSource[partner];
-            } else {
-                float angle;
-                tunnelColumn(x, dy, k, depth, cx, angle, rowY[x], rowX[x]);
-            }
+        // Columns lo .. hi - 1 have a partner; the others (column 0 of an even
+        // width) are computed by the scalar forms.
+        float* angle = rows.mirrorAngle;
+        const int32_t lo = std::max(0, 2 * cx - width + 1), hi = std::min(width, 2 * cx + 1);
+        for (int32_t x = 0; x < width; ++x) angle[x] = 0.0f;
+        for (int32_t x = lo; x < hi; ++x) {
+            angle[x] = tunnelAngle[2 * cx - x];
+            rowY[x] = tunnelSource[2 * cx - x];
         }
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2)
+            mirrorAvx2(angle, rowX, open, k, cx, width);
+        else
+#endif
+            mirrorLoop(angle, rowX, open, k, cx, width);
+        for (int32_t x = 0; x < width; ++x)
+            if (x < lo || x >= hi) {
+                float unused;
+                tunnelColumn(x, dy, k, depth, cx, unused, rowY[x], rowX[x]);
+            } else if (open[x]) {
+                rowX[x] = distort::scaledAngle(k, angle[x], x > cx ? cx : 0);
+            }
     }
     rowX[cx] = rowY[cx] = 0.0f;
 }
