@@ -25,30 +25,82 @@ static float columnInverse[MAX_LAYER_SIDE];
 // Per row, so one set per thread.
 struct PolarRows {
     float tunnelAngle[MAX_LAYER_SIDE], tunnelSource[MAX_LAYER_SIDE];  // tunnel: one row's values
+    float mirrorAngle[MAX_LAYER_SIDE];                                 // tunnel: the mirrored row's angles
     bool outside[MAX_LAYER_SIDE];                                     // twirl: the row's pixels outside the disc
     // Twirl: per distance from the centre column, inside the disc, sine, cosine.
     bool twistInside[MAX_LAYER_SIDE / 2 + 1];
-    float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1];
+    float twistSin[MAX_LAYER_SIDE / 2 + 1], twistCos[MAX_LAYER_SIDE / 2 + 1], twistAngle[MAX_LAYER_SIDE / 2 + 1];
     // Twirl: one row's sines and cosines (0 outside the disc) and its coordinates left open.
     float rowSin[MAX_LAYER_SIDE], rowCos[MAX_LAYER_SIDE];
     int32_t open[MAX_LAYER_SIDE];
 };
 
+// Sine and cosine of the twist angles angle[0 .. count - 1] by
+// sinCosDouble and its bound, in loops that vectorise (one width of lanes
+// each, blocks of the doubles on the stack); open[j] marks the angles beyond
+// 4096 in magnitude (NaN included) and the values not settled.
+static TEX_ALWAYS_INLINE void twistLoop(const float* angle, float* sine, float* cosine, int32_t* open,
+                                        int32_t count) {
+    constexpr int32_t BLOCK = 512;
+    float reduced[BLOCK];
+    double s[BLOCK], c[BLOCK];
+    for (int32_t start = 0; start < count; start += BLOCK) {
+        const int32_t n = std::min(BLOCK, count - start);
+        for (int32_t i = 0; i < n; ++i) {
+            const bool inRange = std::fabs(angle[start + i]) <= 4096.0f;  // false for NaN
+            reduced[i] = inRange ? angle[start + i] : 0.0f;
+            open[start + i] = int32_t(!inRange);
+        }
+        for (int32_t i = 0; i < n; ++i) distort::sinCosDouble(reduced[i], s[i], c[i]);
+        for (int32_t i = 0; i < n; ++i) {
+            const double es = distort::sinCosBound(s[i]), ec = distort::sinCosBound(c[i]);
+            const float sLow = static_cast<float>(s[i] - es), sHigh = static_cast<float>(s[i] + es);
+            const float cLow = static_cast<float>(c[i] - ec), cHigh = static_cast<float>(c[i] + ec);
+            sine[start + i] = sLow;
+            cosine[start + i] = cLow;
+            open[start + i] |= int32_t(sLow != sHigh) | int32_t(cLow != cHigh);
+        }
+    }
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void twistAvx2(const float* angle, float* sine, float* cosine, int32_t* open,
+                                        int32_t count) {
+    twistLoop(angle, sine, cosine, open, count);
+}
+#endif
+
 // The twist's sine and cosine depend on dx and dy only through their squares:
 // they are computed once per distance |dx| = 0..cx from the centre column for
 // each |dy|, and serve both sides of the centre and the rows cy - |dy| and
-// cy + |dy| alike.
+// cy + |dy| alike. Outside the disc the angle is taken as 0; its values are
+// not used.
 static void twistValues(int32_t cx, float dy, float strength, float k) {
     PolarRows& rows = perThread<PolarRows>();
     bool* twistInside = rows.twistInside;
-    float *twistSin = rows.twistSin, *twistCos = rows.twistCos;
+    float *twistSin = rows.twistSin, *twistCos = rows.twistCos, *angle = rows.twistAngle;
+    int32_t* open = rows.open;
     for (int32_t j = 0; j <= cx; ++j) {
         // Whole squares below 2^31: the sum is exact in double.
         const float dist = fastSqrt(static_cast<float>(double(j) * j + double(dy) * dy));
         const float d = static_cast<float>(cx) - dist;  // one float32 subtraction
         twistInside[j] = d > 0.0f;
-        if (twistInside[j]) distort::sinCosFast(distort::twistAngle(strength, d, k), twistSin[j], twistCos[j]);
+        angle[j] = twistInside[j] ? distort::twistAngle(strength, d, k) : 0.0f;
     }
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        twistAvx2(angle, twistSin, twistCos, open, cx + 1);
+    else
+#endif
+        twistLoop(angle, twistSin, twistCos, open, cx + 1);
+    uint32_t left = 0;
+    for (int32_t j = 0; j <= cx; ++j) {
+        open[j] &= int32_t(twistInside[j]);
+        left += uint32_t(open[j]);
+    }
+    numeric::countDecisions(2 * (uint64_t(cx) + 1), left);
+    if (left)
+        for (int32_t j = 0; j <= cx; ++j)
+            if (open[j]) distort::sinCosFast(angle[j], twistSin[j], twistCos[j]);
 }
 
 // Rotated coordinates of one row, rotatedCoordinate's double form and bound
@@ -191,38 +243,154 @@ void kaleidLayer(int32_t src, int32_t dst, int32_t corner) {
     for (int32_t i = 0; i < 3; ++i) mirrorStep(layers[dst], (q + i) % 4, cx, cy);
 }
 
-// Tunnel row coordinates. The first row of a pair (mirror false) keeps
-// each column's angle and source row; the second, row 2 cy - y, takes them
-// for column x from column 2 cx - x: negating both dx and dy leaves
-// dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit, since
-// 1 / -dx is exactly -(1 / dx).
+// rowX[x] = single(k * angle[x] + c), c = cx right of the centre and 0
+// elsewhere, for x = start .. start + n - 1 by scaledAngle's double form and
+// bound; open[x] is raised where that does not settle it. wide holds n doubles.
+static TEX_ALWAYS_INLINE void scaledLoop(const float* angle, float* rowX, int32_t* open, double* wide, float k,
+                                         double centre, int32_t start, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) {
+        const double x = start + i;
+        wide[i] = double(k) * angle[start + i] + (x > centre ? centre : 0.0);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const double u = wide[i], eu = std::fabs(u) * 0x1p-50;
+        const float uLow = static_cast<float>(u - eu), uHigh = static_cast<float>(u + eu);
+        rowX[start + i] = uLow;
+        open[start + i] |= int32_t(uLow != uHigh);
+    }
+}
+
+// One row's tunnel values in loops that vectorise: the angle
+// single(atan(dy * inv)) (dy * inv, 16 by 24 bits, is exact in double), the
+// source row single(|cos(angle) * depth * inv|) and rowX's
+// single(k * angle + c), each by the double form and bound of atanFast,
+// cosDepthFast and scaledAngle; open[x] marks the columns any of the three
+// leaves unsettled (NaN or infinite depths among them). The centre column's
+// inverse is 0; its values are discarded. Blocks of columns, each loop on
+// one width of lanes where it can (the compilers vectorise loops mixing
+// float and double selections poorly), the doubles between them on the stack.
+static TEX_ALWAYS_INLINE void tunnelLoop(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
+                                         float depth, int32_t cx, int32_t count) {
+    constexpr int32_t BLOCK = 512;
+    const double centre = cx;
+    double z[BLOCK], wide[BLOCK];
+    for (int32_t start = 0; start < count; start += BLOCK) {
+        const int32_t n = std::min(BLOCK, count - start);
+        const float* inv = columnInverse + start;
+        for (int32_t i = 0; i < n; ++i) {
+            z[i] = double(dy) * inv[i];
+            wide[i] = distort::atanInverse(z[i]);
+        }
+        for (int32_t i = 0; i < n; ++i) wide[i] = distort::atanReduced(z[i], wide[i]);
+        for (int32_t i = 0; i < n; ++i) {
+            const double a = wide[i], ea = std::fabs(a) * 0x1p-46;
+            const float aLow = static_cast<float>(a - ea), aHigh = static_cast<float>(a + ea);
+            angle[start + i] = aLow;
+            open[start + i] = int32_t(aLow != aHigh);
+        }
+        // cosineSmall's two series, both formed (the compiler would put the
+        // one not taken under a branch), then the choice.
+        for (int32_t i = 0; i < n; ++i) {
+            const double a = std::fabs(double(angle[start + i]));
+            z[i] = distort::cosineSeries(a);
+            wide[i] = distort::sineSeries(distort::cosineComplement(a));
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double a = std::fabs(double(angle[start + i]));
+            z[i] = std::fabs((a <= 0.78539816339744831 ? z[i] : wide[i]) * depth * inv[i]);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const double v = z[i], ev = v * 0x1p-46;
+            const float vLow = static_cast<float>(v - ev), vHigh = static_cast<float>(v + ev);
+            source[start + i] = vLow;
+            open[start + i] |= int32_t(vLow != vHigh);
+        }
+        scaledLoop(angle, rowX, open, wide, k, centre, start, n);
+    }
+}
+// The mirrored row's rowX from the angles its columns take over (angle[x]
+// for column x), open[x] set where scaledAngle's bound does not settle it.
+static TEX_ALWAYS_INLINE void mirrorLoop(const float* angle, float* rowX, int32_t* open, float k, int32_t cx,
+                                         int32_t count) {
+    constexpr int32_t BLOCK = 512;
+    const double centre = cx;
+    double wide[BLOCK];
+    for (int32_t i = 0; i < count; ++i) open[i] = 0;
+    for (int32_t start = 0; start < count; start += BLOCK)
+        scaledLoop(angle, rowX, open, wide, k, centre, start, std::min(BLOCK, count - start));
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void tunnelAvx2(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
+                                         float depth, int32_t cx, int32_t count) {
+    tunnelLoop(angle, source, rowX, open, dy, k, depth, cx, count);
+}
+TEX_AVX2_FUNCTION static void mirrorAvx2(const float* angle, float* rowX, int32_t* open, float k, int32_t cx,
+                                         int32_t count) {
+    mirrorLoop(angle, rowX, open, k, cx, count);
+}
+#endif
+
+// One column's tunnel values by the scalar forms.
+static void tunnelColumn(int32_t x, float dy, float k, float depth, int32_t cx, float& angle, float& v, float& u) {
+    const float inv = columnInverse[x];
+    angle = distort::atanFast(static_cast<double>(dy) * inv);
+    v = distort::cosDepthFast(angle, depth, inv);
+    u = distort::scaledAngle(k, angle, x > cx ? cx : 0);
+}
+
+// Tunnel row coordinates. The first row of a pair (mirror false) computes
+// and keeps each column's angle and source row; the second, row 2 cy - y,
+// takes them for column x from column 2 cx - x: negating both dx and dy
+// leaves dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit,
+// since 1 / -dx is exactly -(1 / dx). The centre column is filled in
+// afterwards.
 static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
-    float *tunnelAngle = perThread<PolarRows>().tunnelAngle, *tunnelSource = perThread<PolarRows>().tunnelSource;
+    PolarRows& rows = perThread<PolarRows>();
+    float *tunnelAngle = rows.tunnelAngle, *tunnelSource = rows.tunnelSource;
+    int32_t* open = rows.open;
     float *rowX = distort::rowSamples().x, *rowY = distort::rowSamples().y;
     const float dy = static_cast<float>(y - cy);
-    for (int32_t x = 0; x < layerWidth; ++x) {
-        if (x == cx) {
-            rowX[x] = rowY[x] = 0.0f;  // the centre column is filled in afterwards
-            continue;
+    const int32_t width = layerWidth;
+    if (!mirror) {
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2)
+            tunnelAvx2(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, width);
+        else
+#endif
+            tunnelLoop(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, width);
+        open[cx] = 0;
+        uint32_t left = 0;
+        for (int32_t x = 0; x < width; ++x) left += uint32_t(open[x]);
+        numeric::countDecisions(3 * uint64_t(width), left);
+        if (left)
+            for (int32_t x = 0; x < width; ++x)
+                if (open[x]) tunnelColumn(x, dy, k, depth, cx, tunnelAngle[x], tunnelSource[x], rowX[x]);
+        std::memcpy(rowY, tunnelSource, size_t(width) * sizeof(float));
+    } else {
+        // Columns lo .. hi - 1 have a partner; the others (column 0 of an even
+        // width) are computed by the scalar forms.
+        float* angle = rows.mirrorAngle;
+        const int32_t lo = std::max(0, 2 * cx - width + 1), hi = std::min(width, 2 * cx + 1);
+        for (int32_t x = 0; x < width; ++x) angle[x] = 0.0f;
+        for (int32_t x = lo; x < hi; ++x) {
+            angle[x] = tunnelAngle[2 * cx - x];
+            rowY[x] = tunnelSource[2 * cx - x];
         }
-        const int32_t partner = 2 * cx - x;
-        float angle, v;
-        if (mirror && partner >= 0 && partner < layerWidth) {
-            angle = tunnelAngle[partner];
-            v = tunnelSource[partner];
-        } else {
-            const float inv = columnInverse[x];
-            // dy * inv (16 by 24 bits) is exact in double.
-            angle = distort::atanFast(static_cast<double>(dy) * inv);
-            v = distort::cosDepthFast(angle, depth, inv);
-        }
-        if (!mirror) {
-            tunnelAngle[x] = angle;
-            tunnelSource[x] = v;
-        }
-        rowX[x] = distort::scaledAngle(k, angle, x > cx ? cx : 0);
-        rowY[x] = v;
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2)
+            mirrorAvx2(angle, rowX, open, k, cx, width);
+        else
+#endif
+            mirrorLoop(angle, rowX, open, k, cx, width);
+        for (int32_t x = 0; x < width; ++x)
+            if (x < lo || x >= hi) {
+                float unused;
+                tunnelColumn(x, dy, k, depth, cx, unused, rowY[x], rowX[x]);
+            } else if (open[x]) {
+                rowX[x] = distort::scaledAngle(k, angle[x], x > cx ? cx : 0);
+            }
     }
+    rowX[cx] = rowY[cx] = 0.0f;
 }
 
 // The centre column repeats the pixel to its left. A layer one pixel wide has

@@ -1,5 +1,5 @@
 // fast_paths_compare: the double-first forms of particle, sinePlasma,
-// subPlasma's weights, makeTilable, sineDistort, mapDistort, twirlLayer and logPolLayer
+// subPlasma's weights, makeTilable, sineDistort, mapDistort, twirlLayer, tunnelDistort and logPolLayer
 // against their plain ext formulas, byte for byte, over random arguments and
 // arguments placed next to the roundings' boundaries.
 //   fast_paths_compare [--evaluations N]   (default 1e8 per operation)
@@ -344,6 +344,34 @@ bool compareTwirl(double evaluations, std::mt19937_64& random) {
     return true;
 }
 
+// tunnelDistort over random shapes (odd sides too) and depths: ordinary
+// ones, hostile values, and whole numbers and powers of two, whose source
+// rows |cos(angle) * depth / dx| land on or next to float32 values.
+bool compareTunnel(double evaluations, std::mt19937_64& random) {
+    for (double done = 0; done < evaluations;) {
+        const auto side = [&] { return random() % 2 ? int32_t(1) << (random() % 11) : int32_t(1 + random() % 1024); };
+        initLayers(side(), side());
+        textest::fillNoise(0, uint32_t(random()));
+        for (int k = 0; k < 8 && done < evaluations; ++k) {
+            float depth = std::ldexp(float(int32_t(random() % 20000) - 10000) / 100.0f, int(random() % 24) - 6);
+            switch (random() % 5) {
+                case 0: depth = anyFloat(random); break;
+                case 1: depth = random() % 2 ? float(1 + random() % 65536) : std::ldexp(1.0f, int(random() % 40) - 10); break;
+                default: break;
+            }
+            distortref::tunnelDistort(0, 1, depth);
+            tunnelDistort(0, 2, depth);
+            if (!sameLayers(1, 2)) {
+                std::fprintf(stderr, "tunnelDistort differs: %dx%d depth %a\n", layerWidth, layerHeight, depth);
+                return false;
+            }
+            done += double(layerPixels());
+        }
+        freeLayers();
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -360,10 +388,11 @@ int main(int argc, char** argv) {
     const bool ok = compareParticle(evaluations, random) && compareSinePlasma(evaluations, random) &&
                     compareCosineWeights(evaluations) && compareMakeTilable(evaluations, random) &&
                     compareSineDistort(evaluations, random) && compareMapDistort(evaluations, random) &&
-                    compareTwirl(evaluations, random) &&
+                    compareTwirl(evaluations, random) && compareTunnel(evaluations, random) &&
                     (evaluations < 1e7 || compareLogPol());
     if (ok)
-        std::printf("particle, sinePlasma, subPlasma's weights, makeTilable, sineDistort, mapDistort and twirlLayer: "
+        std::printf("particle, sinePlasma, subPlasma's weights, makeTilable, sineDistort, mapDistort, twirlLayer and "
+                    "tunnelDistort: "
                     "%.3g evaluations each%s, no difference\n",
                     evaluations,
                     evaluations < 1e7 ? "" : "; logPolLayer: every shape up to 1024x1024");

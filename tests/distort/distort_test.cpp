@@ -159,4 +159,35 @@ TEST(DistortFastPaths, MatchThePlainFormsOnEveryShape) {
     }
 }
 
+// The tunnel's and the twirl's row loops on every vector unit the machine
+// has, against the plain forms: depths that are NaN, infinite, huge or
+// subnormal (every column left to the scalar forms, or none), twists beyond
+// the fast range and ones that turn a pixel by nearly a multiple of pi/2, on
+// a wide layer whose rows span several blocks of the loops and an odd one.
+TEST(DistortFastPaths, TunnelAndTwirlRowsMatchOnEveryVectorUnit) {
+    const float depths[] = {8192.0f, -300.5f, NAN, INFINITY, -INFINITY, 3e38f, 1e-40f, 0.0f, 1.0f};
+    const float twists[][2] = {{133.0f, 338.98306f}, {2.0f, 0.5f}, {1e30f, 1.0f}, {-600.0f, 0.01f},
+                               {NAN, 1.0f},          {1.0f, 0.0f}, {6.283185f, 0.7f}};
+    for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        for (auto shape : {std::pair<int32_t, int32_t>{1100, 6}, {7, 9}}) {
+            initLayers(shape.first, shape.second);
+            for (float depth : depths) {
+                textest::fillNoise(0, 5);
+                distortref::tunnelDistort(0, 1, depth);
+                tunnelDistort(0, 2, depth);
+                ASSERT_EQ(textest::snapshot(2), textest::snapshot(1)) << vectorUnitsName(units) << " depth " << depth;
+            }
+            for (auto& twist : twists) {
+                textest::fillNoise(0, 6);
+                distortref::twirlLayer(0, 1, twist[0], twist[1]);
+                twirlLayer(0, 2, twist[0], twist[1]);
+                ASSERT_EQ(textest::snapshot(2), textest::snapshot(1)) << vectorUnitsName(units) << " twist " << twist[0];
+            }
+            freeLayers();
+        }
+    }
+    setVectorUnits(VectorUnits::Avx512);
+}
+
 }  // namespace

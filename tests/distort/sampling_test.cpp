@@ -203,3 +203,51 @@ TEST(DecideSums, EqualTheExtendedSumsAtMidpoints) {
     }
     EXPECT_GT(decided, 200u * COUNT / 5);  // the random quarter, far from midpoints, is decided
 }
+
+// The branch-free double arc tangent, sine and cosine of the tunnel and twirl
+// rows within the errors their bounds are built on, and their decisions equal
+// to the extended values, over random arguments and at rounding boundaries:
+// arc tangents of tan(m) for float32 midpoints m, a few ulps either side,
+// and angles a few float32 steps from multiples of pi/2, where the sine or
+// cosine is smallest relative to the reduction's error.
+TEST(FastTranscendentals, BranchFreeFormsStayInsideTheirBounds) {
+    std::mt19937 random(11);
+    auto relativeError = [](double v, ext exact) {
+        return double(extFabs(ext(v) - exact)) / std::max(double(extFabs(exact)), 0x1p-1000);
+    };
+    for (int i = 0; i < 4000000; ++i) {
+        double z;
+        if (i % 2) {
+            const int32_t dx = int32_t(random() % 16384) - 8192, dy = int32_t(random() % 16384) - 8192;
+            z = double(dy) * (1.0f / float(dx == 0 ? 1 : dx));
+        } else {
+            const float f = std::uniform_real_distribution<float>(0.0f, 1.5707963f)(random);
+            const ext m = (ext(f) + ext(std::nextafter(f, 2.0f))) * ext(0.5);
+            z = double(extSin(m) / extCos(m));
+            for (int step = int(random() % 9) - 4; step != 0; step += step > 0 ? -1 : 1)
+                z = std::nextafter(z, step > 0 ? INFINITY : 0.0);
+            if (random() & 1) z = -z;
+        }
+        const double a = atanDouble(z);
+        const ext exact = extAtan(ext(z));
+        ASSERT_LE(relativeError(a, exact), 0x1p-48) << z;
+        float settled;
+        if (roundsAlike(a, std::fabs(a) * 0x1p-46, settled)) ASSERT_EQ(bitsOf(settled), bitsOf(float(exact))) << z;
+        ASSERT_EQ(bitsOf(atanFast(z)), bitsOf(float(exact))) << z;
+
+        float angle = std::uniform_real_distribution<float>(-4096.0f, 4096.0f)(random);
+        if (i % 3 == 0) angle = std::ldexp(angle, -int(random() % 40));
+        if (i % 3 == 1) {
+            angle = float(1.5707963267948966 * double(int32_t(random() % 5215) - 2607));
+            for (int step = int(random() % 7) - 3; step != 0; step += step > 0 ? -1 : 1)
+                angle = std::nextafter(angle, step > 0 ? INFINITY : -INFINITY);
+        }
+        double s, c;
+        sinCosDouble(angle, s, c);
+        const ext exactSin = extSin(angle), exactCos = extCos(angle);
+        ASSERT_LE(double(extFabs(ext(s) - exactSin)), std::fabs(s) * 0x1p-49 + 0x1p-100) << angle;
+        ASSERT_LE(double(extFabs(ext(c) - exactCos)), std::fabs(c) * 0x1p-49 + 0x1p-100) << angle;
+        if (roundsAlike(s, sinCosBound(s), settled)) ASSERT_EQ(bitsOf(settled), bitsOf(float(exactSin))) << angle;
+        if (roundsAlike(c, sinCosBound(c), settled)) ASSERT_EQ(bitsOf(settled), bitsOf(float(exactCos))) << angle;
+    }
+}
