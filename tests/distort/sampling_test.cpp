@@ -232,7 +232,9 @@ TEST(FastTranscendentals, BranchFreeFormsStayInsideTheirBounds) {
         const ext exact = extAtan(ext(z));
         ASSERT_LE(relativeError(a, exact), 0x1p-48) << z;
         float settled;
-        if (roundsAlike(a, std::fabs(a) * 0x1p-46, settled)) ASSERT_EQ(bitsOf(settled), bitsOf(float(exact))) << z;
+        if (roundsAlike(a, std::fabs(a) * 0x1p-46, settled)) {
+            ASSERT_EQ(bitsOf(settled), bitsOf(float(exact))) << z;
+        }
         ASSERT_EQ(bitsOf(atanFast(z)), bitsOf(float(exact))) << z;
 
         float angle = std::uniform_real_distribution<float>(-4096.0f, 4096.0f)(random);
@@ -247,7 +249,11 @@ TEST(FastTranscendentals, BranchFreeFormsStayInsideTheirBounds) {
         const ext exactSin = extSin(angle), exactCos = extCos(angle);
         ASSERT_LE(double(extFabs(ext(s) - exactSin)), std::fabs(s) * 0x1p-49 + 0x1p-100) << angle;
         ASSERT_LE(double(extFabs(ext(c) - exactCos)), std::fabs(c) * 0x1p-49 + 0x1p-100) << angle;
-        if (roundsAlike(s, sinCosBound(s), settled)) ASSERT_EQ(bitsOf(settled), bitsOf(float(exactSin))) << angle;
-        if (roundsAlike(c, sinCosBound(c), settled)) ASSERT_EQ(bitsOf(settled), bitsOf(float(exactCos))) << angle;
+        if (roundsAlike(s, sinCosBound(s), settled)) {
+            ASSERT_EQ(bitsOf(settled), bitsOf(float(exactSin))) << angle;
+        }
+        if (roundsAlike(c, sinCosBound(c), settled)) {
+            ASSERT_EQ(bitsOf(settled), bitsOf(float(exactCos))) << angle;
+        }
     }
 }
