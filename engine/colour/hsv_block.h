@@ -78,9 +78,12 @@ namespace {
 // block is padded with black), and the values of one loop are all of one
 // width: 32 bits (float, int32) for rgbToHsv, the clamps and the wrap,
 // 64 bits (double) for the decided steps, which hand their results on as
-// floats, and bytes for the final selection. SSE2 has no conversion of double to int32 that the
-// vectorizers use, and no rounding instruction, so whole numbers in double
-// come from adding and subtracting 1.5 * 2^52.
+// floats, and bytes for the final selection. SSE2 has no conversion of
+// double to int32 that the vectorizers use, and no rounding instruction, so
+// whole numbers in double come from adding and subtracting 1.5 * 2^52; its
+// conversions between double and float they do use, and those give the
+// float32 roundings (of hs, and of the ends of each byte's width, whose
+// bytes the next loop takes at 32 bits).
 
 // a where c is 1, b where c is 0, as a mask on the bits: GCC keeps loops
 // with some selections of floats scalar on AVX2, and this form it takes.
@@ -108,48 +111,6 @@ TEX_ALWAYS_INLINE double nearestWhole(double y) { return (y + 0x1.8p52) - 0x1.8p
 TEX_ALWAYS_INLINE double floorWhole(double y) {
     const double n = nearestWhole(y);
     return n - (n > y ? 1.0 : 0.0);
-}
-
-// 2^e for y in [2^e, 2^(e+1)), 0 for y = 0 (y >= 0, finite): the exponent
-// bits alone.
-TEX_ALWAYS_INLINE double binade(double y) {
-    uint64_t bits;
-    std::memcpy(&bits, &y, sizeof bits);
-    bits &= 0x7FF0000000000000u;
-    double b;
-    std::memcpy(&b, &bits, sizeof b);
-    return b;
-}
-
-// y >= 0 rounded to float32 precision (halves to even) in double, without a
-// conversion: adding and subtracting 1.5 * 2^52 float units of y's binade
-// rounds y to a whole number of those units. Below 2^-126 the unit stays
-// 2^-149.
-TEX_ALWAYS_INLINE double toFloatPrecision(double y) {
-    const double b = binade(y);
-    const double shift = (b > 0x1p-126 ? b : 0x1p-126) * 0x1.8p29;
-    return (y + shift) - shift;
-}
-
-// trunc(single(y)) for 0 <= y < 256, as a double: single(y) reaches the
-// whole number k above y where y lies at most half a float unit below it
-// (the halfway case goes to k, which is even in float units), so the byte
-// is floor(y + half a unit of y's binade). The sum is exact but where it
-// reaches the next binade, and there it is at least k.
-TEX_ALWAYS_INLINE double hsvByte(double y) { return floorWhole(y + binade(y) * 0x1p-24); }
-
-// The byte of y, 0 <= y <= 255 (a product of v and a factor in 0..1), for
-// every value within w (a decision width, numeric::decisionWidth) of it, and
-// whether it is decided (1 or 0): the byte of y - w (at least 0), sure when
-// y + w lies below the least value whose byte is one more, k - (half a float
-// unit below k) for k = byte + 1. y + w stays below 255.5, so a byte of 255
-// is always sure.
-TEX_ALWAYS_INLINE double decidedByte(double y, double w, double& sure) {
-    const double below = y - w;
-    const double low = hsvByte(below > 0.0 ? below : 0.0), next = low + 1.0;
-    const double edge = next - binade(next - 0.5) * 0x1p-24;
-    sure = y + w < edge ? 1.0 : 0.0;
-    return low;
 }
 
 // True when c (|c| <= 1) has at most 29 significant bits: the high part of
@@ -201,9 +162,10 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // the byte of v, flat (1: every channel is v) and bad (1: redone).
     float hue[N], sat[N], value[N];
     int32_t valueByte[N], flat[N], bad[N];
-    // After the second: the sector, the bytes p, q and t, and whether all
-    // of them are decided (above 0).
-    float sectors[N], bytes[3][N], sureBytes[N];
+    // After the second: the sector, whether hs and the sector are decided
+    // (above 0), and for each of p, q and t the float32 roundings of the two
+    // ends of its width, whose bytes agree where the byte is decided.
+    float sectors[N], sureHue[N], ends[3][2][N];
     // The channels apart (SSE2 has no byte shuffles for the vectorizers to
     // take them apart with, so this loop and the last stay scalar there).
     // 32-bit, so that the next loop has values of one width.
@@ -252,7 +214,9 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         // product, 0 for X = 0), so low >= 0.
         const double X = double(hue[j]) * sixtieth, w = X * 0x1p-49;
         const double low = X - w, high = X + w;
-        const double hsLow = toFloatPrecision(low), hsHigh = toFloatPrecision(high);
+        // The float32 roundings, converted back: the vectorizers keep a loop
+        // of doubles whole around these conversions.
+        const double hsLow = double(static_cast<float>(low)), hsHigh = double(static_cast<float>(high));
         // trunc(x) = floor(low), sure where high lies below the next whole
         // number; at most 5 as X < 6.
         const double floorLow = floorWhole(low);
@@ -260,13 +224,21 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         const double sureX = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
         const double df = hsLow - sector;  // exact
         sectors[j] = static_cast<float>(sector);
-        // Then p, q and t.
+        sureHue[j] = static_cast<float>(sureX);
+        // Then p, q and t, each as the interval [y - w, y + w] that holds the
+        // ext value; byteOf (trunc of the float32) is monotone, so the byte is
+        // decided where both ends give the same one. y <= 255 and w is tiny,
+        // so the ends' floats convert to int32 without overflow.
         const double dv = value[j], ds = sat[j];
-        double sureP, sureQ, sureT;
+        auto keep = [&](int k, double y, double width) {
+            const double below = y - width;
+            ends[k][0][j] = static_cast<float>(below > 0.0 ? below : 0.0);
+            ends[k][1][j] = static_cast<float>(y + width);
+        };
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
         const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? extraP : 0.0);
-        const double pb = decidedByte(r, numeric::decisionWidth(r, boundP), sureP);
+        const double widthP = numeric::decisionWidth(r, boundP);
         // The width for q and t: their bound 2^-50 v, widened as
         // decisionWidth would widen it for a value at most v, is below
         // 2^-48 v (an exact product).
@@ -274,17 +246,13 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         bool exactCq, exactF, exactCt;
         const double cq = oneMinus(sf, exactCq);
         const bool exactQ = exactCq & shortSignificand(cq);
-        const double qb = decidedByte(dv * cq, exactQ ? 0.0 : widthQ, sureQ);
         const double rest = oneMinus(df, exactF);
         const double ct = oneMinus(ds * rest, exactCt);
         const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
-        const double tAny = decidedByte(dv * ct, exactT ? 0.0 : widthQ, sureT);
         const bool tIsP = df == 0.0;
-        bytes[0][j] = static_cast<float>(pb);
-        bytes[1][j] = static_cast<float>(qb);
-        bytes[2][j] = static_cast<float>(tIsP ? pb : tAny);
-        const double sure = sureX * sureP * sureQ * (tIsP ? 1.0 : sureT);  // 0 where any is 0
-        sureBytes[j] = static_cast<float>(sure);
+        keep(0, r, widthP);
+        keep(1, dv * cq, exactQ ? 0.0 : widthQ);
+        keep(2, tIsP ? r : dv * ct, tIsP ? widthP : exactT ? 0.0 : widthQ);
     }
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
     // flat lanes take v for all three. Selected, not looked up, on bytes
@@ -294,10 +262,12 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         sector8[j] = uint8_t(int32_t(sectors[j]));
         flat8[j] = uint8_t(flat[j]);
         v8[j] = uint8_t(valueByte[j]);
-        p8[j] = uint8_t(int32_t(bytes[0][j]));
-        q8[j] = uint8_t(int32_t(bytes[1][j]));
-        t8[j] = uint8_t(int32_t(bytes[2][j]));
-        const int32_t sure = int32_t(sureBytes[j] > 0.0f);
+        const int32_t p = int32_t(ends[0][0][j]), q = int32_t(ends[1][0][j]), t = int32_t(ends[2][0][j]);
+        p8[j] = uint8_t(p);
+        q8[j] = uint8_t(q);
+        t8[j] = uint8_t(t);
+        const int32_t sure = int32_t(sureHue[j] > 0.0f) & int32_t(int32_t(ends[0][1][j]) == p) &
+                             int32_t(int32_t(ends[1][1][j]) == q) & int32_t(int32_t(ends[2][1][j]) == t);
         again[j] = uint8_t(bad[j] | ((1 - flat[j]) & (1 - sure)));
     }
     for (size_t j = 0; j < N; ++j) {
