@@ -113,6 +113,13 @@ TEX_ALWAYS_INLINE double floorWhole(double y) {
     return n - (n > y ? 1.0 : 0.0);
 }
 
+// The lower end y - w of a byte's width, at least 0: the value it holds is
+// never negative, and a clamped end never truncates to a negative number.
+TEX_ALWAYS_INLINE double lowerEnd(double y, double w) {
+    const double below = y - w;
+    return below > 0.0 ? below : 0.0;
+}
+
 // True when c (|c| <= 1) has at most 29 significant bits: the high part of
 // Veltkamp's split by 2^24 + 1 is c rounded to 29 bits, so the low part is 0
 // exactly then.
@@ -231,8 +238,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         // so the ends' floats convert to int32 without overflow.
         const double dv = value[j], ds = sat[j];
         auto keep = [&](int k, double y, double width) {
-            const double below = y - width;
-            ends[k][0][j] = static_cast<float>(below > 0.0 ? below : 0.0);
+            ends[k][0][j] = static_cast<float>(lowerEnd(y, width));
             ends[k][1][j] = static_cast<float>(y + width);
         };
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
@@ -294,7 +300,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
 // the two ends of its width give the same one.
 TEX_ALWAYS_INLINE uint8_t byteOf(double y) { return uint8_t(int32_t(static_cast<float>(y))); }
 TEX_ALWAYS_INLINE bool decidedByteOf(double y, double w, uint8_t& byte) {
-    byte = byteOf(y - w > 0.0 ? y - w : 0.0);
+    byte = byteOf(lowerEnd(y, w));
     return byteOf(y + w) == byte;
 }
 

@@ -150,17 +150,33 @@ inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, i
 #endif
 }
 
-// Redoes the channels of the undecided positions k0 + lane (bits of
-// `undecided`) through blendChannel, with the weights blendTexels forms.
+// Redoes the undecided channels of the positions k0 + lane, lane < 8 (bit
+// 8 * channel + lane of `undecided`) with the weights blendTexels forms,
+// leaving the decided ones as they are: through blendFlat where
+// a channel's weighted corners are alike (most of the undecided ones, on the
+// grid lines: their sums land next to the whole number), through
+// blendChannel otherwise.
 inline void redoUndecided(const uint8_t* corners, int cellShift, const float* weight, const float* rest, float wy,
-                          float ay, int64_t k0, int undecided, int64_t count, Pixel* out) {
-    for (int64_t lane = 0; undecided && k0 + lane < count; ++lane, undecided >>= 1) {
-        if (!(undecided & 1)) continue;
+                          float ay, int64_t k0, uint32_t undecided, int64_t count, Pixel* out) {
+    for (int64_t lane = 0; lane < 8 && undecided && k0 + lane < count; ++lane, undecided >>= 1) {
+        if (!(undecided & 0x010101u)) continue;
         const int64_t k = k0 + lane;
         const float ws[4] = {rest[k] * ay, weight[k] * ay, rest[k] * wy, weight[k] * wy};
         const uint8_t* c = corners + 12 * (k >> cellShift);
         uint8_t* channel = &out[k].red;
-        for (int ch = 0; ch < 3; ++ch) channel[ch] = blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
+        // A corner of weight 0 adds exactly 0: like corners are those of the
+        // others (on a grid line two of the four).
+        int first = 0;
+        while (first < 3 && ws[first] == 0.0f) ++first;
+        int32_t unitBlend = -1;  // blendChannel(1, 1, 1, 1, ws), formed once when needed
+        for (int ch = 0; ch < 3; ++ch) {
+            if (!(undecided >> (8 * ch) & 1)) continue;
+            const uint8_t v = c[3 * first + ch];
+            bool alike = true;
+            for (int i = first + 1; i < 4; ++i) alike &= ws[i] == 0.0f || c[3 * i + ch] == v;
+            channel[ch] = alike ? blendFlat(v, ws, unitBlend)
+                                : blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
+        }
     }
 }
 
@@ -182,8 +198,8 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
     auto& cellBottom = perThread<CellEdges>().bottom;
 #if !TEX_X86_VECTORS
     // The same float32 steps in a plain loop the compiler vectorises: the
-    // three bytes of each position as one word and its undecided flag, then
-    // the bytes stored and the few undecided positions redone.
+    // three bytes of each position as one word and its undecided channels
+    // (bits 0, 8, 16), then the bytes stored and the few undecided redone.
     BlendWords& blended = perThread<BlendWords>();
     uint32_t* word = blended.word;
     int32_t* undecided = blended.undecided;
@@ -199,16 +215,16 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
         const float r = ay * top0[k] + wy * bottom0[k], g = ay * top1[k] + wy * bottom1[k];
         const float b = ay * top2[k] + wy * bottom2[k];
         const int32_t unclear = int32_t(int32_t(r - 0x1p-12f) != int32_t(r + 0x1p-12f)) |
-                                int32_t(int32_t(g - 0x1p-12f) != int32_t(g + 0x1p-12f)) |
-                                int32_t(int32_t(b - 0x1p-12f) != int32_t(b + 0x1p-12f));
+                                int32_t(int32_t(g - 0x1p-12f) != int32_t(g + 0x1p-12f)) << 8 |
+                                int32_t(int32_t(b - 0x1p-12f) != int32_t(b + 0x1p-12f)) << 16;
         word[k] = uint32_t(int32_t(r) & 255) | uint32_t(int32_t(g) & 255) << 8 | uint32_t(int32_t(b) & 255) << 16;
-        undecided[k] = unclear & int32_t(grain[k] >= exactBelow);
+        undecided[k] = unclear & -int32_t(grain[k] >= exactBelow);
         anyUndecided |= undecided[k];
     }
     storeWords(word + first, count - first, out + first);
     if (anyUndecided)
         for (int64_t k = first; k < count; ++k)
-            if (undecided[k]) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, 1, count, out);
+            if (undecided[k]) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, uint32_t(undecided[k]), count, out);
 #else
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
@@ -216,7 +232,7 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
     for (int64_t i = first; i < count; i += 4) {
         const __m128i grains = _mm_load_si128(reinterpret_cast<const __m128i*>(grain + i));
         __m128i decided = _mm_cmplt_epi32(grains, exactBelow), packed = _mm_setzero_si128();
-        __m128i clear = _mm_set1_epi32(-1);
+        uint32_t undecided = 0;
         for (int ch = 0; ch < 3; ++ch) {
             const __m128 sum = _mm_add_ps(_mm_mul_ps(rowRest4, _mm_load_ps(cellTop[ch] + i)),
                                           _mm_mul_ps(rowWeight4, _mm_load_ps(cellBottom[ch] + i)));
@@ -224,9 +240,9 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
             const __m128i high = _mm_cvttps_epi32(_mm_add_ps(sum, slack));
             const __m128i value = _mm_and_si128(_mm_cvttps_epi32(sum), byte);
             packed = _mm_or_si128(packed, _mm_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
-            clear = _mm_and_si128(clear, _mm_cmpeq_epi32(low, high));
+            const __m128i sure = _mm_or_si128(decided, _mm_cmpeq_epi32(low, high));
+            undecided |= uint32_t(~_mm_movemask_ps(_mm_castsi128_ps(sure)) & 15) << (8 * ch);
         }
-        const int undecided = ~_mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(decided, clear))) & 15;
         if (i + 6 <= count) {
             // Twelve bytes r0 g0 b0 r1 ... b3 from the four words 0bgr; the
             // four bytes stored past them belong to the next two positions.
@@ -263,7 +279,8 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
     for (; i + 10 <= count; i += 8) {
         const __m256i grains = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(grain + i));
         const __m256i decided = _mm256_cmpgt_epi32(exactBelow, grains);
-        __m256i packed = _mm256_setzero_si256(), clear = _mm256_set1_epi32(-1);
+        __m256i packed = _mm256_setzero_si256();
+        uint32_t undecided = 0;
         for (int ch = 0; ch < 3; ++ch) {
             const __m256 sum = _mm256_add_ps(_mm256_mul_ps(rowRest8, _mm256_loadu_ps(cellTop[ch] + i)),
                                              _mm256_mul_ps(rowWeight8, _mm256_loadu_ps(cellBottom[ch] + i)));
@@ -271,9 +288,9 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
             const __m256i high = _mm256_cvttps_epi32(_mm256_add_ps(sum, slack));
             const __m256i value = _mm256_and_si256(_mm256_cvttps_epi32(sum), byte);
             packed = _mm256_or_si256(packed, _mm256_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
-            clear = _mm256_and_si256(clear, _mm256_cmpeq_epi32(low, high));
+            const __m256i sure = _mm256_or_si256(decided, _mm256_cmpeq_epi32(low, high));
+            undecided |= uint32_t(~_mm256_movemask_ps(_mm256_castsi256_ps(sure)) & 255) << (8 * ch);
         }
-        const int undecided = ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(decided, clear))) & 255;
         const __m256i bytes = _mm256_shuffle_epi8(packed, gather);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm256_extracti128_si256(bytes, 1));
@@ -470,6 +487,21 @@ int32_t weightGrain(float weight, float rest) {
         if (w == std::floor(w) && r == std::floor(r)) return k;
     }
     return 17;
+}
+
+// With every corner of nonzero weight v (the corners of weight 0 add exactly
+// 0, whatever their value) the sum is v * W, W the sum of the weights, and it is
+// formed exactly when no weight lies strictly between 0 and 2^-33: each
+// product is then a multiple of 2^-56 below 256, at most 64 bits, and so is
+// every partial sum. The weights of a blend are single(rest * ay) and so on,
+// so W is within 2^-21 of 1 and trunc(v * W) is v when W >= 1 and v - 1
+// otherwise, for every v from 1 to 255: the blend of the value 1 tells which.
+uint8_t blendFlat(uint32_t v, const float w[4], int32_t& unitBlend) {
+    for (int i = 0; i < 4; ++i)
+        if (w[i] > 0.0f && w[i] < 0x1p-33f) return blendChannel(v, v, v, v, w);
+    if (v == 0) return 0;
+    if (unitBlend < 0) unitBlend = blendChannel(1, 1, 1, 1, w);
+    return uint8_t(v - 1 + uint32_t(unitBlend));
 }
 
 uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]) {
