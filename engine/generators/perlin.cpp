@@ -12,12 +12,14 @@ namespace tex {
 
 namespace {
 
-// dst = min(dst + src, 255) on every byte: a plain loop the compilers turn
-// into saturating byte additions, compiled once more for AVX2 on x86.
+// dst = min(dst + src, 255) on every byte, written as dst + min(src, 255 -
+// dst) so that it stays in bytes: the compilers make it a byte minimum and
+// add (or a saturating add) rather than widening to 16 bits. Compiled once
+// more for AVX2 on x86.
 TEX_ALWAYS_INLINE void addSaturatedLoop(uint8_t* dst, const uint8_t* src, size_t n) {
     for (size_t i = 0; i < n; ++i) {
-        const unsigned sum = unsigned(dst[i]) + src[i];
-        dst[i] = uint8_t(sum > 255 ? 255 : sum);
+        const uint8_t room = uint8_t(255 - dst[i]);
+        dst[i] = uint8_t(dst[i] + (src[i] < room ? src[i] : room));
     }
 }
 void addSaturatedPlain(uint8_t* dst, const uint8_t* src, size_t n) { addSaturatedLoop(dst, src, n); }

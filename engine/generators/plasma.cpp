@@ -109,17 +109,24 @@ struct BlendWords {
     int32_t undecided[MAX_LAYER_SIDE + 4];
 };
 
-// Stores count words as pixels: each word's four bytes at its pixel where
-// the machine stores them least significant byte first (the compiler folds
-// the test; the fourth byte is the next pixel's red, rewritten by the next
-// store), a byte at a time otherwise and for the last one.
+// Stores count words as pixels. Where the machine stores the least
+// significant byte first (the compiler folds the test), four words go out as
+// three: w0 | w1 << 24, w1 >> 8 | w2 << 16, w2 >> 16 | w3 << 8. The rest go a
+// byte at a time.
 void storeWords(const uint32_t* word, int64_t count, Pixel* out) {
     const uint32_t probe = 1;
     uint8_t first;
     std::memcpy(&first, &probe, 1);
     int64_t k = 0;
     if (first == 1)
-        for (; k + 1 < count; ++k) std::memcpy(out + k, word + k, 4);
+        for (; k + 4 <= count; k += 4) {
+            const uint32_t w0 = word[k], w1 = word[k + 1], w2 = word[k + 2], w3 = word[k + 3];
+            const uint32_t o0 = w0 | w1 << 24, o1 = w1 >> 8 | w2 << 16, o2 = w2 >> 16 | w3 << 8;
+            auto* bytes = reinterpret_cast<uint8_t*>(out + k);
+            std::memcpy(bytes, &o0, 4);
+            std::memcpy(bytes + 4, &o1, 4);
+            std::memcpy(bytes + 8, &o2, 4);
+        }
     for (; k < count; ++k) out[k] = {uint8_t(word[k]), uint8_t(word[k] >> 8), uint8_t(word[k] >> 16)};
 }
 #endif
@@ -222,9 +229,13 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
         anyUndecided |= undecided[k];
     }
     storeWords(word + first, count - first, out + first);
+    // Eight positions' flags at a time, as redoUndecided takes them.
     if (anyUndecided)
-        for (int64_t k = first; k < count; ++k)
-            if (undecided[k]) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, uint32_t(undecided[k]), count, out);
+        for (int64_t k = first; k < count; k += 8) {
+            uint32_t flags = 0;
+            for (int64_t lane = 0; lane < 8 && k + lane < count; ++lane) flags |= uint32_t(undecided[k + lane]) << lane;
+            if (flags) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, flags, count, out);
+        }
 #else
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
