@@ -42,6 +42,10 @@
 #include "engine/numeric/decide.h"
 #include "engine/vectors.h"
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
 namespace tex {
 
 // The change of an HSV operation: h, s and v scaled (scale) or offset.
@@ -156,6 +160,20 @@ TEX_ALWAYS_INLINE float wrappedHue(float h, int32_t& inRange) {
     return up - pick(int32_t(up >= 360.0f), 360.0f, 0.0f);
 }
 
+// out[j] = the float32 rounding of in[j] for the HSV_BLOCK entries, in a
+// loop of its own. WebAssembly's compilers turn such conversions inside a
+// vectorized loop into lane extracts and inserts; here they take the
+// two-lane conversion, or (compilers that split it) plain conversions one
+// after another, both faster.
+TEX_ALWAYS_INLINE void toFloats(const double* in, float* out) {
+#if defined(__wasm_simd128__)
+    for (size_t j = 0; j < HSV_BLOCK; j += 2)
+        wasm_v128_store64_lane(out + j, wasm_f32x4_demote_f64x2_zero(wasm_v128_load(in + j)), 0);
+#else
+    for (size_t j = 0; j < HSV_BLOCK; ++j) out[j] = static_cast<float>(in[j]);
+#endif
+}
+
 template <bool Scale>
 TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t count, const HsvChange& change,
                                   uint8_t* redo) {
@@ -215,31 +233,39 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // sector trunc(x) (x = h * 0.016666667, 0 <= x < 6). The decided hs may
     // be a zero of either sign where x is one: hs enters the bytes only as
     // s * f and 1 - f, where the sign is lost.
+    double lowX[N], highX[N];
+    float hsLowF[N], hsHighF[N];
     for (size_t j = 0; j < N; ++j) {
         // The width: the bound 2^-51 X widened as decisionWidth widens it,
         // (2^-51 X + 2^-50 X)(1 + 2^-50), is below 2^-49 X (an exact
         // product, 0 for X = 0), so low >= 0.
         const double X = double(hue[j]) * sixtieth, w = X * 0x1p-49;
-        const double low = X - w, high = X + w;
-        // The float32 roundings, converted back: the vectorizers keep a loop
-        // of doubles whole around these conversions.
-        const double hsLow = double(static_cast<float>(low)), hsHigh = double(static_cast<float>(high));
+        lowX[j] = X - w;
+        highX[j] = X + w;
+    }
+    // The float32 roundings of the ends of x's width.
+    toFloats(lowX, hsLowF);
+    toFloats(highX, hsHighF);
+    double sectorsD[N], sureD[N], endsD[3][2][N];
+    for (size_t j = 0; j < N; ++j) {
+        const double low = lowX[j], high = highX[j];
+        const double hsLow = hsLowF[j], hsHigh = hsHighF[j];
         // trunc(x) = floor(low), sure where high lies below the next whole
         // number; at most 5 as X < 6.
         const double floorLow = floorWhole(low);
         const double sector = floorLow < 5.0 ? floorLow : 5.0;
         const double sureX = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
         const double df = hsLow - sector;  // exact
-        sectors[j] = static_cast<float>(sector);
-        sureHue[j] = static_cast<float>(sureX);
+        sectorsD[j] = sector;
+        sureD[j] = sureX;
         // Then p, q and t, each as the interval [y - w, y + w] that holds the
         // ext value; byteOf (trunc of the float32) is monotone, so the byte is
         // decided where both ends give the same one. y <= 255 and w is tiny,
         // so the ends' floats convert to int32 without overflow.
         const double dv = value[j], ds = sat[j];
         auto keep = [&](int k, double y, double width) {
-            ends[k][0][j] = static_cast<float>(lowerEnd(y, width));
-            ends[k][1][j] = static_cast<float>(y + width);
+            endsD[k][0][j] = lowerEnd(y, width);
+            endsD[k][1][j] = y + width;
         };
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
@@ -260,6 +286,10 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         keep(1, dv * cq, exactQ ? 0.0 : widthQ);
         keep(2, tIsP ? r : dv * ct, tIsP ? widthP : exactT ? 0.0 : widthQ);
     }
+    toFloats(sectorsD, sectors);
+    toFloats(sureD, sureHue);
+    for (int k = 0; k < 3; ++k)
+        for (int e = 0; e < 2; ++e) toFloats(endsD[k][e], ends[k][e]);
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
     // flat lanes take v for all three. Selected, not looked up, on bytes
     // (four times the lanes of 32-bit values).
