@@ -46,6 +46,14 @@
 #include <wasm_simd128.h>
 #endif
 
+
+// Keeps the next loop scalar in WebAssembly (see the channel loops below).
+#if defined(__wasm__) && defined(__clang__)
+#define TEX_WASM_SCALAR_LOOP _Pragma("clang loop vectorize(disable)")
+#else
+#define TEX_WASM_SCALAR_LOOP
+#endif
+
 namespace tex {
 
 // The change of an HSV operation: h, s and v scaled (scale) or offset.
@@ -162,9 +170,8 @@ TEX_ALWAYS_INLINE float wrappedHue(float h, int32_t& inRange) {
 
 // out[j] = the float32 rounding of in[j] for the HSV_BLOCK entries, in a
 // loop of its own. WebAssembly's compilers turn such conversions inside a
-// vectorized loop into lane extracts and inserts; here they take the
-// two-lane conversion, or (compilers that split it) plain conversions one
-// after another, both faster.
+// vectorized loop into lane extracts and inserts, and plain ones one by one
+// run slower still; its two-lane conversion is used there instead.
 TEX_ALWAYS_INLINE void toFloats(const double* in, float* out) {
 #if defined(__wasm_simd128__)
     for (size_t j = 0; j < HSV_BLOCK; j += 2)
@@ -192,9 +199,11 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // ends of its width, whose bytes agree where the byte is decided.
     float sectors[N], sureHue[N], ends[3][2][N];
     // The channels apart (SSE2 has no byte shuffles for the vectorizers to
-    // take them apart with, so this loop and the last stay scalar there).
-    // 32-bit, so that the next loop has values of one width.
+    // take them apart with, so this loop and the last stay scalar there;
+    // in WebAssembly they would be lane by lane gathers and scatters, slower
+    // than scalar code). 32-bit, so that the next loop has values of one width.
     int32_t channels[3][N];
+    TEX_WASM_SCALAR_LOOP
     for (size_t j = 0; j < N; ++j)
         for (size_t c = 0; c < 3; ++c) channels[c][j] = in[3 * j + c];
     // rgbToHsv as hsvOfBytes computes it, the change, the clamps and the wrap.
@@ -315,6 +324,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         planes[2][j] = pick8(f | s3 | s4, v, pick8(s2, t, pick8(s5, q, p)));
     }
     uint8_t result[3 * N];
+    TEX_WASM_SCALAR_LOOP
     for (size_t j = 0; j < N; ++j)
         for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
     std::memcpy(out, result, 3 * count);
