@@ -103,10 +103,10 @@ struct CellEdges {
 
 #if !TEX_X86_VECTORS
 // One row's blended words (red, green, blue in bits 0, 8, 16) and undecided
-// flags, one set per thread.
+// flags, one set per thread; the flags have room for 8 zeros past the row.
 struct BlendWords {
     uint32_t word[MAX_LAYER_SIDE + 4];
-    int32_t undecided[MAX_LAYER_SIDE + 4];
+    int32_t undecided[MAX_LAYER_SIDE + 8];
 };
 
 // Stores count words as pixels. Where the machine stores the least
@@ -229,13 +229,19 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
         anyUndecided |= undecided[k];
     }
     storeWords(word + first, count - first, out + first);
-    // Eight positions' flags at a time, as redoUndecided takes them.
-    if (anyUndecided)
+    // Eight positions' flags at a time (zeros past the row), first tested
+    // together, then gathered as redoUndecided takes them.
+    if (anyUndecided) {
+        for (int64_t k = count; k < count + 8; ++k) undecided[k] = 0;
         for (int64_t k = first; k < count; k += 8) {
+            int32_t any = 0;
+            for (int64_t lane = 0; lane < 8; ++lane) any |= undecided[k + lane];
+            if (!any) continue;
             uint32_t flags = 0;
-            for (int64_t lane = 0; lane < 8 && k + lane < count; ++lane) flags |= uint32_t(undecided[k + lane]) << lane;
-            if (flags) redoUndecided(corners, cellShift, weight, rest, wy, ay, k, flags, count, out);
+            for (int64_t lane = 0; lane < 8; ++lane) flags |= uint32_t(undecided[k + lane]) << lane;
+            redoUndecided(corners, cellShift, weight, rest, wy, ay, k, flags, count, out);
         }
+    }
 #else
     const __m128 rowWeight4 = _mm_set1_ps(wy), rowRest4 = _mm_set1_ps(ay), slack = _mm_set1_ps(0x1p-12f);
     const __m128i exactBelow = _mm_set1_epi32(17 - rowGrainValue), byte = _mm_set1_epi32(255);
