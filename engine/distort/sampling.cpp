@@ -4,6 +4,13 @@
 
 namespace tex::distort {
 
+Pixel blendChannels(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float w0, float w1, float w2,
+                    float w3) {
+    return {blendChannel(t0.red, t1.red, t2.red, t3.red, w0, w1, w2, w3),
+            blendChannel(t0.green, t1.green, t2.green, t3.green, w0, w1, w2, w3),
+            blendChannel(t0.blue, t1.blue, t2.blue, t3.blue, w0, w1, w2, w3)};
+}
+
 namespace {
 
 // The weight pass in three loops, each on one width of lanes (the compilers

@@ -89,6 +89,10 @@ inline uint8_t blendChannel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3, floa
     return static_cast<uint8_t>(truncInt32(c0 * w[0] + c1 * w[1] + c2 * w[2] + c3 * w[3]));
 }
 
+// blendChannel for each channel (sampling.cpp): out of line, so that the
+// rare calls leave the registers of blendWeights' callers' loops alone.
+Pixel blendChannels(const Pixel& t0, const Pixel& t1, const Pixel& t2, const Pixel& t3, float w0, float w1, float w2,
+                    float w3);
 
 // The blend of four texels with float32 weights w0..w3, channel by channel.
 // When every weight is 0 or at least 2^-30 it is a whole multiple of 2^-53:
@@ -108,9 +112,7 @@ inline Pixel blendWeights(const Pixel& t0, const Pixel& t1, const Pixel& t2, con
         return {channel(t0.red, t1.red, t2.red, t3.red), channel(t0.green, t1.green, t2.green, t3.green),
                 channel(t0.blue, t1.blue, t2.blue, t3.blue)};
     }
-    return {blendChannel(t0.red, t1.red, t2.red, t3.red, w0, w1, w2, w3),
-            blendChannel(t0.green, t1.green, t2.green, t3.green, w0, w1, w2, w3),
-            blendChannel(t0.blue, t1.blue, t2.blue, t3.blue, w0, w1, w2, w3)};
+    return blendChannels(t0, t1, t2, t3, w0, w1, w2, w3);
 }
 
 // One row's sample coordinates, filled by an operation and read by
