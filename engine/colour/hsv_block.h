@@ -46,7 +46,6 @@
 #include <wasm_simd128.h>
 #endif
 
-
 // Keeps the next loop scalar in WebAssembly (see the channel loops below).
 #if defined(__wasm__) && defined(__clang__)
 #define TEX_WASM_SCALAR_LOOP _Pragma("clang loop vectorize(disable)")

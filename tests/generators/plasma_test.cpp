@@ -206,6 +206,14 @@ std::vector<std::array<float, 2>> cellPositions(std::mt19937& random) {
     return positions;
 }
 
+// The four corner weights of a random position, as blendTexels forms them
+// from a column and a row position.
+void drawWeights(std::mt19937& random, const std::vector<std::array<float, 2>>& positions, float w[4]) {
+    const auto& x = positions[random() & 65535];
+    const auto& y = positions[random() & 65535];
+    w[0] = x[1] * y[1], w[1] = x[0] * y[1], w[2] = x[1] * y[0], w[3] = x[0] * y[0];
+}
+
 }  // namespace
 
 // The scalar channel sum (double, then extended when undecided) equals the
@@ -214,9 +222,8 @@ TEST(PlasmaCells, ChannelSumEqualsTheExtendedFormula) {
     std::mt19937 random(77);
     const auto positions = cellPositions(random);
     for (int n = 0; n < 10'000'000; ++n) {
-        const auto& x = positions[random() & 65535];
-        const auto& y = positions[random() & 65535];
-        const float w[4] = {x[1] * y[1], x[0] * y[1], x[1] * y[0], x[0] * y[0]};
+        float w[4];
+        drawWeights(random, positions, w);
         uint32_t c[4];
         drawCorners(random, c);
         ASSERT_EQ(blendChannel(c[0], c[1], c[2], c[3], w), extendedChannel(c, w)) << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
@@ -229,9 +236,8 @@ TEST(PlasmaCells, FlatBlendEqualsTheExtendedFormula) {
     std::mt19937 random(5);
     const auto positions = cellPositions(random);
     for (int n = 0; n < 1'000'000; ++n) {
-        const auto& x = positions[random() & 65535];
-        const auto& y = positions[random() & 65535];
-        const float w[4] = {x[1] * y[1], x[0] * y[1], x[1] * y[0], x[0] * y[0]};
+        float w[4];
+        drawWeights(random, positions, w);
         int32_t unitBlend = -1;
         for (uint32_t v = n % 16; v < 256; v += 16) {
             const uint32_t c[4] = {v, v, v, v};
