@@ -15,6 +15,10 @@
 // GNU extensions would (no vector code, built-ins or 128-bit integers).
 #pragma once
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
 #if !defined(TEX_PORTABLE_VECTORS) && !defined(TEX_PLAIN_CXX) && defined(__x86_64__) && \
     (defined(__GNUC__) || defined(__clang__))
 #define TEX_X86_VECTORS 1
@@ -59,6 +63,26 @@ VectorUnits vectorUnits();
 // what is now in use; setVectorUnits(VectorUnits::Avx512) undoes a cap. Not
 // to be called while an operation runs.
 VectorUnits setVectorUnits(VectorUnits cap);
+
+namespace {  // each file its own copy, compiled for that file's units
+
+// int32_t(f) for 0 <= f < 2^23, in loops that the compilers vectorize.
+// WebAssembly's conversion saturates, which x86 engines emulate in several
+// instructions each; there the float is truncated by its rounding
+// instruction instead and 2^23 added, which puts the whole number in the low
+// bits of the float's own (exact: f < 2^23).
+TEX_ALWAYS_INLINE int32_t truncSmall(float f) {
+#if defined(__wasm_simd128__)
+    const float shifted = std::trunc(f) + 0x1p23f;
+    int32_t bits;
+    std::memcpy(&bits, &shifted, sizeof bits);
+    return bits & 0x7FFFFF;
+#else
+    return int32_t(f);
+#endif
+}
+
+}  // namespace
 
 // The name used by TEX_VECTORS for a level ("plain", "sse2", "avx2", "avx512").
 const char* vectorUnitsName(VectorUnits units);

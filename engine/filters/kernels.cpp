@@ -28,7 +28,8 @@ struct Rows {
     const uint8_t* down;
 };
 
-TEX_ALWAYS_INLINE int32_t clampByte(int32_t v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+// On 16 bits, so that the loops keep 16-bit lanes.
+TEX_ALWAYS_INLINE uint8_t clampByte(int16_t v) { return uint8_t(v < 0 ? int16_t(0) : v > 255 ? int16_t(255) : v); }
 
 // 2 |g| for a 1 2 1 difference g, 255 above 255.
 TEX_ALWAYS_INLINE int32_t twiceAbs(int16_t g) {
@@ -58,20 +59,37 @@ TEX_ALWAYS_INLINE void eachByte(Rows r, uint8_t* out, size_t from, size_t to) {
 // half a float step); there intSqrt(k*k - 1) is looked up afterwards, for
 // the bytes marked in `square`.
 TEX_ALWAYS_INLINE void embossBytes(Rows r, uint8_t* out, uint8_t* square, size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-        // gx and gy on 16 bits (-637..893), their squares summed on 32.
-        const int16_t gx = int16_t(128 + (r.up[i + 3] + r.own[i + 3] + r.down[i + 3]) - (r.up[i - 3] + r.own[i - 3] + r.down[i - 3]));
-        const int16_t gy = int16_t(128 + (r.down[i - 3] + r.down[i] + r.down[i + 3]) - (r.up[i - 3] + r.up[i] + r.up[i + 3]));
-        const int32_t s = int32_t(gx) * gx + int32_t(gy) * gy;
-        const float t = static_cast<float>(s < 65536 ? s : 65536) + 1.0f;
-        // The root k <= 256 on 16 bits, and the test for t = k*k too: k*k
-        // and t agree modulo 2^16 only when they are equal, as
-        // 0 <= t - k*k <= 2k < 2^16 (on 32 bits, or in float, the test
-        // takes twice the vector operations). A root of 256 (t = 65536) is
-        // left as 255, which intSqrt(65535) is.
-        const uint16_t root = uint16_t(static_cast<int32_t>(std::sqrt(t)));
-        square[i] = uint8_t(uint16_t(root * root) == uint16_t(s + 1)) & uint8_t(root < 256);
-        out[i] = uint8_t(root > 255 ? 255 : root);
+    // In two passes over chunks, as the blur below: first, for every position
+    // from 3 bytes before the chunk to 3 after, the column sum (up + own +
+    // down, at most 765) and the column difference (down - up); then gx is
+    // the difference of the column sums 3 to the right and 3 to the left, and
+    // gy the sum of three column differences, so that the first pass works
+    // on 16-bit values only.
+    constexpr size_t CHUNK = 1024;
+    uint16_t column[CHUNK + 6];
+    int16_t difference[CHUNK + 6];
+    for (size_t start = from; start < to; start += CHUNK) {
+        const size_t n = to - start < CHUNK ? to - start : CHUNK;
+        const uint8_t *u = r.up + start - 3, *o = r.own + start - 3, *d = r.down + start - 3;
+        for (size_t k = 0; k < n + 6; ++k) {
+            column[k] = uint16_t(u[k] + o[k] + d[k]);
+            difference[k] = int16_t(d[k] - u[k]);
+        }
+        for (size_t k = 0; k < n; ++k) {
+            // gx and gy (-637..893), their squares summed on 32 bits.
+            const int16_t gx = int16_t(128 + column[k + 6] - column[k]);
+            const int16_t gy = int16_t(128 + difference[k] + difference[k + 3] + difference[k + 6]);
+            const int32_t s = int32_t(gx) * gx + int32_t(gy) * gy;
+            const float t = static_cast<float>(s < 65536 ? s : 65536) + 1.0f;
+            // The root k <= 256 on 16 bits, and the test for t = k*k too: k*k
+            // and t agree modulo 2^16 only when they are equal, as
+            // 0 <= t - k*k <= 2k < 2^16 (on 32 bits, or in float, the test
+            // takes twice the vector operations). A root of 256 (t = 65536) is
+            // left as 255, which intSqrt(65535) is.
+            const uint16_t root = uint16_t(truncSmall(std::sqrt(t)));
+            square[start + k] = uint8_t(uint16_t(root * root) == uint16_t(s + 1)) & uint8_t(root < 256);
+            out[start + k] = uint8_t(root > 255 ? 255 : root);
+        }
     }
 }
 
@@ -145,7 +163,7 @@ TEX_ALWAYS_INLINE void sharpenBytes(Rows r, uint8_t* out, size_t from, size_t to
         [](const uint16_t* c, const uint8_t* o) {
             const uint16_t corners = uint16_t(c[0] + c[6]), edges = uint16_t(c[3] + o[0] + o[6]);
             const uint16_t centre = uint16_t(5 * o[3]) >> 1;
-            return uint8_t(clampByte(int16_t(centre - (corners >> 3) - (edges >> 2))));
+            return clampByte(int16_t(centre - (corners >> 3) - (edges >> 2)));
         });
 }
 
