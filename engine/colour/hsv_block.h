@@ -238,7 +238,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         hue[j] = wrappedHue(h, inRange);
         sat[j] = s;
         value[j] = v;
-        valueByte[j] = int32_t(v);
+        valueByte[j] = truncSmall(v);
         flat[j] = int32_t(s == 0.0f);
         bad[j] = nan | ((1 - flat[j]) & (1 - inRange));
     }
@@ -267,7 +267,11 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         // number; at most 5 as X < 6.
         const double floorLow = floorWhole(low);
         const double sector = floorLow < 5.0 ? floorLow : 5.0;
-        const double sureX = (hsLow == hsHigh ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
+        // The tests of values that come from floats are written on their
+        // double results (a difference, a scaling by a power of two):
+        // compilers otherwise compare the floats and widen the masks, which
+        // takes long sequences in WebAssembly.
+        const double sureX = (hsLow - hsHigh == 0.0 ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
         const double df = hsLow - sector;  // exact
         sectorsD[j] = sector;
         sureD[j] = sureX;
@@ -282,7 +286,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         };
         const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
         const double extraP = dv * 0x1p-62;
-        const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? extraP : 0.0);
+        const double boundP = 2.0 * std::fabs(e) + (ds * 0x1p40 < 1.0 ? extraP : 0.0);  // s < 2^-40
         const double widthP = numeric::decisionWidth(r, boundP);
         // The width for q and t: their bound 2^-50 v, widened as
         // decisionWidth would widen it for a value at most v, is below
@@ -308,15 +312,15 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // (four times the lanes of 32-bit values).
     uint8_t sector8[N], flat8[N], v8[N], p8[N], q8[N], t8[N], again[N], planes[3][N];
     for (size_t j = 0; j < N; ++j) {
-        sector8[j] = uint8_t(int32_t(sectors[j]));
+        sector8[j] = uint8_t(truncSmall(sectors[j]));
         flat8[j] = uint8_t(flat[j]);
         v8[j] = uint8_t(valueByte[j]);
-        const int32_t p = int32_t(ends[0][0][j]), q = int32_t(ends[1][0][j]), t = int32_t(ends[2][0][j]);
+        const int32_t p = truncSmall(ends[0][0][j]), q = truncSmall(ends[1][0][j]), t = truncSmall(ends[2][0][j]);
         p8[j] = uint8_t(p);
         q8[j] = uint8_t(q);
         t8[j] = uint8_t(t);
-        const int32_t sure = int32_t(sureHue[j] > 0.0f) & int32_t(int32_t(ends[0][1][j]) == p) &
-                             int32_t(int32_t(ends[1][1][j]) == q) & int32_t(int32_t(ends[2][1][j]) == t);
+        const int32_t sure = int32_t(sureHue[j] > 0.0f) & int32_t(truncSmall(ends[0][1][j]) == p) &
+                             int32_t(truncSmall(ends[1][1][j]) == q) & int32_t(truncSmall(ends[2][1][j]) == t);
         again[j] = uint8_t(bad[j] | ((1 - flat[j]) & (1 - sure)));
     }
     for (size_t j = 0; j < N; ++j) {
