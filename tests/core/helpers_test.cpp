@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "engine/internal.h"
 #include "engine/numeric/exact.h"
@@ -208,6 +209,26 @@ TEST(Conversions, TruncationAndSaturationAreDefinedEverywhere) {
     EXPECT_EQ(saturateByte(-ext(1e30)), 0);
     EXPECT_EQ(saturateByte(NAN), 0);
     EXPECT_EQ(saturateByte(INFINITY), 255);
+}
+
+// truncSmall, over whole arrays so that the vectorized loops' form runs too:
+// the whole numbers up to 2^16 and below 2^23 with their neighbours either
+// side, and random floats below 2^23.
+TEST(Conversions, TruncSmallIsTheTruncationBelow2To23) {
+    std::vector<float> values;
+    auto around = [&](float k) {
+        values.push_back(k);
+        values.push_back(std::nextafter(k, 0.0f));
+        values.push_back(std::nextafter(k, 0x1p23f));
+    };
+    for (int k = 0; k <= 65536; ++k) around(float(k));
+    for (int k = 0; k < 4096; ++k) around(float(8388607 - k));
+    std::mt19937 random(23);
+    for (int k = 0; k < 1000000; ++k) values.push_back(float(random() % 8388608u) + float(random() % 1024u) / 1024.0f);
+    std::vector<int32_t> got(values.size());
+    for (size_t i = 0; i < values.size(); ++i) got[i] = truncSmall(values[i]);
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i] < 0x1p23f) ASSERT_EQ(got[i], int32_t(values[i])) << values[i];
 }
 
 // The formulas' decimal constants are literals where ext is the x87's and bit
