@@ -163,8 +163,7 @@ void offsetPass(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&o
 inline uint8_t scaleByte(uint8_t v, float factor) { return clampByte(int32_t(float(v) * factor)); }
 
 inline uint8_t multiplyByte(uint8_t a, uint8_t b, float k) {
-    const int32_t v = int32_t(float(int32_t(a) * int32_t(b)) * k);
-    return uint8_t(v > 255 ? 255 : v);
+    return uint8_t(truncAtMost255(float(int32_t(a) * int32_t(b)) * k));
 }
 
 inline uint8_t addByte(uint8_t a, uint8_t b, const FixedWeights& f) {
