@@ -279,6 +279,12 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
 }
 
 #if TEX_X86_VECTORS
+// The undecided channels of each eight positions of a row (as redoUndecided
+// takes them), one set per thread.
+struct WideFlags {
+    uint32_t flags[MAX_LAYER_SIDE / 8 + 1];
+};
+
 // Eight positions at a time with 256-bit float and integer operations, the
 // same float32 operations lane by lane; the last positions go four at a time.
 __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int cellShift, const float* weight,
@@ -291,6 +297,8 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
     // Per 128-bit half: the three colour bytes of its four words, then zeros.
     const __m256i gather = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,
                                             8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    uint32_t* groupFlags = perThread<WideFlags>().flags;
+    uint32_t anyUndecided = 0;
     int64_t i = 0;
     // Each half stores 16 bytes, the last four of them the next positions'.
     for (; i + 10 <= count; i += 8) {
@@ -311,8 +319,20 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
         const __m256i bytes = _mm256_shuffle_epi8(packed, gather);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm256_extracti128_si256(bytes, 1));
-        if (undecided) redoUndecided(corners, cellShift, weight, rest, wy, ay, i, undecided, count, out);
+        groupFlags[i / 8] = undecided;
+        anyUndecided |= undecided;
     }
+    // The redo calls code built without AVX. On Intel processors, SSE code
+    // run while the upper halves of the vector registers are in use pays a
+    // state change on every call, and the compiler's own clearing misses the
+    // 256-bit values it reloads inside the loop: redone inside it, the
+    // undecided positions made perlinNoise three times slower there. So they
+    // are redone after it, the upper halves cleared once.
+    _mm256_zeroupper();
+    if (anyUndecided)
+        for (int64_t k = 0; k < i; k += 8)
+            if (const uint32_t flags = groupFlags[k / 8])
+                redoUndecided(corners, cellShift, weight, rest, wy, ay, k, flags, count, out);
     blendRowNarrow(corners, cellShift, weight, rest, grain, wy, ay, rowGrainValue, i, count, out);
 }
 
