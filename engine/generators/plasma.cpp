@@ -11,8 +11,8 @@
 // is first formed in float32, four pixels at a time, from edge mixes shared
 // by all rows of a cell; every term is non-negative and the sum is below 256,
 // so a bound on the rounding error decides the truncation except for the
-// rare sums next to a whole number. Those are redone in double and, failing
-// that, in extended precision (see blendRow and blendChannel).
+// sums next to a whole number. Those are redone exactly, in integers (see
+// redoUndecided).
 #include <utility>
 
 #include "engine/generators/plasma.h"
@@ -86,13 +86,6 @@ void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int6
     }
 }
 
-// Error-free addition: a + b = sum + error exactly.
-inline double addExact(double a, double b, double& error) {
-    const double sum = a + b, bPart = sum - a;
-    error = (a - (sum - bPart)) + (b - bPart);
-    return sum;
-}
-
 // The edge mixes of the current cell for each column position and channel,
 // in float32: top = c0 * rest + c1 * weight, bottom = c2 * rest + c3 * weight.
 // One set per thread.
@@ -157,33 +150,31 @@ inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, i
 #endif
 }
 
-// Redoes the undecided channels of the positions k0 + lane, lane < 8 (bit
-// 8 * channel + lane of `undecided`) with the weights blendTexels forms,
-// leaving the decided ones as they are: through blendFlat where
-// a channel's weighted corners are alike (most of the undecided ones, on the
-// grid lines: their sums land next to the whole number), through
-// blendChannel otherwise.
+// The index of the lowest set bit of x (not 0), by de Bruijn's sequence
+// (ISO C++17 has no such operation).
+inline int lowestBit(uint32_t x) {
+    static constexpr uint8_t POSITION[32] = {0,  1,  28, 2,  29, 14, 24, 3, 30, 22, 20, 15, 25, 17, 4,  8,
+                                             31, 27, 13, 23, 21, 19, 16, 7, 26, 12, 18, 6,  11, 5,  10, 9};
+    return POSITION[((x & (0u - x)) * 0x077CB531u) >> 27];
+}
+
+// Redoes the positions k0 + lane, lane < 8, that have an undecided channel
+// (bit 8 * channel + lane of `undecided`) as blendTexels blends them, with
+// the weights it forms. Most undecided sums lie next to a whole number by
+// the layout of the cells (on the grid lines, at fractions such as 1/2), so
+// no cheap bound decides them; the sampler's blend forms them exactly in
+// integers instead (distort::blendWeights), with no test that could fail and
+// no branch on the data but the loop's: the redo of a few percent of the
+// channels used to take half of perlinNoise's time in tests and branches.
 inline void redoUndecided(const uint8_t* corners, int cellShift, const float* weight, const float* rest, float wy,
                           float ay, int64_t k0, uint32_t undecided, int64_t count, Pixel* out) {
-    for (int64_t lane = 0; lane < 8 && undecided && k0 + lane < count; ++lane, undecided >>= 1) {
-        if (!(undecided & 0x010101u)) continue;
-        const int64_t k = k0 + lane;
-        const float ws[4] = {rest[k] * ay, weight[k] * ay, rest[k] * wy, weight[k] * wy};
-        const uint8_t* c = corners + 12 * (k >> cellShift);
-        uint8_t* channel = &out[k].red;
-        // A corner of weight 0 adds exactly 0: like corners are those of the
-        // others (on a grid line two of the four).
-        int first = 0;
-        while (first < 3 && ws[first] == 0.0f) ++first;
-        int32_t unitBlend = -1;  // blendChannel(1, 1, 1, 1, ws), formed once when needed
-        for (int ch = 0; ch < 3; ++ch) {
-            if (!(undecided >> (8 * ch) & 1)) continue;
-            const uint8_t v = c[3 * first + ch];
-            bool alike = true;
-            for (int i = first + 1; i < 4; ++i) alike &= ws[i] == 0.0f || c[3 * i + ch] == v;
-            channel[ch] = alike ? blendFlat(v, ws, unitBlend)
-                                : blendChannel(c[ch], c[3 + ch], c[6 + ch], c[9 + ch], ws);
-        }
+    const auto* cells = reinterpret_cast<const Pixel*>(corners);
+    for (uint32_t lanes = (undecided | undecided >> 8 | undecided >> 16) & 255u; lanes; lanes &= lanes - 1) {
+        const int64_t k = k0 + lowestBit(lanes);
+        if (k >= count) break;
+        const Pixel* c = cells + 4 * (k >> cellShift);
+        out[k] = distort::blendWeights(c[0], c[1], c[2], c[3], rest[k] * ay, weight[k] * ay, rest[k] * wy,
+                                       weight[k] * wy);
     }
 }
 
@@ -197,7 +188,7 @@ inline void redoUndecided(const uint8_t* corners, int cellShift, const float* we
 // lane is decided when no whole number lies within 2^-12 of it, or when the
 // column and row grains add up to at most 16: the weights are then
 // multiples of 2^-16 summing to 1 and every step is exact. Undecided
-// channels go through blendChannel with the weights blendTexels forms.
+// positions go through redoUndecided.
 inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
                            const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t first,
                            int64_t count, Pixel* out) {
@@ -322,12 +313,13 @@ __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int ce
         groupFlags[i / 8] = undecided;
         anyUndecided |= undecided;
     }
-    // The redo calls code built without AVX. On Intel processors, SSE code
-    // run while the upper halves of the vector registers are in use pays a
-    // state change on every call, and the compiler's own clearing misses the
-    // 256-bit values it reloads inside the loop: redone inside it, the
-    // undecided positions made perlinNoise three times slower there. So they
-    // are redone after it, the upper halves cleared once.
+    // The redo may call code built without AVX (for weights below 2^-30).
+    // On Intel processors, SSE code run while the upper halves of the vector
+    // registers are in use pays a state change on every call, and the
+    // compiler's own clearing misses the 256-bit values it reloads inside
+    // the loop: redone inside it, the undecided positions once made
+    // perlinNoise three times slower there. So they are redone after it,
+    // the upper halves cleared once.
     _mm256_zeroupper();
     if (anyUndecided)
         for (int64_t k = 0; k < i; k += 8)
@@ -524,38 +516,6 @@ int32_t weightGrain(float weight, float rest) {
         if (w == std::floor(w) && r == std::floor(r)) return k;
     }
     return 17;
-}
-
-// With every corner of nonzero weight v (the corners of weight 0 add exactly
-// 0, whatever their value) the sum is v * W, W the sum of the weights, and it is
-// formed exactly when no weight lies strictly between 0 and 2^-33: each
-// product is then a multiple of 2^-56 below 256, at most 64 bits, and so is
-// every partial sum. The weights of a blend are single(rest * ay) and so on,
-// so W is within 2^-21 of 1 and trunc(v * W) is v when W >= 1 and v - 1
-// otherwise, for every v from 1 to 255: the blend of the value 1 tells which.
-uint8_t blendFlat(uint32_t v, const float w[4], int32_t& unitBlend) {
-    for (int i = 0; i < 4; ++i)
-        if (w[i] > 0.0f && w[i] < 0x1p-33f) return blendChannel(v, v, v, v, w);
-    if (v == 0) return 0;
-    if (unitBlend < 0) unitBlend = blendChannel(1, 1, 1, 1, w);
-    return uint8_t(v - 1 + uint32_t(unitBlend));
-}
-
-uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]) {
-    // Products of a byte and a float are exact in double. When the three
-    // additions are exact too, so are the extended ones. Otherwise, with
-    // non-negative terms below 256, the double sum is within 2^-44 of the
-    // extended one.
-    constexpr double SLACK = 0x1p-40;
-    double e1, e2, e3;
-    const double quick = addExact(addExact(addExact(c0 * double(w[0]), c1 * double(w[1]), e1), c2 * double(w[2]), e2),
-                                  c3 * double(w[3]), e3);
-    if (e1 == 0.0 && e2 == 0.0 && e3 == 0.0) return uint8_t(int32_t(quick));
-    const int32_t low = int32_t(quick - SLACK), high = int32_t(quick + SLACK);
-    if (low == high) return uint8_t(low);
-    const ext sum = c0 * ext(w[0]) + c1 * ext(w[1]) +
-                            c2 * ext(w[2]) + c3 * ext(w[3]);
-    return static_cast<uint8_t>(truncInt32(sum));
 }
 
 void blendCellRow(const Pixel corners[4], const float* weight, const float* rest, const int32_t* grain, float wy,

@@ -17,16 +17,6 @@ void skipRandom(uint64_t count);
 // The cosine weight blendTexels gives a fraction: single((1 - cos(f * pi)) * 0.5).
 float cosineWeight(float f);
 
-// One channel of blendTexels from the four corner values and the four
-// float32 weights w0..w3 it forms: the low byte of trunc(c0*w0 + ... + c3*w3)
-// with the sum in extended precision.
-uint8_t blendChannel(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, const float w[4]);
-// blendChannel(v, v, v, v, w) for weights formed as blendTexels forms them,
-// which is also the blend of any corners that are v wherever w is nonzero;
-// unitBlend caches blendChannel(1, 1, 1, 1, w) between the channels of one
-// position (pass -1 first).
-uint8_t blendFlat(uint32_t v, const float w[4], int32_t& unitBlend);
-
 // Chooses the eight-wide row blend (when the processor has AVX2) or the
 // four-wide one; both give the same bits. Returns whether the eight-wide one
 // is in use.
