@@ -66,11 +66,12 @@ VectorUnits setVectorUnits(VectorUnits cap);
 
 namespace {  // each file its own copy, compiled for that file's units
 
-// int32_t(f) for 0 <= f < 2^23, in loops that the compilers vectorize.
+// int32_t(f) for -1 < f < 2^23, in loops that the compilers vectorize.
 // WebAssembly's conversion saturates, which x86 engines emulate in several
 // instructions each; there the float is truncated by its rounding
 // instruction instead and 2^23 added, which puts the whole number in the low
-// bits of the float's own (exact: f < 2^23).
+// bits of the sum's encoding (exact: the whole number is below 2^23; above
+// -1 it is 0, of either sign).
 TEX_ALWAYS_INLINE int32_t truncSmall(float f) {
 #if defined(__wasm_simd128__)
     const float shifted = std::trunc(f) + 0x1p23f;

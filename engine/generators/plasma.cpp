@@ -212,10 +212,10 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
     for (int64_t k = first; k < count; ++k) {
         const float r = ay * top0[k] + wy * bottom0[k], g = ay * top1[k] + wy * bottom1[k];
         const float b = ay * top2[k] + wy * bottom2[k];
-        const int32_t unclear = int32_t(int32_t(r - 0x1p-12f) != int32_t(r + 0x1p-12f)) |
-                                int32_t(int32_t(g - 0x1p-12f) != int32_t(g + 0x1p-12f)) << 8 |
-                                int32_t(int32_t(b - 0x1p-12f) != int32_t(b + 0x1p-12f)) << 16;
-        word[k] = uint32_t(int32_t(r) & 255) | uint32_t(int32_t(g) & 255) << 8 | uint32_t(int32_t(b) & 255) << 16;
+        const int32_t unclear = int32_t(truncSmall(r - 0x1p-12f) != truncSmall(r + 0x1p-12f)) |
+                                int32_t(truncSmall(g - 0x1p-12f) != truncSmall(g + 0x1p-12f)) << 8 |
+                                int32_t(truncSmall(b - 0x1p-12f) != truncSmall(b + 0x1p-12f)) << 16;
+        word[k] = uint32_t(truncSmall(r) & 255) | uint32_t(truncSmall(g) & 255) << 8 | uint32_t(truncSmall(b) & 255) << 16;
         undecided[k] = unclear & -int32_t(grain[k] >= exactBelow);
         anyUndecided |= undecided[k];
     }

@@ -213,7 +213,8 @@ TEST(Conversions, TruncationAndSaturationAreDefinedEverywhere) {
 
 // truncSmall, over whole arrays so that the vectorized loops' form runs too:
 // the whole numbers up to 2^16 and below 2^23 with their neighbours either
-// side, and random floats below 2^23.
+// side, random floats below 2^23, and the negative ones above -1 (which the
+// plasma's decision margins reach), down to the smallest.
 TEST(Conversions, TruncSmallIsTheTruncationBelow2To23) {
     std::vector<float> values;
     auto around = [&](float k) {
@@ -225,10 +226,16 @@ TEST(Conversions, TruncSmallIsTheTruncationBelow2To23) {
     for (int k = 0; k < 4096; ++k) around(float(8388607 - k));
     std::mt19937 random(23);
     for (int k = 0; k < 1000000; ++k) values.push_back(float(random() % 8388608u) + float(random() % 1024u) / 1024.0f);
+    for (float f = std::nextafter(-1.0f, 0.0f); f < 0.0f; f *= 0.5f) values.push_back(f);
+    values.push_back(-0x1p-12f);
+    values.push_back(-0.0f);
     std::vector<int32_t> got(values.size());
     for (size_t i = 0; i < values.size(); ++i) got[i] = truncSmall(values[i]);
-    for (size_t i = 0; i < values.size(); ++i)
-        if (values[i] < 0x1p23f) ASSERT_EQ(got[i], int32_t(values[i])) << values[i];
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i] < 0x1p23f) {
+            ASSERT_EQ(got[i], int32_t(values[i])) << values[i];
+        }
+    }
 }
 
 // The formulas' decimal constants are literals where ext is the x87's and bit
