@@ -1,9 +1,10 @@
 // The per-byte passes of the combiners and the RGB operations in two forms:
-// on x86-64 whole registers through one source of lane wrappers, built for
-// SSE2 (kernels.cpp) and AVX2 (passes_avx2.cpp); everywhere, plain loops over
-// 32-bit words of four bytes that compilers vectorize for the target's
-// baseline units (NEON, WebAssembly SIMD, SSE2) and that x86 runs when its
-// units are capped at plain. kernels.cpp picks one set at run time.
+// on x86-64 and in WebAssembly with its vectors, whole registers through one
+// source of lane wrappers, built for SSE2 (kernels.cpp), AVX2
+// (passes_avx2.cpp) and WebAssembly's 128-bit vectors (kernels.cpp);
+// everywhere, plain loops over 32-bit words of four bytes that compilers
+// vectorize for the target's baseline units (NEON, SSE2) and that x86 runs
+// when its units are capped at plain. kernels.cpp picks one set at run time.
 //
 // Every formula here is exact or rounds once, as its extended definition does:
 // - a byte times a float32 factor rounded to float32 is single(byte * factor),
@@ -27,6 +28,16 @@
 
 #if TEX_X86_VECTORS
 #include <immintrin.h>
+#endif
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
+// Where the lane wrappers below are built.
+#if TEX_X86_VECTORS || defined(__wasm_simd128__)
+#define TEX_LANE_PASSES 1
+#else
+#define TEX_LANE_PASSES 0
 #endif
 
 namespace tex {
@@ -188,17 +199,60 @@ inline uint8_t combineBytes(uint8_t x, uint8_t y, BitCombine op) {
     return uint8_t(op == BitCombine::Xor ? x ^ y : op == BitCombine::Or ? x | y : x & y);
 }
 
-#if TEX_X86_VECTORS
+#if TEX_LANE_PASSES
 namespace lanes {
 
-// ---- x86 lanes ----------------------------------------------------------------
+// ---- Register lanes -------------------------------------------------------------
 //
-// The arithmetic passes on x86 work on whole registers of bytes: each
+// The arithmetic passes on x86 and in WebAssembly work on whole registers of bytes: each
 // register is widened to 16- and 32-bit lanes by interleaving (with zero or
 // with the other source), computed, and narrowed back by saturating packs,
 // which undo the interleaving lane for lane (both work within 128-bit
 // halves), so the bytes come back in their order. The saturating packs are
-// the clamps to 0..255. The same source serves SSE2 (16 bytes) and AVX2 (32).
+// the clamps to 0..255. The same source serves SSE2 (16 bytes), AVX2 (32) and
+// WebAssembly (16), whose instructions each wrapper matches exactly for the
+// values the passes give it.
+#if defined(__wasm_simd128__)
+using Lanes = v128_t;
+using FloatLanes = v128_t;
+constexpr size_t LANE_BYTES = 16;
+inline Lanes loadLanes(const uint8_t* p) { return wasm_v128_load(p); }
+inline void storeLanes(uint8_t* p, Lanes v) { wasm_v128_store(p, v); }
+inline void storeInts(int32_t* p, Lanes v) { wasm_v128_store(p, v); }
+inline Lanes zeroLanes() { return wasm_i32x4_splat(0); }
+inline Lanes andLanes(Lanes a, Lanes b) { return wasm_v128_and(a, b); }
+inline Lanes orLanes(Lanes a, Lanes b) { return wasm_v128_or(a, b); }
+inline Lanes xorLanes(Lanes a, Lanes b) { return wasm_v128_xor(a, b); }
+inline Lanes andNotLanes(Lanes a, Lanes b) { return wasm_v128_andnot(b, a); }  // ~a & b, as on x86
+inline Lanes lanes32(int32_t v) { return wasm_i32x4_splat(v); }
+inline Lanes lanes16(int16_t v) { return wasm_i16x8_splat(v); }
+inline FloatLanes floatLanes(float v) { return wasm_f32x4_splat(v); }
+inline FloatLanes loadFloatLanes(const float* p) { return wasm_v128_load(p); }
+// The interleaves of x86: the low or high halves of a and b, alternately.
+inline Lanes low8(Lanes a, Lanes b) {
+    return wasm_i8x16_shuffle(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+}
+inline Lanes high8(Lanes a, Lanes b) {
+    return wasm_i8x16_shuffle(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+}
+inline Lanes low16(Lanes a, Lanes b) { return wasm_i16x8_shuffle(a, b, 0, 8, 1, 9, 2, 10, 3, 11); }
+inline Lanes high16(Lanes a, Lanes b) { return wasm_i16x8_shuffle(a, b, 4, 12, 5, 13, 6, 14, 7, 15); }
+inline Lanes pairProducts(Lanes a, Lanes b) { return wasm_i32x4_dot_i16x8(a, b); }
+inline Lanes mul16(Lanes a, Lanes b) { return wasm_i16x8_mul(a, b); }
+inline Lanes shiftRight32(Lanes a, int n) { return wasm_i32x4_shr(a, uint32_t(n)); }
+inline Lanes add32(Lanes a, Lanes b) { return wasm_i32x4_add(a, b); }
+inline Lanes sub16(Lanes a, Lanes b) { return wasm_i16x8_sub(a, b); }
+inline Lanes greater32(Lanes a, Lanes b) { return wasm_i32x4_gt(a, b); }
+inline Lanes narrow32(Lanes a, Lanes b) { return wasm_i16x8_narrow_i32x4(a, b); }
+inline Lanes narrow16(Lanes a, Lanes b) { return wasm_i8x16_narrow_i16x8(a, b); }
+inline Lanes narrowBytes(Lanes a, Lanes b) { return wasm_u8x16_narrow_i16x8(a, b); }
+inline FloatLanes toFloat(Lanes a) { return wasm_f32x4_convert_i32x4(a); }
+// Saturating where x86 gives 0x80000000; the passes convert values below
+// 2^31 in magnitude only, where both are the truncation.
+inline Lanes truncated(FloatLanes a) { return wasm_i32x4_trunc_sat_f32x4(a); }
+inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return wasm_f32x4_mul(a, b); }
+inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return wasm_f32x4_add(a, b); }
+#else
 #if defined(__AVX2__)
 using Lanes = __m256i;
 using FloatLanes = __m256;
@@ -245,6 +299,7 @@ inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return TEX_LANES(mul_ps
 inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return TEX_LANES(add_ps)(a, b); }
 #undef TEX_LANES
 #undef TEX_LANES_SI
+#endif
 
 // Four registers of 32-bit lanes, one for each quarter of a register of
 // bytes, and back: bytes(quarters(x)) == x.
@@ -379,6 +434,7 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
         plain);
 }
 
+#if !defined(__wasm_simd128__)
 // Both operands low8(+-((v * multiplier) >> shift)): v * 256 in the high byte
 // of a 16-bit lane, its high product with the multiplier is (v * multiplier)
 // >> 8, shifted by the rest; the negation in 16 bits has the same low byte.
@@ -412,6 +468,7 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
         case BitCombine::And: return run([](Lanes x, Lanes y) { return andLanes(x, y); });
     }
 }
+#endif
 
 }  // namespace lanes
 #endif
@@ -422,7 +479,8 @@ namespace words {
 //
 // Elsewhere (and on x86 with TEX_VECTORS=plain) the passes are plain loops over 32-bit words of four bytes, which
 // compilers vectorize with the units of the target (SSE2, NEON, WebAssembly
-// SIMD): every value in a loop is 32 bits wide, the bytes are taken out of a
+// SIMD, where the bitwise pass is this one: its lane form needs 16-bit high
+// products and shifts by a variable count, which take long sequences there): every value in a loop is 32 bits wide, the bytes are taken out of a
 // word by shifts and masks and put back by shifts and ORs, and the clamps are
 // integer masks, so no loop needs the widening, narrowing or selections that
 // such units do in long sequences. Lane k of a word is the byte that the
@@ -597,12 +655,15 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 
 // The passes for the units this file is compiled for, and the plain ones.
 [[maybe_unused]] ColourPasses passesOfThisFile() {
-#if TEX_X86_VECTORS
+#if defined(__wasm_simd128__)
+    return {lanes::scalePass, offsetPass, lanes::multiplyPass, lanes::addPass, lanes::selectPass, words::bitwisePass};
+#elif TEX_LANE_PASSES
     using namespace lanes;
+    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
 #else
     using namespace words;
-#endif
     return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
+#endif
 }
 
 [[maybe_unused]] ColourPasses plainPassesOfThisFile() {
