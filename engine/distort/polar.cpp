@@ -260,7 +260,7 @@ static TEX_ALWAYS_INLINE void scaledLoop(const float* angle, float* rowX, int32_
     }
 }
 
-// One row's tunnel values in loops that vectorise: the angle
+// Columns first .. count - 1 of one row's tunnel values in loops that vectorise: the angle
 // single(atan(dy * inv)) (dy * inv, 16 by 24 bits, is exact in double), the
 // source row single(|cos(angle) * depth * inv|) and rowX's
 // single(k * angle + c), each by the double form and bound of atanFast,
@@ -270,11 +270,11 @@ static TEX_ALWAYS_INLINE void scaledLoop(const float* angle, float* rowX, int32_
 // one width of lanes where it can (the compilers vectorise loops mixing
 // float and double selections poorly), the doubles between them on the stack.
 static TEX_ALWAYS_INLINE void tunnelLoop(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
-                                         float depth, int32_t cx, int32_t count) {
+                                         float depth, int32_t cx, int32_t first, int32_t count) {
     constexpr int32_t BLOCK = 512;
     const double centre = cx;
     double z[BLOCK], wide[BLOCK];
-    for (int32_t start = 0; start < count; start += BLOCK) {
+    for (int32_t start = first; start < count; start += BLOCK) {
         const int32_t n = std::min(BLOCK, count - start);
         const float* inv = columnInverse + start;
         for (int32_t i = 0; i < n; ++i) {
@@ -321,8 +321,8 @@ static TEX_ALWAYS_INLINE void mirrorLoop(const float* angle, float* rowX, int32_
 }
 #if TEX_X86_VECTORS
 TEX_AVX2_FUNCTION static void tunnelAvx2(float* angle, float* source, float* rowX, int32_t* open, float dy, float k,
-                                         float depth, int32_t cx, int32_t count) {
-    tunnelLoop(angle, source, rowX, open, dy, k, depth, cx, count);
+                                         float depth, int32_t cx, int32_t first, int32_t count) {
+    tunnelLoop(angle, source, rowX, open, dy, k, depth, cx, first, count);
 }
 TEX_AVX2_FUNCTION static void mirrorAvx2(const float* angle, float* rowX, int32_t* open, float k, int32_t cx,
                                          int32_t count) {
@@ -342,8 +342,14 @@ static void tunnelColumn(int32_t x, float dy, float k, float depth, int32_t cx, 
 // and keeps each column's angle and source row; the second, row 2 cy - y,
 // takes them for column x from column 2 cx - x: negating both dx and dy
 // leaves dy * (1 / dx) and |cos(angle) * depth * inv| unchanged, bit for bit,
-// since 1 / -dx is exactly -(1 / dx). The centre column is filled in
-// afterwards.
+// since 1 / -dx is exactly -(1 / dx). Within the first row, negating dx alone
+// negates dy * (1 / dx), and with it the angle (the arc tangent is odd,
+// exactly: the engine's and the double form both work on |z| and put the
+// sign back, and single(-y) is -single(y)), and leaves the source row as it
+// is (the cosine is even, exactly, both forms taking |angle|): so only the
+// columns from the centre on are computed, and those left of it that have a
+// partner take its values, negated or not; their rowX, whose constant
+// differs, is formed anew. The centre column is filled in afterwards.
 static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float depth, bool mirror) {
     PolarRows& rows = perThread<PolarRows>();
     float *tunnelAngle = rows.tunnelAngle, *tunnelSource = rows.tunnelSource;
@@ -352,19 +358,41 @@ static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float 
     const float dy = static_cast<float>(y - cy);
     const int32_t width = layerWidth;
     if (!mirror) {
+        // Columns lo .. cx - 1 have a partner 2 cx - x right of the centre;
+        // those before lo (column 0 of an even width) are computed alone.
+        const int32_t lo = std::max(0, 2 * cx - width + 1);
 #if TEX_X86_VECTORS
         if (vectorUnits() >= VectorUnits::Avx2)
-            tunnelAvx2(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, width);
+            tunnelAvx2(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, cx, width);
         else
 #endif
-            tunnelLoop(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, width);
+            tunnelLoop(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, cx, width);
         open[cx] = 0;
         uint32_t left = 0;
-        for (int32_t x = 0; x < width; ++x) left += uint32_t(open[x]);
-        numeric::countDecisions(3 * uint64_t(width), left);
+        for (int32_t x = cx; x < width; ++x) left += uint32_t(open[x]);
+        numeric::countDecisions(3 * uint64_t(width - cx), left);
         if (left)
-            for (int32_t x = 0; x < width; ++x)
+            for (int32_t x = cx; x < width; ++x)
                 if (open[x]) tunnelColumn(x, dy, k, depth, cx, tunnelAngle[x], tunnelSource[x], rowX[x]);
+        for (int32_t x = 0; x < cx; ++x) {
+            const bool partner = x >= lo;
+            tunnelAngle[x] = partner ? -tunnelAngle[2 * cx - x] : 0.0f;
+            tunnelSource[x] = partner ? tunnelSource[2 * cx - x] : 0.0f;
+        }
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2)
+            mirrorAvx2(tunnelAngle, rowX, open, k, cx, cx);
+        else
+#endif
+            mirrorLoop(tunnelAngle, rowX, open, k, cx, cx);
+        left = 0;
+        for (int32_t x = lo; x < cx; ++x) left += uint32_t(open[x]);
+        numeric::countDecisions(uint64_t(cx - lo), left);
+        for (int32_t x = 0; x < cx; ++x)
+            if (x < lo)
+                tunnelColumn(x, dy, k, depth, cx, tunnelAngle[x], tunnelSource[x], rowX[x]);
+            else if (open[x])
+                rowX[x] = distort::scaledAngle(k, tunnelAngle[x], 0);
         std::memcpy(rowY, tunnelSource, size_t(width) * sizeof(float));
     } else {
         // Columns lo .. hi - 1 have a partner; the others (column 0 of an even
