@@ -480,7 +480,8 @@ namespace words {
 // Elsewhere (and on x86 with TEX_VECTORS=plain) the passes are plain loops over 32-bit words of four bytes, which
 // compilers vectorize with the units of the target (SSE2, NEON, WebAssembly
 // SIMD, where the bitwise pass is this one: its lane form needs 16-bit high
-// products and shifts by a variable count, which take long sequences there): every value in a loop is 32 bits wide, the bytes are taken out of a
+// products and shifts by a variable count, which take long sequences there):
+// every value in a loop is 32 bits wide, the bytes are taken out of a
 // word by shifts and masks and put back by shifts and ORs, and the clamps are
 // integer masks, so no loop needs the widening, narrowing or selections that
 // such units do in long sequences. Lane k of a word is the byte that the

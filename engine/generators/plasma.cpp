@@ -215,7 +215,8 @@ inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* w
         const int32_t unclear = int32_t(truncSmall(r - 0x1p-12f) != truncSmall(r + 0x1p-12f)) |
                                 int32_t(truncSmall(g - 0x1p-12f) != truncSmall(g + 0x1p-12f)) << 8 |
                                 int32_t(truncSmall(b - 0x1p-12f) != truncSmall(b + 0x1p-12f)) << 16;
-        word[k] = uint32_t(truncSmall(r) & 255) | uint32_t(truncSmall(g) & 255) << 8 | uint32_t(truncSmall(b) & 255) << 16;
+        word[k] = uint32_t(truncSmall(r) & 255) | uint32_t(truncSmall(g) & 255) << 8 |
+                  uint32_t(truncSmall(b) & 255) << 16;
         undecided[k] = unclear & -int32_t(grain[k] >= exactBelow);
         anyUndecided |= undecided[k];
     }
