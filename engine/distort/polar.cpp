@@ -421,6 +421,27 @@ static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float 
     rowX[cx] = rowY[cx] = 0.0f;
 }
 
+// The whole parts and weights of a tunnel row's coordinates. Its source rows
+// (rowY) are those of the first row of its pair, by the definition, and
+// within the first row those of columns x and 2 cx - x are equal (see
+// tunnelCoordinates): so the second row of a pair keeps the first's, and the
+// first weighs them from the centre on and gives the columns left of it their
+// partners'. It must follow the first row on the same thread.
+static void weighTunnelRow(int32_t cx, bool mirror) {
+    distort::RowSamples& row = distort::rowSamples();
+    const int32_t width = layerWidth;
+    if (!mirror) {
+        const int32_t lo = std::max(0, 2 * cx - width + 1);
+        distort::weighCoordinates(row, row.y, row.wholeY, row.weightY, cx, width - cx);
+        for (int32_t x = lo; x < cx; ++x) {
+            row.wholeY[x] = row.wholeY[2 * cx - x];
+            row.weightY[x] = row.weightY[2 * cx - x];
+        }
+        distort::weighCoordinates(row, row.y, row.wholeY, row.weightY, 0, lo);
+    }
+    distort::weighCoordinates(row, row.x, row.wholeX, row.weightX, 0, width);
+}
+
 // The centre column repeats the pixel to its left. A layer one pixel wide has
 // no column to its left: there the staged source pixel is kept. Rows are
 // written in pairs cy - t, cy + t; each reads only the staged copy.
@@ -434,8 +455,9 @@ void tunnelDistort(int32_t src, int32_t dst, float depth) {
     for (int32_t x = 0; x < layerWidth; ++x) columnInverse[x] = x == cx ? 0.0f : 1.0f / static_cast<float>(x - cx);
     auto writeRow = [&](int32_t y, bool mirror) {
         tunnelCoordinates(y, cx, cy, k, depth, mirror);
+        weighTunnelRow(cx, mirror);
         Pixel* out = &pixelAt(dst, 0, y);
-        sampleRow(SCRATCH_LAYER, out, layerWidth);
+        distort::sampleWeighed(distort::rowSamples(), SCRATCH_LAYER, out, layerWidth);
         out[cx] = cx > 0 ? out[cx - 1] : pixelAt(SCRATCH_LAYER, cx, y);
     };
     forEachRange(cy + 1, 2 * int64_t(layerWidth), [&](int64_t t0, int64_t t1) {

@@ -55,12 +55,10 @@ TEX_ALWAYS_INLINE void testLoop(RowSamples& row, float* weight, int32_t from, in
     }
 }
 
-TEX_ALWAYS_INLINE void weighLoops(RowSamples& row, int32_t count) {
-    splitLoop(row.x, row.wholeX, row.fraction, row.open, count);
-    splitLoop(row.y, row.wholeY, row.fraction + count, row.open + count, count);
-    seriesLoop(row, 2 * count);
-    testLoop(row, row.weightX, 0, count);
-    testLoop(row, row.weightY, count, count);
+TEX_ALWAYS_INLINE void weighLoops(RowSamples& row, const float* c, int32_t* whole, float* weight, int32_t count) {
+    splitLoop(c, whole, row.fraction, row.open, count);
+    seriesLoop(row, count);
+    testLoop(row, weight, 0, count);
 }
 
 TEX_ALWAYS_INLINE void sumLoop(double offset, const double* term, const double* error, float* out, int32_t* open,
@@ -89,10 +87,16 @@ TEX_AVX512_FUNCTION void sumAvx512(double offset, const double* term, const doub
 
 // The weights' series in double gain most from 64-byte vectors: built for
 // AVX-512 too.
-void weighPlain(RowSamples& row, int32_t count) { weighLoops(row, count); }
+void weighPlain(RowSamples& row, const float* c, int32_t* whole, float* weight, int32_t count) {
+    weighLoops(row, c, whole, weight, count);
+}
 #if TEX_X86_VECTORS
-TEX_AVX2_FUNCTION void weighAvx2(RowSamples& row, int32_t count) { weighLoops(row, count); }
-TEX_AVX512_FUNCTION void weighAvx512(RowSamples& row, int32_t count) { weighLoops(row, count); }
+TEX_AVX2_FUNCTION void weighAvx2(RowSamples& row, const float* c, int32_t* whole, float* weight, int32_t count) {
+    weighLoops(row, c, whole, weight, count);
+}
+TEX_AVX512_FUNCTION void weighAvx512(RowSamples& row, const float* c, int32_t* whole, float* weight, int32_t count) {
+    weighLoops(row, c, whole, weight, count);
+}
 #endif
 
 }  // namespace
@@ -112,26 +116,23 @@ uint32_t decideSums(double offset, const double* term, const double* error, floa
     return left;
 }
 
-void weighRow(RowSamples& row, int32_t count) {
-    const float *rowX = row.x, *rowY = row.y;
-    int32_t *rowWholeX = row.wholeX, *rowWholeY = row.wholeY, *open = row.open;
-    float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
+void weighCoordinates(RowSamples& row, const float* c, int32_t* whole, float* weight, int32_t from, int32_t count) {
+    c += from, whole += from, weight += from;
 #if TEX_X86_VECTORS
     if (vectorUnits() >= VectorUnits::Avx512)
-        weighAvx512(row, count);
+        weighAvx512(row, c, whole, weight, count);
     else if (vectorUnits() >= VectorUnits::Avx2)
-        weighAvx2(row, count);
+        weighAvx2(row, c, whole, weight, count);
     else
 #endif
-        weighPlain(row, count);
+        weighPlain(row, c, whole, weight, count);
+    const int32_t* open = row.open;
     uint32_t left = 0;
-    for (int32_t i = 0; i < 2 * count; ++i) left += uint32_t(open[i]);
-    numeric::countDecisions(2 * uint64_t(count), left);
+    for (int32_t i = 0; i < count; ++i) left += uint32_t(open[i]);
+    numeric::countDecisions(uint64_t(count), left);
     if (!left) return;
-    for (int32_t i = 0; i < count; ++i) {
-        if (open[i]) weighOne(rowX[i], rowWholeX[i], rowWeightX[i]);
-        if (open[count + i]) weighOne(rowY[i], rowWholeY[i], rowWeightY[i]);
-    }
+    for (int32_t i = 0; i < count; ++i)
+        if (open[i]) weighOne(c[i], whole[i], weight[i]);
 }
 
 }  // namespace tex::distort

@@ -124,9 +124,9 @@ struct RowSamples {
     float x[ROW_ENTRIES], y[ROW_ENTRIES];
     int32_t wholeX[ROW_ENTRIES], wholeY[ROW_ENTRIES];
     float weightX[ROW_ENTRIES], weightY[ROW_ENTRIES];
-    float fraction[2 * ROW_ENTRIES];
-    double series[2 * ROW_ENTRIES];
-    int32_t open[2 * ROW_ENTRIES];
+    float fraction[ROW_ENTRIES];
+    double series[ROW_ENTRIES];
+    int32_t open[ROW_ENTRIES];
 };
 inline RowSamples& rowSamples() { return perThread<RowSamples>(); }
 
@@ -152,11 +152,18 @@ inline void weighOne(float c, int32_t& whole, float& weight) {
     }
 }
 
-// weighOne for rowX and rowY at entries 0 .. count - 1 (sampling.cpp): the
-// series of fastWeight in branch-free loops that vectorise (for AVX2 too
-// where vectorUnits() says so), then weighOne for the few entries they leave
-// open (beyond the int32 range or NaN, or not settled by the test).
-void weighRow(RowSamples& row, int32_t count);
+// weighOne for the coordinates c[from .. from + count - 1] of one axis into
+// whole and weight at the same entries (sampling.cpp): the series of
+// fastWeight in branch-free loops that vectorise (for AVX2 too where
+// vectorUnits() says so), then weighOne for the few entries they leave open
+// (beyond the int32 range or NaN, or not settled by the test).
+void weighCoordinates(RowSamples& row, const float* c, int32_t* whole, float* weight, int32_t from, int32_t count);
+
+// Both axes of a row, entries 0 .. count - 1.
+inline void weighRow(RowSamples& row, int32_t count) {
+    weighCoordinates(row, row.x, row.wholeX, row.weightX, 0, count);
+    weighCoordinates(row, row.y, row.wholeY, row.weightY, 0, count);
+}
 
 // out[i] = single(offset + term[i]) for i < count, for a whole offset below
 // 2^16 and terms known in double within error[i] of their extended value
@@ -167,15 +174,13 @@ void weighRow(RowSamples& row, int32_t count);
 // counts the decisions.
 uint32_t decideSums(double offset, const double* term, const double* error, float* out, int32_t* open, int32_t count);
 
-// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
-// passes: the weights of the whole row, then the texels and their blends.
-// out must not be the layer read. For rows whose samples lie scattered over a
-// large layer (the twirl's), asking for the texels of the sample 16 ahead
-// keeps several reads from memory in flight; rows that read a narrow band
-// gain nothing from it.
-inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
-    RowSamples& row = rowSamples();
-    weighRow(row, count);
+// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count from the
+// whole parts and weights weighRow has made of them: the texels and their
+// blends. out must not be the layer read. For rows whose samples lie
+// scattered over a large layer (the twirl's), asking for the texels of the
+// sample 16 ahead keeps several reads from memory in flight; rows that read a
+// narrow band gain nothing from it.
+inline void sampleWeighed(const RowSamples& row, int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
     const int32_t *rowWholeX = row.wholeX, *rowWholeY = row.wholeY;
     const float *rowWeightX = row.weightX, *rowWeightY = row.weightY;
     const Pixel* pixels = layers[layer];
@@ -202,6 +207,14 @@ inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered =
         const float ax = 1.0f - wx, ay = 1.0f - wy;
         out[i] = blendWeights(row0[x0], row0[x1], row1[x0], row1[x1], ax * ay, wx * ay, ax * wy, wx * wy);
     }
+}
+
+// out[i] = sampleLayer(layer, rowX[i], rowY[i]) for i < count, in two
+// passes: the weights of the whole row, then the texels and their blends.
+inline void sampleRow(int32_t layer, Pixel* out, int32_t count, bool scattered = false) {
+    RowSamples& row = rowSamples();
+    weighRow(row, count);
+    sampleWeighed(row, layer, out, count, scattered);
 }
 
 // Series of sin r and cos r for |r| <= pi/4: to r^17 and r^18, the first

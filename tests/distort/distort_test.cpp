@@ -159,6 +159,25 @@ TEST(DistortFastPaths, MatchThePlainFormsOnEveryShape) {
     }
 }
 
+// The tunnel computes the columns right of the centre and gives those left
+// of it their partners' values, and its second row of a pair keeps the
+// first's vertical weights: every width from 1 to 66 (odd ones have no
+// column without a partner, even ones one) and heights of one to eight rows,
+// against the plain form.
+TEST(DistortFastPaths, TunnelHalvesMatchThePlainFormOnNarrowShapes) {
+    for (int32_t width = 1; width <= 66; ++width)
+        for (int32_t height : {1, 2, 3, 8}) {
+            initLayers(width, height);
+            for (float depth : {8192.0f, -300.5f, 5.0f, NAN, 0.0f}) {
+                textest::fillNoise(0, uint32_t(width * 16 + height));
+                distortref::tunnelDistort(0, 1, depth);
+                tunnelDistort(0, 2, depth);
+                ASSERT_EQ(textest::snapshot(2), textest::snapshot(1)) << width << "x" << height << " depth " << depth;
+            }
+        }
+    freeLayers();
+}
+
 // The tunnel's and the twirl's row loops on every vector unit the machine
 // has, against the plain forms: depths that are NaN, infinite, huge or
 // subnormal (every column left to the scalar forms, or none), twists beyond
