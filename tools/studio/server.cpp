@@ -169,13 +169,27 @@ void attach(Response& res, const std::string& bytes, const std::string& type, co
 class Output {
 public:
     static void say(const std::string& line) {
-        static Output* output = new Output;  // never destroyed: its thread may be blocked in a write
-        std::lock_guard<std::mutex> lock(output->mutex_);
-        if (output->lines_.size() < 1000) output->lines_.push_back(line);
-        output->ready_.notify_one();
+        Output& output = instance();
+        std::lock_guard<std::mutex> lock(output.mutex_);
+        if (output.lines_.size() < 1000) output.lines_.push_back(line);
+        output.ready_.notify_one();
+    }
+    // Before a clean exit: waits until the lines said so far are written,
+    // for two seconds at most (a reader that stops reading must not keep
+    // the studio from stopping). Without it the last lines, such as the
+    // report of a save just before the stop, could be lost.
+    static void finish() {
+        Output& output = instance();
+        std::unique_lock<std::mutex> lock(output.mutex_);
+        output.idle_.wait_for(lock, std::chrono::seconds(2),
+                              [&] { return output.lines_.empty() && !output.writing_; });
     }
 
 private:
+    static Output& instance() {
+        static Output* output = new Output;  // never destroyed: its thread may be blocked in a write
+        return *output;
+    }
     Output() { std::thread([this] { run(); }).detach(); }
     void run() {
         for (;;) {
@@ -183,14 +197,19 @@ private:
             ready_.wait(lock, [this] { return !lines_.empty(); });
             const std::string line = lines_.front() + "\n";
             lines_.pop_front();
+            writing_ = true;
             lock.unlock();
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fflush(stdout);
+            lock.lock();
+            writing_ = false;
+            idle_.notify_all();
         }
     }
     std::mutex mutex_;
-    std::condition_variable ready_;
+    std::condition_variable ready_, idle_;
     std::deque<std::string> lines_;
+    bool writing_ = false;
 };
 
 class Studio;
@@ -865,6 +884,7 @@ int runStudio(const Options& options) {
     studio->listen();
     pthread_kill(waiter.native_handle(), SIGTERM);  // wakes the waiter if the server stopped by itself
     waiter.join();
+    Output::finish();
     return 0;
 }
 
