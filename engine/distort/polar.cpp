@@ -330,6 +330,22 @@ TEX_AVX2_FUNCTION static void mirrorAvx2(const float* angle, float* rowX, int32_
 }
 #endif
 
+// The two row loops at the widest vector level the machine has.
+static void tunnelRow(float* angle, float* source, float* rowX, int32_t* open, float dy, float k, float depth,
+                      int32_t cx, int32_t first, int32_t count) {
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        return tunnelAvx2(angle, source, rowX, open, dy, k, depth, cx, first, count);
+#endif
+    tunnelLoop(angle, source, rowX, open, dy, k, depth, cx, first, count);
+}
+static void mirrorRow(const float* angle, float* rowX, int32_t* open, float k, int32_t cx, int32_t count) {
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) return mirrorAvx2(angle, rowX, open, k, cx, count);
+#endif
+    mirrorLoop(angle, rowX, open, k, cx, count);
+}
+
 // One column's tunnel values by the scalar forms.
 static void tunnelColumn(int32_t x, float dy, float k, float depth, int32_t cx, float& angle, float& v, float& u) {
     const float inv = columnInverse[x];
@@ -361,12 +377,7 @@ static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float 
         // Columns lo .. cx - 1 have a partner 2 cx - x right of the centre;
         // those before lo (column 0 of an even width) are computed alone.
         const int32_t lo = std::max(0, 2 * cx - width + 1);
-#if TEX_X86_VECTORS
-        if (vectorUnits() >= VectorUnits::Avx2)
-            tunnelAvx2(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, cx, width);
-        else
-#endif
-            tunnelLoop(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, cx, width);
+        tunnelRow(tunnelAngle, tunnelSource, rowX, open, dy, k, depth, cx, cx, width);
         open[cx] = 0;
         uint32_t left = 0;
         for (int32_t x = cx; x < width; ++x) left += uint32_t(open[x]);
@@ -379,12 +390,7 @@ static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float 
             tunnelAngle[x] = partner ? -tunnelAngle[2 * cx - x] : 0.0f;
             tunnelSource[x] = partner ? tunnelSource[2 * cx - x] : 0.0f;
         }
-#if TEX_X86_VECTORS
-        if (vectorUnits() >= VectorUnits::Avx2)
-            mirrorAvx2(tunnelAngle, rowX, open, k, cx, cx);
-        else
-#endif
-            mirrorLoop(tunnelAngle, rowX, open, k, cx, cx);
+        mirrorRow(tunnelAngle, rowX, open, k, cx, cx);
         left = 0;
         for (int32_t x = lo; x < cx; ++x) left += uint32_t(open[x]);
         numeric::countDecisions(uint64_t(cx - lo), left);
@@ -404,12 +410,7 @@ static void tunnelCoordinates(int32_t y, int32_t cx, int32_t cy, float k, float 
             angle[x] = tunnelAngle[2 * cx - x];
             rowY[x] = tunnelSource[2 * cx - x];
         }
-#if TEX_X86_VECTORS
-        if (vectorUnits() >= VectorUnits::Avx2)
-            mirrorAvx2(angle, rowX, open, k, cx, width);
-        else
-#endif
-            mirrorLoop(angle, rowX, open, k, cx, width);
+        mirrorRow(angle, rowX, open, k, cx, width);
         for (int32_t x = 0; x < width; ++x)
             if (x < lo || x >= hi) {
                 float unused;
