@@ -153,7 +153,15 @@ TEX_ALWAYS_INLINE double oneMinus(double y, bool& exact) {
 // below 1024), and one step either way puts it right. Between, k is -1, 0 or
 // 1 outright, and h + 360 is the one rounding wrapHue makes too. A rounding
 // up to 360 gives 0, as in wrapHue.
+// Near: the call's change keeps every hue in -360 <= h < 720 (nearHues), where
+// k is -1, 0 or 1 outright and r is never negative.
+template <bool Near>
 TEX_ALWAYS_INLINE float wrappedHue(float h, int32_t& inRange) {
+    if (Near) {
+        inRange = 1;
+        const float r = h - float(int32_t(h >= 360.0f) - int32_t(h < 0.0f)) * 360.0f;
+        return r - pick(int32_t(r >= 360.0f), 360.0f, 0.0f);
+    }
     inRange = int32_t(h > -0x1p26f) & int32_t(h < 0x1p26f);  // 0 for NaN and infinities
     const float hh = pick(inRange, h, 0.0f);
     const float quotient = hh * (1.0f / 360.0f);
@@ -185,7 +193,26 @@ TEX_ALWAYS_INLINE void toFloats(const double* in, float* out) {
 #endif
 }
 
-template <bool Scale>
+// Whether a change keeps every hue of a pixel (-1 for grey, else 0 to 360)
+// in -360 <= h < 720 after the float32 scaling or offset: h * c lies within
+// [-360, 684] for -1 <= c <= 1.9, and h + c within [-360, 719] for
+// -359 <= c <= 359 (the roundings are monotone, and 360 + 359 is exact).
+inline bool nearHues(const HsvChange& change) {
+    const float c = change.h;
+    return change.scale ? c >= -1.0f && c <= 1.9f : c >= -359.0f && c <= 359.0f;
+}
+
+// The channels' type in rgbToHsv: float where the units have float minima
+// and maxima but maybe not int32 ones (SSE2), int32 in WebAssembly, whose
+// compilers take the integer form faster. Either holds the bytes and the
+// differences and sums below exactly.
+#if defined(__wasm__)
+using HueChannel = int32_t;
+#else
+using HueChannel = float;
+#endif
+
+template <bool Scale, bool Near>
 TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t count, const HsvChange& change,
                                   uint8_t* redo) {
     constexpr size_t N = HSV_BLOCK;
@@ -206,24 +233,26 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // take them apart with, so this loop and the last stay scalar there;
     // in WebAssembly they would be lane by lane gathers and scatters, slower
     // than scalar code). 32-bit, so that the next loop has values of one width.
-    int32_t channels[3][N];
+    HueChannel channels[3][N];
     TEX_WASM_SCALAR_LOOP
     for (size_t j = 0; j < N; ++j)
-        for (size_t c = 0; c < 3; ++c) channels[c][j] = in[3 * j + c];
+        for (size_t c = 0; c < 3; ++c) channels[c][j] = HueChannel(in[3 * j + c]);
     // rgbToHsv as hsvOfBytes computes it, the change, the clamps and the wrap.
     for (size_t j = 0; j < N; ++j) {
-        const int32_t r = channels[0][j], g = channels[1][j], b = channels[2][j];
-        const int32_t m0 = r > g ? r : g, m = m0 > b ? m0 : b;
-        const int32_t n0 = r < g ? r : g, n = n0 < b ? n0 : b;
-        const int32_t delta = m - n, grey = delta == 0;
-        const int32_t redMax = r == m, greenMax = (1 - redMax) & (g == m);
-        const int32_t gb = g - b, br = b - r, rg = r - g;
-        const int32_t x = redMax ? gb : greenMax ? br : rg;
-        const int32_t k = 4 - 4 * redMax - 2 * greenMax;
-        const float quotient = float(x + k * delta) / float(delta + grey) * 60.0f;  // grey: any, replaced
+        using C = HueChannel;
+        const C r = channels[0][j], g = channels[1][j], b = channels[2][j];
+        const C m0 = r > g ? r : g, m = m0 > b ? m0 : b;
+        const C n0 = r < g ? r : g, n = n0 < b ? n0 : b;
+        const C delta = m - n;
+        const int32_t grey = delta == 0;
+        const int32_t redMax = r == m, greenMax = (1 - redMax) & int32_t(g == m);
+        const C x = pick(redMax, C(g - b), pick(greenMax, C(b - r), C(r - g)));
+        const C k = pick(redMax, C(0), pick(greenMax, C(2), C(4)));
+        const C one = pick(grey, C(1), C(0));
+        const float quotient = float(x + k * delta) / float(delta + one) * 60.0f;  // grey: any, replaced
         const float raised = quotient + 360.0f;
         const float h0 = pick(grey, -1.0f, pick(int32_t(quotient < 0.0f), raised, quotient));
-        const float s0 = float(delta) / float(m + grey);  // grey: 0
+        const float s0 = float(delta) / float(m + one);  // grey: 0
         const float v0 = float(m);
         const float h = Scale ? h0 * ch : h0 + ch;
         float s = Scale ? s0 * cs : s0 + cs;
@@ -235,7 +264,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         v = pick(int32_t(v > 255.0f), 255.0f, v);
         v = pick(int32_t(v > 0.0f), v, 0.0f);
         int32_t inRange;
-        hue[j] = wrappedHue(h, inRange);
+        hue[j] = wrappedHue<Near>(h, inRange);
         sat[j] = s;
         value[j] = v;
         valueByte[j] = truncSmall(v);
@@ -412,10 +441,15 @@ void hsvPixelsOf(const uint8_t* in, uint8_t* out, size_t count, const HsvChange&
 
 [[maybe_unused]] void hsvBlock(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change,
                                uint8_t* redo) {
-    if (change.scale)
-        hsvBlockOf<true>(in, out, count, change, redo);
+    const bool near = nearHues(change);
+    if (change.scale && near)
+        hsvBlockOf<true, true>(in, out, count, change, redo);
+    else if (change.scale)
+        hsvBlockOf<true, false>(in, out, count, change, redo);
+    else if (near)
+        hsvBlockOf<false, true>(in, out, count, change, redo);
     else
-        hsvBlockOf<false>(in, out, count, change, redo);
+        hsvBlockOf<false, false>(in, out, count, change, redo);
 }
 
 }  // namespace

@@ -216,15 +216,26 @@ TEST(HsvBlockParts, WrappedHueEqualsWrapHue) {
     std::mt19937 random(720);
     auto check = [](float h) {
         int32_t inRange;
-        const float w = wrappedHue(h, inRange);
+        const float w = wrappedHue<false>(h, inRange);
         const bool expected = std::fabs(h) < 0x1p26f;
         ASSERT_EQ(inRange != 0, expected) << h;
         if (expected) {
             ASSERT_EQ(w, wrapHue(h)) << h;  // the sign of a zero is not kept
         }
+        if (h >= -360.0f && h < 720.0f) {
+            ASSERT_EQ(wrappedHue<true>(h, inRange), wrapHue(h)) << h;
+            ASSERT_EQ(inRange, 1);
+        }
     };
     for (int i = 0; i < 8000000; ++i) check(anyFloat(random));
     for (float h = -2000.0f; h < 2000.0f; h += 0.0078125f) check(h);
+    for (float edge : {-360.0f, 0.0f, 360.0f, 720.0f}) {
+        float below = edge, above = edge;
+        for (int step = 0; step < 1000; ++step) {
+            check(below = std::nextafter(below, -1e30f));
+            check(above = std::nextafter(above, 1e30f));
+        }
+    }
     for (int k = -200000; k <= 200000; k += k > -30 && k < 30 ? 1 : 997)
         for (int n = -3; n <= 3; ++n) {
             float h = float(360.0 * k);
@@ -239,7 +250,10 @@ TEST(HsvBlockParts, WrappedHueEqualsWrapHue) {
 TEST(HsvBlock, EveryColourMatchesTheOnePixelConversion) {
     std::vector<Pixel> in(1u << 24);
     for (uint32_t c = 0; c < (1u << 24); ++c) in[c] = {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
-    const float args[][4] = {{0, 30.0f, 0.0f, 0.0f}, {1, 1.1f, 0.9f, 1.2f}, {1, 2.5f, 1.7f, 0.6f}};
+    // The last three: changes of hue at the ends of those the block wraps in
+    // its short form, which take hues to -360 and near 720.
+    const float args[][4] = {{0, 30.0f, 0.0f, 0.0f},   {1, 1.1f, 0.9f, 1.2f},     {1, 2.5f, 1.7f, 0.6f},
+                             {0, -359.0f, 0.1f, 7.0f}, {0, 359.0f, -0.2f, -3.0f}, {1, -1.0f, 1.0f, 1.0f}};
     std::vector<Pixel> expected(in.size());
     for (size_t a = 0; a < sizeof args / sizeof *args; ++a) {
         const auto& c = args[a];
