@@ -225,10 +225,10 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // the byte of v, flat (1: every channel is v) and bad (1: redone).
     float hue[N], sat[N], value[N];
     int32_t valueByte[N], flat[N], bad[N];
-    // After the second: the sector, whether hs and the sector are decided
-    // (above 0), and for each of p, q and t the float32 roundings of the two
-    // ends of its width, whose bytes agree where the byte is decided.
-    float sectors[N], sureHue[N], ends[3][2][N];
+    // After the second: the sector, and for each of p, q and t the float32
+    // roundings of the two ends of its width, whose bytes agree where the
+    // byte is decided (and hs and the sector are).
+    float sectors[N], ends[3][2][N];
     // The channels apart (SSE2 has no byte shuffles for the vectorizers to
     // take them apart with, so this loop and the last stay scalar there;
     // in WebAssembly they would be lane by lane gathers and scatters, slower
@@ -288,7 +288,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // The float32 roundings of the ends of x's width.
     toFloats(lowX, hsLowF);
     toFloats(highX, hsHighF);
-    double sectorsD[N], sureD[N], endsD[3][2][N];
+    double sectorsD[N], endsD[3][2][N];
     for (size_t j = 0; j < N; ++j) {
         const double low = lowX[j], high = highX[j];
         const double hsLow = hsLowF[j], hsHigh = hsHighF[j];
@@ -300,10 +300,11 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         // double results (a difference, a scaling by a power of two):
         // compilers otherwise compare the floats and widen the masks, which
         // takes long sequences in WebAssembly.
-        const double sureX = (hsLow - hsHigh == 0.0 ? 1.0 : 0.0) * (high < floorLow + 1.0 ? 1.0 : 0.0);
+        // Where they are not decided, p's upper end is moved up by 2, so that
+        // its byte differs from the lower end's and the lane is redone.
+        const double unsure = hsLow - hsHigh == 0.0 && high < floorLow + 1.0 ? 0.0 : 2.0;
         const double df = hsLow - sector;  // exact
         sectorsD[j] = sector;
-        sureD[j] = sureX;
         // Then p, q and t, each as the interval [y - w, y + w] that holds the
         // ext value; byteOf (trunc of the float32) is monotone, so the byte is
         // decided where both ends give the same one. y <= 255 and w is tiny,
@@ -329,11 +330,11 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         const bool exactT = exactF & shortSignificand(rest) & exactCt & shortSignificand(ct);
         const bool tIsP = df == 0.0;
         keep(0, r, widthP);
+        endsD[0][1][j] += unsure;
         keep(1, dv * cq, exactQ ? 0.0 : widthQ);
         keep(2, tIsP ? r : dv * ct, tIsP ? widthP : exactT ? 0.0 : widthQ);
     }
     toFloats(sectorsD, sectors);
-    toFloats(sureD, sureHue);
     for (int k = 0; k < 3; ++k)
         for (int e = 0; e < 2; ++e) toFloats(endsD[k][e], ends[k][e]);
     // The bytes by sector: (v,t,p) (q,v,p) (p,v,t) (p,q,v) (t,p,v) (v,p,q);
@@ -348,7 +349,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         p8[j] = uint8_t(p);
         q8[j] = uint8_t(q);
         t8[j] = uint8_t(t);
-        const int32_t sure = int32_t(sureHue[j] > 0.0f) & int32_t(truncSmall(ends[0][1][j]) == p) &
+        const int32_t sure = int32_t(truncSmall(ends[0][1][j]) == p) &
                              int32_t(truncSmall(ends[1][1][j]) == q) & int32_t(truncSmall(ends[2][1][j]) == t);
         again[j] = uint8_t(bad[j] | ((1 - flat[j]) & (1 - sure)));
     }
