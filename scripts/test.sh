@@ -45,7 +45,7 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 single_threaded='PlasmaCells.CellRowBlendEqualsTheExtendedFormula:FastTranscendentals.*:BlendWeights.*'
 single_threaded+=':NeighbourhoodFilters.VectorKernelsEqualTheLiteralFormulas:FastTwist.*:AllPairs.*:SoftExt*:ExtMath*'
 single_threaded+=':SinePlasma.EqualsTheExtendedFormulaOnRandomArguments:Blobs.ShareSumEqualsTheExtendedFormula'
-single_threaded+=':FastWeight.*:SampleRowTest.*:HsvConversion.*:EveryOperation/ExtremeArguments.*:Numeric*'
+single_threaded+=':FastWeight.*:SampleRowTest.*:HsvConversion.*:HsvBlock.EveryColour*:EveryOperation/ExtremeArguments.*:Numeric*'
 TEX_THREADS=3 build-tsan/tests/engine_tests --gtest_brief=1 --gtest_filter="-$single_threaded"
 TEX_THREADS=3 build-tsan/tests/manifest/hash_manifest . tests/manifest/hashes.txt
 unset TSAN_OPTIONS

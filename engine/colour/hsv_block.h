@@ -46,13 +46,6 @@
 #include <wasm_simd128.h>
 #endif
 
-// Keeps the next loop scalar in WebAssembly (see the channel loops below).
-#if defined(__wasm__) && defined(__clang__)
-#define TEX_WASM_SCALAR_LOOP _Pragma("clang loop vectorize(disable)")
-#else
-#define TEX_WASM_SCALAR_LOOP
-#endif
-
 namespace tex {
 
 // The change of an HSV operation: h, s and v scaled (scale) or offset.
@@ -212,13 +205,108 @@ using HueChannel = int32_t;
 using HueChannel = float;
 #endif
 
-template <bool Scale, bool Near>
-TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t count, const HsvChange& change,
-                                  uint8_t* redo) {
+// The channels of a block's pixels apart, one array of 32-bit lanes each
+// (so that the next loop has values of one width), and the result's bytes
+// back together, by either of two forms:
+// - bytes: lane j is pixel j, by loops over the bytes, which vectorizers
+//   take with byte shuffles (SSSE3 and up, NEON);
+// - words: without them (SSE2) those loops run a byte at a time, and in
+//   WebAssembly lane by lane, so lane G q + i (G = N / 4) holds pixel 4 i + q
+//   instead, whose bytes lie in words 3 i .. 3 i + 2 (four pixels to three
+//   words), and the bytes are taken out of whole words and put back by
+//   shifts and masks on 32-bit lanes. The words of each group are first
+//   copied to three arrays: byte 3 q + c of a group is channel c of its
+//   pixel q.
+// The loops between are lane by lane and take either order.
+#if defined(__SSSE3__) || defined(__ARM_NEON)
+#define TEX_HSV_WORD_LANES 0
+#else
+#define TEX_HSV_WORD_LANES 1
+#endif
+
+constexpr size_t HSV_GROUPS = HSV_BLOCK / 4;
+
+// The first `bytes` bytes of from as words, the rest of the count words
+// zero: byte k of word t (the shift 8 k) is byte 4 t + k. Copied straight
+// into the words, so that the loops read them as they were stored (a wider
+// read of two narrower copies waits for both to be written).
+TEX_ALWAYS_INLINE void wordsOf(const uint8_t* from, size_t bytes, uint32_t* words, size_t count) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    for (size_t t = 0; t < count; ++t) {
+        uint32_t word = 0;
+        for (size_t k = 0; k < 4; ++k) word |= uint32_t(4 * t + k < bytes ? from[4 * t + k] : 0) << (8 * k);
+        words[t] = word;
+    }
+#else
+    std::memcpy(words, from, bytes);
+    std::memset(reinterpret_cast<uint8_t*>(words) + bytes, 0, 4 * count - bytes);
+#endif
+}
+// The first `bytes` bytes of the words, as wordsOf takes them, to to.
+TEX_ALWAYS_INLINE void bytesOf(const uint32_t* words, uint8_t* to, size_t bytes) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    for (size_t i = 0; i < bytes; ++i) to[i] = uint8_t(words[i / 4] >> (8 * (i % 4)));
+#else
+    std::memcpy(to, words, bytes);
+#endif
+}
+
+// count pixels from source (a short block padded with black) apart.
+template <typename Channel>
+TEX_ALWAYS_INLINE void takeChannels(const uint8_t* source, size_t count, Channel (&channels)[3][HSV_BLOCK]) {
+#if TEX_HSV_WORD_LANES
+    constexpr size_t G = HSV_GROUPS;
+    uint32_t words[3 * G], groups[3][G];
+    wordsOf(source, 3 * count, words, 3 * G);
+    for (size_t i = 0; i < G; ++i)
+        for (size_t w = 0; w < 3; ++w) groups[w][i] = words[3 * i + w];
+    for (size_t i = 0; i < G; ++i)
+        for (size_t place = 0; place < 12; ++place)
+            channels[place % 3][place / 3 * G + i] =
+                Channel(int32_t((groups[place / 4][i] >> (8 * (place % 4))) & 255u));
+#else
     constexpr size_t N = HSV_BLOCK;
     uint8_t in[3 * N];
     std::memcpy(in, source, 3 * count);
     std::memset(in + 3 * count, 0, 3 * (N - count));
+    for (size_t j = 0; j < N; ++j)
+        for (size_t c = 0; c < 3; ++c) channels[c][j] = Channel(in[3 * j + c]);
+#endif
+}
+
+// The first count pixels' bytes to out and their redo flags to redo.
+TEX_ALWAYS_INLINE void putChannels(const uint8_t (&planes)[3][HSV_BLOCK], const uint8_t (&again)[HSV_BLOCK],
+                                   size_t count, uint8_t* out, uint8_t* redo) {
+#if TEX_HSV_WORD_LANES
+    constexpr size_t G = HSV_GROUPS;
+    // The redo flag of pixel 4 i + q as byte q of word i.
+    uint32_t groups[3][G], words[3 * G], againWords[G];
+    for (size_t i = 0; i < G; ++i) {
+        uint32_t group[3] = {0, 0, 0};
+        for (size_t place = 0; place < 12; ++place)
+            group[place / 4] |= uint32_t(planes[place % 3][place / 3 * G + i]) << (8 * (place % 4));
+        for (size_t w = 0; w < 3; ++w) groups[w][i] = group[w];
+        againWords[i] = uint32_t(again[i]) | uint32_t(again[G + i]) << 8 | uint32_t(again[2 * G + i]) << 16 |
+                        uint32_t(again[3 * G + i]) << 24;
+    }
+    for (size_t i = 0; i < G; ++i)
+        for (size_t w = 0; w < 3; ++w) words[3 * i + w] = groups[w][i];
+    bytesOf(words, out, 3 * count);
+    bytesOf(againWords, redo, count);
+#else
+    constexpr size_t N = HSV_BLOCK;
+    uint8_t result[3 * N];
+    for (size_t j = 0; j < N; ++j)
+        for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
+    std::memcpy(out, result, 3 * count);
+    std::memcpy(redo, again, count);
+#endif
+}
+
+template <bool Scale, bool Near>
+TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t count, const HsvChange& change,
+                                  uint8_t* redo) {
+    constexpr size_t N = HSV_BLOCK;
     const double sixtieth = change.sixtieth;
     const float ch = change.h, cs = change.s, cv = change.v;
     // Per lane, after the first loop: the wrapped hue, the clamped s and v,
@@ -229,14 +317,8 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
     // roundings of the two ends of its width, whose bytes agree where the
     // byte is decided (and hs and the sector are).
     float sectors[N], ends[3][2][N];
-    // The channels apart (SSE2 has no byte shuffles for the vectorizers to
-    // take them apart with, so this loop and the last stay scalar there;
-    // in WebAssembly they would be lane by lane gathers and scatters, slower
-    // than scalar code). 32-bit, so that the next loop has values of one width.
     HueChannel channels[3][N];
-    TEX_WASM_SCALAR_LOOP
-    for (size_t j = 0; j < N; ++j)
-        for (size_t c = 0; c < 3; ++c) channels[c][j] = HueChannel(in[3 * j + c]);
+    takeChannels(source, count, channels);
     // rgbToHsv as hsvOfBytes computes it, the change, the clamps and the wrap.
     for (size_t j = 0; j < N; ++j) {
         using C = HueChannel;
@@ -361,12 +443,7 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
         planes[1][j] = pick8(f | s1 | s2, v, pick8(s0, t, pick8(s3, q, p)));
         planes[2][j] = pick8(f | s3 | s4, v, pick8(s2, t, pick8(s5, q, p)));
     }
-    uint8_t result[3 * N];
-    TEX_WASM_SCALAR_LOOP
-    for (size_t j = 0; j < N; ++j)
-        for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
-    std::memcpy(out, result, 3 * count);
-    std::memcpy(redo, again, count);
+    putChannels(planes, again, count, out, redo);
 }
 
 // One pixel's bytes from its changed h, s and v with the block's bounds,
