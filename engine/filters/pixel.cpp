@@ -18,37 +18,22 @@ namespace tex {
 
 namespace {
 
-// out[i] = in[i] rotated left by `left` (1..7) within the byte. On x86
-// sixteen bytes at a time, where 16-bit shifts with byte masks keep each
-// byte's bits from spilling into its neighbour.
+// out[i] = in[i] rotated left by `left` (1..7) within the byte, four bytes
+// to a 32-bit word: the word shifted both ways by one count, with byte masks
+// that keep each byte's bits from spilling into its neighbour, which every
+// unit's vectorizer takes as a few whole-register operations. Through a
+// local block, so that they vectorize in place too (out may be in).
 void rotateBytes(const uint8_t* in, uint8_t* out, size_t count, int left) {
-    size_t i = 0;
-#if TEX_X86_VECTORS
     const int right = 8 - left;
-    const __m128i leftCount = _mm_cvtsi32_si128(left), rightCount = _mm_cvtsi32_si128(right);
-    const __m128i leftMask = _mm_set1_epi8(char(0xFF << left)), rightMask = _mm_set1_epi8(char(0xFF >> right));
-    for (; i + 16 <= count; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i high = _mm_and_si128(_mm_sll_epi16(v, leftCount), leftMask);
-        const __m128i low = _mm_and_si128(_mm_srl_epi16(v, rightCount), rightMask);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_or_si128(high, low));
+    const uint32_t high = 0x01010101u * ((0xFFu << left) & 0xFFu), low = 0x01010101u * (0xFFu >> right);
+    uint32_t block[64];
+    size_t i = 0;
+    for (; i + sizeof block <= count; i += sizeof block) {
+        std::memcpy(block, in + i, sizeof block);
+        for (uint32_t& word : block) word = ((word << left) & high) | ((word >> right) & low);
+        std::memcpy(out + i, block, sizeof block);
     }
-#endif
-    // b * 2^left in 16 bits holds b's bits rotated out of the byte in its
-    // high byte: one multiply where two variable shifts would be, which the
-    // vectorizers make far faster (four times in WebAssembly). Through a
-    // local block, so that they vectorize in place too (out may be in).
-    const uint16_t factor = uint16_t(1u << left);
-    uint8_t block[256];
-    while (i < count) {
-        const size_t n = count - i < sizeof block ? count - i : sizeof block;
-        for (size_t k = 0; k < n; ++k) {
-            const uint16_t v = uint16_t(in[i + k] * factor);
-            block[k] = uint8_t(v | (v >> 8));
-        }
-        std::memcpy(out + i, block, n);
-        i += n;
-    }
+    for (; i < count; ++i) out[i] = uint8_t((in[i] << left) | (in[i] >> right));
 }
 
 }  // namespace

@@ -20,14 +20,26 @@ TEST(PixelFilters, InvertAndWoodMapEveryByteLikeTheirFormulas) {
     for (size_t i = 0; i < layerBytes(); ++i) ASSERT_EQ(out[i], 255 - in[i]);
     invertLayer(1, 1);
     EXPECT_TRUE(sameLayers(0, 1)) << "inverting twice, in place, restores the layer";
+    // Shift counts modulo 32, as 32-bit shifts take them; a layer whose bytes
+    // are not whole blocks of words too, and the result written in place.
+    auto wood = [&](int32_t b32) {
+        const uint32_t left = uint32_t(b32) & 31u, right = (8u - uint32_t(b32)) & 31u;
+        woodLayer(0, 1, b32);
+        for (size_t i = 0; i < layerBytes(); ++i)
+            ASSERT_EQ(out[i], uint8_t((uint32_t(in[i]) << left) | (uint32_t(in[i]) >> right))) << b32;
+    };
     for (int64_t bits = -70; bits <= 70; ++bits)
-        for (int32_t b32 : {int32_t(bits), int32_t(bits + (int64_t(1) << 31))}) {
-            woodLayer(0, 1, b32);
-            // Shift counts modulo 32, as 32-bit shifts take them.
-            const uint32_t left = uint32_t(b32) & 31u, right = (8u - uint32_t(b32)) & 31u;
-            for (size_t i = 0; i < layerBytes(); ++i)
-                ASSERT_EQ(out[i], uint8_t((uint32_t(in[i]) << left) | (uint32_t(in[i]) >> right))) << b32;
-        }
+        for (int32_t b32 : {int32_t(bits), int32_t(bits + (int64_t(1) << 31))}) wood(b32);
+    initLayers(16, 7);
+    in = reinterpret_cast<uint8_t*>(layers[0]);
+    out = reinterpret_cast<const uint8_t*>(layers[1]);
+    for (size_t i = 0; i < layerBytes(); ++i) in[i] = uint8_t(i * 7);
+    for (int32_t b32 = 1; b32 < 8; ++b32) wood(b32);
+    std::memcpy(layers[2], layers[0], layerBytes());
+    woodLayer(2, 2, 3);
+    woodLayer(0, 1, 3);
+    EXPECT_TRUE(sameLayers(1, 2)) << "in place";
+    initLayers(16, 16);
     textest::fillColour(2, {0x12, 0x81, 0xF0});
     woodLayer(2, 2, 4);
     EXPECT_EQ(at(2, 3, 5), (Pixel{0x21, 0x18, 0x0F}));
