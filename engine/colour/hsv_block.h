@@ -145,9 +145,9 @@ TEX_ALWAYS_INLINE double oneMinus(double y, bool& exact) {
 // is, and the difference is a multiple of h's unit, at least 2^-14 there,
 // below 1024), and one step either way puts it right. Between, k is -1, 0 or
 // 1 outright, and h + 360 is the one rounding wrapHue makes too. A rounding
-// up to 360 gives 0, as in wrapHue.
-// Near: the call's change keeps every hue in -360 <= h < 720 (nearHues), where
-// k is -1, 0 or 1 outright and r is never negative.
+// up to 360 gives 0, as in wrapHue. With Near the call's change keeps every
+// hue in -360 <= h < 720 (nearHues): k is then -1, 0 or 1 outright and r is
+// never negative, and only those steps are taken.
 template <bool Near>
 TEX_ALWAYS_INLINE float wrappedHue(float h, int32_t& inRange) {
     if (Near) {
