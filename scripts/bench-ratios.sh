@@ -8,6 +8,9 @@
 #   [TEX_VECTORS=avx2] scripts/bench-ratios.sh [benchmark options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# One thread, as memcpy and OpenCV (cv::setNumThreads(1)) run: the ratios
+# then compare the work itself. TEX_THREADS=0 uses every core instead.
+export TEX_THREADS=${TEX_THREADS:-1}
 scripts/setup.sh --bench
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target engine_bench >/dev/null
@@ -17,7 +20,8 @@ build/bench/engine_bench --benchmark_filter=-Extremes --benchmark_min_time=0.2 \
 python3 - "$out" <<'PY'
 import json, os, re, sys
 
-print(f"vector units capped at: {os.environ.get('TEX_VECTORS', 'none (what the processor has)')}")
+print(f"vector units capped at: {os.environ.get('TEX_VECTORS', 'none (what the processor has)')}; "
+      f"engine threads: {os.environ.get('TEX_THREADS')}")
 
 results = {}
 for b in json.load(open(sys.argv[1]))["benchmarks"]:

@@ -10,6 +10,7 @@
 #include "engine/colour/hsv.h"
 #include "engine/colour/hsv_block.h"
 #include "engine/colour/kernels.h"
+#include "engine/numeric/decide.h"
 #include "engine/threads.h"
 
 #include <atomic>

@@ -16,6 +16,8 @@
 //   s >= 2^-40 the ext 1 - s is exact and the ext product is the 64-bit
 //   rounding of v(1 - s), no farther from it than r is: |r - x| <= 2|e|,
 //   which is 0 when r is exact. Smaller s adds v * 2^-62 (the ext 1 - s).
+//   |e| is at most half an ulp of r <= v, 2^-53 v, so the bound is below
+//   2^-50 v, that of q and t, and p takes their width where it is not 0.
 // - q = v(1 - s*f): s*f is exact in both; 1 - s*f rounds within 2^-54
 //   (double) and 2^-65 (ext), the products within 2^-53 and 2^-64 of v, so
 //   |Q - x| <= 2^-52 v; taken as 2^-50 v.
@@ -39,7 +41,6 @@
 #include <cstring>
 
 #include "engine/colour/hsv.h"
-#include "engine/numeric/decide.h"
 #include "engine/vectors.h"
 
 #if defined(__wasm_simd128__)
@@ -396,14 +397,13 @@ TEX_ALWAYS_INLINE void hsvBlockOf(const uint8_t* source, uint8_t* out, size_t co
             endsD[k][0][j] = lowerEnd(y, width);
             endsD[k][1][j] = y + width;
         };
-        const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
-        const double extraP = dv * 0x1p-62;
-        const double boundP = 2.0 * std::fabs(e) + (ds * 0x1p40 < 1.0 ? extraP : 0.0);  // s < 2^-40
-        const double widthP = numeric::decisionWidth(r, boundP);
         // The width for q and t: their bound 2^-50 v, widened as
         // decisionWidth would widen it for a value at most v, is below
-        // 2^-48 v (an exact product).
-        const double sf = ds * df, widthQ = dv * 0x1p-48;
+        // 2^-48 v (an exact product). p's is 0 where e is and s >= 2^-40.
+        const double widthQ = dv * 0x1p-48;
+        const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
+        const double widthP = e == 0.0 && ds * 0x1p40 >= 1.0 ? 0.0 : widthQ;
+        const double sf = ds * df;
         bool exactCq, exactF, exactCt;
         const double cq = oneMinus(sf, exactCq);
         const bool exactQ = exactCq & shortSignificand(cq);
@@ -477,10 +477,9 @@ TEX_ALWAYS_INLINE bool decidedPixel(float h, float s, float v, double sixtieth, 
     const int32_t sector = whole < 5 ? whole : 5;
     const double df = double(hs) - double(sector);  // exact
     const double dv = v, ds = s;
-    const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
-    const double boundP = 2.0 * std::fabs(e) + (ds < 0x1p-40 ? dv * 0x1p-62 : 0.0);
-    if (!decidedByteOf(r, numeric::decisionWidth(r, boundP), bytes[1])) return false;
     const double widthQ = dv * 0x1p-48;
+    const double vs = dv * ds, r = dv - vs, e = (dv - r) - vs;
+    if (!decidedByteOf(r, e == 0.0 && ds >= 0x1p-40 ? 0.0 : widthQ, bytes[1])) return false;
     bool exactCq;
     const double cq = oneMinus(ds * df, exactCq);
     if (!decidedByteOf(dv * cq, exactCq && shortSignificand(cq) ? 0.0 : widthQ, bytes[2])) return false;
