@@ -217,9 +217,11 @@ using HueChannel = float;
 //   words), and the bytes are taken out of whole words and put back by
 //   shifts and masks on 32-bit lanes. The words of each group are first
 //   copied to three arrays: byte 3 q + c of a group is channel c of its
-//   pixel q.
+//   pixel q, the shift 8 (place mod 4) of its word place / 4 where the
+//   machine stores the least significant byte first (big-endian machines
+//   take the byte form).
 // The loops between are lane by lane and take either order.
-#if defined(__SSSE3__) || defined(__ARM_NEON)
+#if defined(__SSSE3__) || defined(__ARM_NEON) || (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
 #define TEX_HSV_WORD_LANES 0
 #else
 #define TEX_HSV_WORD_LANES 1
@@ -227,38 +229,16 @@ using HueChannel = float;
 
 constexpr size_t HSV_GROUPS = HSV_BLOCK / 4;
 
-// The first `bytes` bytes of from as words, the rest of the count words
-// zero: byte k of word t (the shift 8 k) is byte 4 t + k. Copied straight
-// into the words, so that the loops read them as they were stored (a wider
-// read of two narrower copies waits for both to be written).
-TEX_ALWAYS_INLINE void wordsOf(const uint8_t* from, size_t bytes, uint32_t* words, size_t count) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    for (size_t t = 0; t < count; ++t) {
-        uint32_t word = 0;
-        for (size_t k = 0; k < 4; ++k) word |= uint32_t(4 * t + k < bytes ? from[4 * t + k] : 0) << (8 * k);
-        words[t] = word;
-    }
-#else
-    std::memcpy(words, from, bytes);
-    std::memset(reinterpret_cast<uint8_t*>(words) + bytes, 0, 4 * count - bytes);
-#endif
-}
-// The first `bytes` bytes of the words, as wordsOf takes them, to to.
-TEX_ALWAYS_INLINE void bytesOf(const uint32_t* words, uint8_t* to, size_t bytes) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    for (size_t i = 0; i < bytes; ++i) to[i] = uint8_t(words[i / 4] >> (8 * (i % 4)));
-#else
-    std::memcpy(to, words, bytes);
-#endif
-}
-
 // count pixels from source (a short block padded with black) apart.
 template <typename Channel>
 TEX_ALWAYS_INLINE void takeChannels(const uint8_t* source, size_t count, Channel (&channels)[3][HSV_BLOCK]) {
 #if TEX_HSV_WORD_LANES
     constexpr size_t G = HSV_GROUPS;
+    // Copied straight into the words, so that the loops read them as they
+    // were stored (a wider read of two narrower copies waits for both).
     uint32_t words[3 * G], groups[3][G];
-    wordsOf(source, 3 * count, words, 3 * G);
+    std::memcpy(words, source, 3 * count);
+    std::memset(reinterpret_cast<uint8_t*>(words) + 3 * count, 0, sizeof words - 3 * count);
     for (size_t i = 0; i < G; ++i)
         for (size_t w = 0; w < 3; ++w) groups[w][i] = words[3 * i + w];
     for (size_t i = 0; i < G; ++i)
@@ -292,8 +272,8 @@ TEX_ALWAYS_INLINE void putChannels(const uint8_t (&planes)[3][HSV_BLOCK], const 
     }
     for (size_t i = 0; i < G; ++i)
         for (size_t w = 0; w < 3; ++w) words[3 * i + w] = groups[w][i];
-    bytesOf(words, out, 3 * count);
-    bytesOf(againWords, redo, count);
+    std::memcpy(out, words, 3 * count);
+    std::memcpy(redo, againWords, count);
 #else
     constexpr size_t N = HSV_BLOCK;
     uint8_t result[3 * N];
