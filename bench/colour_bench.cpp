@@ -39,6 +39,8 @@ void runColour(benchmark::State& state, bool wide, Operation operation) {
 
 COLOUR_BENCH(AddLayers, tex::addLayers(0, 1, 2, 0.7f, 0.45f));
 COLOUR_BENCH(AddLayersUnit, tex::addLayers(0, 1, 2, 1.0f, 0.3f));
+// Weights within 15 bits of each other: one pair product and a shift.
+COLOUR_BENCH(AddLayersDifference, tex::addLayers(0, 1, 2, 1.0f, -1.0f));
 COLOUR_BENCH(MulLayers, tex::mulLayers(0, 1, 2, 1.0f, 1.0f));
 COLOUR_BENCH(MinCombineLayers, tex::minCombineLayers(0, 1, 2, 1.0f, 0.8f));
 COLOUR_BENCH(MaxCombineLayers, tex::maxCombineLayers(0, 1, 2, 1.0f, 0.8f));

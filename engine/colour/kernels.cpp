@@ -458,7 +458,7 @@ bool fixWeights(float w1, float w2, FixedWeights& f) {
     auto high = [&](int j) { return std::ldexp(float(multiple[j] >> 15), e + 15); };
     auto low = [&](int j) { return std::ldexp(float(multiple[j] & 0x7FFF), e); };
     f = {high(0), low(0), high(1), low(1), int16_t(multiple[0] >> 15), int16_t(multiple[0] & 0x7FFF),
-         int16_t(multiple[1] >> 15), int16_t(multiple[1] & 0x7FFF), std::ldexp(1.0f, e + 15), std::ldexp(1.0f, e)};
+         int16_t(multiple[1] >> 15), int16_t(multiple[1] & 0x7FFF), std::ldexp(1.0f, e + 15), std::ldexp(1.0f, e), int32_t(multiple[0]), int32_t(multiple[1]), e};
     return true;
 }
 
@@ -514,7 +514,66 @@ void bitwiseBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 }
 
 
+// The integer form of the product for k, where one gives every byte.
+//
+// The byte f(p) = min(255, trunc(single(p * k))) of a product p = a*b <= 65025
+// and q(p) = min(255, (p * m) >> s) are both nondecreasing in p (the float
+// rounding is monotone), so they are equal on 0..65025 exactly when each
+// n = 1..255 is first reached at the same p, or by neither within 0..65025.
+// That p is about n / k for f: the float product differs from p * k by at
+// most 2^-24 of it, under 0.004 in p, so the estimate is at most a step or
+// two off, and the steps use the pass's own float product. For q it suffices
+// that q reaches n there and not one before.
+static bool findProductShift(float k, ProductShift& form) {
+    if (!(k > 0.0f && k < 0.49f)) return false;  // false for NaN
+    int s = 31;
+    while (s > 17 && std::ldexp(double(k), s) >= 65535.0) --s;
+    const auto reaches = [&](int32_t p, int32_t n) { return float(p) * k >= float(n); };
+    int32_t first[256];  // first[n]: the first p with f(p) >= n, 65026 for none
+    for (int32_t n = 1; n < 256; ++n) {
+        const double estimate = std::ceil(double(n) / double(k));
+        int32_t p = estimate < 65026.0 ? int32_t(estimate) : 65026;
+        while (p > 0 && reaches(p - 1, n)) --p;
+        while (p <= 65025 && !reaches(p, n)) ++p;
+        first[n] = p;
+    }
+    const double ideal = std::ldexp(double(k), s);
+    for (const double m : {std::floor(ideal), std::ceil(ideal)}) {
+        if (m < 1.0 || m > 65535.0) continue;
+        const uint64_t multiplier = uint64_t(m);
+        const auto q = [&](int32_t p) { return (uint64_t(p) * multiplier) >> s; };
+        bool same = true;
+        for (int32_t n = 1; n < 256 && same; ++n) {
+            const int32_t p = first[n];
+            same = (p > 65025 ? q(65025) < uint64_t(n) : q(p) >= uint64_t(n)) && (p == 0 || q(p - 1) < uint64_t(n));
+        }
+        if (same) {
+            form = {uint16_t(multiplier), uint8_t(s)};
+            return true;
+        }
+    }
+    return false;
+}
+
+// The last k's form: documents and the studio multiply by the same few k
+// again and again, and at small sizes the search costs a good part of a pass.
+static bool productShift(float k, ProductShift& form) {
+    static float lastK = 0.0f;  // no form for 0
+    static ProductShift lastForm{};
+    static bool lastFound = false;
+    if (!(k == lastK)) {
+        lastFound = findProductShift(k, lastForm);
+        lastK = k;
+    }
+    form = lastForm;
+    return lastFound;
+}
+
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+    ProductShift form;
+    if (passes().multiplyShifted && productShift(k, form))
+        return forEachByteRange(count,
+                                [&](size_t at, size_t n) { passes().multiplyShifted(a + at, b + at, out + at, n, form); });
     forEachByteRange(count, [&](size_t at, size_t n) { mulRange(a + at, b + at, out + at, n, k); });
 }
 

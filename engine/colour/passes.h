@@ -20,9 +20,11 @@
 // gets its own copy for its own units, and no copy can stand in for another.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "engine/vectors.h"
 
@@ -53,6 +55,27 @@ struct FixedWeights {
     float high1, low1, high2, low2;
     int16_t highMultiple1, lowMultiple1, highMultiple2, lowMultiple2;
     float highScale, lowScale;
+    // The weights as whole multiples of 2^E, and E.
+    int32_t multiple1, multiple2;
+    int exponent;
+
+    // Both multiples below 2^15 in magnitude (the weights span at most 15
+    // bits together): a*multiple1 + b*multiple2 is then one int16 pair
+    // product below 2^24 in magnitude, exact as a float too, and the sum is
+    // that whole number times 2^E.
+    bool shortMultiples() const {
+        return multiple1 > -32768 && multiple1 < 32768 && multiple2 > -32768 && multiple2 < 32768;
+    }
+};
+
+// The product pass in integers: min(255, (p * multiplier) >> shift) for the
+// product p = a*b, 17 <= shift <= 31, where that gives the byte of p * k for
+// every p (found and checked for the call's k in kernels.cpp). As
+// ((p * multiplier) >> 16) >> (shift - 16) it is one 16-bit high product and
+// a shift, and below 2^15.
+struct ProductShift {
+    uint16_t multiplier;
+    uint8_t shift;
 };
 
 // The low 8 bits of trunc(v * weight) for every byte v written as
@@ -75,6 +98,8 @@ struct ColourPasses {
     void (*offset)(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&offset)[3]);
     // out = saturateByte(single(a*b*k)) for 0 < k <= 2^15.
     void (*multiply)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k);
+    // The same by its integer form, where the units have a fast one (else nullptr).
+    void (*multiplyShifted)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form);
     // out = saturateByte(single(a*w1 + b*w2)).
     void (*add)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w);
     // out = b where b*w2 <= a*w1 (takeAbove false) or b*w2 >= a*w1 (true), else a.
@@ -175,6 +200,12 @@ inline uint8_t scaleByte(uint8_t v, float factor) { return clampByte(int32_t(flo
 
 inline uint8_t multiplyByte(uint8_t a, uint8_t b, float k) {
     return uint8_t(truncAtMost255(float(int32_t(a) * int32_t(b)) * k));
+}
+
+inline uint8_t shiftedByte(uint8_t a, uint8_t b, uint16_t multiplier, int rest) {
+    const uint16_t high = uint16_t((uint32_t(uint16_t(a * b)) * multiplier) >> 16);
+    const uint16_t q = uint16_t(high >> rest);
+    return uint8_t(q < 255 ? q : 255);
 }
 
 inline uint8_t addByte(uint8_t a, uint8_t b, const FixedWeights& f) {
@@ -377,6 +408,26 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
         [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
 
+#if !defined(__wasm_simd128__)
+// a*b in 16-bit lanes, its high product with the multiplier and the rest of
+// the shift; below 2^15, so the pack to bytes clamps at 255 only.
+// WebAssembly has no 16-bit high product, and the form is slower there
+// than the float product in lanes; it has none (nullptr).
+void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
+    const uint16_t multiplier = form.multiplier;
+    const int rest = form.shift - 16;
+    const Lanes m = lanes16(int16_t(multiplier));
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            const Lanes x = loadLanes(a + i), y = loadLanes(b + i), z = zeroLanes();
+            const Lanes p0 = mul16(low8(x, z), low8(y, z)), p1 = mul16(high8(x, z), high8(y, z));
+            return narrowBytes(shiftRight16(mulHigh16(p0, m), rest), shiftRight16(mulHigh16(p1, m), rest));
+        },
+        [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, rest); });
+}
+#endif
+
 // The two partial sums as whole multiples, a*highMultiple1 + b*highMultiple2
 // and the same of the low multiples, each one pair product of int16 lanes
 // (below 2^24 in magnitude, exact as floats); scaled by their powers of two
@@ -385,6 +436,32 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
     const Lanes high = weightPair(f.highMultiple1, f.highMultiple2), low = weightPair(f.lowMultiple1, f.lowMultiple2);
+    if (f.shortMultiples() && f.exponent <= 0) {
+        // The sum is the whole pair product times 2^E. Its truncation clamped
+        // to a byte is the whole number shifted right by -E: floor and
+        // truncation differ only below 0, which clamps to 0 either way; below
+        // 2^24, a shift by 31 gives 0 or -1 as any larger one would. Clang
+        // makes four scalar shifts in WebAssembly of a vector shift by a count
+        // held in a variable, so there the product by 2^E, exact as a float,
+        // is truncated instead.
+        const Lanes whole = weightPair(int16_t(f.multiple1), int16_t(f.multiple2));
+        [[maybe_unused]] const int shift = -f.exponent < 31 ? -f.exponent : 31;
+        [[maybe_unused]] const FloatLanes scale = floatLanes(f.lowScale);
+        return writeLanes(
+            out, count,
+            [&](size_t i) {
+                Quarters r = pairs(loadLanes(a + i), loadLanes(b + i));
+                for (int k = 0; k < 4; ++k) {
+#if defined(__wasm_simd128__)
+                    r.q[k] = truncated(mulFloat(toFloat(pairProducts(r.q[k], whole)), scale));
+#else
+                    r.q[k] = shiftRight32(pairProducts(r.q[k], whole), shift);
+#endif
+                }
+                return bytes(r);
+            },
+            [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+    }
     const FloatLanes highScale = floatLanes(f.highScale), lowScale = floatLanes(f.lowScale);
     writeLanes(
         out, count,
@@ -418,20 +495,29 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
     // takeAbove: take b where H + floor(L/2^15) > -1; else where
     // 1 > H + ceil(L/2^15), ceil(L/2^15) = floor((L + 2^15 - 1) / 2^15).
     const Lanes round = lanes32(takeAbove ? 0 : 32767), minusOne = lanes32(-1), one = lanes32(1);
-    writeLanes(
-        out, count,
-        [&](size_t i) {
-            const Lanes x = loadLanes(a + i), y = loadLanes(b + i);
-            Quarters r = pairs(x, y);
-            for (int k = 0; k < 4; ++k) {
-                const Lanes h = pairProducts(r.q[k], high), l = pairProducts(r.q[k], low);
-                const Lanes s = add32(h, shiftRight32(add32(l, round), 15));
-                r.q[k] = takeAbove ? greater32(s, minusOne) : greater32(one, s);
-            }
-            const Lanes take = narrow16(narrow32(r.q[0], r.q[1]), narrow32(r.q[2], r.q[3]));
-            return orLanes(andLanes(take, y), andNotLanes(take, x));
-        },
-        plain);
+    auto run = [&](auto sum) {
+        writeLanes(
+            out, count,
+            [&](size_t i) {
+                const Lanes x = loadLanes(a + i), y = loadLanes(b + i);
+                Quarters r = pairs(x, y);
+                for (int k = 0; k < 4; ++k) {
+                    const Lanes s = sum(r.q[k]);
+                    r.q[k] = takeAbove ? greater32(s, minusOne) : greater32(one, s);
+                }
+                const Lanes take = narrow16(narrow32(r.q[0], r.q[1]), narrow32(r.q[2], r.q[3]));
+                return orLanes(andLanes(take, y), andNotLanes(take, x));
+            },
+            plain);
+    };
+    // Short multiples: b*multiple2 - a*multiple1 is one exact pair product with the sign.
+    if (f.shortMultiples()) {
+        const Lanes whole = weightPair(int16_t(-f.multiple1), int16_t(f.multiple2));
+        return run([&](Lanes q) { return pairProducts(q, whole); });
+    }
+    run([&](Lanes q) {
+        return add32(pairProducts(q, high), shiftRight32(add32(pairProducts(q, low), round), 15));
+    });
 }
 
 #if !defined(__wasm_simd128__)
@@ -561,9 +647,44 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
     writeBlocks(out, count, [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
 
+// Bytes too, with the rest of the shift a constant: the compilers vectorize
+// the high product and a shift by a constant in 16-bit lanes, but widen a
+// shift by a count held in a variable to 32 bits.
+template <int rest>
+void multiplyShiftedBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
+    writeBlocks(out, count, [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, rest); });
+}
+
+using ShiftedBytes = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
+template <size_t... rest>
+constexpr std::array<ShiftedBytes, sizeof...(rest)> shiftedBytesTable(std::index_sequence<rest...>) {
+    return {&multiplyShiftedBytes<int(rest)>...};
+}
+
+void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
+    static constexpr auto byRest = shiftedBytesTable(std::make_index_sequence<16>());
+    byRest[form.shift - 16](a, b, out, count, form.multiplier);
+}
+
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
+    if (f.shortMultiples()) {
+        // x * w1 + y * w2 is then the exact sum, w = high + low exactly.
+        const float w1 = f.high1 + f.low1, w2 = f.high2 + f.low2;
+        return writeWords(
+            a, b, out, count,
+            [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+                for (size_t l = 0; l < WORDS; ++l) {
+                    auto lane = [&](int k) {
+                        const float x = float(laneOf(wa[l], k)), y = float(laneOf(wb[l], k));
+                        return clampLane(int32_t(x * w1 + y * w2)) << (8 * k);
+                    };
+                    result[l] = lane(0) | lane(1) | lane(2) | lane(3);
+                }
+            },
+            [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+    }
     // Without negative parts no sum is below 0 (-0 truncates to 0).
     auto run = [&](auto clamp) {
         writeWords(
@@ -657,19 +778,20 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 // The passes for the units this file is compiled for, and the plain ones.
 [[maybe_unused]] ColourPasses passesOfThisFile() {
 #if defined(__wasm_simd128__)
-    return {lanes::scalePass, offsetPass, lanes::multiplyPass, lanes::addPass, lanes::selectPass, words::bitwisePass};
+    return {lanes::scalePass, offsetPass, lanes::multiplyPass, nullptr, lanes::addPass, lanes::selectPass,
+            words::bitwisePass};
 #elif TEX_LANE_PASSES
     using namespace lanes;
-    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
+    return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
 #else
     using namespace words;
-    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
+    return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
 #endif
 }
 
 [[maybe_unused]] ColourPasses plainPassesOfThisFile() {
     using namespace words;
-    return {scalePass, offsetPass, multiplyPass, addPass, selectPass, bitwisePass};
+    return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
 }
 
 }  // namespace

@@ -111,6 +111,31 @@ TEST_F(AllPairs, EveryCombinerMatchesItsFormulaForRandomWeights) {
     }
 }
 
+// The product by its integer form, where one exists for the factor: unit
+// weights (k just above 1/255) and their halves and doubles, factors a few
+// ulps either side of them, and factors no form fits; every pair on every
+// set of vector units the processor has.
+TEST_F(AllPairs, MulMatchesItsFormulaNearTheIntegerForms) {
+    const CombinerCase& mul = COMBINERS[1];
+    const float unit[] = {1.0f, 0.5f, 2.0f, 0.25f, 0.75f, 1.5f, 3.0f, 1.0f / 3, 0.1f, 0.99f, 1.01f, 60.0f, 120.0f};
+    std::vector<float> firsts;
+    for (float w : unit) {
+        float below = w, above = w;
+        for (int step = 0; step < 3; ++step) {
+            below = std::nextafter(below, 0.0f);
+            above = std::nextafter(above, INF);
+            firsts.push_back(below);
+            firsts.push_back(above);
+        }
+        firsts.push_back(w);
+    }
+    for (VectorUnits units : {VectorUnits::Avx512, VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        for (float w1 : firsts) expectAllPairs(mul, w1, 1.0f);
+    }
+    setVectorUnits(VectorUnits::Avx512);
+}
+
 // Values the operations are known by, on one pixel.
 TEST(CombinerValues, BoundariesTiesAndWraps) {
     struct Case {
@@ -419,7 +444,8 @@ TEST(CombinerLayout, LargeLayersOnEveryVectorUnitGiveTheFormula) {
     textest::fillNoise(0, 21);
     textest::fillNoise(1, 22);
     const auto first = textest::snapshot(0), second = textest::snapshot(1);
-    const float weights[][2] = {{0.7f, 0.45f}, {1.0f, 2.0f}, {1.5f, -3.0f}, {-0.3f, 1e-3f}, {300.25f, 1.0f}, {1e-40f, 1.0f}};
+    const float weights[][2] = {{0.7f, 0.45f},  {1.0f, 2.0f},     {1.5f, -3.0f}, {-0.3f, 1e-3f},
+                                {300.25f, 1.0f}, {1e-40f, 1.0f},  {1.0f, 1.0f},  {1.0f, -1.0f}};
     for (VectorUnits units : {VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
         if (setVectorUnits(units) != units) continue;
         for (const auto& c : COMBINERS)
