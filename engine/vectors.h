@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -93,6 +94,29 @@ TEX_ALWAYS_INLINE int32_t truncAtMost255(float f) {
     const int32_t v = int32_t(f);
     return v > 255 ? 255 : v;
 #endif
+}
+
+// std::memcpy of N bytes, a size known to the compiler, between places that
+// do not overlap. Clang for WebAssembly makes each copy of more than a few
+// words a call into the C library, which costs more than the copy itself for
+// the blocks of a few hundred bytes that the passes move in and out of local
+// arrays; there it is made inline (whole 16-byte vectors).
+template <size_t N>
+TEX_ALWAYS_INLINE void copyBlock(void* to, const void* from) {
+#if defined(__wasm_simd128__) && defined(__clang__)
+    __builtin_memcpy_inline(to, from, N);
+#else
+    std::memcpy(to, from, N);
+#endif
+}
+
+// The first n <= N bytes: a whole block as copyBlock copies it.
+template <size_t N>
+TEX_ALWAYS_INLINE void copyUpTo(void* to, const void* from, size_t n) {
+    if (n == N)
+        copyBlock<N>(to, from);
+    else
+        std::memcpy(to, from, n);
 }
 
 }  // namespace

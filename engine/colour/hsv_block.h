@@ -237,8 +237,8 @@ TEX_ALWAYS_INLINE void takeChannels(const uint8_t* source, size_t count, Channel
     // Copied straight into the words, so that the loops read them as they
     // were stored (a wider read of two narrower copies waits for both).
     uint32_t words[3 * G], groups[3][G];
-    std::memcpy(words, source, 3 * count);
-    std::memset(reinterpret_cast<uint8_t*>(words) + 3 * count, 0, sizeof words - 3 * count);
+    copyUpTo<sizeof words>(words, source, 3 * count);
+    if (count < HSV_BLOCK) std::memset(reinterpret_cast<uint8_t*>(words) + 3 * count, 0, sizeof words - 3 * count);
     for (size_t i = 0; i < G; ++i)
         for (size_t w = 0; w < 3; ++w) groups[w][i] = words[3 * i + w];
     for (size_t i = 0; i < G; ++i)
@@ -248,8 +248,8 @@ TEX_ALWAYS_INLINE void takeChannels(const uint8_t* source, size_t count, Channel
 #else
     constexpr size_t N = HSV_BLOCK;
     uint8_t in[3 * N];
-    std::memcpy(in, source, 3 * count);
-    std::memset(in + 3 * count, 0, 3 * (N - count));
+    copyUpTo<sizeof in>(in, source, 3 * count);
+    if (count < N) std::memset(in + 3 * count, 0, 3 * (N - count));
     for (size_t j = 0; j < N; ++j)
         for (size_t c = 0; c < 3; ++c) channels[c][j] = Channel(in[3 * j + c]);
 #endif
@@ -272,15 +272,15 @@ TEX_ALWAYS_INLINE void putChannels(const uint8_t (&planes)[3][HSV_BLOCK], const 
     }
     for (size_t i = 0; i < G; ++i)
         for (size_t w = 0; w < 3; ++w) words[3 * i + w] = groups[w][i];
-    std::memcpy(out, words, 3 * count);
-    std::memcpy(redo, againWords, count);
+    copyUpTo<3 * HSV_BLOCK>(out, words, 3 * count);
+    copyUpTo<HSV_BLOCK>(redo, againWords, count);
 #else
     constexpr size_t N = HSV_BLOCK;
     uint8_t result[3 * N];
     for (size_t j = 0; j < N; ++j)
         for (size_t c = 0; c < 3; ++c) result[3 * j + c] = planes[c][j];
-    std::memcpy(out, result, 3 * count);
-    std::memcpy(redo, again, count);
+    copyUpTo<3 * N>(out, result, 3 * count);
+    copyUpTo<N>(redo, again, count);
 #endif
 }
 

@@ -157,7 +157,7 @@ inline void storeBlock(uint8_t* to, const uint8_t* block, bool stream) {
     }
 #endif
     (void)stream;
-    std::memcpy(to, block, BLOCK);
+    copyBlock<BLOCK>(to, block);
 }
 
 // out[i] = byte(i, j) for every i, with j = i mod 3 or, within a block, the
@@ -606,10 +606,10 @@ inline void writeWords(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t 
     size_t i = 0;
     for (; i + BLOCK <= count; i += BLOCK) {
         uint32_t wa[WORDS], wb[WORDS], result[WORDS];
-        std::memcpy(wa, a + i, BLOCK);
-        if (b) std::memcpy(wb, b + i, BLOCK);
+        copyBlock<BLOCK>(wa, a + i);
+        if (b) copyBlock<BLOCK>(wb, b + i);
         fill(wa, wb, result);
-        std::memcpy(out + i, result, BLOCK);
+        copyBlock<BLOCK>(out + i, result);
     }
     for (size_t c = 0; i < count; ++i, c = c == 2 ? 0 : c + 1) out[i] = byte(i, c);
 }

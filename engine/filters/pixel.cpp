@@ -13,6 +13,9 @@
 #if TEX_X86_VECTORS
 #include <emmintrin.h>
 #endif
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
 
 namespace tex {
 
@@ -20,19 +23,37 @@ namespace {
 
 // out[i] = in[i] rotated left by `left` (1..7) within the byte, four bytes
 // to a 32-bit word: the word shifted both ways by one count, with byte masks
-// that keep each byte's bits from spilling into its neighbour, which every
-// unit's vectorizer takes as a few whole-register operations. Through a
-// local block, so that they vectorize in place too (out may be in).
+// that keep each byte's bits from spilling into its neighbour, which the
+// vectorizers take as a few whole-register operations. Through a local
+// block, so that they vectorize in place too (out may be in).
+//
+// WebAssembly's compiler makes a vector shift by a count held in a variable
+// into a scalar shift per lane, and the block copies into calls. There each
+// 16 bytes are rotated in registers, as two bytes to a 16-bit lane: a byte
+// times 2^left, below 2^15, holds the rotation's two parts either side of
+// bit 8, which shifts by the constant 8 put together.
 void rotateBytes(const uint8_t* in, uint8_t* out, size_t count, int left) {
     const int right = 8 - left;
+    size_t i = 0;
+#if defined(__wasm_simd128__)
+    const v128_t power = wasm_i16x8_splat(int16_t(1 << left)), byte = wasm_i16x8_splat(0xFF);
+    for (; i + 16 <= count; i += 16) {
+        const v128_t v = wasm_v128_load(in + i);
+        const v128_t first = wasm_i16x8_mul(wasm_v128_and(v, byte), power);
+        const v128_t second = wasm_i16x8_mul(wasm_u16x8_shr(v, 8), power);
+        const v128_t low = wasm_v128_and(wasm_v128_or(first, wasm_u16x8_shr(first, 8)), byte);
+        const v128_t high = wasm_i16x8_shl(wasm_v128_or(second, wasm_u16x8_shr(second, 8)), 8);
+        wasm_v128_store(out + i, wasm_v128_or(low, high));
+    }
+#else
     const uint32_t high = 0x01010101u * ((0xFFu << left) & 0xFFu), low = 0x01010101u * (0xFFu >> right);
     uint32_t block[64];
-    size_t i = 0;
     for (; i + sizeof block <= count; i += sizeof block) {
         std::memcpy(block, in + i, sizeof block);
         for (uint32_t& word : block) word = ((word << left) & high) | ((word >> right) & low);
         std::memcpy(out + i, block, sizeof block);
     }
+#endif
     for (; i < count; ++i) out[i] = uint8_t((in[i] << left) | (in[i] >> right));
 }
 
