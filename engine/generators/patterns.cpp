@@ -85,9 +85,10 @@ float addShare(float sum, float strength, float field) {
     return float(total);
 }
 
-// fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach, two at
-// a time as blobField forms them. Below 2^29 a squared distance times k is
-// exact in double and rounds once to float32, as the extended product does.
+// fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach, on x86
+// two at a time as blobField forms them. Below 2^29 a squared distance times
+// k is exact in double and rounds once to float32, as the extended product
+// does; elsewhere ext is in software and costs many times the double.
 static void fieldValues(int64_t dy2, int64_t reach, float k) {
     float* fieldRow = perThread<BlobRows>().fieldRow;
     int64_t a = 0;
@@ -118,7 +119,8 @@ static void fieldValues(int64_t dy2, int64_t reach, float k) {
 #endif
     for (; a <= reach; ++a) {
         const int64_t d = a * a + dy2;
-        fieldRow[a] = blobField(static_cast<float>(ext(d) * k));
+        const float t = d < (int64_t(1) << 29) ? static_cast<float>(double(d) * k) : static_cast<float>(ext(d) * k);
+        fieldRow[a] = blobField(t);
     }
 }
 
