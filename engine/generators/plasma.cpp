@@ -427,25 +427,36 @@ uint8_t oddPixelBytes[3 * MAX_LAYER_SIDE];
 // blendHalves a row pair at a time as a plain loop over bytes, which the
 // compiler vectorises: byte o of the grid row and of the row below it, from
 // the halo rows above and below (the same channel of the left and right
-// pixels 3 bytes either side).
+// pixels 3 bytes either side). The bytes are formed in local arrays, which
+// no input can overlap, and then copied out: Clang leaves the loop scalar
+// when it writes the layer directly.
 void blendHalvesRows(Pixel* out) {
     const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
-    for (int64_t o = 0; o < rowBytes; ++o) oddPixelBytes[o] = (o / 3) % 2 ? 0xFF : 0;
+    for (int64_t o = 0, phase = 0; o < rowBytes; ++o, phase = phase == 5 ? 0 : phase + 1)
+        oddPixelBytes[o] = phase >= 3 ? 0xFF : 0;
     uint8_t* above = haloRows[0];
     uint8_t* below = haloRows[1];
     fillHalo(above, out, width);
+    constexpr int64_t CHUNK = 1024;
     for (int64_t y = 0; y < height; y += 2) {
         auto* top = reinterpret_cast<uint8_t*>(out + y * width);
         uint8_t* middle = top + rowBytes;
         fillHalo(below, out + ((y + 2) & heightMask) * width, width);
-        for (int64_t o = 0; o < rowBytes; ++o) {
-            const uint16_t t = above[3 + o], l = above[o], r = above[6 + o];
-            const uint16_t b = below[3 + o], bl = below[o], br = below[6 + o];
-            const uint8_t odd = oddPixelBytes[o];
-            const uint8_t side = uint8_t((l + r) >> 1), diagonal = uint8_t((l + r + bl + br) >> 2);
-            const uint8_t vertical = uint8_t((t + b) >> 1);
-            top[o] = uint8_t((odd & side) | (~odd & uint8_t(t)));
-            middle[o] = uint8_t((odd & diagonal) | (~odd & vertical));
+        for (int64_t start = 0; start < rowBytes; start += CHUNK) {
+            const int64_t n = rowBytes - start < CHUNK ? rowBytes - start : CHUNK;
+            const uint8_t *up = above + start, *down = below + start, *odds = oddPixelBytes + start;
+            uint8_t topBytes[CHUNK], middleBytes[CHUNK];
+            for (int64_t k = 0; k < n; ++k) {
+                const uint16_t t = up[3 + k], l = up[k], r = up[6 + k];
+                const uint16_t b = down[3 + k], bl = down[k], br = down[6 + k];
+                const uint8_t odd = odds[k];
+                const uint8_t side = uint8_t((l + r) >> 1), diagonal = uint8_t((l + r + bl + br) >> 2);
+                const uint8_t vertical = uint8_t((t + b) >> 1);
+                topBytes[k] = uint8_t((odd & side) | (~odd & uint8_t(t)));
+                middleBytes[k] = uint8_t((odd & diagonal) | (~odd & vertical));
+            }
+            std::memcpy(top + start, topBytes, size_t(n));
+            std::memcpy(middle + start, middleBytes, size_t(n));
         }
         std::swap(above, below);
     }
