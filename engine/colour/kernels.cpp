@@ -588,7 +588,7 @@ static bool productShift(float k, ProductShift& form) {
 
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
     ProductShift form;
-    if (passes().multiplyShifted && productShift(k, form))
+    if (productShift(k, form))
         return forEachByteRange(count,
                                 [&](size_t at, size_t n) { passes().multiplyShifted(a + at, b + at, out + at, n, form); });
     forEachByteRange(count, [&](size_t at, size_t n) { mulRange(a + at, b + at, out + at, n, k); });

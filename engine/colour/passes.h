@@ -98,7 +98,7 @@ struct ColourPasses {
     void (*offset)(const uint8_t* in, uint8_t* out, size_t count, const int32_t (&offset)[3]);
     // out = saturateByte(single(a*b*k)) for 0 < k <= 2^15.
     void (*multiply)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k);
-    // The same by its integer form, where the units have a fast one (else nullptr).
+    // The same by its integer form.
     void (*multiplyShifted)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form);
     // out = saturateByte(single(a*w1 + b*w2)).
     void (*add)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w);
@@ -416,11 +416,40 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
         [&](size_t i, size_t) { return multiplyByte(a[i], b[i], k); });
 }
 
-#if !defined(__wasm_simd128__)
+#if defined(__wasm_simd128__)
+// WebAssembly has no 16-bit high product: a*b times the multiplier in
+// 32-bit lanes, shifted by a constant (its compiler makes a vector shift by
+// a count held in a variable one scalar shift per lane), one function for
+// each shift; below 2^15, so the packs clamp at 255 only.
+template <int shift>
+void multiplyShiftedBy(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
+    const Lanes m = lanes16(int16_t(multiplier));
+    auto product = [&](Lanes p) {
+        return narrow32(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(p, m), shift),
+                        wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(p, m), shift));
+    };
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            const Lanes x = loadLanes(a + i), y = loadLanes(b + i), z = zeroLanes();
+            return narrowBytes(product(mul16(low8(x, z), low8(y, z))), product(mul16(high8(x, z), high8(y, z))));
+        },
+        [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, shift - 16); });
+}
+
+using ShiftedBy = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
+template <size_t... above17>
+constexpr std::array<ShiftedBy, sizeof...(above17)> shiftedByTable(std::index_sequence<above17...>) {
+    return {&multiplyShiftedBy<17 + int(above17)>...};
+}
+
+void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
+    static constexpr auto byShift = shiftedByTable(std::make_index_sequence<15>());  // shifts 17..31
+    byShift[form.shift - 17](a, b, out, count, form.multiplier);
+}
+#else
 // a*b in 16-bit lanes, its high product with the multiplier and the rest of
 // the shift; below 2^15, so the pack to bytes clamps at 255 only.
-// WebAssembly has no 16-bit high product, and the form is slower there
-// than the float product in lanes; it has none (nullptr).
 void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
     const uint16_t multiplier = form.multiplier;
     const int rest = form.shift - 16;
@@ -786,8 +815,8 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 // The passes for the units this file is compiled for, and the plain ones.
 [[maybe_unused]] ColourPasses passesOfThisFile() {
 #if defined(__wasm_simd128__)
-    return {lanes::scalePass, offsetPass, lanes::multiplyPass, nullptr, lanes::addPass, lanes::selectPass,
-            words::bitwisePass};
+    return {lanes::scalePass, offsetPass,        lanes::multiplyPass, lanes::multiplyShiftedPass,
+            lanes::addPass,   lanes::selectPass, words::bitwisePass};
 #elif TEX_LANE_PASSES
     using namespace lanes;
     return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
