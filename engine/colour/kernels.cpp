@@ -458,7 +458,8 @@ bool fixWeights(float w1, float w2, FixedWeights& f) {
     auto high = [&](int j) { return std::ldexp(float(multiple[j] >> 15), e + 15); };
     auto low = [&](int j) { return std::ldexp(float(multiple[j] & 0x7FFF), e); };
     f = {high(0), low(0), high(1), low(1), int16_t(multiple[0] >> 15), int16_t(multiple[0] & 0x7FFF),
-         int16_t(multiple[1] >> 15), int16_t(multiple[1] & 0x7FFF), std::ldexp(1.0f, e + 15), std::ldexp(1.0f, e), int32_t(multiple[0]), int32_t(multiple[1]), e};
+         int16_t(multiple[1] >> 15), int16_t(multiple[1] & 0x7FFF), std::ldexp(1.0f, e + 15), std::ldexp(1.0f, e),
+         int32_t(multiple[0]), int32_t(multiple[1]), e};
     return true;
 }
 
@@ -589,8 +590,8 @@ static bool productShift(float k, ProductShift& form) {
 void mulBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
     ProductShift form;
     if (productShift(k, form))
-        return forEachByteRange(count,
-                                [&](size_t at, size_t n) { passes().multiplyShifted(a + at, b + at, out + at, n, form); });
+        return forEachByteRange(
+            count, [&](size_t at, size_t n) { passes().multiplyShifted(a + at, b + at, out + at, n, form); });
     forEachByteRange(count, [&](size_t at, size_t n) { mulRange(a + at, b + at, out + at, n, k); });
 }
 

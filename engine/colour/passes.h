@@ -10,7 +10,8 @@
 // - a byte times a float32 factor rounded to float32 is single(byte * factor),
 //   the product being exact in extended precision;
 // - (a*b) * k: a*b < 2^16 is exact as a float, so the float product rounds
-//   the exact a*b*k once;
+//   the exact a*b*k once; where an integer form (ProductShift) gives the
+//   same byte for every a*b, checked for the call's k, it is used instead;
 // - the weighted sum with fixed weights (FixedWeights) is a sum of four exact
 //   float products, grouped so that both partial sums are exact too, and the
 //   last float addition rounds the exact sum once;
@@ -693,14 +694,14 @@ void multiplyShiftedBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size
 }
 
 using ShiftedBytes = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
-template <size_t... rest>
-constexpr std::array<ShiftedBytes, sizeof...(rest)> shiftedBytesTable(std::index_sequence<rest...>) {
-    return {&multiplyShiftedBytes<int(rest)>...};
+template <size_t... above1>
+constexpr std::array<ShiftedBytes, sizeof...(above1)> shiftedBytesTable(std::index_sequence<above1...>) {
+    return {&multiplyShiftedBytes<1 + int(above1)>...};
 }
 
 void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
-    static constexpr auto byRest = shiftedBytesTable(std::make_index_sequence<16>());
-    byRest[form.shift - 16](a, b, out, count, form.multiplier);
+    static constexpr auto byRest = shiftedBytesTable(std::make_index_sequence<15>());  // rests 1..15
+    byRest[form.shift - 17](a, b, out, count, form.multiplier);
 }
 
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
