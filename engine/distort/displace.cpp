@@ -12,6 +12,9 @@
 // it with the same roundings, and samples go through the row sampler of
 // sampling.h, which gives sampleLayer's bits. A float32 sum of two float32
 // values stands for single(a + b): see sampling.h.
+#include <array>
+#include <utility>
+
 #include "engine/distort/sampling.h"
 #include "engine/numeric/decide.h"
 
@@ -204,6 +207,19 @@ TEX_AVX2_FUNCTION static void jitterAvx2(uint32_t* source, const uint32_t* power
     jitterLoop(source, power, state, shift, y, width);
 }
 #endif
+#if defined(__wasm_simd128__)
+// WebAssembly's compiler makes a vector shift by a count held in a variable
+// one scalar shift per lane: there the loop is built once for each shift.
+template <uint32_t shift>
+void jitterBy(uint32_t* source, const uint32_t* power, uint32_t state, uint32_t, uint32_t y, size_t width) {
+    jitterLoop(source, power, state, shift, y, width);
+}
+using Jitter = void (*)(uint32_t*, const uint32_t*, uint32_t, uint32_t, uint32_t, size_t);
+template <size_t... shift>
+constexpr std::array<Jitter, sizeof...(shift)> jitterTable(std::index_sequence<shift...>) {
+    return {&jitterBy<uint32_t(shift)>...};
+}
+#endif
 
 void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     if (!validLayers(src, dst)) return;
@@ -219,6 +235,10 @@ void noiseDistort(int32_t src, int32_t dst, int32_t seed, int32_t strength) {
     auto* jitter = jitterPlain;
 #if TEX_X86_VECTORS
     if (vectorUnits() >= VectorUnits::Avx2) jitter = jitterAvx2;
+#endif
+#if defined(__wasm_simd128__)
+    static constexpr auto byShift = jitterTable(std::make_index_sequence<32>());
+    jitter = byShift[shift];
 #endif
     // nextRandom's sequence: pixel x of a row takes draws 2x + 1 and 2x + 2
     // after the row's start. Each row's source positions are made first; the
