@@ -246,6 +246,22 @@ TEST(CellMachine, NeighbourOrderAndWrap) {
     freeLayers();
 }
 
+// Every rule against the definition, generation by generation, on a width
+// that is no whole number of vectors.
+TEST(CellMachine, EveryRuleMatchesTheRuleBits) {
+    initLayers(37, 24);
+    for (int32_t rule = 0; rule < 256; ++rule) {
+        cellMachine(0, 1000 + rule, rule);
+        for (int32_t y = 1; y < 24; ++y)
+            for (int32_t x = 0; x < 37; ++x) {
+                const int n = (at(0, (x + 36) % 37, y - 1).red & 1) + 2 * (at(0, x, y - 1).red & 1) +
+                              4 * (at(0, (x + 1) % 37, y - 1).red & 1);
+                ASSERT_EQ(at(0, x, y).red, (rule >> n) & 1 ? 255 : 0) << rule << " " << x << "," << y;
+            }
+    }
+    freeLayers();
+}
+
 TEST(MandelBrot, EscapeCountsStartAtC) {
     initLayers(1, 1);
     const struct {
