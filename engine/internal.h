@@ -17,6 +17,9 @@
 #include "engine/numeric/ext.h"
 #include "engine/vectors.h"
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
 
 namespace tex {
 
@@ -87,6 +90,25 @@ inline void prefetch(const void* p, bool write = false) {
 template <typename... L>
 inline bool validLayers(L... index) {
     return layers[SCRATCH_LAYER] != nullptr && ((index >= 0 && index < LAYER_COUNT) && ...);
+}
+
+// out[x] = {grey[x], grey[x], grey[x]} for x < count. In WebAssembly 16
+// pixels at a time by three byte shuffles: its compiler stores such pixels a
+// byte at a time.
+inline void writeGreys(const uint8_t* grey, Pixel* out, size_t count) {
+    size_t x = 0;
+#if defined(__wasm_simd128__)
+    auto* bytes = reinterpret_cast<uint8_t*>(out);
+    for (; x + 16 <= count; x += 16) {
+        const v128_t g = wasm_v128_load(grey + x);
+        uint8_t* to = bytes + 3 * x;
+        wasm_v128_store(to, wasm_i8x16_shuffle(g, g, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5));
+        wasm_v128_store(to + 16, wasm_i8x16_shuffle(g, g, 5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10));
+        wasm_v128_store(to + 32,
+                        wasm_i8x16_shuffle(g, g, 10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15));
+    }
+#endif
+    for (; x < count; ++x) out[x] = {grey[x], grey[x], grey[x]};
 }
 
 inline size_t layerPixels() { return size_t(layerWidth) * size_t(layerHeight); }

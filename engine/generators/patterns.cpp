@@ -210,6 +210,7 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
 void cellMachine(int32_t dst, int32_t seed, int32_t rule) {
     if (!validLayers(dst)) return;
     static uint8_t generation[2][MAX_LAYER_SIDE + 2], leftCells[MAX_LAYER_SIDE], rightCells[MAX_LAYER_SIDE];
+    static uint8_t greys[MAX_LAYER_SIDE];
     randomSeed = uint32_t(seed);
     const int32_t width = layerWidth;
     uint8_t bit[8];
@@ -220,10 +221,9 @@ void cellMachine(int32_t dst, int32_t seed, int32_t rule) {
     for (int32_t x = 0; x < width; ++x) above[x + 1] = (nextRandom() >> 10) == 0;
     Pixel* out = layers[dst];
     for (int32_t y = 0;;) {
-        for (int32_t x = 0; x < width; ++x) {
-            const uint8_t v = uint8_t(0u - above[x + 1]);  // 255 for a live cell, without a branch
-            *out++ = {v, v, v};
-        }
+        for (int32_t x = 0; x < width; ++x) greys[x] = uint8_t(0u - above[x + 1]);  // 255 for a live cell
+        writeGreys(greys, out, size_t(width));
+        out += width;
         if (++y == layerHeight) break;
         above[0] = above[width];
         above[width + 1] = above[1];
