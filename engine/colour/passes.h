@@ -217,6 +217,20 @@ inline uint8_t shiftedByte(uint8_t a, uint8_t b, uint16_t multiplier, int rest) 
     return uint8_t(q < 255 ? q : 255);
 }
 
+// The forms of the shifted product that take the shift as a constant (the
+// compilers vectorize shifts by a constant better), one function for each
+// shift 17..31: Pass<shift>::run, chosen by the call's.
+using ShiftedRun = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
+template <template <int> class Pass, size_t... above17>
+constexpr std::array<ShiftedRun, sizeof...(above17)> shiftedRuns(std::index_sequence<above17...>) {
+    return {&Pass<17 + int(above17)>::run...};
+}
+template <template <int> class Pass>
+void runShifted(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
+    static constexpr auto byShift = shiftedRuns<Pass>(std::make_index_sequence<15>());
+    byShift[form.shift - 17](a, b, out, count, form.multiplier);
+}
+
 inline uint8_t addByte(uint8_t a, uint8_t b, const FixedWeights& f) {
     const float x = a, y = b;
     return clampByte(int32_t((x * f.high1 + y * f.high2) + (x * f.low1 + y * f.low2)));
@@ -423,30 +437,25 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 // a count held in a variable one scalar shift per lane), one function for
 // each shift; below 2^15, so the packs clamp at 255 only.
 template <int shift>
-void multiplyShiftedBy(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
-    const Lanes m = lanes16(int16_t(multiplier));
-    auto product = [&](Lanes p) {
-        return narrow32(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(p, m), shift),
-                        wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(p, m), shift));
-    };
-    writeLanes(
-        out, count,
-        [&](size_t i) {
-            const Lanes x = loadLanes(a + i), y = loadLanes(b + i), z = zeroLanes();
-            return narrowBytes(product(mul16(low8(x, z), low8(y, z))), product(mul16(high8(x, z), high8(y, z))));
-        },
-        [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, shift - 16); });
-}
-
-using ShiftedBy = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
-template <size_t... above17>
-constexpr std::array<ShiftedBy, sizeof...(above17)> shiftedByTable(std::index_sequence<above17...>) {
-    return {&multiplyShiftedBy<17 + int(above17)>...};
-}
+struct ShiftedLanes {
+    static void run(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
+        const Lanes m = lanes16(int16_t(multiplier));
+        auto product = [&](Lanes p) {
+            return narrow32(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(p, m), shift),
+                            wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(p, m), shift));
+        };
+        writeLanes(
+            out, count,
+            [&](size_t i) {
+                const Lanes x = loadLanes(a + i), y = loadLanes(b + i), z = zeroLanes();
+                return narrowBytes(product(mul16(low8(x, z), low8(y, z))), product(mul16(high8(x, z), high8(y, z))));
+            },
+            [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, shift - 16); });
+    }
+};
 
 void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
-    static constexpr auto byShift = shiftedByTable(std::make_index_sequence<15>());  // shifts 17..31
-    byShift[form.shift - 17](a, b, out, count, form.multiplier);
+    runShifted<ShiftedLanes>(a, b, out, count, form);
 }
 #else
 // a*b in 16-bit lanes, its high product with the multiplier and the rest of
@@ -688,20 +697,15 @@ void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count
 // Bytes too, with the rest of the shift a constant: the compilers vectorize
 // the high product and a shift by a constant in 16-bit lanes, but widen a
 // shift by a count held in a variable to 32 bits.
-template <int rest>
-void multiplyShiftedBytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
-    writeBlocks(out, count, [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, rest); });
-}
-
-using ShiftedBytes = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
-template <size_t... above1>
-constexpr std::array<ShiftedBytes, sizeof...(above1)> shiftedBytesTable(std::index_sequence<above1...>) {
-    return {&multiplyShiftedBytes<1 + int(above1)>...};
-}
+template <int shift>
+struct ShiftedBytes {
+    static void run(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
+        writeBlocks(out, count, [&](size_t i, size_t) { return shiftedByte(a[i], b[i], multiplier, shift - 16); });
+    }
+};
 
 void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
-    static constexpr auto byRest = shiftedBytesTable(std::make_index_sequence<15>());  // rests 1..15
-    byRest[form.shift - 17](a, b, out, count, form.multiplier);
+    runShifted<ShiftedBytes>(a, b, out, count, form);
 }
 
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
