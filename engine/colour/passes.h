@@ -1,10 +1,11 @@
 // The per-byte passes of the combiners and the RGB operations in two forms:
-// on x86-64 and in WebAssembly with its vectors, whole registers through one
-// source of lane wrappers, built for SSE2 (kernels.cpp), AVX2
-// (passes_avx2.cpp) and WebAssembly's 128-bit vectors (kernels.cpp);
+// on x86-64, AArch64 and in WebAssembly with its vectors, whole registers
+// through one source of lane wrappers, built for SSE2 (kernels.cpp), AVX2
+// (passes_avx2.cpp), NEON and WebAssembly's 128-bit vectors (kernels.cpp);
 // everywhere, plain loops over 32-bit words of four bytes that compilers
-// vectorize for the target's baseline units (NEON, SSE2) and that x86 runs
-// when its units are capped at plain. kernels.cpp picks one set at run time.
+// vectorize for the target's baseline units, which the plain C++ build runs
+// and x86 runs when its units are capped at plain. kernels.cpp picks one set
+// at run time.
 //
 // Every formula here is exact or rounds once, as its extended definition does:
 // - a byte times a float32 factor rounded to float32 is single(byte * factor),
@@ -35,9 +36,16 @@
 #if defined(__wasm_simd128__)
 #include <wasm_simd128.h>
 #endif
+// AArch64 always has NEON; the plain C++ build keeps to the word loops.
+#if defined(__aarch64__) && defined(__ARM_NEON) && !defined(TEX_PORTABLE_VECTORS)
+#define TEX_NEON_LANES 1
+#include <arm_neon.h>
+#else
+#define TEX_NEON_LANES 0
+#endif
 
 // Where the lane wrappers below are built.
-#if TEX_X86_VECTORS || defined(__wasm_simd128__)
+#if TEX_X86_VECTORS || defined(__wasm_simd128__) || TEX_NEON_LANES
 #define TEX_LANE_PASSES 1
 #else
 #define TEX_LANE_PASSES 0
@@ -217,17 +225,19 @@ inline uint8_t shiftedByte(uint8_t a, uint8_t b, uint16_t multiplier, int rest) 
     return uint8_t(q < 255 ? q : 255);
 }
 
-// The forms of the shifted product that take the shift as a constant (the
-// compilers vectorize shifts by a constant better), one function for each
-// shift 17..31: Pass<shift>::run, chosen by the call's.
-using ShiftedRun = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
-template <template <int> class Pass, size_t... above17>
-constexpr std::array<ShiftedRun, sizeof...(above17)> shiftedRuns(std::index_sequence<above17...>) {
-    return {&Pass<17 + int(above17)>::run...};
+// Passes that take a shift as a constant (the compilers vectorize shifts by
+// a constant better), one function Pass<shift>::run of type Run for each
+// shift first .. first + count - 1, indexed by shift - first.
+template <typename Run, template <int> class Pass, int first, size_t... k>
+constexpr std::array<Run, sizeof...(k)> runsByShift(std::index_sequence<k...>) {
+    return {&Pass<first + int(k)>::run...};
 }
+
+// The shifted product, one function for each shift 17..31.
+using ShiftedRun = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier);
 template <template <int> class Pass>
 void runShifted(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
-    static constexpr auto byShift = shiftedRuns<Pass>(std::make_index_sequence<15>());
+    static constexpr auto byShift = runsByShift<ShiftedRun, Pass, 17>(std::make_index_sequence<15>());
     byShift[form.shift - 17](a, b, out, count, form.multiplier);
 }
 
@@ -258,14 +268,14 @@ namespace lanes {
 
 // ---- Register lanes -------------------------------------------------------------
 //
-// The arithmetic passes on x86 and in WebAssembly work on whole registers of bytes: each
+// The arithmetic passes on x86, AArch64 and in WebAssembly work on whole registers of bytes: each
 // register is widened to 16- and 32-bit lanes by interleaving (with zero or
 // with the other source), computed, and narrowed back by saturating packs,
 // which undo the interleaving lane for lane (both work within 128-bit
 // halves), so the bytes come back in their order. The saturating packs are
-// the clamps to 0..255. The same source serves SSE2 (16 bytes), AVX2 (32) and
-// WebAssembly (16), whose instructions each wrapper matches exactly for the
-// values the passes give it.
+// the clamps to 0..255. The same source serves SSE2 (16 bytes), AVX2 (32),
+// NEON (16) and WebAssembly (16), whose instructions each wrapper matches
+// exactly for the values the passes give it.
 #if defined(__wasm_simd128__)
 using Lanes = v128_t;
 using FloatLanes = v128_t;
@@ -306,6 +316,64 @@ inline FloatLanes toFloat(Lanes a) { return wasm_f32x4_convert_i32x4(a); }
 inline Lanes truncated(FloatLanes a) { return wasm_i32x4_trunc_sat_f32x4(a); }
 inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return wasm_f32x4_mul(a, b); }
 inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return wasm_f32x4_add(a, b); }
+#elif TEX_NEON_LANES
+// NEON's registers are typed by their lanes; every wrapper views the bytes
+// as the lanes it needs.
+using Lanes = uint8x16_t;
+using FloatLanes = float32x4_t;
+constexpr size_t LANE_BYTES = 16;
+inline int16x8_t s16(Lanes a) { return vreinterpretq_s16_u8(a); }
+inline uint16x8_t u16(Lanes a) { return vreinterpretq_u16_u8(a); }
+inline int32x4_t s32(Lanes a) { return vreinterpretq_s32_u8(a); }
+inline Lanes bytesOf(int16x8_t a) { return vreinterpretq_u8_s16(a); }
+inline Lanes bytesOf(uint16x8_t a) { return vreinterpretq_u8_u16(a); }
+inline Lanes bytesOf(int32x4_t a) { return vreinterpretq_u8_s32(a); }
+inline Lanes bytesOf(uint32x4_t a) { return vreinterpretq_u8_u32(a); }
+inline Lanes bytesOf(int8x16_t a) { return vreinterpretq_u8_s8(a); }
+inline Lanes loadLanes(const uint8_t* p) { return vld1q_u8(p); }
+inline void storeLanes(uint8_t* p, Lanes v) { vst1q_u8(p, v); }
+inline void storeInts(int32_t* p, Lanes v) { vst1q_s32(p, s32(v)); }
+inline Lanes zeroLanes() { return vdupq_n_u8(0); }
+inline Lanes andLanes(Lanes a, Lanes b) { return vandq_u8(a, b); }
+inline Lanes orLanes(Lanes a, Lanes b) { return vorrq_u8(a, b); }
+inline Lanes xorLanes(Lanes a, Lanes b) { return veorq_u8(a, b); }
+inline Lanes andNotLanes(Lanes a, Lanes b) { return vbicq_u8(b, a); }  // ~a & b, as on x86
+inline Lanes lanes32(int32_t v) { return bytesOf(vdupq_n_s32(v)); }
+inline Lanes lanes16(int16_t v) { return bytesOf(vdupq_n_s16(v)); }
+inline FloatLanes floatLanes(float v) { return vdupq_n_f32(v); }
+inline FloatLanes loadFloatLanes(const float* p) { return vld1q_f32(p); }
+// The interleaves of x86: the low or high halves of a and b, alternately.
+inline Lanes low8(Lanes a, Lanes b) { return vzip1q_u8(a, b); }
+inline Lanes high8(Lanes a, Lanes b) { return vzip2q_u8(a, b); }
+inline Lanes low16(Lanes a, Lanes b) { return bytesOf(vzip1q_u16(u16(a), u16(b))); }
+inline Lanes high16(Lanes a, Lanes b) { return bytesOf(vzip2q_u16(u16(a), u16(b))); }
+// Products of the int16 lanes 0..3 and 4..7, each pair of neighbours added.
+inline Lanes pairProducts(Lanes a, Lanes b) {
+    return bytesOf(vpaddq_s32(vmull_s16(vget_low_s16(s16(a)), vget_low_s16(s16(b))), vmull_high_s16(s16(a), s16(b))));
+}
+inline Lanes mul16(Lanes a, Lanes b) { return bytesOf(vmulq_s16(s16(a), s16(b))); }
+// The high halves of the 32-bit products, the odd 16-bit lanes of both.
+inline Lanes mulHigh16(Lanes a, Lanes b) {
+    const uint32x4_t low = vmull_u16(vget_low_u16(u16(a)), vget_low_u16(u16(b)));
+    const uint32x4_t high = vmull_high_u16(u16(a), u16(b));
+    return bytesOf(vuzp2q_u16(vreinterpretq_u16_u32(low), vreinterpretq_u16_u32(high)));
+}
+// A shift by a negative count shifts right; the passes shift by 0..31.
+inline Lanes shiftRight16(Lanes a, int n) { return bytesOf(vshlq_u16(u16(a), vdupq_n_s16(int16_t(-n)))); }
+inline Lanes shiftRight32(Lanes a, int n) { return bytesOf(vshlq_s32(s32(a), vdupq_n_s32(-n))); }
+inline Lanes add32(Lanes a, Lanes b) { return bytesOf(vaddq_s32(s32(a), s32(b))); }
+inline Lanes sub16(Lanes a, Lanes b) { return bytesOf(vsubq_s16(s16(a), s16(b))); }
+inline Lanes greater32(Lanes a, Lanes b) { return bytesOf(vcgtq_s32(s32(a), s32(b))); }
+// The saturating packs of x86: a's lanes narrowed, then b's.
+inline Lanes narrow32(Lanes a, Lanes b) { return bytesOf(vqmovn_high_s32(vqmovn_s32(s32(a)), s32(b))); }
+inline Lanes narrow16(Lanes a, Lanes b) { return bytesOf(vqmovn_high_s16(vqmovn_s16(s16(a)), s16(b))); }
+inline Lanes narrowBytes(Lanes a, Lanes b) { return vqmovun_high_s16(vqmovun_s16(s16(a)), s16(b)); }
+inline FloatLanes toFloat(Lanes a) { return vcvtq_f32_s32(s32(a)); }
+// Saturating where x86 gives 0x80000000; the passes convert values below
+// 2^31 in magnitude only, where both are the truncation.
+inline Lanes truncated(FloatLanes a) { return bytesOf(vcvtq_s32_f32(a)); }
+inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return vmulq_f32(a, b); }
+inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return vaddq_f32(a, b); }
 #else
 #if defined(__AVX2__)
 using Lanes = __m256i;
@@ -417,7 +485,7 @@ void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&fact
 }
 
 // a*b < 2^16 in 16-bit lanes, then the float product with k in 32-bit lanes.
-void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
+[[maybe_unused]] void multiplyPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float k) {
     const FloatLanes kk = floatLanes(k);
     writeLanes(
         out, count,
@@ -460,7 +528,8 @@ void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_
 #else
 // a*b in 16-bit lanes, its high product with the multiplier and the rest of
 // the shift; below 2^15, so the pack to bytes clamps at 255 only.
-void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ProductShift& form) {
+[[maybe_unused]] void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
+                                          const ProductShift& form) {
     const uint16_t multiplier = form.multiplier;
     const int rest = form.shift - 16;
     const Lanes m = lanes16(int16_t(multiplier));
@@ -567,7 +636,52 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
     });
 }
 
-#if !defined(__wasm_simd128__)
+#if defined(__wasm_simd128__)
+// One operand low8(+-((v * multiplier) >> shift)) for every byte: v * multiplier
+// (below 2^24) in 32-bit lanes shifted by a constant, one function for each
+// shift 8..23 (WebAssembly has no 16-bit high product, and its compiler makes
+// a vector shift by a count held in a variable one scalar shift per lane);
+// below 2^16, so the pack to 16 bits keeps it and the mask takes its low byte.
+template <int shift>
+struct ProductLanes {
+    static void run(const uint8_t* in, uint8_t* out, size_t count, const ByteProduct& p) {
+        const Lanes m = lanes16(int16_t(p.multiplier)), low = lanes16(255), sign = wasm_i8x16_splat(p.negate ? -1 : 0);
+        auto half = [&](Lanes v) {
+            return andLanes(wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(v, m), shift),
+                                                    wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(v, m), shift)),
+                            low);
+        };
+        writeLanes(
+            out, count,
+            [&](size_t i) {
+                const Lanes v = loadLanes(in + i);
+                const Lanes r = narrowBytes(half(wasm_u16x8_extend_low_u8x16(v)), half(wasm_u16x8_extend_high_u8x16(v)));
+                return wasm_i8x16_sub(xorLanes(r, sign), sign);  // -r where negated: ~r + 1
+            },
+            [&](size_t i, size_t) { return productByte(in[i], p); });
+    }
+};
+
+// Both operands into local chunks by their own shifts, then combined.
+void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
+                 const ByteProduct& p2, BitCombine op) {
+    using ProductRun = void (*)(const uint8_t* in, uint8_t* out, size_t count, const ByteProduct& p);
+    static constexpr auto byShift = runsByShift<ProductRun, ProductLanes, 8>(std::make_index_sequence<16>());
+    constexpr size_t CHUNK = 4 * BLOCK;
+    alignas(16) uint8_t x[CHUNK], y[CHUNK];
+    for (size_t i = 0; i < count; i += CHUNK) {
+        const size_t n = count - i < CHUNK ? count - i : CHUNK;
+        byShift[p1.shift - 8](a + i, x, n, p1);
+        byShift[p2.shift - 8](b + i, y, n, p2);
+        uint8_t* to = out + i;
+        switch (op) {
+            case BitCombine::Xor: for (size_t j = 0; j < n; ++j) to[j] = x[j] ^ y[j]; break;
+            case BitCombine::Or: for (size_t j = 0; j < n; ++j) to[j] = x[j] | y[j]; break;
+            case BitCombine::And: for (size_t j = 0; j < n; ++j) to[j] = x[j] & y[j]; break;
+        }
+    }
+}
+#else
 // Both operands low8(+-((v * multiplier) >> shift)): v * 256 in the high byte
 // of a 16-bit lane, its high product with the multiplier is (v * multiplier)
 // >> 8, shifted by the rest; the negation in 16 bits has the same low byte.
@@ -610,14 +724,12 @@ namespace words {
 
 // ---- Plain word lanes -----------------------------------------------------------
 //
-// Elsewhere (and on x86 with TEX_VECTORS=plain) the passes are plain loops over 32-bit words of four bytes, which
-// compilers vectorize with the units of the target (SSE2, NEON, WebAssembly
-// SIMD, where the bitwise pass is this one: its lane form needs 16-bit high
-// products and shifts by a variable count, which take long sequences there):
-// every value in a loop is 32 bits wide, the bytes are taken out of a
-// word by shifts and masks and put back by shifts and ORs, and the clamps are
-// integer masks, so no loop needs the widening, narrowing or selections that
-// such units do in long sequences. Lane k of a word is the byte that the
+// In the plain C++ build (and on x86 with TEX_VECTORS=plain) the passes are
+// plain loops over 32-bit words of four bytes, which compilers vectorize with
+// the units of the target: every value in a loop is 32 bits wide, the bytes
+// are taken out of a word by shifts and masks and put back by shifts and ORs,
+// and the clamps are integer masks, so no loop needs the widening, narrowing
+// or selections that a vectorizer may do in long sequences. Lane k of a word is the byte that the
 // shift 8k takes out, whatever the byte order of the machine; the channel of
 // each lane comes from the bytes' places (wordPattern).
 
@@ -819,9 +931,10 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 
 // The passes for the units this file is compiled for, and the plain ones.
 [[maybe_unused]] ColourPasses passesOfThisFile() {
-#if defined(__wasm_simd128__)
-    return {lanes::scalePass, offsetPass,        lanes::multiplyPass, lanes::multiplyShiftedPass,
-            lanes::addPass,   lanes::selectPass, words::bitwisePass};
+#if TEX_NEON_LANES
+    // GCC makes the products' byte loops shorter for NEON than their lane forms.
+    return {lanes::scalePass, offsetPass,        words::multiplyPass, words::multiplyShiftedPass,
+            lanes::addPass,   lanes::selectPass, lanes::bitwisePass};
 #elif TEX_LANE_PASSES
     using namespace lanes;
     return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};

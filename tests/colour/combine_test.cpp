@@ -136,6 +136,25 @@ TEST_F(AllPairs, MulMatchesItsFormulaNearTheIntegerForms) {
     setVectorUnits(VectorUnits::Avx512);
 }
 
+// Bitwise operands whose products take every shift 8..23 (200 is just below
+// 2^16 times 2^-8, 3 * 2^-9 times 2^-23), of both signs, each beside one of
+// another shift, for every operation.
+TEST_F(AllPairs, BitwiseOperandsOfEveryShiftMatchTheirFormula) {
+    const float weights[] = {200.0f, 100.0f, 50.0f, 25.0f, 12.0f, 6.0f, 3.0f, 1.5f,
+                             0.75f, 0.375f, 0x3p-5f, 0x3p-6f, 0x3p-7f, 0x3p-8f, 0x3p-9f, 2.5f};
+    WideUnitsReset reset;
+    for (bool wide : unitSettings()) {
+        setWideUnits(wide);
+        for (const auto& c : COMBINERS) {
+            if (c.run != xorLayers && c.run != orLayers && c.run != andLayers) continue;
+            for (size_t k = 0; k + 1 < std::size(weights); ++k) {
+                expectAllPairs(c, weights[k], -weights[k + 1]);
+                expectAllPairs(c, -weights[k + 1], weights[k]);
+            }
+        }
+    }
+}
+
 // Values the operations are known by, on one pixel.
 TEST(CombinerValues, BoundariesTiesAndWraps) {
     struct Case {
