@@ -8,14 +8,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "engine/internal.h"
 #include "engine/threads.h"
 
-#if TEX_X86_VECTORS
-#include <emmintrin.h>
-#endif
 
 namespace tex {
 
@@ -56,6 +54,9 @@ float blobStrength() {
 struct BlobRows {
     alignas(64) float fieldRow[MAX_LAYER_SIDE];
     alignas(64) float fieldLine[MAX_LAYER_SIDE + 4], sumRow[3][MAX_LAYER_SIDE + 4];
+    // The field's and the sums' values and doubts before they are settled.
+    alignas(64) float next[MAX_LAYER_SIDE];
+    alignas(64) int32_t doubt[MAX_LAYER_SIDE];
 };
 
 }  // namespace
@@ -85,70 +86,97 @@ float addShare(float sum, float strength, float field) {
     return float(total);
 }
 
-// fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach, on x86
-// two at a time as blobField forms them. Below 2^29 a squared distance times
-// k is exact in double and rounds once to float32, as the extended product
-// does; elsewhere ext is in software and costs many times the double.
-static void fieldValues(int64_t dy2, int64_t reach, float k) {
-    float* fieldRow = perThread<BlobRows>().fieldRow;
-    int64_t a = 0;
-#if TEX_X86_VECTORS
-    if (reach * reach + dy2 < (int64_t(1) << 29)) {
-        const __m128d scale = _mm_set1_pd(k), one = _mm_set1_pd(1.0), slackScale = _mm_set1_pd(0x1p-47);
-        const __m128d c3 = _mm_set1_pd(0.444444), c2 = _mm_set1_pd(1.888888), c1 = _mm_set1_pd(2.444444);
-        __m128d position = _mm_set_pd(1.0, 0.0);
-        const __m128d two = _mm_set1_pd(2.0), base = _mm_set1_pd(double(dy2));
-        for (; a + 1 <= reach; a += 2, position = _mm_add_pd(position, two)) {
-            const __m128d d = _mm_add_pd(_mm_mul_pd(position, position), base);
-            const __m128 tf = _mm_cvtpd_ps(_mm_mul_pd(d, scale));
-            const __m128d t1 = _mm_cvtps_pd(tf), t2 = _mm_mul_pd(t1, t1), t3 = _mm_mul_pd(t2, t1);
-            const __m128d cube = _mm_mul_pd(c3, t3), square = _mm_mul_pd(c2, t2), linear = _mm_mul_pd(c1, t1);
-            const __m128d value = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(one, cube), square), linear);
-            const __m128d slack = _mm_mul_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(one, cube), square), linear), slackScale);
-            const __m128 low = _mm_cvtpd_ps(_mm_sub_pd(value, slack)), high = _mm_cvtpd_ps(_mm_add_pd(value, slack));
-            const int undecided = ~_mm_movemask_ps(_mm_cmpeq_ps(low, high)) & 3;
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(fieldRow + a), _mm_castps_si128(_mm_cvtpd_ps(value)));
-            if (undecided) {
-                alignas(16) float t[4];
-                _mm_store_ps(t, tf);
-                if (undecided & 1) fieldRow[a] = blobField(t[0]);
-                if (undecided & 2) fieldRow[a + 1] = blobField(t[1]);
-            }
-        }
+// The double form of blobField for t, and whether it leaves the float32 in
+// doubt (then blobField decides).
+TEX_ALWAYS_INLINE float fieldOf(float t, int32_t& doubt) {
+    const double t1 = t, t2 = t1 * t1, t3 = t2 * t1;
+    const double cube = 0.444444 * t3, square = 1.888888 * t2, linear = 2.444444 * t1;
+    const double value = ((1.0 - cube) + square) - linear;
+    const double slack = (((1.0 + cube) + square) + linear) * 0x1p-47;
+    doubt = int32_t(float(value - slack) != float(value + slack));
+    return float(value);  // between the two, so equal to both where they agree
+}
+
+// fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach. Below
+// 2^29 a squared distance times k is exact in double and rounds once to
+// float32, as the extended product does: then in a loop that vectorizes
+// (one flag per value, the few in doubt redone); elsewhere ext is in
+// software off x86 and costs many times the double.
+static TEX_ALWAYS_INLINE void fieldLoop(BlobRows& rows, int32_t dy2, int32_t reach, float k) {
+    float* fieldRow = rows.fieldRow;
+    int32_t* doubt = rows.doubt;
+    int32_t any = 0;
+    for (int32_t a = 0; a <= reach; ++a) {
+        const float t = static_cast<float>((double(a) * a + dy2) * k);
+        fieldRow[a] = fieldOf(t, doubt[a]);
+        any |= doubt[a];
     }
+    if (any)
+        for (int32_t a = 0; a <= reach; ++a)
+            if (doubt[a]) fieldRow[a] = blobField(static_cast<float>((double(a) * a + dy2) * k));
+}
+static void fieldPlain(BlobRows& rows, int32_t dy2, int32_t reach, float k) { fieldLoop(rows, dy2, reach, k); }
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void fieldAvx2(BlobRows& rows, int32_t dy2, int32_t reach, float k) {
+    fieldLoop(rows, dy2, reach, k);
+}
 #endif
-    for (; a <= reach; ++a) {
+
+static void fieldValues(int64_t dy2, int64_t reach, float k) {
+    BlobRows& rows = perThread<BlobRows>();
+    if (reach * reach + dy2 < (int64_t(1) << 29)) {
+#if TEX_X86_VECTORS
+        if (vectorUnits() >= VectorUnits::Avx2) return fieldAvx2(rows, int32_t(dy2), int32_t(reach), k);
+#endif
+        return fieldPlain(rows, int32_t(dy2), int32_t(reach), k);
+    }
+    for (int64_t a = 0; a <= reach; ++a) {
         const int64_t d = a * a + dy2;
         const float t = d < (int64_t(1) << 29) ? static_cast<float>(double(d) * k) : static_cast<float>(ext(d) * k);
-        fieldRow[a] = blobField(t);
+        rows.fieldRow[a] = blobField(t);
     }
 }
 
-// sum[x] = addShare(sum[x], strength, field[x]) for x < count, two at a
-// time in double: a lane is in doubt only when its double sum is a float32
-// rounding midpoint (the low 29 bits of its pattern are 1 followed by
-// zeros) or below the float32 normal range; those go through addShare.
-void addShares(float* sum, const float* field, float strength, int32_t count) {
-#if !TEX_X86_VECTORS
-    for (int32_t x = 0; x < count; ++x) sum[x] = addShare(sum[x], strength, field[x]);
-#else
-    const __m128d s = _mm_set1_pd(strength), tiny = _mm_set1_pd(0x1p-126);
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set_epi32(0x7FFFFFFF, -1, 0x7FFFFFFF, -1));
-    const __m128i low29 = _mm_set_epi32(0, 0x1FFFFFFF, 0, 0x1FFFFFFF), half = _mm_set_epi32(0, 0x10000000, 0, 0x10000000);
-    for (int32_t x = 0; x < count; x += 2) {
-        const __m128d before = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sum + x))));
-        const __m128d share = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(field + x))));
-        const __m128d total = _mm_add_pd(before, _mm_mul_pd(s, share));
-        const __m128i midpoint = _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(total), low29), half);
-        const __m128d small = _mm_and_pd(_mm_cmplt_pd(_mm_and_pd(total, magnitude), tiny),
-                                         _mm_cmpneq_pd(total, _mm_setzero_pd()));
-        const int doubt = (_mm_movemask_ps(_mm_castsi128_ps(midpoint)) & 5) | (_mm_movemask_pd(small) * 5 & 5);
-        const float previous[2] = {sum[x], sum[x + 1]};
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(sum + x), _mm_castps_si128(_mm_cvtpd_ps(total)));
-        if (doubt & 1) sum[x] = addShare(previous[0], strength, field[x]);
-        if ((doubt & 4) && x + 1 < count) sum[x + 1] = addShare(previous[1], strength, field[x + 1]);
+// sum[x] = addShare(sum[x], strength, field[x]) for x < count, in double in
+// a loop that vectorizes: a sum is in doubt only when its double is a
+// float32 rounding midpoint (the low 29 bits of its pattern are 1 followed
+// by zeros) or below the float32 normal range; those go through addShare.
+static TEX_ALWAYS_INLINE void shareLoop(float* sum, const float* field, float strength, int32_t count, float* next,
+                                        int32_t* doubt) {
+    const double s = strength;
+    int32_t any = 0;
+    for (int32_t x = 0; x < count; ++x) {
+        const double total = double(sum[x]) + s * double(field[x]);
+        uint64_t bits;
+        std::memcpy(&bits, &total, sizeof bits);
+        // Tested on the low 32 bits: SSE2 has no 64-bit comparison.
+        const bool midpoint = (uint32_t(bits) & 0x1FFFFFFFu) == 0x10000000u;
+        const bool small = std::fabs(total) < 0x1p-126 && total != 0.0;
+        next[x] = float(total);
+        doubt[x] = int32_t(midpoint | small);
+        any |= doubt[x];
     }
+    if (any)
+        for (int32_t x = 0; x < count; ++x)
+            if (doubt[x]) next[x] = addShare(sum[x], strength, field[x]);
+    std::memcpy(sum, next, size_t(count) * sizeof(float));
+}
+static void sharePlain(float* sum, const float* field, float strength, int32_t count, float* next, int32_t* doubt) {
+    shareLoop(sum, field, strength, count, next, doubt);
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION static void shareAvx2(float* sum, const float* field, float strength, int32_t count, float* next,
+                                        int32_t* doubt) {
+    shareLoop(sum, field, strength, count, next, doubt);
+}
 #endif
+
+void addShares(float* sum, const float* field, float strength, int32_t count) {
+    BlobRows& rows = perThread<BlobRows>();
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) return shareAvx2(sum, field, strength, count, rows.next, rows.doubt);
+#endif
+    sharePlain(sum, field, strength, count, rows.next, rows.doubt);
 }
 
 // More than 16 blobs are drawn as 16: the blob tables hold no more. Squared
@@ -188,7 +216,10 @@ void blobsLayer(int32_t dst, int32_t seed, int32_t count, bool colored) {
         for (int32_t i = 0; i < blobs; ++i) {
             const int64_t dy = blobY[i] - y, reach = std::max(blobX[i], width - 1 - blobX[i]);
             fieldValues(dy * dy, reach, k);
-            for (int32_t x = 0; x < width; ++x) fieldLine[x] = fieldRow[std::abs(blobX[i] - x)];
+            // The field by column: the row's values mirrored left of the blob, as they stand right of it.
+            const int32_t bx = blobX[i];
+            for (int32_t x = 0; x < bx; ++x) fieldLine[x] = fieldRow[bx - x];
+            std::memcpy(fieldLine + bx, fieldRow, size_t(width - bx) * sizeof(float));
             for (int ch = 0; ch < channels; ++ch) addShares(sumRow[ch], fieldLine, strength[i][ch], width);
         }
         for (int32_t x = 0; x < width; ++x) {

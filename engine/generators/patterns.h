@@ -12,8 +12,7 @@ float blobField(float t);
 // single(sum + strength * field): one blob's share added to a float32 sum.
 float addShare(float sum, float strength, float field);
 
-// sum[x] = addShare(sum[x], strength, field[x]) for x < count, two at a time;
-// both arrays must be readable and sum writable up to an even count.
+// sum[x] = addShare(sum[x], strength, field[x]) for x < count <= MAX_LAYER_SIDE.
 void addShares(float* sum, const float* field, float strength, int32_t count);
 
 }  // namespace tex

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "engine/generators/patterns.h"
 #include "engine/internal.h"
@@ -150,26 +151,29 @@ TEST(Blobs, FieldEqualsTheExtendedFormula) {
 
 // One share added to a float32 sum, formed in double, equals the extended
 // sum rounded to float32, on ten million seeded inputs of mixed magnitudes
-// (sums of few bits make exact and midpoint sums common).
+// (sums of few bits make exact and midpoint sums common), one by one and in
+// rows of 1000 with one strength each (the row form's vector lanes).
 TEST(Blobs, ShareSumEqualsTheExtendedFormula) {
     std::mt19937 random(5);
-    for (int n = 0; n < 10'000'000; ++n) {
-        const uint32_t kind = random() % 4;
-        float sum, field;
-        if (kind == 0) {
-            sum = float(int32_t(random() % 65536) - 20000) * 0x1p-6f;
-            field = float(int32_t(random() % 4096) - 512) * 0x1p-12f;
-        } else {
-            sum = (float(random()) * 0x1p-23f - 100.0f) * std::ldexp(1.0f, int(random() % 12) - 6);
-            field = plainField(float(random()) * 0x1p-30f);
-        }
+    constexpr int ROW = 1000;
+    std::vector<float> sums(ROW), fields(ROW), expected(ROW);
+    for (int n = 0; n < 10'000'000 / ROW; ++n) {
         const float strength = static_cast<float>(((random() & 255) * BYTE_UNIT + BLOB_BRIGHTNESS_BASE) * ext(150.0));
-        const float expected = static_cast<float>(sum + ext(strength) * field);
-        ASSERT_TRUE(sameFloat(addShare(sum, strength, field), expected)) << sum << " " << strength << " " << field;
-        float pair[2] = {sum, 0.0f};
-        const float fields[2] = {field, 0.0f};
-        addShares(pair, fields, strength, 1);
-        ASSERT_TRUE(sameFloat(pair[0], expected)) << sum << " " << strength << " " << field;
+        for (int x = 0; x < ROW; ++x) {
+            float& sum = sums[x];
+            float& field = fields[x];
+            if (random() % 4 == 0) {
+                sum = float(int32_t(random() % 65536) - 20000) * 0x1p-6f;
+                field = float(int32_t(random() % 4096) - 512) * 0x1p-12f;
+            } else {
+                sum = (float(random()) * 0x1p-23f - 100.0f) * std::ldexp(1.0f, int(random() % 12) - 6);
+                field = plainField(float(random()) * 0x1p-30f);
+            }
+            expected[x] = static_cast<float>(sum + ext(strength) * field);
+            ASSERT_TRUE(sameFloat(addShare(sum, strength, field), expected[x])) << sum << " " << strength << " " << field;
+        }
+        addShares(sums.data(), fields.data(), strength, ROW);
+        for (int x = 0; x < ROW; ++x) ASSERT_TRUE(sameFloat(sums[x], expected[x])) << x << " " << strength;
     }
 }
 
@@ -180,12 +184,17 @@ TEST(Blobs, ShareSumsThatDoubleRoundingWouldBreak) {
     const float strength = (1.0f + 0x1p-12f) * 0x1p-24f, field = 1.0f - 0x1p-12f + 0x1p-24f;
     ASSERT_EQ(float(1.0 + double(strength) * field), 1.0f);
     EXPECT_EQ(addShare(1.0f, strength, field), 1.0f + 0x1p-23f);
-    float sums[4] = {1.0f, 2.0f, 1.0f, 0.5f};
-    const float fields[4] = {field, field * 2, 0.25f, field};
-    addShares(sums, fields, strength, 3);
-    EXPECT_EQ(sums[0], 1.0f + 0x1p-23f);
-    EXPECT_EQ(sums[1], addShare(2.0f, strength, field * 2));
-    EXPECT_EQ(sums[2], addShare(1.0f, strength, 0.25f));
+    // In a row of 37 (the vector lanes and the tail), the case at several places.
+    float sums[37], fields[37];
+    for (int x = 0; x < 37; ++x) {
+        sums[x] = x % 3 == 1 ? 2.0f : 1.0f;
+        fields[x] = x % 3 == 0 ? field : x % 3 == 1 ? field * 2 : 0.25f;
+    }
+    addShares(sums, fields, strength, 37);
+    for (int x = 0; x < 37; ++x) {
+        const float expected = x % 3 == 0 ? 1.0f + 0x1p-23f : addShare(x % 3 == 1 ? 2.0f : 1.0f, strength, fields[x]);
+        EXPECT_EQ(sums[x], expected) << x;
+    }
 }
 
 // Field, float32 sums and saturation equal the per-pixel procedure as written.
