@@ -77,13 +77,11 @@ void mapHsv(int32_t src, int32_t dst, const HsvChange& change) {
 
 void scaleLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
-    if (hsvPixelsWide(layers[src], layers[dst], layerPixels(), true, h, s, v)) return;
     mapHsv(src, dst, HsvChange{true, h, s, v, static_cast<double>(SIXTIETH)});
 }
 
 void adjustLayerHSV(int32_t src, int32_t dst, float h, float s, float v) {
     if (!validLayers(src, dst)) return;
-    if (hsvPixelsWide(layers[src], layers[dst], layerPixels(), false, h, s, v)) return;
     mapHsv(src, dst, HsvChange{false, h, s, v, static_cast<double>(SIXTIETH)});
 }
 

@@ -96,9 +96,4 @@ inline Pixel bytesOfHsv(float h, float s, float v) {
     return {out[order[0]], out[order[1]], out[order[2]]};
 }
 
-// The HSV operations' conversion of count pixels on the 512-bit units, with
-// the scaling (scale) or offsets of h, s and v; the bits of the one-pixel
-// form. Returns false, writing nothing, when the wide units are off.
-bool hsvPixelsWide(const Pixel* in, Pixel* out, size_t count, bool scale, float h, float s, float v);
-
 }  // namespace tex

@@ -65,6 +65,7 @@ using HsvBlock = void (*)(const uint8_t* in, uint8_t* out, size_t count, const H
 
 HsvBlock hsvBlockBaseline();
 HsvBlock hsvBlockAvx2();  // only where passes_avx2.cpp is built for x86-64
+HsvBlock hsvBlockAvx512();  // only where hsv_avx512.cpp is built for x86-64
 HsvBlock hsvPixelByPixel();  // the same decisions with branches (hsvPixelsOf)
 
 // Where the baseline units have no vectors the block's lanes run one by

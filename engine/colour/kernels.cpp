@@ -316,10 +316,11 @@ ColourPasses colourPassesPlain() { return plainPassesOfThisFile(); }
 HsvBlock hsvBlockBaseline() { return TEX_HSV_PIXEL_BY_PIXEL ? hsvPixels : hsvBlock; }
 HsvBlock hsvPixelByPixel() { return hsvPixels; }
 
+// The 512-bit form goes with the other 512-bit passes (setWideUnits).
 HsvBlock hsvBlockInUse() {
 #if TEX_X86_VECTORS
-    static const HsvBlock wide = hsvBlockAvx2(), narrow = hsvBlockBaseline();
-    return vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
+    static const HsvBlock widest = hsvBlockAvx512(), wide = hsvBlockAvx2(), narrow = hsvBlockBaseline();
+    return wideUnitsEnabled() ? widest : vectorUnits() >= VectorUnits::Avx2 ? wide : narrow;
 #else
     return hsvBlockBaseline();
 #endif

@@ -4,6 +4,7 @@
 // against the one-pixel form.
 #include "engine/colour/hsv.h"
 #include "engine/colour/hsv_block.h"
+#include "engine/colour/kernels.h"
 #include "engine/vectors.h"
 
 #include <cstring>
@@ -124,43 +125,6 @@ Pixel onePixel(Pixel p, bool scale, float h, float s, float v) {
 
 }  // namespace
 
-// The 16-pixel conversion against the one-pixel form (itself checked above)
-// for every colour under several arguments, and against the plain conversion
-// through rgbToHsv and hsvToRgb for every colour under neutral ones.
-TEST(HsvWide, EveryColourMatchesTheOnePixelConversion) {
-    std::vector<Pixel> in(1u << 24), out(1u << 24);
-    for (uint32_t c = 0; c < (1u << 24); ++c) in[c] = {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
-    if (!hsvPixelsWide(in.data(), out.data(), in.size(), true, 1.0f, 1.0f, 1.0f)) GTEST_SKIP() << "no wide units";
-    for (uint32_t c = 0; c < (1u << 24); ++c)
-        ASSERT_EQ(out[c], colourref::hsvPixel(in[c], true, 1.0f, 1.0f, 1.0f)) << in[c];
-    const float args[][4] = {{1, 1.1f, 0.9f, 1.2f}, {0, 30.0f, 0.1f, -10.0f}, {0, -200.0f, -0.3f, 40.0f},
-                             {1, 2.5f, 1.7f, 0.6f}, {0, 359.5f, 0.6f, 0.0f},  {1, 1e-30f, 1e20f, 1.0f}};
-    for (const auto& a : args) {
-        hsvPixelsWide(in.data(), out.data(), in.size(), a[0] == 1, a[1], a[2], a[3]);
-        for (uint32_t c = 0; c < (1u << 24); ++c)
-            ASSERT_EQ(out[c], onePixel(in[c], a[0] == 1, a[1], a[2], a[3]))
-                << in[c] << " args " << a[1] << "," << a[2] << "," << a[3];
-    }
-}
-
-// Over ten million random pixels under random arguments of every scale,
-// including NaN, infinities and hues that need several turns.
-TEST(HsvWide, RandomArgumentsMatchTheOnePixelConversion) {
-    std::mt19937 random(77);
-    std::vector<Pixel> in(65536), out(65536);
-    for (int call = 0; call < 160; ++call) {
-        for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
-        const bool scale = call % 2 == 0;
-        const float h = anyFloat(random),
-                    s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
-        const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
-        if (!hsvPixelsWide(in.data(), out.data(), in.size(), scale, h, s, v)) GTEST_SKIP() << "no wide units";
-        for (size_t i = 0; i < in.size(); ++i)
-            ASSERT_EQ(out[i], onePixel(in[i], scale, h, s, v))
-                << in[i] << " " << scale << " " << h << "," << s << "," << v;
-    }
-}
-
 // ---- The block form ----------------------------------------------------------
 
 namespace {
@@ -198,6 +162,50 @@ double asDouble(uint64_t bits) {
 }
 
 }  // namespace
+
+// The block form on 512-bit units against the one-pixel form (itself
+// checked above) for every colour under several arguments, and against the
+// plain conversion through rgbToHsv and hsvToRgb for every colour under
+// neutral ones.
+TEST(HsvWide, EveryColourMatchesTheOnePixelConversion) {
+    colourref::WideUnitsReset reset;
+    if (!setWideUnits(true)) GTEST_SKIP() << "no wide units";
+    std::vector<Pixel> in(1u << 24);
+    for (uint32_t c = 0; c < (1u << 24); ++c) in[c] = {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+    const HsvBlock wide = hsvBlockInUse();
+    std::vector<Pixel> out = throughBlocks(wide, in, true, 1.0f, 1.0f, 1.0f);
+    for (uint32_t c = 0; c < (1u << 24); ++c)
+        ASSERT_EQ(out[c], colourref::hsvPixel(in[c], true, 1.0f, 1.0f, 1.0f)) << in[c];
+    const float args[][4] = {{1, 1.1f, 0.9f, 1.2f}, {0, 30.0f, 0.1f, -10.0f}, {0, -200.0f, -0.3f, 40.0f},
+                             {1, 2.5f, 1.7f, 0.6f}, {0, 359.5f, 0.6f, 0.0f},  {1, 1e-30f, 1e20f, 1.0f}};
+    for (const auto& a : args) {
+        out = throughBlocks(wide, in, a[0] == 1, a[1], a[2], a[3]);
+        for (uint32_t c = 0; c < (1u << 24); ++c)
+            ASSERT_EQ(out[c], onePixel(in[c], a[0] == 1, a[1], a[2], a[3]))
+                << in[c] << " args " << a[1] << "," << a[2] << "," << a[3];
+    }
+}
+
+// Over ten million random pixels under random arguments of every scale,
+// including NaN, infinities and hues that need several turns.
+TEST(HsvWide, RandomArgumentsMatchTheOnePixelConversion) {
+    colourref::WideUnitsReset reset;
+    if (!setWideUnits(true)) GTEST_SKIP() << "no wide units";
+    const HsvBlock wide = hsvBlockInUse();
+    std::mt19937 random(77);
+    std::vector<Pixel> in(65536);
+    for (int call = 0; call < 160; ++call) {
+        for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
+        const bool scale = call % 2 == 0;
+        const float h = anyFloat(random),
+                    s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
+        const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
+        const std::vector<Pixel> out = throughBlocks(wide, in, scale, h, s, v);
+        for (size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(out[i], onePixel(in[i], scale, h, s, v))
+                << in[i] << " " << scale << " " << h << "," << s << "," << v;
+    }
+}
 
 // The short significand test against the bits themselves.
 TEST(HsvBlockParts, ShortSignificandsAreFoundByTheirBits) {
