@@ -36,8 +36,10 @@
 #if defined(__wasm_simd128__)
 #include <wasm_simd128.h>
 #endif
-// AArch64 always has NEON; the plain C++ build keeps to the word loops.
-#if defined(__aarch64__) && defined(__ARM_NEON) && !defined(TEX_PORTABLE_VECTORS)
+// AArch64 always has NEON; the plain C++ build keeps to the word loops. The
+// wrappers view a register's bytes as wider lanes in little-endian order.
+#if defined(__aarch64__) && defined(__ARM_NEON) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && !defined(TEX_PORTABLE_VECTORS)
 #define TEX_NEON_LANES 1
 #include <arm_neon.h>
 #else
