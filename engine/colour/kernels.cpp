@@ -473,8 +473,69 @@ bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t coun
     return true;
 }
 
+// The threshold form of a selection with positive finite weights, where one
+// gives every outcome. The minimum takes b where b*w2 <= a*w1, the maximum
+// where a*w1 <= b*w2: both take b where x*wx <= y*wy, that is where x <= T(y)
+// for T(y) the last x that holds (at least 0: x = 0 always does), found by
+// bisection on the comparisons in double, where a byte times a float32 is
+// exact, as in extended precision. The candidates are the multipliers next to
+// (wy / wx) * 2^shift for the largest shift that keeps T(255) below 2^15,
+// each checked for every y: T(y) itself, or at least 255 where every x holds.
+static bool findSelectThreshold(float w1, float w2, bool above, SelectThreshold& form) {
+    if (!(w1 > 0.0f && w2 > 0.0f && std::isfinite(w1) && std::isfinite(w2))) return false;
+    const double wx = above ? w1 : w2, wy = above ? w2 : w1;
+    const double ratio = wy / wx;
+    if (!(ratio < 120.0)) return false;
+    int shift = 23;
+    while (shift > 8 && ratio * std::ldexp(1.0, shift) >= 65535.0) --shift;
+    int32_t limit[256];
+    for (int y = 0; y < 256; ++y) {
+        int in = 0, out = 256;  // x = in holds; out does not, or lies past 255
+        while (out - in > 1) {
+            const int mid = (in + out) / 2;
+            (mid * wx <= y * wy ? in : out) = mid;
+        }
+        limit[y] = in;
+    }
+    const double scaled = std::floor(ratio * std::ldexp(1.0, shift));
+    for (double m : {scaled, scaled + 1.0, scaled - 1.0}) {
+        if (m < 1.0 || m > 65535.0 || (255 * int32_t(m)) >> shift >= 32768) continue;
+        const SelectThreshold candidate{uint16_t(m), uint8_t(shift), above};
+        bool same = true;
+        for (int y = 0; y < 256 && same; ++y) {
+            const int32_t t = int32_t((uint32_t(y) * candidate.multiplier) >> shift);
+            same = limit[y] == 255 ? t >= 255 : t == limit[y];
+        }
+        if (same) {
+            form = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The last weights' form: documents and the studio select with the same
+// weights again and again.
+static bool selectThreshold(float w1, float w2, bool above, SelectThreshold& form) {
+    static float last1 = 0.0f, last2 = 0.0f;  // no form for zero weights
+    static bool lastAbove = false, lastFound = false;
+    static SelectThreshold lastForm{};
+    if (!(w1 == last1 && w2 == last2 && above == lastAbove)) {
+        lastFound = findSelectThreshold(w1, w2, above, lastForm);
+        last1 = w1, last2 = w2, lastAbove = above;
+    }
+    form = lastForm;
+    return lastFound;
+}
+
 bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
                       bool takeAbove) {
+    SelectThreshold threshold;
+    if (selectThreshold(w1, w2, takeAbove, threshold)) {
+        forEachByteRange(
+            count, [&](size_t at, size_t n) { passes().selectThreshold(a + at, b + at, out + at, n, threshold); });
+        return true;
+    }
     FixedWeights f;
     if (!fixWeights(w1, w2, f)) return false;
     forEachByteRange(count, [&](size_t at, size_t n) { passes().select(a + at, b + at, out + at, n, f, takeAbove); });

@@ -98,6 +98,16 @@ struct ByteProduct {
     bool negate;
 };
 
+// The selections of positive weights by a threshold: b where b <= T(a) (the
+// minimum: b*w2 <= a*w1) or a <= T(b) (the maximum: a*w1 <= b*w2), else a,
+// for T(v) = (v * multiplier) >> shift, 8 <= shift <= 23, below 2^15; found
+// and checked against the exact comparisons for every v (kernels.cpp).
+struct SelectThreshold {
+    uint16_t multiplier;
+    uint8_t shift;
+    bool above;
+};
+
 enum class BitCombine { Xor, Or, And };
 
 // The function pointers of one set of passes; `count` bytes each.
@@ -116,6 +126,8 @@ struct ColourPasses {
     // out = b where b*w2 <= a*w1 (takeAbove false) or b*w2 >= a*w1 (true), else a.
     void (*select)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w,
                    bool takeAbove);
+    // The same by a threshold.
+    void (*selectThreshold)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const SelectThreshold& t);
     // out = p1(a) op p2(b), the operands as ByteProduct gives them.
     void (*bitwise)(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const ByteProduct& p1,
                     const ByteProduct& p2, BitCombine op);
@@ -256,6 +268,11 @@ inline uint8_t selectByte(uint8_t a, uint8_t b, const FixedWeights& f, bool take
     return (takeAbove ? left >= right : left <= right) ? b : a;
 }
 
+inline uint8_t thresholdByte(uint8_t a, uint8_t b, const SelectThreshold& t) {
+    const uint8_t x = t.above ? a : b, y = t.above ? b : a;  // x <= T(y) takes b
+    return x <= (uint32_t(y) * t.multiplier) >> t.shift ? b : a;
+}
+
 inline uint8_t productByte(uint8_t v, const ByteProduct& p) {
     const uint32_t n = (uint32_t(v) * p.multiplier) >> p.shift;
     return uint8_t(p.negate ? 0u - n : n);
@@ -309,6 +326,7 @@ inline Lanes shiftRight32(Lanes a, int n) { return wasm_i32x4_shr(a, uint32_t(n)
 inline Lanes add32(Lanes a, Lanes b) { return wasm_i32x4_add(a, b); }
 inline Lanes sub16(Lanes a, Lanes b) { return wasm_i16x8_sub(a, b); }
 inline Lanes greater32(Lanes a, Lanes b) { return wasm_i32x4_gt(a, b); }
+inline Lanes greater16(Lanes a, Lanes b) { return wasm_i16x8_gt(a, b); }
 inline Lanes narrow32(Lanes a, Lanes b) { return wasm_i16x8_narrow_i32x4(a, b); }
 inline Lanes narrow16(Lanes a, Lanes b) { return wasm_i8x16_narrow_i16x8(a, b); }
 inline Lanes narrowBytes(Lanes a, Lanes b) { return wasm_u8x16_narrow_i16x8(a, b); }
@@ -366,6 +384,7 @@ inline Lanes shiftRight32(Lanes a, int n) { return bytesOf(vshlq_s32(s32(a), vdu
 inline Lanes add32(Lanes a, Lanes b) { return bytesOf(vaddq_s32(s32(a), s32(b))); }
 inline Lanes sub16(Lanes a, Lanes b) { return bytesOf(vsubq_s16(s16(a), s16(b))); }
 inline Lanes greater32(Lanes a, Lanes b) { return bytesOf(vcgtq_s32(s32(a), s32(b))); }
+inline Lanes greater16(Lanes a, Lanes b) { return bytesOf(vcgtq_s16(s16(a), s16(b))); }
 // The saturating packs of x86: a's lanes narrowed, then b's.
 inline Lanes narrow32(Lanes a, Lanes b) { return bytesOf(vqmovn_high_s32(vqmovn_s32(s32(a)), s32(b))); }
 inline Lanes narrow16(Lanes a, Lanes b) { return bytesOf(vqmovn_high_s16(vqmovn_s16(s16(a)), s16(b))); }
@@ -414,6 +433,7 @@ inline Lanes shiftRight32(Lanes a, int n) { return TEX_LANES(srai_epi32)(a, n); 
 inline Lanes add32(Lanes a, Lanes b) { return TEX_LANES(add_epi32)(a, b); }
 inline Lanes sub16(Lanes a, Lanes b) { return TEX_LANES(sub_epi16)(a, b); }
 inline Lanes greater32(Lanes a, Lanes b) { return TEX_LANES(cmpgt_epi32)(a, b); }
+inline Lanes greater16(Lanes a, Lanes b) { return TEX_LANES(cmpgt_epi16)(a, b); }
 inline Lanes narrow32(Lanes a, Lanes b) { return TEX_LANES(packs_epi32)(a, b); }
 inline Lanes narrow16(Lanes a, Lanes b) { return TEX_LANES(packs_epi16)(a, b); }
 inline Lanes narrowBytes(Lanes a, Lanes b) { return TEX_LANES(packus_epi16)(a, b); }
@@ -637,6 +657,65 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
         return add32(pairProducts(q, high), shiftRight32(add32(pairProducts(q, low), round), 15));
     });
 }
+
+// The selection by a threshold in 16-bit lanes: x (b, or a for the
+// maximum) beside T(y), a mask of the lanes where x <= T(y), which take b,
+// packed to bytes (all ones or zero, which the signed pack keeps).
+template <typename Limits>
+inline void writeThresholdLanes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
+                                const SelectThreshold& t, Limits limits) {
+    const uint8_t* xs = t.above ? a : b;
+    const uint8_t* ys = t.above ? b : a;
+    writeLanes(
+        out, count,
+        [&](size_t i) {
+            const Lanes x = loadLanes(xs + i), z = zeroLanes(), ones = lanes16(-1);
+            Lanes limit[2];
+            limits(loadLanes(ys + i), limit);
+            auto take = [&](Lanes x16, Lanes t16) { return xorLanes(greater16(x16, t16), ones); };
+            const Lanes mask = narrow16(take(low8(x, z), limit[0]), take(high8(x, z), limit[1]));
+            return orLanes(andLanes(mask, loadLanes(b + i)), andNotLanes(mask, loadLanes(a + i)));
+        },
+        [&](size_t i, size_t) { return thresholdByte(a[i], b[i], t); });
+}
+
+#if defined(__wasm_simd128__)
+// T(a) from 32-bit products shifted by a constant, one function for each
+// shift 8..23 (no 16-bit high product, and shifts by a count held in a
+// variable are lane by lane there).
+template <int shift>
+struct ThresholdLanes {
+    static void run(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const SelectThreshold& t) {
+        const Lanes m = lanes16(int16_t(t.multiplier));
+        auto half = [&](Lanes v) {
+            return wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(v, m), shift),
+                                           wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(v, m), shift));
+        };
+        writeThresholdLanes(a, b, out, count, t, [&](Lanes y, Lanes (&limit)[2]) {
+            limit[0] = half(wasm_u16x8_extend_low_u8x16(y));
+            limit[1] = half(wasm_u16x8_extend_high_u8x16(y));
+        });
+    }
+};
+
+void selectThresholdPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const SelectThreshold& t) {
+    using ThresholdRun = void (*)(const uint8_t*, const uint8_t*, uint8_t*, size_t, const SelectThreshold&);
+    static constexpr auto byShift = runsByShift<ThresholdRun, ThresholdLanes, 8>(std::make_index_sequence<16>());
+    byShift[t.shift - 8](a, b, out, count, t);
+}
+#else
+// T(y): y * 256 in the high byte of a 16-bit lane, its high product with the
+// multiplier is (y * multiplier) >> 8, shifted by the rest.
+void selectThresholdPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const SelectThreshold& t) {
+    const Lanes m = lanes16(int16_t(t.multiplier));
+    const int rest = t.shift - 8;
+    writeThresholdLanes(a, b, out, count, t, [&](Lanes y, Lanes (&limit)[2]) {
+        const Lanes z = zeroLanes();
+        limit[0] = shiftRight16(mulHigh16(low8(z, y), m), rest);
+        limit[1] = shiftRight16(mulHigh16(high8(z, y), m), rest);
+    });
+}
+#endif
 
 #if defined(__wasm_simd128__)
 // One operand low8(+-((v * multiplier) >> shift)) for every byte: v * multiplier
@@ -890,6 +969,29 @@ void selectPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, 
         selectWords<false>(a, b, out, count, f);
 }
 
+// x <= T(y) as x <= y * multiplier * 2^-shift in float: the product is
+// exact (below 2^24 times a power of two) and x is whole, so no floor is
+// needed; a mask of the lanes that take b, as selectWords makes.
+void selectThresholdPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const SelectThreshold& t) {
+    const SelectThreshold form = t;
+    const float factor = float(form.multiplier) / float(uint32_t(1) << form.shift);  // exact: a power of two
+    writeWords(
+        a, b, out, count,
+        [&](const uint32_t* wa, const uint32_t* wb, uint32_t* result) {
+            const uint32_t* wx = form.above ? wa : wb;
+            const uint32_t* wy = form.above ? wb : wa;
+            for (size_t l = 0; l < WORDS; ++l) {
+                auto lane = [&](int k) {
+                    const bool holds = float(laneOf(wx[l], k)) <= float(laneOf(wy[l], k)) * factor;
+                    return (0u - uint32_t(holds)) & (255u << (8 * k));
+                };
+                const uint32_t take = lane(0) | lane(1) | lane(2) | lane(3);
+                result[l] = (wb[l] & take) | (wa[l] & ~take);
+            }
+        },
+        [&](size_t i, size_t) { return thresholdByte(a[i], b[i], form); });
+}
+
 // low8(+-((v * multiplier) >> shift)) as one float product: v * multiplier
 // is below 2^24 and so exact as a float, and so is its scaling by the power
 // of two 2^-shift (no underflow: shift <= 23); the truncation toward zero
@@ -935,20 +1037,24 @@ void bitwisePass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count,
 [[maybe_unused]] ColourPasses passesOfThisFile() {
 #if TEX_NEON_LANES
     // GCC makes the products' byte loops shorter for NEON than their lane forms.
-    return {lanes::scalePass, offsetPass,        words::multiplyPass, words::multiplyShiftedPass,
-            lanes::addPass,   lanes::selectPass, lanes::bitwisePass};
+    return {lanes::scalePass,  offsetPass,         words::multiplyPass,
+            words::multiplyShiftedPass, lanes::addPass, lanes::selectPass,
+            lanes::selectThresholdPass, lanes::bitwisePass};
 #elif TEX_LANE_PASSES
     using namespace lanes;
-    return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
+    return {scalePass,  offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, selectThresholdPass,
+            bitwisePass};
 #else
     using namespace words;
-    return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
+    return {scalePass,  offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, selectThresholdPass,
+            bitwisePass};
 #endif
 }
 
 [[maybe_unused]] ColourPasses plainPassesOfThisFile() {
     using namespace words;
-    return {scalePass, offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, bitwisePass};
+    return {scalePass,  offsetPass, multiplyPass, multiplyShiftedPass, addPass, selectPass, selectThresholdPass,
+            bitwisePass};
 }
 
 }  // namespace

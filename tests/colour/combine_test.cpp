@@ -136,6 +136,35 @@ TEST_F(AllPairs, MulMatchesItsFormulaNearTheIntegerForms) {
     setVectorUnits(VectorUnits::Avx512);
 }
 
+// The selections by their threshold form, where one exists for the weights:
+// ratios of positive weights from tiny to past the form's limit of 120, a
+// few floats either side of round ones, each way round; every pair on every
+// set of vector units the processor has.
+TEST_F(AllPairs, SelectionsMatchTheirFormulaNearTheThresholdForms) {
+    const float ratios[] = {1.0f, 0.8f, 1.25f, 1.0f / 3, 3.0f, 0.5f, 2.0f, 0.1f, 7.3f, 119.0f, 120.0f, 121.0f, 1e-6f};
+    std::vector<std::pair<float, float>> weights;
+    for (float r : ratios) {
+        float below = r, above = r;
+        for (int step = 0; step < 2; ++step) {
+            below = std::nextafter(below, 0.0f);
+            above = std::nextafter(above, INF);
+        }
+        for (float w : {r, below, above}) weights.push_back({w, 1.0f}), weights.push_back({0.7f, 0.7f / w});
+    }
+    for (VectorUnits units : {VectorUnits::Avx512, VectorUnits::Avx2, VectorUnits::Sse2, VectorUnits::Plain}) {
+        if (setVectorUnits(units) != units) continue;
+        WideUnitsReset reset;
+        for (bool wide : unitSettings()) {
+            setWideUnits(wide);
+            for (const auto& w : weights) {
+                expectAllPairs(COMBINERS[2], w.first, w.second);
+                expectAllPairs(COMBINERS[3], w.first, w.second);
+            }
+        }
+    }
+    setVectorUnits(VectorUnits::Avx512);
+}
+
 // Bitwise operands whose products take every shift 8..23 (200 is just below
 // 2^16 times 2^-8, 3 * 2^-9 times 2^-23), of both signs, each beside one of
 // another shift, for every operation.
