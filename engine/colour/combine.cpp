@@ -128,6 +128,8 @@ void mulLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
 void minCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     if (!validLayers(src1, src2, dst)) return;
     const PairLayers l = pairLayers(src1, src2, dst);
+    // The threshold form beats the 512-bit table pass too.
+    if (selectBytesByThreshold(l.a, l.b, l.out, l.count, w1, w2, false)) return;
     if (!wideUnitsEnabled() && selectBytesExact(l.a, l.b, l.out, l.count, w1, w2, false)) return;
     uint8_t lo[256], hi[256];
     const double v1 = w1, v2 = w2;
@@ -139,6 +141,8 @@ void minCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w
 void maxCombineLayers(int32_t src1, int32_t src2, int32_t dst, float w1, float w2) {
     if (!validLayers(src1, src2, dst)) return;
     const PairLayers l = pairLayers(src1, src2, dst);
+    // The threshold form beats the 512-bit table pass too.
+    if (selectBytesByThreshold(l.a, l.b, l.out, l.count, w1, w2, true)) return;
     if (!wideUnitsEnabled() && selectBytesExact(l.a, l.b, l.out, l.count, w1, w2, true)) return;
     uint8_t lo[256], hi[256];
     const double v1 = w1, v2 = w2;

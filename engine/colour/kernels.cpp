@@ -528,14 +528,17 @@ static bool selectThreshold(float w1, float w2, bool above, SelectThreshold& for
     return lastFound;
 }
 
+bool selectBytesByThreshold(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
+                            bool takeAbove) {
+    SelectThreshold threshold;
+    if (!selectThreshold(w1, w2, takeAbove, threshold)) return false;
+    forEachByteRange(count,
+                     [&](size_t at, size_t n) { passes().selectThreshold(a + at, b + at, out + at, n, threshold); });
+    return true;
+}
+
 bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
                       bool takeAbove) {
-    SelectThreshold threshold;
-    if (selectThreshold(w1, w2, takeAbove, threshold)) {
-        forEachByteRange(
-            count, [&](size_t at, size_t n) { passes().selectThreshold(a + at, b + at, out + at, n, threshold); });
-        return true;
-    }
     FixedWeights f;
     if (!fixWeights(w1, w2, f)) return false;
     forEachByteRange(count, [&](size_t at, size_t n) { passes().select(a + at, b + at, out + at, n, f, takeAbove); });

@@ -48,6 +48,11 @@ bool addBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t coun
 bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
                       bool takeAbove);
 
+// The same by a threshold on one byte (passes.h), on every set of units: false
+// when the weights have no such form.
+bool selectBytesByThreshold(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, float w1, float w2,
+                            bool takeAbove);
+
 // The HSV block conversion for the units in use (hsv_block.h).
 struct HsvChange;
 using HsvBlock = void (*)(const uint8_t* in, uint8_t* out, size_t count, const HsvChange& change, uint8_t* redo);
