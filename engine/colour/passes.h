@@ -582,23 +582,27 @@ void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, con
         // makes four scalar shifts in WebAssembly of a vector shift by a count
         // held in a variable, so there the product by 2^E, exact as a float,
         // is truncated instead.
+        // With E = 0 (whole weights: 1 and -1, 2 and 1...) the pair product
+        // is the sum itself.
         const Lanes whole = weightPair(int16_t(f.multiple1), int16_t(f.multiple2));
-        [[maybe_unused]] const int shift = -f.exponent < 31 ? -f.exponent : 31;
-        [[maybe_unused]] const FloatLanes scale = floatLanes(f.lowScale);
-        return writeLanes(
-            out, count,
-            [&](size_t i) {
-                Quarters r = pairs(loadLanes(a + i), loadLanes(b + i));
-                for (int k = 0; k < 4; ++k) {
+        auto run = [&](auto scaled) {
+            writeLanes(
+                out, count,
+                [&](size_t i) {
+                    Quarters r = pairs(loadLanes(a + i), loadLanes(b + i));
+                    for (int k = 0; k < 4; ++k) r.q[k] = scaled(pairProducts(r.q[k], whole));
+                    return bytes(r);
+                },
+                [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
+        };
+        if (f.exponent == 0) return run([](Lanes n) { return n; });
 #if defined(__wasm_simd128__)
-                    r.q[k] = truncated(mulFloat(toFloat(pairProducts(r.q[k], whole)), scale));
+        const FloatLanes scale = floatLanes(f.lowScale);
+        return run([&](Lanes n) { return truncated(mulFloat(toFloat(n), scale)); });
 #else
-                    r.q[k] = shiftRight32(pairProducts(r.q[k], whole), shift);
+        const int shift = -f.exponent < 31 ? -f.exponent : 31;
+        return run([&](Lanes n) { return shiftRight32(n, shift); });
 #endif
-                }
-                return bytes(r);
-            },
-            [&](size_t i, size_t) { return addByte(a[i], b[i], f); });
     }
     const FloatLanes highScale = floatLanes(f.highScale), lowScale = floatLanes(f.lowScale);
     writeLanes(
