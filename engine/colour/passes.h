@@ -336,6 +336,14 @@ inline FloatLanes toFloat(Lanes a) { return wasm_f32x4_convert_i32x4(a); }
 inline Lanes truncated(FloatLanes a) { return wasm_i32x4_trunc_sat_f32x4(a); }
 inline FloatLanes mulFloat(FloatLanes a, FloatLanes b) { return wasm_f32x4_mul(a, b); }
 inline FloatLanes addFloat(FloatLanes a, FloatLanes b) { return wasm_f32x4_add(a, b); }
+// (v * m) >> shift in 16-bit lanes, for results below 2^16: 32-bit products
+// shifted by a constant (its compiler makes a shift by a count held in a
+// variable one scalar shift per lane; there is no 16-bit high product).
+template <int shift>
+inline Lanes shiftedProducts(Lanes v, Lanes m) {
+    return wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(v, m), shift),
+                                   wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(v, m), shift));
+}
 #elif TEX_NEON_LANES
 // NEON's registers are typed by their lanes; every wrapper views the bytes
 // as the lanes it needs.
@@ -530,10 +538,7 @@ template <int shift>
 struct ShiftedLanes {
     static void run(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, uint16_t multiplier) {
         const Lanes m = lanes16(int16_t(multiplier));
-        auto product = [&](Lanes p) {
-            return narrow32(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(p, m), shift),
-                            wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(p, m), shift));
-        };
+        auto product = [&](Lanes p) { return shiftedProducts<shift>(p, m); };
         writeLanes(
             out, count,
             [&](size_t i) {
@@ -691,10 +696,7 @@ template <int shift>
 struct ThresholdLanes {
     static void run(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const SelectThreshold& t) {
         const Lanes m = lanes16(int16_t(t.multiplier));
-        auto half = [&](Lanes v) {
-            return wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(v, m), shift),
-                                           wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(v, m), shift));
-        };
+        auto half = [&](Lanes v) { return shiftedProducts<shift>(v, m); };
         writeThresholdLanes(a, b, out, count, t, [&](Lanes y, Lanes (&limit)[2]) {
             limit[0] = half(wasm_u16x8_extend_low_u8x16(y));
             limit[1] = half(wasm_u16x8_extend_high_u8x16(y));
@@ -731,11 +733,7 @@ template <int shift>
 struct ProductLanes {
     static void run(const uint8_t* in, uint8_t* out, size_t count, const ByteProduct& p) {
         const Lanes m = lanes16(int16_t(p.multiplier)), low = lanes16(255), sign = wasm_i8x16_splat(p.negate ? -1 : 0);
-        auto half = [&](Lanes v) {
-            return andLanes(wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(v, m), shift),
-                                                    wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(v, m), shift)),
-                            low);
-        };
+        auto half = [&](Lanes v) { return andLanes(shiftedProducts<shift>(v, m), low); };
         writeLanes(
             out, count,
             [&](size_t i) {

@@ -61,18 +61,26 @@ struct BlobRows {
 
 }  // namespace
 
+// The double form of blobField for t, and whether it leaves the float32 in
+// doubt (then blobField decides).
+static TEX_ALWAYS_INLINE float fieldOf(float t, int32_t& doubt) {
+    const double t1 = t, t2 = t1 * t1, t3 = t2 * t1;
+    const double cube = 0.444444 * t3, square = 1.888888 * t2, linear = 2.444444 * t1;
+    const double value = ((1.0 - cube) + square) - linear;
+    const double slack = (((1.0 + cube) + square) + linear) * 0x1p-47;
+    doubt = int32_t(float(value - slack) != float(value + slack));
+    return float(value);  // between the two, so equal to both where they agree
+}
+
 // The soft-object field of a squared distance already scaled by k. The
 // double evaluation differs from the extended one by at most 7 roundings of
 // relative size 2^-53 of the largest term sum M = 1 + |each term|; when both
 // ends of the interval of half-width M * 2^-47 round to the same float32,
 // so does the extended value.
 float blobField(float t) {
-    const double t1 = t, t2 = t1 * t1, t3 = t2 * t1;
-    const double cube = 0.444444 * t3, square = 1.888888 * t2, linear = 2.444444 * t1;
-    const double value = ((1.0 - cube) + square) - linear;
-    const double slack = (((1.0 + cube) + square) + linear) * 0x1p-47;
-    const float low = float(value - slack), high = float(value + slack);
-    if (low == high) return low;
+    int32_t doubt;
+    const float value = fieldOf(t, doubt);
+    if (!doubt) return value;
     const ext e1 = t, e2 = e1 * e1, e3 = e2 * e1;
     return static_cast<float>(ext(1.0) - BLOB_C3 * e3 + BLOB_C2 * e2 - BLOB_C1 * e1);
 }
@@ -84,17 +92,6 @@ float addShare(float sum, float strength, float field) {
     if (floatRoundingInDoubt(sum, product, total))
         return static_cast<float>(sum + ext(strength) * field);
     return float(total);
-}
-
-// The double form of blobField for t, and whether it leaves the float32 in
-// doubt (then blobField decides).
-TEX_ALWAYS_INLINE float fieldOf(float t, int32_t& doubt) {
-    const double t1 = t, t2 = t1 * t1, t3 = t2 * t1;
-    const double cube = 0.444444 * t3, square = 1.888888 * t2, linear = 2.444444 * t1;
-    const double value = ((1.0 - cube) + square) - linear;
-    const double slack = (((1.0 + cube) + square) + linear) * 0x1p-47;
-    doubt = int32_t(float(value - slack) != float(value + slack));
-    return float(value);  // between the two, so equal to both where they agree
 }
 
 // fieldRow[a] = blobField(single((a^2 + dy2) * k)) for a = 0..reach. Below

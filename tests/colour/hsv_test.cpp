@@ -155,6 +155,21 @@ std::vector<Pixel> throughBlocks(HsvBlock block, const std::vector<Pixel>& in, b
     return out;
 }
 
+// One call's random pixels and change of the random-argument tests: pixels
+// with a fully saturated blue now and then, a change of any scale (NaN,
+// infinities and hues of several turns) or, mostly, of ordinary ones.
+struct RandomChange {
+    bool scale;
+    float h, s, v;
+};
+RandomChange randomCall(std::mt19937& random, int call, std::vector<Pixel>& in) {
+    for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
+    const float h = anyFloat(random),
+                s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
+    const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
+    return {call % 2 == 0, h, s, v};
+}
+
 double asDouble(uint64_t bits) {
     double d;
     std::memcpy(&d, &bits, sizeof d);
@@ -195,11 +210,7 @@ TEST(HsvWide, RandomArgumentsMatchTheOnePixelConversion) {
     std::mt19937 random(77);
     std::vector<Pixel> in(65536);
     for (int call = 0; call < 160; ++call) {
-        for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
-        const bool scale = call % 2 == 0;
-        const float h = anyFloat(random),
-                    s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
-        const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
+        const auto [scale, h, s, v] = randomCall(random, call, in);
         const std::vector<Pixel> out = throughBlocks(wide, in, scale, h, s, v);
         for (size_t i = 0; i < in.size(); ++i)
             ASSERT_EQ(out[i], onePixel(in[i], scale, h, s, v))
@@ -280,11 +291,7 @@ TEST(HsvBlock, RandomArgumentsMatchTheOnePixelConversion) {
     std::mt19937 random(64);
     std::vector<Pixel> in(65536);
     for (int call = 0; call < 120; ++call) {
-        for (auto& p : in) p = {uint8_t(random()), uint8_t(random()), uint8_t(random() % 3 ? random() : 255)};
-        const bool scale = call % 2 == 0;
-        const float h = anyFloat(random),
-                    s = call % 5 ? std::uniform_real_distribution<float>(-1.5f, 1.5f)(random) : anyFloat(random);
-        const float v = call % 7 ? std::uniform_real_distribution<float>(-300.0f, 300.0f)(random) : anyFloat(random);
+        const auto [scale, h, s, v] = randomCall(random, call, in);
         for (HsvBlock block : blockForms()) {
             const std::vector<Pixel> out = throughBlocks(block, in, scale, h, s, v, 1 + call % HSV_BLOCK);
             for (size_t i = 0; i < in.size(); ++i)
