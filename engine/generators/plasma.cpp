@@ -50,25 +50,74 @@ struct CellCorners {  // one row of cells, one per thread
 // One row of grid draws.
 uint8_t drawnValues[3 * MAX_LAYER_SIDE + 4];
 
-// Makes `count` draws of nextRandom into drawnValues (masked), four at a
-// time: the k-th following state is the state times 22695477^k, so the four
-// products are independent and only one multiply per four draws is serial.
-void drawValues(int64_t count, uint32_t mask) {
-    constexpr uint32_t A1 = RANDOM_MULTIPLIER, A2 = A1 * A1, A3 = A2 * A1, A4 = A2 * A2;
-    uint32_t state = randomSeed;
+// The draws of nextRandom, masked, 64 at a time: the state of draw i + 64 is
+// that of draw i times 22695477^64, so the lanes advance independently and
+// the loop vectorizes. next holds the states of the draws i .. i + 63. The
+// bytes go to a local array first, which cannot alias the states.
+constexpr int DRAW_LANES = 64;
+TEX_ALWAYS_INLINE void drawLoop(uint32_t* next, uint32_t step, uint8_t* values, int64_t count, uint32_t mask) {
     int64_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        drawnValues[i] = uint8_t(((state * A1) >> 16) & mask);
-        drawnValues[i + 1] = uint8_t(((state * A2) >> 16) & mask);
-        drawnValues[i + 2] = uint8_t(((state * A3) >> 16) & mask);
-        state *= A4;
-        drawnValues[i + 3] = uint8_t((state >> 16) & mask);
+    for (; i + DRAW_LANES <= count; i += DRAW_LANES) {
+        uint8_t drawn[DRAW_LANES];
+        for (int l = 0; l < DRAW_LANES; ++l) {
+            drawn[l] = uint8_t((next[l] >> 16) & mask);
+            next[l] *= step;
+        }
+        std::memcpy(values + i, drawn, DRAW_LANES);
     }
-    for (; i < count; ++i) {
-        state *= A1;
-        drawnValues[i] = uint8_t((state >> 16) & mask);
+    for (int l = 0; l < DRAW_LANES && i + l < count; ++l) values[i + l] = uint8_t((next[l] >> 16) & mask);
+}
+void drawPlain(uint32_t* next, uint32_t step, uint8_t* values, int64_t count, uint32_t mask) {
+    drawLoop(next, step, values, count, mask);
+}
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void drawAvx2(uint32_t* next, uint32_t step, uint8_t* values, int64_t count, uint32_t mask) {
+    drawLoop(next, step, values, count, mask);
+}
+#endif
+
+// Makes `count` draws of nextRandom into drawnValues (masked) and advances
+// randomSeed past them.
+void drawValues(int64_t count, uint32_t mask) {
+    uint32_t next[DRAW_LANES], state = randomSeed, step = 1;
+    for (int l = 0; l < DRAW_LANES; ++l) next[l] = state *= RANDOM_MULTIPLIER, step *= RANDOM_MULTIPLIER;
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2)
+        drawAvx2(next, step, drawnValues, count, mask);
+    else
+#endif
+        drawPlain(next, step, drawnValues, count, mask);
+    skipRandom(uint64_t(count));
+}
+
+// sum = min(sum + octave, 255) on every byte, written as sum + min(octave,
+// 255 - sum) so that it stays in bytes: the compilers make it a byte minimum
+// and add (or a saturating add) rather than widening to 16 bits.
+TEX_ALWAYS_INLINE void addSaturatedLoop(uint8_t* sum, const uint8_t* octave, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t room = uint8_t(255 - sum[i]);
+        sum[i] = uint8_t(sum[i] + (octave[i] < room ? octave[i] : room));
     }
-    randomSeed = state;
+}
+void addSaturatedPlain(uint8_t* sum, const uint8_t* octave, size_t n) { addSaturatedLoop(sum, octave, n); }
+#if TEX_X86_VECTORS
+TEX_AVX2_FUNCTION void addSaturatedAvx2(uint8_t* sum, const uint8_t* octave, size_t n) {
+    addSaturatedLoop(sum, octave, n);
+}
+#endif
+
+// Adds the bytes at..at + n - 1 of the layer into sum.
+void addBytes(Pixel* sum, const Pixel* layer, size_t at, size_t n) {
+    auto* add = addSaturatedPlain;
+#if TEX_X86_VECTORS
+    if (vectorUnits() >= VectorUnits::Avx2) add = addSaturatedAvx2;
+#endif
+    add(reinterpret_cast<uint8_t*>(sum) + at, reinterpret_cast<const uint8_t*>(layer) + at, n);
+}
+
+// Adds `count` rows of the layer from row `first` on into sum (if any).
+void addRows(Pixel* sum, const Pixel* layer, int64_t first, int64_t count) {
+    if (sum) addBytes(sum, layer, size_t(first * layerWidth) * 3, size_t(count * layerWidth) * 3);
 }
 
 // Fills the tables for the positions first + k, k < count, at the fraction
@@ -86,12 +135,14 @@ void fillWeights(float* weight, float* rest, int32_t* grain, int64_t first, int6
     }
 }
 
-// The edge mixes of the current cell for each column position and channel,
-// in float32: top = c0 * rest + c1 * weight, bottom = c2 * rest + c3 * weight.
-// One set per thread.
+// The edge mixes of a row of cells for each column position and channel, in
+// float32, c_left * rest + c_right * weight: of the grid row above the cells
+// (set `top`) and of the one below (set `bottom`). Two sets, so that the
+// bottom mixes of one row of cells serve as the top mixes of the next. One
+// per thread.
 struct CellEdges {
-    alignas(16) float top[3][MAX_LAYER_SIDE + 4];
-    alignas(16) float bottom[3][MAX_LAYER_SIDE + 4];
+    alignas(16) float edge[2][3][MAX_LAYER_SIDE + 4];
+    int top, bottom;
 };
 
 #if !TEX_X86_VECTORS
@@ -124,30 +175,28 @@ void storeWords(const uint32_t* word, int64_t count, Pixel* out) {
 }
 #endif
 
-// Mixes positions 0..count-1 of the cell with corners c into the edge
-// arrays from index `at` on (rounded up to a multiple of 4 positions).
+// Mixes positions 0..count-1 between the grid values left and right (three
+// bytes each) into edge set `into` from index `at` on, rounded up to a
+// multiple of 4 positions.
+inline void mixEdge(const uint8_t* left, const uint8_t* right, const float* weight, const float* rest, int64_t count,
+                    int64_t at, int into) {
+    auto& edge = perThread<CellEdges>().edge[into];
+    const int64_t padded = (count + 3) / 4 * 4;
+    for (int ch = 0; ch < 3; ++ch) {
+        const float c0 = left[ch], c1 = right[ch];
+        float* mixed = edge[ch] + at;
+        for (int64_t i = 0; i < padded; ++i) mixed[i] = c0 * rest[i] + c1 * weight[i];
+    }
+}
+
+// The same for both edges of one cell with corners c (top left, top right,
+// bottom left, bottom right), into sets 0 and 1.
 inline void mixEdges(const uint8_t* c, const float* weight, const float* rest, int64_t count, int64_t at) {
-    auto& cellTop = perThread<CellEdges>().top;
-    auto& cellBottom = perThread<CellEdges>().bottom;
-#if !TEX_X86_VECTORS
-    for (int ch = 0; ch < 3; ++ch) {
-        const float c0 = c[ch], c1 = c[3 + ch], c2 = c[6 + ch], c3 = c[9 + ch];
-        for (int64_t i = 0; i < (count + 3) / 4 * 4; ++i) {
-            cellTop[ch][at + i] = c0 * rest[i] + c1 * weight[i];
-            cellBottom[ch][at + i] = c2 * rest[i] + c3 * weight[i];
-        }
-    }
-#else
-    for (int ch = 0; ch < 3; ++ch) {
-        const __m128 c0 = _mm_set1_ps(c[ch]), c1 = _mm_set1_ps(c[3 + ch]);
-        const __m128 c2 = _mm_set1_ps(c[6 + ch]), c3 = _mm_set1_ps(c[9 + ch]);
-        for (int64_t i = 0; i < count; i += 4) {
-            const __m128 ax = _mm_load_ps(rest + i), wx = _mm_load_ps(weight + i);
-            _mm_storeu_ps(cellTop[ch] + at + i, _mm_add_ps(_mm_mul_ps(c0, ax), _mm_mul_ps(c1, wx)));
-            _mm_storeu_ps(cellBottom[ch] + at + i, _mm_add_ps(_mm_mul_ps(c2, ax), _mm_mul_ps(c3, wx)));
-        }
-    }
-#endif
+    CellEdges& edges = perThread<CellEdges>();
+    edges.top = 0;
+    edges.bottom = 1;
+    mixEdge(c, c + 3, weight, rest, count, at, 0);
+    mixEdge(c + 6, c + 9, weight, rest, count, at, 1);
 }
 
 // The index of the lowest set bit of x (not 0), by de Bruijn's sequence
@@ -192,8 +241,9 @@ inline void redoUndecided(const uint8_t* corners, int cellShift, const float* we
 inline void blendRowNarrow(const uint8_t* corners, int cellShift, const float* weight, const float* rest,
                            const int32_t* grain, float wy, float ay, int32_t rowGrainValue, int64_t first,
                            int64_t count, Pixel* out) {
-    auto& cellTop = perThread<CellEdges>().top;
-    auto& cellBottom = perThread<CellEdges>().bottom;
+    CellEdges& edges = perThread<CellEdges>();
+    const auto& cellTop = edges.edge[edges.top];
+    const auto& cellBottom = edges.edge[edges.bottom];
 #if !TEX_X86_VECTORS
     // The same float32 steps in a plain loop the compiler vectorises: the
     // three bytes of each position as one word and its undecided channels
@@ -282,8 +332,9 @@ struct WideFlags {
 __attribute__((target("avx2"))) void blendRowWide(const uint8_t* corners, int cellShift, const float* weight,
                                                   const float* rest, const int32_t* grain, float wy, float ay,
                                                   int32_t rowGrainValue, int64_t count, Pixel* out) {
-    auto& cellTop = perThread<CellEdges>().top;
-    auto& cellBottom = perThread<CellEdges>().bottom;
+    CellEdges& edges = perThread<CellEdges>();
+    const auto& cellTop = edges.edge[edges.top];
+    const auto& cellBottom = edges.edge[edges.bottom];
     const __m256 rowWeight8 = _mm256_set1_ps(wy), rowRest8 = _mm256_set1_ps(ay), slack = _mm256_set1_ps(0x1p-12f);
     const __m256i exactBelow = _mm256_set1_epi32(17 - rowGrainValue), byte = _mm256_set1_epi32(255);
     // Per 128-bit half: the three colour bytes of its four words, then zeros.
@@ -347,14 +398,15 @@ inline void blendRow(const uint8_t* corners, int cellShift, const float* weight,
 // The cells of a step that divides both sides (a power of two, 2 or more)
 // write only their own block and read only grid points, which they leave
 // unchanged, so the order of cells does not matter: the layer is blended
-// row by row, each row of cells mixing its edges once for all its rows.
+// row by row, each row of cells mixing its edges once for all its rows, and
+// each row added into sum (if any) once it is final.
 //
 // On the threads, in two passes over bands of cell rows: first the rows
 // inside the cells, which read the grid rows while nothing writes them;
 // then the grid rows themselves. A grid row has row weight 0 and rest 1
 // exactly, so the corners below add exactly 0 to it: it takes its own
 // corners as the lower ones too and reads no row another band writes.
-void blendTiles(Pixel* out, int64_t step) {
+void blendTiles(Pixel* out, int64_t step, Pixel* sum) {
     const int64_t width = layerWidth, height = layerHeight, cells = width / step;
     int cellShift = 0;
     while ((int64_t(1) << cellShift) < step) ++cellShift;
@@ -365,18 +417,36 @@ void blendTiles(Pixel* out, int64_t step) {
     }
     const auto cellRows = [&](int64_t firstCellRow, int64_t endCellRow, int64_t firstJ, int64_t endJ, bool ownRow) {
     auto& tiledCorners = perThread<CellCorners>().corners;
+    CellEdges& edges = perThread<CellEdges>();
+    const auto mixRow = [&](const Pixel* row, int into) {
+        for (int64_t x = 0; x < width; x += step)
+            mixEdge(&row[x].red, &row[(x + step) & widthMask].red, columnWeight, columnRest, step, x, into);
+    };
     for (int64_t y = firstCellRow * step; y < endCellRow * step; y += step) {
         const Pixel* top = out + y * width;
         const Pixel* bottom = ownRow ? top : out + ((y + step) & heightMask) * width;
+        if (ownRow) {
+            // A grid row alone: its lower corners are its own, and so are its
+            // bottom mixes.
+            edges.top = edges.bottom = 0;
+            mixRow(top, 0);
+        } else {
+            // The grid row above is the one below the last row of cells,
+            // whose mixes stand.
+            if (y == firstCellRow * step) mixRow(top, edges.bottom = 0);
+            edges.top = edges.bottom;
+            edges.bottom = 1 - edges.top;
+            mixRow(bottom, edges.bottom);
+        }
         for (int64_t cell = 0; cell < cells; ++cell) {
             const int64_t x = cell * step, xr = (x + step) & widthMask;
             Pixel* c = tiledCorners[cell];
             c[0] = top[x], c[1] = top[xr], c[2] = bottom[x], c[3] = bottom[xr];
-            mixEdges(&c[0].red, columnWeight, columnRest, step, x);
         }
         for (int64_t j = firstJ; j < endJ; ++j)
             blendRow(&tiledCorners[0][0].red, cellShift, tiledWeight, tiledRest, tiledGrain, rowWeight[j], rowRest[j],
                      rowGrain[j], width, out + (y + j) * width);
+        addRows(sum, out, y + firstJ, endJ - firstJ);
     }
     };
     const int64_t cellRowCount = height / step;
@@ -430,7 +500,7 @@ uint8_t oddPixelBytes[3 * MAX_LAYER_SIDE];
 // pixels 3 bytes either side). The bytes are formed in local arrays, which
 // no input can overlap, and then copied out: Clang leaves the loop scalar
 // when it writes the layer directly.
-void blendHalvesRows(Pixel* out) {
+void blendHalvesRows(Pixel* out, Pixel* sum) {
     const int64_t width = layerWidth, height = layerHeight, rowBytes = 3 * width;
     for (int64_t o = 0, phase = 0; o < rowBytes; ++o, phase = phase == 5 ? 0 : phase + 1)
         oddPixelBytes[o] = phase >= 3 ? 0xFF : 0;
@@ -458,15 +528,16 @@ void blendHalvesRows(Pixel* out) {
             std::memcpy(top + start, topBytes, size_t(n));
             std::memcpy(middle + start, middleBytes, size_t(n));
         }
+        addRows(sum, out, y, 2);
         std::swap(above, below);
     }
 }
 #endif
 
-void blendHalves(Pixel* out) {
+void blendHalves(Pixel* out, Pixel* sum) {
     const int64_t width = layerWidth, height = layerHeight;
 #if !TEX_X86_VECTORS
-    if (width >= 2) return blendHalvesRows(out);
+    if (width >= 2) return blendHalvesRows(out, sum);
 #endif
     if (width < 16 || !TEX_X86_VECTORS) {
         for (int64_t y = 0; y < height; y += 2) {
@@ -482,6 +553,7 @@ void blendHalves(Pixel* out) {
                                  uint8_t((a.green + b.green + c.green + d.green) >> 2),
                                  uint8_t((a.blue + b.blue + c.blue + d.blue) >> 2)};
             }
+            addRows(sum, out, y, 2);
         }
         return;
     }
@@ -512,6 +584,7 @@ void blendHalves(Pixel* out) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(top + o), topRow);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(middle + o), middleRow);
         }
+        addRows(sum, out, y, 2);
         std::swap(above, below);
     }
 #endif
@@ -549,7 +622,7 @@ void skipRandom(uint64_t count) {
     randomSeed *= power;
 }
 
-void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored) {
+void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored, Pixel* sum) {
     Pixel* out = layers[layer];
     if (seed != 0) randomSeed = uint32_t(seed);
     const uint32_t mask = uint32_t(amplitude) - 1u;
@@ -561,7 +634,7 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
     const bool tiles = step > 1 && width % step == 0 && height % step == 0;
 
     // Every stored byte would be 0, and a blend of black corners is black:
-    // only the draws remain to be made.
+    // only the draws remain to be made (and nothing to add).
     if (!tiles || (mask & 255u) == 0) std::memset(out, 0, layerBytes());
     if ((mask & 255u) == 0) {
         skipRandom(uint64_t(columns * rows) * (colored ? 3u : 1u));
@@ -571,6 +644,14 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
     for (int64_t y = 0; y < height; y += step) {
         const uint8_t* value = drawnValues;
         drawValues(columns * (colored ? 3 : 1), mask);
+        auto* row = reinterpret_cast<uint8_t*>(out + y * width);
+        if (tiles && colored) {
+            // Four bytes at a time: the fourth lands on the pixel after the
+            // grid point, inside the row (step >= 2), which the blend
+            // overwrites before anything reads it.
+            for (int64_t x = 0; x < width; x += step, value += 3) std::memcpy(row + 3 * x, value, 4);
+            continue;
+        }
         for (int64_t x = 0; x < width; x += step) {
             Pixel& p = out[y * width + x];
             p.red = *value++;
@@ -582,7 +663,11 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
             }
         }
     }
-    if (step == 1) return;
+    // Where cells overlap or wrap, rows are final only at the end.
+    const auto addLayer = [&] {
+        if (sum) forEachByteRange(layerBytes(), [&](size_t at, size_t n) { addBytes(sum, out, at, n); });
+    };
+    if (step == 1) return addLayer();
 
     // A cell writes positions 0..step-1 in each direction, wrapped. Its
     // corners are copied before it writes, so when step exceeds the layer
@@ -599,9 +684,9 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
         const bool halves = step == 2 && columnWeight[0] == 0.0f && columnRest[0] == 1.0f &&
                             columnWeight[1] == 0.5f && columnRest[1] == 0.5f;
         if (halves)
-            blendHalves(out);
+            blendHalves(out, sum);
         else
-            blendTiles(out, step);
+            blendTiles(out, step, sum);
         return;
     }
     for (int64_t y = 0; y < height; y += step)
@@ -627,6 +712,7 @@ void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bo
                 }
             }
         }
+    addLayer();
 }
 
 // A step of 0 or less has no grid: the call does nothing.

@@ -8,8 +8,11 @@
 namespace tex {
 
 // subPlasma without the layer check, so that perlinNoise can draw its octaves
-// into the scratch layer. `layer` must be 0..5 and step at least 1.
-void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored);
+// into the scratch layer. `layer` must be 0..5 and step at least 1. With a
+// `sum` (another layer's pixels), the result is also added into it with
+// saturation, min(sum + layer, 255) on every byte: each row as soon as it is
+// final where the cells allow, while it is still in the cache.
+void drawPlasma(int32_t layer, int32_t step, int32_t seed, int32_t amplitude, bool colored, Pixel* sum = nullptr);
 
 // Advances randomSeed as `count` calls of nextRandom would, in O(log count).
 void skipRandom(uint64_t count);

@@ -64,6 +64,8 @@ TEST_F(PerlinTest, OctavesFollowTheScheduleAndSaturate) {
         {16, 8, 512, 300, 5, true},      // ranges above 256 keep low bits; sums saturate
         {32, 0, INT32_MAX, INT32_MAX, 4, true},  // the 32-bit product wraps
         {8, 3, -256, 64, 3, false},
+        {48, 9, 256, 200, 5, true},   // spacings 24, 12, 6, 3: cells that overlap or wrap
+        {256, 6, 256, 255, 3, false},  // spacing 128 exceeds the height; 64 tiles
     };
     for (const auto& c : cases) {
         randomSeed = 4242;
