@@ -903,9 +903,34 @@ void multiplyShiftedPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_
     runShifted<ShiftedBytes>(a, b, out, count, form);
 }
 
+// Weights that are small multiples of 2^E, E = -shift: with |multiple1| +
+// |multiple2| <= 128 the sum a*multiple1 + b*multiple2 lies within 2^15 in
+// magnitude, so a loop over bytes in 16-bit integers gives it, which the
+// compilers vectorize with 16-bit products, a shift by a constant (one
+// function for each) and the clamp as a minimum and a maximum, SSE2
+// included. The arithmetic shift is the truncation of sum * 2^E wherever the
+// clamp keeps it: floor and truncation differ only below 0.
+template <int shift>
+struct SmallSumBytes {
+    static void run(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, int16_t m1, int16_t m2) {
+        writeBlocks(out, count, [&](size_t i, size_t) {
+            const int16_t sum = int16_t(int16_t(a[i] * m1) + int16_t(b[i] * m2));
+            const int16_t v = int16_t(sum >> shift);
+            return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+        });
+    }
+};
+
 // The weighted sum is below 2^31 in magnitude (FixedWeights) and converts.
 void addPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t count, const FixedWeights& w) {
     const FixedWeights f = w;
+    const int32_t magnitude1 = f.multiple1 < 0 ? -f.multiple1 : f.multiple1;
+    const int32_t magnitude2 = f.multiple2 < 0 ? -f.multiple2 : f.multiple2;
+    if (f.shortMultiples() && magnitude1 + magnitude2 <= 128 && f.exponent <= 0 && f.exponent >= -15) {
+        using SmallSumRun = void (*)(const uint8_t*, const uint8_t*, uint8_t*, size_t, int16_t, int16_t);
+        static constexpr auto byShift = runsByShift<SmallSumRun, SmallSumBytes, 0>(std::make_index_sequence<16>());
+        return byShift[-f.exponent](a, b, out, count, int16_t(f.multiple1), int16_t(f.multiple2));
+    }
     if (f.shortMultiples()) {
         // x * w1 + y * w2 is then the exact sum, w = high + low exactly.
         const float w1 = f.high1 + f.low1, w2 = f.high2 + f.low2;
