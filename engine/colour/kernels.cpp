@@ -545,6 +545,51 @@ bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t c
     return true;
 }
 
+// The integer form of one channel's scaling, where one gives its 256 bytes:
+// a multiplier m below 2^16 next to factor * 2^shift for the two largest
+// shifts that allow one, each checked against every byte. A factor of 0 or
+// less gives 0 everywhere, as m = 0 does.
+static bool findChannelShift(float factor, uint16_t& multiplier, uint16_t& pre) {
+    uint8_t expected[256];
+    for (int v = 0; v < 256; ++v) expected[v] = scaleByte(uint8_t(v), factor);
+    const auto works = [&](uint32_t m, int shift) {
+        for (uint32_t v = 0; v < 256; ++v) {
+            const uint32_t r = (v * m) >> shift;
+            if ((r > 255 ? 255 : r) != expected[v]) return false;
+        }
+        multiplier = uint16_t(m);
+        pre = uint16_t(1u << (16 - shift));
+        return true;
+    };
+    if (!(factor > 0.0f)) return works(0, 16);
+    int top = 16;
+    while (top > 9 && std::ldexp(double(factor), top) >= 65535.0) --top;
+    for (int shift = top; shift >= top - 1 && shift >= 9; --shift) {
+        const double ideal = std::ldexp(double(factor), shift);
+        for (const double m : {std::floor(ideal), std::ceil(ideal)})
+            if (m <= 65535.0 && works(uint32_t(m), shift)) return true;
+    }
+    return false;
+}
+
+// The last factors' form, as for the products.
+static bool scaleShift(const float (&factor)[3], ScaleShift& form) {
+    for (float f : factor)
+        if (!(f >= -8388608.0f && f <= 8388608.0f)) return false;  // huge or NaN: scaleRange's own forms
+    static float last[3] = {0.0f, 0.0f, 0.0f};
+    static ScaleShift lastForm{};
+    static bool lastFound = false, any = false;
+    if (!any || !(factor[0] == last[0] && factor[1] == last[1] && factor[2] == last[2])) {
+        lastFound = true;
+        for (int c = 0; c < 3 && lastFound; ++c)
+            lastFound = findChannelShift(factor[c], lastForm.multiplier[c], lastForm.pre[c]);
+        for (int c = 0; c < 3; ++c) last[c] = factor[c];
+        any = true;
+    }
+    form = lastForm;
+    return lastFound;
+}
+
 // ---- Split over the threads ---------------------------------------------------
 
 void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
@@ -556,6 +601,10 @@ void mapLayerBytes(int32_t src, int32_t dst, const uint8_t (&tables)[3][256]) {
 void scaleLayerBytes(int32_t src, int32_t dst, const float (&factor)[3]) {
     const auto* in = reinterpret_cast<const uint8_t*>(layers[src]);
     auto* out = reinterpret_cast<uint8_t*>(layers[dst]);
+    ScaleShift form;
+    if (passes().scaleShifted && scaleShift(factor, form))
+        return forEachByteRange(layerBytes(),
+                                [&](size_t at, size_t n) { passes().scaleShifted(in + at, out + at, n, form); });
     forEachByteRange(layerBytes(), [&](size_t at, size_t n) { scaleRange(in + at, out + at, n, factor); });
 }
 

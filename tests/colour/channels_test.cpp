@@ -55,6 +55,21 @@ TEST_F(ChannelBytes, ScaleRGBMatchesItsFormula) {
     }
 }
 
+// Factors of two decimals from 0.01 to 3 and next to the ends of the
+// integer form (128 and below), with their neighbouring floats: where the
+// plain passes take the form, each channel's must give its formula's bytes.
+TEST_F(ChannelBytes, ScaleRGBMatchesItsFormulaForManyFactors) {
+    for (int k = 1; k <= 300; k += 3) {
+        const float f = float(k) * 0.01f;
+        const float factors[3] = {f, std::nextafter(f, 0.0f), std::nextafter(f, 4.0f)};
+        scaleLayerRGB(0, 1, factors[0], factors[1], factors[2]);
+        expectEveryByte([&](int c, uint8_t v) { return colourref::scaleRGB(v, factors[c]); }, "scaleLayerRGB");
+    }
+    const float ends[3] = {127.99f, 128.0f, 0.0001f};
+    scaleLayerRGB(0, 1, ends[0], ends[1], ends[2]);
+    expectEveryByte([&](int c, uint8_t v) { return colourref::scaleRGB(v, ends[c]); }, "scaleLayerRGB");
+}
+
 TEST_F(ChannelBytes, AdjustRGBMatchesItsFormulaAndSaturatesAtTheIntLimits) {
     WideUnitsReset reset;
     const int32_t offsets[][3] = {{0, 0, 0}, {-300, 300, 1}, {-128, 127, -1}, {INT32_MAX, INT32_MIN, 255}};
