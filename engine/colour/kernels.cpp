@@ -547,7 +547,7 @@ bool selectBytesExact(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t c
 
 // The integer form of one channel's scaling, where one gives its 256 bytes:
 // a multiplier m below 2^16 next to factor * 2^shift for the two largest
-// shifts that allow one, each checked against every byte. A factor of 0 or
+// shifts up to 16 that allow one, each checked against every byte. A factor of 0 or
 // less gives 0 everywhere, as m = 0 does.
 static bool findChannelShift(float factor, uint16_t& multiplier, uint16_t& pre) {
     uint8_t expected[256];

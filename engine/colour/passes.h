@@ -903,8 +903,8 @@ void scalePass(const uint8_t* in, uint8_t* out, size_t count, const float (&fact
 
 // A loop over bytes with the channels' factors in arrays: the compilers
 // vectorize the low and the high product and the clamp (signed, below 2^15)
-// in 16-bit lanes, SSE2 included, in a third of the steps of a float product
-// per lane of words.
+// in 16-bit lanes, SSE2 included, in fewer steps than a float product per
+// lane of words.
 void scaleShiftedPass(const uint8_t* in, uint8_t* out, size_t count, const ScaleShift& form) {
     uint16_t multiplier[BLOCK], pre[BLOCK];
     for (size_t j = 0; j < BLOCK; ++j) multiplier[j] = form.multiplier[j % 3], pre[j] = form.pre[j % 3];
@@ -1058,8 +1058,8 @@ void selectThresholdPass(const uint8_t* a, const uint8_t* b, uint8_t* out, size_
 // the multiplier, high 16 bits, is (v * multiplier) >> 8 exactly; the rest of
 // the shift is a constant (one function for each shift 8..23), and the
 // negation -r is (r ^ 255) + 1 on the byte. The compilers vectorize all of it
-// in 16-bit lanes, SSE2 included, where a float product per lane of words
-// runs at a third of the speed.
+// in 16-bit lanes, SSE2 included, in fewer steps than a float product per
+// lane of words.
 template <int shift>
 struct ProductBytes {
     static void run(const uint8_t* in, uint8_t* out, size_t count, const ByteProduct& p) {
