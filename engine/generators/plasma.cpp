@@ -422,21 +422,24 @@ void blendTiles(Pixel* out, int64_t step, Pixel* sum) {
         for (int64_t x = 0; x < width; x += step)
             mixEdge(&row[x].red, &row[(x + step) & widthMask].red, columnWeight, columnRest, step, x, into);
     };
+    int64_t kept = -1;  // the grid row whose mixes set `bottom` holds
     for (int64_t y = firstCellRow * step; y < endCellRow * step; y += step) {
+        const int64_t below = (y + step) & heightMask;
         const Pixel* top = out + y * width;
-        const Pixel* bottom = ownRow ? top : out + ((y + step) & heightMask) * width;
+        const Pixel* bottom = ownRow ? top : out + below * width;
         if (ownRow) {
             // A grid row alone: its lower corners are its own, and so are its
             // bottom mixes.
             edges.top = edges.bottom = 0;
             mixRow(top, 0);
         } else {
-            // The grid row above is the one below the last row of cells,
-            // whose mixes stand.
-            if (y == firstCellRow * step) mixRow(top, edges.bottom = 0);
+            // The grid row above is mostly the one below the last row of
+            // cells, whose mixes stand (not always: the wrap masks the row).
+            if (y != kept) mixRow(top, edges.bottom = 0);
             edges.top = edges.bottom;
             edges.bottom = 1 - edges.top;
             mixRow(bottom, edges.bottom);
+            kept = below;
         }
         for (int64_t cell = 0; cell < cells; ++cell) {
             const int64_t x = cell * step, xr = (x + step) & widthMask;
