@@ -55,7 +55,13 @@ uint8_t drawnValues[3 * MAX_LAYER_SIDE + 4];
 // the loop vectorizes. next holds the states of the draws i .. i + 63. The
 // bytes go to a local array first, which cannot alias the states.
 constexpr int DRAW_LANES = 64;
-TEX_ALWAYS_INLINE void drawLoop(uint32_t* next, uint32_t step, uint8_t* values, int64_t count, uint32_t mask) {
+constexpr uint32_t laneStep() {
+    uint32_t power = 1;
+    for (int l = 0; l < DRAW_LANES; ++l) power *= RANDOM_MULTIPLIER;
+    return power;
+}
+TEX_ALWAYS_INLINE void drawLoop(uint32_t* next, uint8_t* values, int64_t count, uint32_t mask) {
+    constexpr uint32_t step = laneStep();
     int64_t i = 0;
     for (; i + DRAW_LANES <= count; i += DRAW_LANES) {
         uint8_t drawn[DRAW_LANES];
@@ -67,26 +73,26 @@ TEX_ALWAYS_INLINE void drawLoop(uint32_t* next, uint32_t step, uint8_t* values, 
     }
     for (int l = 0; l < DRAW_LANES && i + l < count; ++l) values[i + l] = uint8_t((next[l] >> 16) & mask);
 }
-void drawPlain(uint32_t* next, uint32_t step, uint8_t* values, int64_t count, uint32_t mask) {
-    drawLoop(next, step, values, count, mask);
+void drawPlain(uint32_t* next, uint8_t* values, int64_t count, uint32_t mask) {
+    drawLoop(next, values, count, mask);
 }
 #if TEX_X86_VECTORS
-TEX_AVX2_FUNCTION void drawAvx2(uint32_t* next, uint32_t step, uint8_t* values, int64_t count, uint32_t mask) {
-    drawLoop(next, step, values, count, mask);
+TEX_AVX2_FUNCTION void drawAvx2(uint32_t* next, uint8_t* values, int64_t count, uint32_t mask) {
+    drawLoop(next, values, count, mask);
 }
 #endif
 
 // Makes `count` draws of nextRandom into drawnValues (masked) and advances
 // randomSeed past them.
 void drawValues(int64_t count, uint32_t mask) {
-    uint32_t next[DRAW_LANES], state = randomSeed, step = 1;
-    for (int l = 0; l < DRAW_LANES; ++l) next[l] = state *= RANDOM_MULTIPLIER, step *= RANDOM_MULTIPLIER;
+    uint32_t next[DRAW_LANES], state = randomSeed;
+    for (int l = 0; l < DRAW_LANES; ++l) next[l] = state *= RANDOM_MULTIPLIER;
 #if TEX_X86_VECTORS
     if (vectorUnits() >= VectorUnits::Avx2)
-        drawAvx2(next, step, drawnValues, count, mask);
+        drawAvx2(next, drawnValues, count, mask);
     else
 #endif
-        drawPlain(next, step, drawnValues, count, mask);
+        drawPlain(next, drawnValues, count, mask);
     skipRandom(uint64_t(count));
 }
 
